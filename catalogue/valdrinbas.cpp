@@ -1,0 +1,8 @@
+#include "catalogue/valdrinbas.h"
+
+namespace ValdrinBas {
+
+QStringList ListPages{QString()};
+QString ServerMessage;
+
+} // namespace ValdrinBas
