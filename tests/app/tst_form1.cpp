@@ -1,0 +1,214 @@
+#include "support/testfiles.h"
+
+#include "app/form1.h"
+#include "app/startup.h"
+#include "catalogue/catalogue.h"
+#include "catalogue/valdrinbas.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+using namespace Qt::StringLiterals;
+using testfiles::readBytes;
+using testfiles::writeBytes;
+
+namespace {
+
+// Presses the button with the given text on the next message box that opens,
+// after doing what the operator would do first.
+void answerNextMessageBox(const QString &buttonText, QString *seenText = nullptr,
+                          const std::function<void()> &first = {})
+{
+    QTimer::singleShot(0, [=] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box) {
+            answerNextMessageBox(buttonText, seenText, first); // not open yet
+            return;
+        }
+        if (seenText)
+            *seenText = box->text();
+        if (first)
+            first();
+        for (QAbstractButton *button : box->buttons()) {
+            if (button->text() == buttonText) {
+                button->click();
+                return;
+            }
+        }
+        box->reject();
+    });
+}
+
+} // namespace
+
+class TestForm1 : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+
+    void loadFillsListsAndCount();
+    void closeSavesBothLists();
+    void failedSaveAtCloseOffersRetry();
+    void unreadableFileIsReportedAtStart();
+    void buildListFillsPagesFromList1();
+
+    void commandLine_data();
+    void commandLine();
+    void dataFolderOptionCreatesTheFolder();
+
+private:
+    QString path(const QString &name) const { return QDir(m_dir->path()).filePath(name); }
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+void TestForm1::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+}
+
+void TestForm1::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+}
+
+void TestForm1::loadFillsListsAndCount()
+{
+    QVERIFY(writeBytes(path(u"descriptions.dat"_s), "Alpha\r\nBeta\r\nGamma\r\n"));
+    QVERIFY(writeBytes(path(u"urls.dat"_s), "a.htm\r\nb.htm\r\n"));
+    QVERIFY(writeBytes(path(u"message.txt"_s), "Enjoy\r\n"));
+    ValdrinBas::ListPages = {u"stale"_s};
+
+    Form1 form{DataFolder(m_dir->path())};
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QCOMPARE(form.List1->count(), 3);
+    QCOMPARE(form.List2->count(), 2);
+    QCOMPARE(form.List2->item(1)->text(), u"b.htm"_s);
+    QCOMPARE(form.Label10->text(), u"Server Items: 3"_s);
+    QCOMPARE(ValdrinBas::ServerMessage, u"Enjoy"_s);
+    QCOMPARE(ValdrinBas::ListPages, QStringList{QString()});
+    QCOMPARE(form.windowTitle(), u"Valdrin AIM Server v2"_s);
+    QVERIFY(form.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    QCOMPARE(QApplication::focusWidget(), form.List1);
+}
+
+void TestForm1::closeSavesBothLists()
+{
+    QVERIFY(writeBytes(path(u"descriptions.dat"_s), "Alpha\r\nBeta"));
+    Form1 form{DataFolder(m_dir->path())};
+    form.show();
+    form.List2->addItem(u"extra.htm"_s); // rows the window holds are what is saved
+    QVERIFY(form.close());
+    QCOMPARE(readBytes(path(u"descriptions.dat"_s)), QByteArray("Alpha\r\nBeta\r\n"));
+    QCOMPARE(readBytes(path(u"urls.dat"_s)), QByteArray("extra.htm\r\n"));
+    QVERIFY(!QFile::exists(path(u"message.txt"_s)));
+}
+
+void TestForm1::failedSaveAtCloseOffersRetry()
+{
+    Form1 form{DataFolder(m_dir->path())};
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QVERIFY(form.catalogue().add(u"Keep me"_s, u"keep.htm"_s).done);
+    QVERIFY(QFile::remove(path(u"descriptions.dat"_s)));
+    QVERIFY(QDir(m_dir->path()).mkdir(u"descriptions.dat"_s)); // blocks the save
+
+    QString shown;
+    answerNextMessageBox(u"Keep Open"_s, &shown);
+    QVERIFY(!form.close());
+    QVERIFY(form.isVisible());
+    QVERIFY2(shown.contains(u"descriptions.dat"_s), qPrintable(shown));
+
+    // The operator clears the cause and tries again: the edit reaches the file.
+    answerNextMessageBox(u"Try Again"_s, nullptr, [this] { QDir(path(u"descriptions.dat"_s)).removeRecursively(); });
+    QVERIFY(form.close());
+    QCOMPARE(readBytes(path(u"descriptions.dat"_s)), QByteArray("Keep me\r\n"));
+}
+
+void TestForm1::unreadableFileIsReportedAtStart()
+{
+    const QByteArray stored("Only copy\r\n");
+    QVERIFY(writeBytes(path(u"urls.dat"_s), stored));
+    std::unique_ptr<Form1> form;
+    {
+        testfiles::NoFreeFileDescriptors exhausted;
+        form = std::make_unique<Form1>(DataFolder(m_dir->path()));
+    }
+    form->show();
+    QMessageBox *warning = nullptr;
+    QTRY_VERIFY((warning = form->findChild<QMessageBox *>()) != nullptr);
+    QVERIFY2(warning->text().contains(u"urls.dat"_s), qPrintable(warning->text()));
+    warning->close();
+
+    answerNextMessageBox(u"OK"_s);
+    QVERIFY(form->close());
+    QCOMPARE(readBytes(path(u"urls.dat"_s)), stored);
+    QVERIFY(!QFile::exists(path(u"descriptions.dat"_s)));
+}
+
+void TestForm1::buildListFillsPagesFromList1()
+{
+    QVERIFY(writeBytes(path(u"descriptions.dat"_s), "Alpha\r\nBeta\r\n"));
+    Form1 form{DataFolder(m_dir->path())};
+    form.BuildList();
+    QCOMPARE(ValdrinBas::ListPages, QStringList{u"\r0) Alpha\r1) Beta"_s});
+    form.BuildList2();
+    QCOMPARE(ValdrinBas::ListPages.size(), 2);
+}
+
+void TestForm1::commandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("starts");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("output");
+    QTest::newRow("no arguments") << QStringList{u"prog"_s} << true << 0 << QString();
+    QTest::newRow("help") << QStringList{u"prog"_s, u"--help"_s} << false << 0 << u"--data-dir"_s;
+    QTest::newRow("version") << QStringList{u"prog"_s, u"--version"_s} << false << 0 << u"Valdrin AIM Server v2"_s;
+    QTest::newRow("unknown option") << QStringList{u"prog"_s, u"--bogus"_s} << false << 2 << u"bogus"_s;
+    QTest::newRow("stray argument") << QStringList{u"prog"_s, u"stray"_s} << false << 2 << u"stray"_s;
+    QTest::newRow("folder missing its value") << QStringList{u"prog"_s, u"--data-dir"_s} << false << 2
+                                               << u"data-dir"_s;
+}
+
+void TestForm1::commandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, starts);
+    QFETCH(int, exitCode);
+    QFETCH(QString, output);
+    const StartupDecision decision = parseCommandLine(arguments, u"/program/folder"_s);
+    QCOMPARE(decision.options.has_value(), starts);
+    QCOMPARE(decision.exitCode, exitCode);
+    QVERIFY2(decision.output.contains(output), qPrintable(decision.output));
+    if (starts)
+        QCOMPARE(decision.options->dataFolder, u"/program/folder"_s);
+}
+
+void TestForm1::dataFolderOptionCreatesTheFolder()
+{
+    const QString folder = path(u"nested/data"_s);
+    const StartupDecision decision = parseCommandLine({u"prog"_s, u"--data-dir"_s, folder}, u"/program"_s);
+    QVERIFY(decision.options);
+    QCOMPARE(decision.options->dataFolder, folder);
+    QVERIFY(QFileInfo(folder).isDir());
+
+    QVERIFY(writeBytes(path(u"plain-file"_s), "x"));
+    const StartupDecision notAFolder = parseCommandLine({u"prog"_s, u"-d"_s, path(u"plain-file"_s)}, u"/p"_s);
+    QVERIFY(!notAFolder.options);
+    QCOMPARE(notAFolder.exitCode, 2);
+}
+
+QTEST_MAIN(TestForm1)
+#include "tst_form1.moc"
