@@ -1,0 +1,135 @@
+// Catalogue files, list pages and the pausing wait, each against a plain baseline
+// measured in the same run. Run: build/bench/bench/bench_catalogue
+#include "ratioreporter.h"
+
+#include "platform/addon.h"
+#include "platform/rowlist.h"
+#include "serving/listpagebuilder.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr int FullCatalogue = 32767;
+
+QStringList sampleRows(int count)
+{
+    QStringList rows;
+    rows.reserve(count);
+    for (int i = 0; i < count; ++i)
+        rows.append(u"Item %1: a page about links, tools and other things %2"_s.arg(i).arg(i % 97));
+    return rows;
+}
+
+struct Files
+{
+    QTemporaryDir dir;
+    QString source;
+    QString target;
+
+    Files()
+    {
+        source = QDir(dir.path()).filePath(u"descriptions.dat"_s);
+        target = QDir(dir.path()).filePath(u"copy.dat"_s);
+        if (!addon::SaveList(source, StringRowList(sampleRows(FullCatalogue))).ok())
+            std::abort();
+    }
+};
+
+Files &files()
+{
+    static Files instance;
+    return instance;
+}
+
+void BM_PlainFileReadAllWrite(benchmark::State &state)
+{
+    for (auto _ : state) {
+        QFile in(files().source);
+        if (!in.open(QIODevice::ReadOnly))
+            state.SkipWithError("cannot read");
+        const QByteArray bytes = in.readAll();
+        QFile out(files().target);
+        if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(bytes) != bytes.size())
+            state.SkipWithError("cannot write");
+        benchmark::DoNotOptimize(bytes.data());
+    }
+}
+BENCHMARK(BM_PlainFileReadAllWrite)->Unit(benchmark::kMillisecond);
+
+void BM_LoadListSaveList(benchmark::State &state)
+{
+    for (auto _ : state) {
+        StringRowList rows;
+        if (!addon::LoadList(files().source, rows).ok() || rows.ListCount() != FullCatalogue)
+            state.SkipWithError("cannot load");
+        if (!addon::SaveList(files().target, rows).ok())
+            state.SkipWithError("cannot save");
+    }
+}
+BENCHMARK(BM_LoadListSaveList)->Unit(benchmark::kMillisecond);
+
+// The same text BuildList makes, appended piece by piece to one string reserved
+// up front: the pieces are ready, so this is copying and nothing else.
+void BM_AppendToReservedString(benchmark::State &state)
+{
+    const int count = int(state.range(0));
+    const QStringList descriptions = sampleRows(count);
+    QStringList prefixes;
+    qsizetype size = 0;
+    for (int i = 0; i < count; ++i) {
+        prefixes.append(u"\r"_s + QString::number(i) + u") "_s);
+        size += prefixes.last().size() + descriptions[i].size();
+    }
+    for (auto _ : state) {
+        QString text;
+        text.reserve(size);
+        for (int i = 0; i < count; ++i) {
+            text.append(prefixes[i]);
+            text.append(descriptions[i]);
+        }
+        benchmark::DoNotOptimize(text.constData());
+    }
+}
+BENCHMARK(BM_AppendToReservedString)->Arg(FullCatalogue)->Unit(benchmark::kMicrosecond);
+
+void BM_BuildList(benchmark::State &state)
+{
+    const StringRowList descriptions(sampleRows(int(state.range(0))));
+    QStringList pages;
+    for (auto _ : state) {
+        ListPageBuilder::BuildList(descriptions, pages);
+        benchmark::DoNotOptimize(pages.constData());
+    }
+}
+BENCHMARK(BM_BuildList)->Arg(FullCatalogue / 10)->Arg(FullCatalogue)->Unit(benchmark::kMicrosecond);
+
+void BM_PauseOneSecond(benchmark::State &state)
+{
+    for (auto _ : state)
+        addon::Pause(1);
+}
+BENCHMARK(BM_PauseOneSecond)->Iterations(3)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    return runBenchmarks(argc, argv,
+                         {
+                             {"LoadList+SaveList / QFile readAll+write (32767 rows)", "BM_LoadListSaveList",
+                              "BM_PlainFileReadAllWrite", 3.0},
+                             {"BuildList / append to reserved QString (32767 rows)", "BM_BuildList/32767",
+                              "BM_AppendToReservedString/32767", 3.0},
+                             {"BuildList 32767 rows / 3276 rows (linear: about 10)", "BM_BuildList/32767",
+                              "BM_BuildList/3276", 12.0},
+                             {"Pause(1): CPU time / wall time", "BM_PauseOneSecond", "", 0.05,
+                              RatioTarget::Measure::CpuOverRealTime},
+                         });
+}
