@@ -23,7 +23,7 @@ void ListWidgetRows::RemoveItem(int index)
     delete m_list->takeItem(index);
 }
 
-void ListWidgetRows::addItems(const QStringList &rows)
+void ListWidgetRows::addItems(QStringList rows)
 {
     m_list->addItems(rows);
 }

@@ -14,7 +14,7 @@ public:
     [[nodiscard]] int ListCount() const override;
     [[nodiscard]] QString List(int index) const override;
     void RemoveItem(int index) override;
-    void addItems(const QStringList &rows) override;
+    void addItems(QStringList rows) override;
 
 private:
     QListWidget *m_list;

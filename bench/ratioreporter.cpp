@@ -6,10 +6,15 @@ void RatioReporter::ReportRuns(const std::vector<Run> &runs)
 {
     ConsoleReporter::ReportRuns(runs);
     for (const Run &run : runs) {
-        if (run.run_type != Run::RT_Iteration || run.error_occurred)
+        if (run.error_occurred)
             continue;
-        // With repetitions the last one wins; every repetition ran in this process.
-        m_times[run.benchmark_name()] = {run.GetAdjustedRealTime(), run.GetAdjustedCPUTime()};
+        // With --benchmark_repetitions the median stands for the benchmark.
+        if (run.run_type == Run::RT_Iteration && !m_medians.contains(run.run_name.str()))
+            m_times[run.run_name.str()] = {run.GetAdjustedRealTime(), run.GetAdjustedCPUTime()};
+        else if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
+            m_times[run.run_name.str()] = {run.GetAdjustedRealTime(), run.GetAdjustedCPUTime()};
+            m_medians.insert(run.run_name.str());
+        }
     }
 }
 
@@ -32,7 +37,7 @@ bool RatioReporter::reportRatios(const std::vector<RatioTarget> &targets) const
         }
         const bool met = ratio <= target.atMost;
         allMet = allMet && met;
-        std::printf("  %-60s %8.3f  (at most %.2f)  %s\n", target.description.c_str(), ratio, target.atMost,
+        std::printf("  %-60s %9.4f  (at most %.2f)  %s\n", target.description.c_str(), ratio, target.atMost,
                     met ? "met" : "MISSED");
     }
     return allMet;

@@ -3,6 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,7 @@ private:
         double cpu = 0;
     };
     std::map<std::string, Times> m_times;
+    std::set<std::string> m_medians;
 };
 
 // Runs the registered benchmarks and checks the targets; the process's exit code.

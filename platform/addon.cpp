@@ -14,6 +14,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <cstring>
 #include <climits>
 #include <cmath>
 #include <thread>
@@ -22,8 +23,17 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-constexpr char16_t CarriageReturn = u'\r';
-constexpr char16_t LineFeed = u'\n';
+// Large files are written in pieces of this size, so saving a big catalogue
+// never needs a second copy of it in memory.
+constexpr qsizetype WriteChunkBytes = 64 * 1024;
+
+// Text in files is in the system's code page: the ANSI code page on Windows,
+// UTF-8 elsewhere. Naming UTF-8 directly takes Qt's fast converter.
+#ifdef Q_OS_WIN
+constexpr auto FileEncoding = QStringConverter::System;
+#else
+constexpr auto FileEncoding = QStringConverter::Utf8;
+#endif
 
 QString nativePath(const QString &path)
 {
@@ -38,18 +48,6 @@ QString readFailure(const QString &path, const QString &reason)
 QString writeFailure(const QString &path, const QString &reason)
 {
     return u"Could not write %1: %2"_s.arg(nativePath(path), reason);
-}
-
-// Files are text in the system's code page (UTF-8 here). A file brought over
-// from an older system may hold single-byte text that is not valid UTF-8; it is
-// read as Latin-1 then, so that no byte is replaced by a substitute character.
-QString decodeText(const QByteArray &bytes)
-{
-    QStringDecoder decoder(QStringConverter::System);
-    QString text = decoder.decode(bytes);
-    if (!decoder.hasError())
-        return text;
-    return QString::fromLatin1(bytes);
 }
 
 struct FileBytes
@@ -69,23 +67,108 @@ FileBytes readWholeFile(const QString &path)
     return result;
 }
 
-// Writes the bytes to a temporary file beside the path and renames it over the
-// path only when every byte has been written. The file is unbuffered: a write
-// error found only while flushing a buffer at commit would not stop the rename.
-FileResult replaceFile(const QString &path, const QByteArray &bytes)
+// Calls take(line) for every line of the bytes: a line ends at CR LF or at a
+// lone CR; a lone LF stays in the line, and a last line needs no line end.
+template <typename Take>
+void forEachLine(QByteArrayView bytes, Take take)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return {writeFailure(path, file.errorString())};
-    if (file.write(bytes) != bytes.size() || file.error() != QFileDevice::NoError) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        return {writeFailure(path, reason)};
+    const char *const begin = bytes.data();
+    const qsizetype size = bytes.size();
+    qsizetype start = 0;
+    while (start < size) {
+        const auto *cr = static_cast<const char *>(std::memchr(begin + start, '\r', size_t(size - start)));
+        const qsizetype end = cr ? cr - begin : size;
+        take(bytes.sliced(start, end - start));
+        start = end + 1;
+        if (start < size && begin[start] == '\n')
+            ++start;
     }
-    if (!file.commit())
-        return {writeFailure(path, file.errorString())};
-    return {};
 }
+
+// A file brought over from an older system may hold single-byte text that is
+// not valid UTF-8; it is read as Latin-1 then, so that no byte is replaced by a
+// substitute character.
+QStringList decodeLines(QByteArrayView bytes)
+{
+    QStringList lines;
+#ifdef Q_OS_WIN
+    QStringDecoder decoder(FileEncoding);
+    forEachLine(bytes, [&](QByteArrayView line) { lines.append(decoder.decode(line)); });
+#else
+    if (bytes.isValidUtf8())
+        forEachLine(bytes, [&](QByteArrayView line) { lines.append(QString::fromUtf8(line)); });
+    else
+        forEachLine(bytes, [&](QByteArrayView line) { lines.append(QString::fromLatin1(line)); });
+#endif
+    return lines;
+}
+
+QString decodeText(QByteArrayView bytes)
+{
+    QStringDecoder decoder(FileEncoding);
+    QString text = decoder.decode(bytes);
+    if (!decoder.hasError())
+        return text;
+    return QString::fromLatin1(bytes);
+}
+
+// Replaces a file whole: the text goes to a temporary file beside the path,
+// which is renamed over the path only when every byte has been written and
+// flushed. The file is unbuffered, because a write error that showed up only
+// while a buffer is flushed at commit would not stop the rename.
+class FileReplacement final
+{
+public:
+    explicit FileReplacement(const QString &path) : m_path(path), m_file(path)
+    {
+        if (!m_file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+            m_error = writeFailure(path, m_file.errorString());
+    }
+
+    // Appends text, encoded in the system's code page, with CR LF after it.
+    void writeLine(QStringView text)
+    {
+        const qsizetype needed = m_encoder.requiredSpace(text.size() + 2);
+        if (m_used + needed > m_buffer.size()) {
+            flush();
+            if (needed > m_buffer.size())
+                m_buffer.resize(std::max(needed, WriteChunkBytes));
+        }
+        char *const start = m_buffer.data() + m_used;
+        char *end = m_encoder.appendToBuffer(start, text);
+        end = m_encoder.appendToBuffer(end, u"\r\n");
+        m_used += end - start;
+    }
+
+    [[nodiscard]] FileResult commit()
+    {
+        flush();
+        if (!m_error.isEmpty()) {
+            m_file.cancelWriting();
+            return {m_error};
+        }
+        if (!m_file.commit())
+            return {writeFailure(m_path, m_file.errorString())};
+        return {};
+    }
+
+private:
+    void flush()
+    {
+        if (m_error.isEmpty() && m_used > 0) {
+            if (m_file.write(m_buffer.constData(), m_used) != m_used || m_file.error() != QFileDevice::NoError)
+                m_error = writeFailure(m_path, m_file.errorString());
+        }
+        m_used = 0;
+    }
+
+    QString m_path;
+    QSaveFile m_file;
+    QStringEncoder m_encoder{FileEncoding};
+    QByteArray m_buffer;
+    qsizetype m_used = 0;
+    QString m_error;
+};
 
 } // namespace
 
@@ -130,10 +213,9 @@ bool FileExists(const QString &path)
 
 FileResult WriteTextFile(const QString &path, const QString &value)
 {
-    QStringEncoder encoder(QStringConverter::System);
-    QByteArray bytes = encoder.encode(value);
-    bytes.append("\r\n", 2);
-    return replaceFile(path, bytes);
+    FileReplacement file(path);
+    file.writeLine(value);
+    return file.commit();
 }
 
 TextFileContents ReadTextFile(const QString &path)
@@ -153,49 +235,20 @@ FileResult LoadList(const QString &path, RowList &list)
 {
     if (!FileExists(path))
         return {};
-    FileBytes file = readWholeFile(path);
+    const FileBytes file = readWholeFile(path);
     if (!file.error.isEmpty())
         return {file.error};
-
-    const QString text = decodeText(file.bytes);
-    file.bytes = {};
-    const QStringView rest(text);
-    QStringList rows;
-    qsizetype start = 0;
-    const qsizetype size = rest.size();
-    while (start < size) {
-        qsizetype end = rest.indexOf(CarriageReturn, start);
-        if (end < 0)
-            end = size; // the last line has no line end of its own
-        rows.append(rest.sliced(start, end - start).toString());
-        start = end + 1;
-        if (end < size - 1 && rest[end + 1] == LineFeed)
-            ++start;
-    }
-    list.addItems(rows);
+    list.addItems(decodeLines(file.bytes));
     return {};
 }
 
 FileResult SaveList(const QString &path, const RowList &list)
 {
-    const int count = list.ListCount();
-    QStringList rows;
-    rows.reserve(count);
-    qsizetype characters = 0;
-    for (int i = 0; i < count; ++i) {
-        rows.append(list.List(i));
-        characters += rows.last().size() + 2;
-    }
-
-    QStringEncoder encoder(QStringConverter::System);
-    QByteArray bytes(encoder.requiredSpace(characters), Qt::Uninitialized);
-    char *out = bytes.data();
-    for (const QString &row : std::as_const(rows)) {
-        out = encoder.appendToBuffer(out, row);
-        out = encoder.appendToBuffer(out, u"\r\n");
-    }
-    bytes.truncate(out - bytes.constData());
-    return replaceFile(path, bytes);
+    const QStringList rows = list.allRows();
+    FileReplacement file(path);
+    for (const QString &row : rows)
+        file.writeLine(row);
+    return file.commit();
 }
 
 } // namespace addon

@@ -18,7 +18,9 @@ public:
     virtual void RemoveItem(int index) = 0;
 
     // Appends many rows at once; lists that can do it faster than row by row override it.
-    virtual void addItems(const QStringList &rows);
+    virtual void addItems(QStringList rows);
+    // Every row, in order.
+    [[nodiscard]] virtual QStringList allRows() const;
 
 protected:
     RowList() = default;
@@ -37,7 +39,8 @@ public:
     [[nodiscard]] int ListCount() const override { return int(m_rows.size()); }
     [[nodiscard]] QString List(int index) const override { return m_rows.value(index); }
     void RemoveItem(int index) override;
-    void addItems(const QStringList &rows) override { m_rows.append(rows); }
+    void addItems(QStringList rows) override;
+    [[nodiscard]] QStringList allRows() const override { return m_rows; }
 
     [[nodiscard]] const QStringList &rows() const { return m_rows; }
     void clear() { m_rows.clear(); }
