@@ -7,17 +7,29 @@
 #include <memory>
 
 class Catalogue;
+class ClickableLabel;
 class ListWidgetRows;
 class QLabel;
+class QLineEdit;
 class QListWidget;
+class QPushButton;
+class QTimer;
+class ServingEngine;
+class SwitchCaption;
 
-// The main window: the catalogue's two lists and the item count.
+namespace MorvexAIMOCX {
+class AIM;
+}
+
+// The main window: the catalogue and its editing, the serving switch, and the
+// messenger the program serves through.
 class Form1 final : public QWidget
 {
     Q_OBJECT
 
 public:
-    explicit Form1(const DataFolder &folder, QWidget *parent = nullptr);
+    // The window owns the messenger from here on.
+    Form1(const DataFolder &folder, MorvexAIMOCX::AIM *messenger, QWidget *parent = nullptr);
     ~Form1() override;
 
     // Rebuilds the list pages from the descriptions as they are now.
@@ -26,21 +38,60 @@ public:
     void BuildList2();
 
     [[nodiscard]] Catalogue &catalogue() { return *m_catalogue; }
+    [[nodiscard]] ServingEngine &engine() { return *m_engine; }
 
-    QListWidget *List1 = nullptr;
+    MorvexAIMOCX::AIM *AIM1 = nullptr;
+    QLineEdit *Text2 = nullptr;
     QListWidget *List2 = nullptr;
+    QPushButton *Command3 = nullptr;
+    QTimer *Timer1 = nullptr;
+    QPushButton *Command2 = nullptr;
+    QPushButton *Command1 = nullptr;
+    QLineEdit *Text1 = nullptr;
+    QListWidget *List1 = nullptr;
     QLabel *Label10 = nullptr;
+    ClickableLabel *Label9 = nullptr;
+    ClickableLabel *Label8 = nullptr;
+    ClickableLabel *Label7 = nullptr;
+    ClickableLabel *Label6 = nullptr;
+    ClickableLabel *Label5 = nullptr;
+    QLabel *Label1 = nullptr;
+    QLabel *Label4 = nullptr;
+    ClickableLabel *Label3 = nullptr;
+    ClickableLabel *Label2 = nullptr;
+
+    // The handlers, public so that the keyboard and the tests reach the same code.
+    void Label2_Click();
+    void Command2_Click();
+    void Timer1_Timer();
+    void Label3_Click();
+    void Command3_Click();
+    void Label5_Click();
+    void Command1_Click();
+    void List1_Click();
+    void List2_Click();
+    void List1_DblClick();
+    void List2_DblClick();
+    void Label6_Click();
+    void Label7_Click();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    void createControls();
     void Form_Load();
     // Saves the catalogue; false when the operator chose to keep the window open.
     [[nodiscard]] bool Form_Unload();
     void showItemCount();
+    // Adds the item in the two boxes; true when it was added.
+    bool addItemFromBoxes();
+    void removeSelectedItem();
 
     std::unique_ptr<ListWidgetRows> m_descriptionRows;
     std::unique_ptr<ListWidgetRows> m_addressRows;
     std::unique_ptr<Catalogue> m_catalogue;
+    std::unique_ptr<SwitchCaption> m_label2Caption;
+    std::unique_ptr<SwitchCaption> m_command2Caption;
+    ServingEngine *m_engine = nullptr;
 };

@@ -1,7 +1,11 @@
 #include "app/form1.h"
 #include "app/startup.h"
 
+#include "platform/localroom/localroom.h"
+#include "platform/localroom/localroomwindow.h"
+
 #include <QApplication>
+#include <QPointer>
 
 #include <cstdio>
 
@@ -17,7 +21,16 @@ int main(int argc, char *argv[])
         return decision.exitCode;
     }
 
-    Form1 window{DataFolder(decision.options->dataFolder)};
-    window.show();
+    // With no chat network set up, the program serves the room built into it.
+    auto *room = new LocalRoom();
+    auto *window = new Form1(DataFolder(decision.options->dataFolder), room);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->show();
+
+    auto *roomWindow = new LocalRoomWindow(room);
+    roomWindow->setAttribute(Qt::WA_DeleteOnClose);
+    roomWindow->move(window->frameGeometry().topRight() + QPoint(16, 0));
+    roomWindow->show();
+
     return QApplication::exec();
 }

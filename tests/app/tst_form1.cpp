@@ -4,6 +4,7 @@
 #include "app/startup.h"
 #include "catalogue/catalogue.h"
 #include "catalogue/valdrinbas.h"
+#include "platform/localroom/localroom.h"
 
 #include <QDir>
 #include <QLabel>
@@ -89,7 +90,7 @@ void TestForm1::loadFillsListsAndCount()
     QVERIFY(writeBytes(path(u"message.txt"_s), "Enjoy\r\n"));
     ValdrinBas::ListPages = {u"stale"_s};
 
-    Form1 form{DataFolder(m_dir->path())};
+    Form1 form{DataFolder(m_dir->path()), new LocalRoom()};
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     QCOMPARE(form.List1->count(), 3);
@@ -106,7 +107,7 @@ void TestForm1::loadFillsListsAndCount()
 void TestForm1::closeSavesBothLists()
 {
     QVERIFY(writeBytes(path(u"descriptions.dat"_s), "Alpha\r\nBeta"));
-    Form1 form{DataFolder(m_dir->path())};
+    Form1 form{DataFolder(m_dir->path()), new LocalRoom()};
     form.show();
     form.List2->addItem(u"extra.htm"_s); // rows the window holds are what is saved
     QVERIFY(form.close());
@@ -117,7 +118,7 @@ void TestForm1::closeSavesBothLists()
 
 void TestForm1::failedSaveAtCloseOffersRetry()
 {
-    Form1 form{DataFolder(m_dir->path())};
+    Form1 form{DataFolder(m_dir->path()), new LocalRoom()};
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     QVERIFY(form.catalogue().add(u"Keep me"_s, u"keep.htm"_s).done);
@@ -143,7 +144,7 @@ void TestForm1::unreadableFileIsReportedAtStart()
     std::unique_ptr<Form1> form;
     {
         testfiles::NoFreeFileDescriptors exhausted;
-        form = std::make_unique<Form1>(DataFolder(m_dir->path()));
+        form = std::make_unique<Form1>(DataFolder(m_dir->path()), new LocalRoom());
     }
     form->show();
     QMessageBox *warning = nullptr;
@@ -160,7 +161,7 @@ void TestForm1::unreadableFileIsReportedAtStart()
 void TestForm1::buildListFillsPagesFromList1()
 {
     QVERIFY(writeBytes(path(u"descriptions.dat"_s), "Alpha\r\nBeta\r\n"));
-    Form1 form{DataFolder(m_dir->path())};
+    Form1 form{DataFolder(m_dir->path()), new LocalRoom()};
     form.BuildList();
     QCOMPARE(ValdrinBas::ListPages, QStringList{u"\r0) Alpha\r1) Beta"_s});
     form.BuildList2();

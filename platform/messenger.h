@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <stdexcept>
+
+// The messenger the program serves through: the local room built in, or a chat
+// network. Texts are HTML whose line breaks are a lone CR; each back end turns
+// them into what its network needs.
+namespace MorvexAIMOCX {
+
+// How every member of AIM fails: the call did not reach the messenger. Every
+// caller catches it; none lets it leave an event handler.
+class MessengerError : public std::runtime_error
+{
+public:
+    explicit MessengerError(const QString &what) : std::runtime_error(what.toStdString()) {}
+};
+
+class AIM : public QObject
+{
+    Q_OBJECT
+
+public:
+    using QObject::QObject;
+    ~AIM() override = default;
+
+    // The name the room knows the program by; it may hold blanks and capitals.
+    [[nodiscard]] virtual QString ScreenName() const = 0;
+    // False while the messenger is not running (or not connected).
+    [[nodiscard]] virtual bool IsRunning() const = 0;
+    // The current chat room, 0 while in none.
+    [[nodiscard]] virtual qint32 ChatRoom() const = 0;
+
+    // Posts one line in the current chat room.
+    virtual void SendChat(const QString &text) = 0;
+    // Sends one instant message to a member.
+    virtual void SendIM(const QString &screenName, const QString &text) = 0;
+    // Ends a message exchange with a member; called after each instant message.
+    virtual void FinishIM(const QString &screenName) = 0;
+    // ChatLine is raised from now on, until StopChatWatch.
+    virtual void StartChatWatch() = 0;
+    virtual void StopChatWatch() = 0;
+
+Q_SIGNALS:
+    // One line written in the room: who wrote it and its text (markup removed).
+    void ChatLine(const QString &sender, const QString &text);
+};
+
+} // namespace MorvexAIMOCX

@@ -1,0 +1,98 @@
+#include "serving/chatresponder.h"
+
+#include "serving/servingtexts.h"
+
+#include "catalogue/valdrinbas.h"
+#include "platform/addon.h"
+#include "platform/messenger.h"
+#include "platform/rowlist.h"
+
+#include <QLoggingCategory>
+#include <QScopeGuard>
+
+Q_LOGGING_CATEGORY(lcServing, "valdrin.serving")
+
+ChatResponder::ChatResponder(MorvexAIMOCX::AIM *messenger, const RowList &descriptions, const RowList &addresses,
+                             QObject *parent)
+    : QObject(parent), m_messenger(messenger), m_descriptions(descriptions), m_addresses(addresses),
+      m_pause(&addon::Pause)
+{
+}
+
+ChatResponder::~ChatResponder()
+{
+    *m_alive = false;
+}
+
+void ChatResponder::handleChatLine(const QString &sender, const QString &text)
+{
+    // No failure of the messenger, and nothing a member typed, leaves this handler.
+    try {
+        if (!m_messenger)
+            return;
+        const std::optional<ChatCommand> command = m_forms.parse(text, m_messenger->ScreenName());
+        if (!command)
+            return;
+        if (command->kind == ChatCommand::Kind::List) {
+            sendList(sender);
+            return;
+        }
+        // The program's own lines come back from the room; it never answers itself.
+        if (sender == m_messenger->ScreenName())
+            return;
+        sendItem(sender, command->numberText);
+    } catch (const MorvexAIMOCX::MessengerError &error) {
+        qCInfo(lcServing) << "Reply to" << sender << "stopped:" << error.what();
+    } catch (const std::exception &error) {
+        qCWarning(lcServing) << "Reply to" << sender << "stopped:" << error.what();
+    }
+}
+
+void ChatResponder::sendItem(const QString &sender, const QString &numberText)
+{
+    const std::optional<int> item = ChatCommand::itemNumber(numberText, m_descriptions.ListCount());
+    // An item whose address row is missing (files of unequal length) is not sent.
+    if (!item || *item >= m_addresses.ListCount())
+        return;
+    if (!m_floodGuard.admit(sender))
+        return;
+    const QString reply = ServingTexts::itemReply(m_addresses.List(*item), m_descriptions.List(*item),
+                                                  ValdrinBas::ServerMessage);
+    m_messenger->SendIM(sender, reply);
+    m_messenger->FinishIM(sender);
+    qCInfo(lcServing) << "Sent item" << *item << "to" << sender;
+}
+
+void ChatResponder::sendList(const QString &sender)
+{
+    // One list at a time per member, and only a few at once in all: every list
+    // in progress waits in a nested event loop, so this also bounds the stack.
+    if (m_listRecipients.contains(sender) || m_listRecipients.size() >= ListRepliesAtOnce)
+        return;
+    if (!m_floodGuard.admit(sender))
+        return;
+
+    // The pages as they are now: a rebuild during the reply does not mix two lists.
+    const QStringList pages = ValdrinBas::ListPages;
+    QPointer<MorvexAIMOCX::AIM> messenger = m_messenger;
+    const PauseFunction pause = m_pause;
+    const double interval = m_pageInterval;
+    const std::shared_ptr<bool> alive = m_alive;
+    m_listRecipients.insert(sender);
+    m_mostListReplies = std::max(m_mostListReplies, int(m_listRecipients.size()));
+    const auto done = qScopeGuard([this, alive, sender] {
+        if (*alive)
+            m_listRecipients.remove(sender);
+    });
+
+    for (const QString &page : pages) {
+        messenger->SendIM(sender, page);
+        messenger->FinishIM(sender);
+        pause(interval);
+        // During the pause the window, the messenger or this responder may have gone.
+        if (!*alive || !messenger)
+            return;
+    }
+    messenger->FinishIM(sender);
+    qCInfo(lcServing) << "Sent the list," << pages.size() << "page(s), to" << sender;
+}

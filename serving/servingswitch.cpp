@@ -1,0 +1,101 @@
+#include "serving/servingswitch.h"
+
+#include "serving/servingtexts.h"
+
+#include "platform/messenger.h"
+#include "platform/rowlist.h"
+
+#include <QLoggingCategory>
+#include <QTimer>
+
+using namespace Qt::StringLiterals;
+
+Q_DECLARE_LOGGING_CATEGORY(lcServing)
+
+namespace {
+
+const QString SwitchOn = u"On"_s;
+const QString SwitchOff = u"Off"_s;
+
+} // namespace
+
+ServingSwitch::ServingSwitch(MorvexAIMOCX::AIM *messenger, const RowList &descriptions, QTimer *timer,
+                             WindowActions actions, QObject *parent)
+    : QObject(parent), m_messenger(messenger), m_descriptions(descriptions), m_timer(timer),
+      m_actions(std::move(actions))
+{
+    m_timer->setInterval(AdvertisementIntervalMs);
+    m_timer->stop();
+}
+
+void ServingSwitch::runSteps(const char *handler, const std::function<void()> &steps)
+{
+    try {
+        if (!m_messenger)
+            throw MorvexAIMOCX::MessengerError(u"the messenger is gone"_s);
+        steps();
+    } catch (const std::exception &error) {
+        qCWarning(lcServing) << handler << "stopped:" << error.what();
+    }
+}
+
+void ServingSwitch::Label2_Click(SwitchCaption &caption)
+{
+    runSteps("Label2_Click", [&] {
+        if (caption.text() != SwitchOn) {
+            switchOff(caption, ServingTexts::labelStopLine());
+            return;
+        }
+        if (!m_messenger->IsRunning()) {
+            m_actions.showMessage(ServingTexts::messengerNotRunning());
+            return;
+        }
+        if (m_messenger->ChatRoom() == 0) {
+            m_actions.showMessage(ServingTexts::notInChatRoom());
+            return;
+        }
+        m_actions.buildList();
+        m_messenger->SendChat(ServingTexts::titleLine());
+        m_messenger->SendChat(ServingTexts::startSizeLine(m_descriptions.ListCount()));
+        m_messenger->SendChat(ServingTexts::listCommandLine(m_messenger->ScreenName()));
+        m_messenger->SendChat(ServingTexts::itemCommandLine(m_messenger->ScreenName()));
+        m_messenger->StartChatWatch();
+        caption.setText(SwitchOff);
+        m_timer->start();
+    });
+}
+
+void ServingSwitch::Command2_Click(SwitchCaption &caption)
+{
+    runSteps("Command2_Click", [&] {
+        if (caption.text() != SwitchOn) {
+            switchOff(caption, ServingTexts::buttonStopLine());
+            return;
+        }
+        m_messenger->SendChat(ServingTexts::titleLine());
+        m_messenger->SendChat(ServingTexts::listCommandLine(m_messenger->ScreenName()));
+        m_messenger->SendChat(ServingTexts::itemCommandLine(m_messenger->ScreenName()));
+        m_messenger->StartChatWatch();
+        caption.setText(SwitchOff);
+        m_timer->start();
+    });
+}
+
+void ServingSwitch::Timer1_Timer()
+{
+    runSteps("Timer1_Timer", [&] {
+        m_messenger->SendChat(ServingTexts::titleLine());
+        m_messenger->SendChat(ServingTexts::advertisedSizeLine(m_descriptions.ListCount()));
+        m_messenger->SendChat(ServingTexts::listCommandLine(m_messenger->ScreenName()));
+        m_messenger->SendChat(ServingTexts::itemCommandLine(m_messenger->ScreenName()));
+    });
+}
+
+void ServingSwitch::switchOff(SwitchCaption &caption, const QString &stopLine)
+{
+    m_messenger->SendChat(ServingTexts::titleLine());
+    m_messenger->SendChat(stopLine);
+    m_messenger->StopChatWatch();
+    caption.setText(SwitchOn);
+    m_timer->stop();
+}
