@@ -1,0 +1,332 @@
+#include "fakes/recordingmessenger.h"
+
+#include "catalogue/valdrinbas.h"
+#include "platform/localroom/localroom.h"
+#include "platform/rowlist.h"
+#include "serving/chatcommand.h"
+#include "serving/chatresponder.h"
+#include "serving/listpagebuilder.h"
+#include "serving/servingtexts.h"
+
+#include <QElapsedTimer>
+#include <QtTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString Banner = u"<FONT COLOR=\"#00008A\">(][<FONT COLOR=\"#000000\"> "_s;
+
+StringRowList fiveDescriptions()
+{
+    return StringRowList({u"Page 0"_s, u"Page 1"_s, u"Page 2"_s, u"Page A"_s, u"Page 4"_s});
+}
+
+StringRowList fiveAddresses()
+{
+    return StringRowList({u"0.htm"_s, u"1.htm"_s, u"2.htm"_s, u"a.htm"_s, u"4.htm"_s});
+}
+
+} // namespace
+
+class TestChatResponder : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+
+    void commandMatching_data();
+    void commandMatching();
+    void itemReplyBytes();
+    void listReplySendsEveryPageInOrder();
+    void listReplyKeepsThePagesItStartedWith();
+    void itemWithoutAddressRowSendsNothing();
+    void failingMessengerEndsTheReplyQuietly();
+    void oneListAtATimePerMemberAndFewInAll();
+    void floodingMemberIsIgnoredButPersonIsAnswered();
+    void hostileRoomStaysResponsiveAndBounded();
+    void messengerOrResponderGoneMidListDoesNotCrash();
+
+private:
+    StringRowList m_descriptions = fiveDescriptions();
+    StringRowList m_addresses = fiveAddresses();
+};
+
+void TestChatResponder::init()
+{
+    ValdrinBas::ServerMessage.clear();
+    ValdrinBas::ListPages = {u"only page"_s};
+}
+
+void TestChatResponder::commandMatching_data()
+{
+    QTest::addColumn<QString>("sender");
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("expected"); // "list", an item number, or "" for nothing
+    QTest::newRow("list, compact name") << u"Ann"_s << u"/LinkDesk send list"_s << u"list"_s;
+    QTest::newRow("list, full name") << u"Ann"_s << u"/Link Desk send list"_s << u"list"_s;
+    QTest::newRow("list, capitals") << u"Ann"_s << u"/LINKDESK SEND LIST"_s << u"list"_s;
+    QTest::newRow("list with trailing blank") << u"Ann"_s << u"/LinkDesk send list "_s << QString();
+    QTest::newRow("text before list") << u"Ann"_s << u"hi /LinkDesk send list"_s << QString();
+    QTest::newRow("two blanks before send") << u"Ann"_s << u"/LinkDesk  send list"_s << QString();
+    QTest::newRow("item, lower case") << u"Ann"_s << u"/linkdesk send 2"_s << u"2"_s;
+    QTest::newRow("item, full name") << u"Ann"_s << u"/link desk send 2"_s << u"2"_s;
+    QTest::newRow("text before item") << u"Ann"_s << u"hello /LinkDesk send 2"_s << u"2"_s;
+    QTest::newRow("first send wins") << u"Ann"_s << u"I send /LinkDesk send 2"_s << QString();
+    QTest::newRow("self-sent item") << u"Link Desk"_s << u"/LinkDesk send 2"_s << QString();
+    QTest::newRow("self-sent list") << u"Link Desk"_s << u"/LinkDesk send list"_s << u"list"_s;
+    QTest::newRow("self in other case is a member") << u"link desk"_s << u"/LinkDesk send 2"_s << u"2"_s;
+    QTest::newRow("not a number") << u"Ann"_s << u"/LinkDesk send abc"_s << QString();
+    QTest::newRow("no number") << u"Ann"_s << u"/LinkDesk send "_s << QString();
+    QTest::newRow("number and letter") << u"Ann"_s << u"/LinkDesk send 2x"_s << QString();
+    QTest::newRow("last item") << u"Ann"_s << u"/LinkDesk send 4"_s << u"4"_s;
+    QTest::newRow("one past the end") << u"Ann"_s << u"/LinkDesk send 5"_s << QString();
+    QTest::newRow("negative") << u"Ann"_s << u"/LinkDesk send -1"_s << QString();
+    QTest::newRow("blanks around") << u"Ann"_s << u"/LinkDesk send  3 "_s << u"3"_s;
+    QTest::newRow("half to even, down") << u"Ann"_s << u"/LinkDesk send 2.5"_s << u"2"_s;
+    QTest::newRow("half to even, up") << u"Ann"_s << u"/LinkDesk send 3.5"_s << u"4"_s;
+    QTest::newRow("rounds past the end") << u"Ann"_s << u"/LinkDesk send 4.6"_s << QString();
+    QTest::newRow("plus sign") << u"Ann"_s << u"/LinkDesk send +1"_s << u"1"_s;
+    QTest::newRow("huge number") << u"Ann"_s << u"/LinkDesk send 99999999999999999999999"_s << QString();
+    QTest::newRow("exponent refused") << u"Ann"_s << u"/LinkDesk send 1e0"_s << QString();
+    QTest::newRow("other name") << u"Ann"_s << u"/OtherDesk send 2"_s << QString();
+    QTest::newRow("plain chat") << u"Ann"_s << u"what is on the list today?"_s << QString();
+    QTest::newRow("control characters") << u"Ann"_s << u"/LinkDesk send 1\r\n/LinkDesk send 2"_s << QString();
+}
+
+void TestChatResponder::commandMatching()
+{
+    QFETCH(QString, sender);
+    QFETCH(QString, line);
+    QFETCH(QString, expected);
+    RecordingMessenger messenger;
+    ChatResponder responder(&messenger, m_descriptions, m_addresses);
+    responder.setPauseFunction([](double) {});
+    responder.handleChatLine(sender, line);
+
+    const QStringList sent = messenger.callsNamed(u"SendIM"_s);
+    if (expected.isEmpty()) {
+        QCOMPARE(sent, QStringList());
+    } else if (expected == u"list") {
+        QCOMPARE(sent, QStringList{sender + u":only page"_s});
+    } else {
+        QCOMPARE(sent.size(), 1);
+        const int item = expected.toInt();
+        QVERIFY2(sent[0].contains(u"\"%1\">%2</a>"_s.arg(m_addresses.List(item), m_descriptions.List(item))),
+                 qPrintable(sent[0]));
+    }
+}
+
+void TestChatResponder::itemReplyBytes()
+{
+    RecordingMessenger messenger;
+    ChatResponder responder(&messenger, m_descriptions, m_addresses);
+    responder.handleChatLine(u"Ann"_s, u"/LinkDesk send 3"_s);
+    ValdrinBas::ServerMessage = u"Please scan, \"all\" of it.\r\nBye"_s;
+    responder.handleChatLine(u"Ann"_s, u"/LinkDesk send 3"_s);
+
+    QCOMPARE(Banner.size(), 48);
+    const QString link = u"<a href=\"a.htm\">Page A</a>\r"_s + Banner + u"Valdrin AIM Server v2\r\r"_s;
+    QCOMPARE(messenger.calls, (QStringList{u"SendIM:Ann:"_s + link, u"FinishIM:Ann"_s,
+                                           u"SendIM:Ann:"_s + link + u"Please scan, \"all\" of it.\r\nBye"_s,
+                                           u"FinishIM:Ann"_s}));
+}
+
+void TestChatResponder::listReplySendsEveryPageInOrder()
+{
+    RecordingMessenger messenger;
+    ChatResponder responder(&messenger, m_descriptions, m_addresses);
+    QStringList pauses;
+    responder.setPauseFunction([&](double seconds) {
+        messenger.calls.append(u"Pause:"_s + QString::number(seconds));
+    });
+    ValdrinBas::ListPages = {u"p1"_s, u"p2"_s, u"p3"_s};
+    responder.handleChatLine(u"Ann"_s, u"/linkdesk send list"_s);
+    QCOMPARE(messenger.calls,
+             (QStringList{u"SendIM:Ann:p1"_s, u"FinishIM:Ann"_s, u"Pause:1"_s, u"SendIM:Ann:p2"_s, u"FinishIM:Ann"_s,
+                          u"Pause:1"_s, u"SendIM:Ann:p3"_s, u"FinishIM:Ann"_s, u"Pause:1"_s, u"FinishIM:Ann"_s}));
+
+    // Before any build there is one empty page, and it is sent as it is.
+    messenger.calls.clear();
+    ValdrinBas::ListPages = {QString()};
+    responder.handleChatLine(u"Bob"_s, u"/Link Desk send list"_s);
+    QCOMPARE(messenger.calls, (QStringList{u"SendIM:Bob:"_s, u"FinishIM:Bob"_s, u"Pause:1"_s, u"FinishIM:Bob"_s}));
+}
+
+void TestChatResponder::listReplyKeepsThePagesItStartedWith()
+{
+    RecordingMessenger messenger;
+    ChatResponder responder(&messenger, m_descriptions, m_addresses);
+    ValdrinBas::ListPages = {u"old 1"_s, u"old 2"_s, u"old 3"_s};
+    int pauses = 0;
+    responder.setPauseFunction([&](double) {
+        if (++pauses == 1)
+            ValdrinBas::ListPages = {u"new 1"_s}; // a rebuild between two pages
+    });
+    responder.handleChatLine(u"Ann"_s, u"/LinkDesk send list"_s);
+    QCOMPARE(messenger.callsNamed(u"SendIM"_s), (QStringList{u"Ann:old 1"_s, u"Ann:old 2"_s, u"Ann:old 3"_s}));
+}
+
+void TestChatResponder::itemWithoutAddressRowSendsNothing()
+{
+    RecordingMessenger messenger;
+    StringRowList shortAddresses({u"0.htm"_s});
+    ChatResponder responder(&messenger, m_descriptions, shortAddresses);
+    responder.handleChatLine(u"Ann"_s, u"/LinkDesk send 2"_s);
+    responder.handleChatLine(u"Ann"_s, u"/LinkDesk send 0"_s);
+    QCOMPARE(messenger.callsNamed(u"SendIM"_s).size(), 1);
+}
+
+void TestChatResponder::failingMessengerEndsTheReplyQuietly()
+{
+    RecordingMessenger messenger;
+    ChatResponder responder(&messenger, m_descriptions, m_addresses);
+    ValdrinBas::ListPages = {u"p1"_s, u"p2"_s};
+    responder.setPauseFunction([&](double) { messenger.failing = {u"SendIM"_s}; });
+    responder.handleChatLine(u"Ann"_s, u"/LinkDesk send list"_s);
+    QCOMPARE(messenger.calls, (QStringList{u"SendIM:Ann:p1"_s, u"FinishIM:Ann"_s, u"SendIM:Ann:p2"_s}));
+    QCOMPARE(responder.listRepliesInProgress(), 0);
+
+    // The next line is handled as usual.
+    messenger.failing.clear();
+    messenger.calls.clear();
+    responder.handleChatLine(u"Bob"_s, u"/LinkDesk send 1"_s);
+    QCOMPARE(messenger.callsNamed(u"FinishIM"_s), QStringList{u"Bob"_s});
+}
+
+void TestChatResponder::oneListAtATimePerMemberAndFewInAll()
+{
+    RecordingMessenger messenger;
+    ChatResponder responder(&messenger, m_descriptions, m_addresses);
+    ValdrinBas::ListPages = {u"p1"_s, u"p2"_s};
+    // Every pause lets the next member's list command in, so replies nest inside
+    // each other's pauses until the bound stops them.
+    int next = 0;
+    responder.setPauseFunction([&](double) {
+        if (next == 0) {
+            responder.handleChatLine(u"Ann"_s, u"/LinkDesk send list"_s); // Ann's list is already running
+            responder.handleChatLine(u"Zed"_s, u"/LinkDesk send 1"_s);    // items are not held up
+        }
+        while (next < 10) {
+            const int member = next++;
+            const int before = responder.listRepliesInProgress();
+            responder.handleChatLine(u"M"_s + QString::number(member), u"/LinkDesk send list"_s);
+            if (before < ChatResponder::ListRepliesAtOnce)
+                break; // that list ran, nested; the rest arrive in its pauses
+        }
+    });
+    responder.handleChatLine(u"Ann"_s, u"/LinkDesk send list"_s);
+
+    QCOMPARE(messenger.callsNamed(u"SendIM"_s).filter(u"Ann:"_s).size(), 2);
+    QCOMPARE(responder.mostListRepliesAtOnce(), ChatResponder::ListRepliesAtOnce);
+    QCOMPARE(messenger.callsNamed(u"FinishIM"_s).filter(u"M"_s).size(),
+             3 * (ChatResponder::ListRepliesAtOnce - 1));
+    QCOMPARE(messenger.callsNamed(u"FinishIM"_s).filter(u"Zed"_s).size(), 1);
+    QCOMPARE(responder.listRepliesInProgress(), 0);
+}
+
+void TestChatResponder::floodingMemberIsIgnoredButPersonIsAnswered()
+{
+    qint64 now = 0;
+    RecordingMessenger messenger;
+    ChatResponder responder(&messenger, m_descriptions, m_addresses);
+    responder.floodGuard().setClockForTesting([&now] { return now; });
+
+    // A person: a dozen commands inside one minute, twice over.
+    for (int i = 0; i < 24; ++i) {
+        now += 5000;
+        responder.handleChatLine(u"Person"_s, u"/LinkDesk send 1"_s);
+    }
+    QCOMPARE(messenger.callsNamed(u"SendIM"_s).size(), 24);
+
+    // A script: 200 commands at once. It gets a burst, then nothing for a while.
+    messenger.calls.clear();
+    for (int i = 0; i < 200; ++i)
+        responder.handleChatLine(u"Script"_s, u"/LinkDesk send 1"_s);
+    const qsizetype burst = messenger.callsNamed(u"SendIM"_s).size();
+    QVERIFY(burst >= 12 && burst <= 30);
+    now += 30000;
+    responder.handleChatLine(u"Script"_s, u"/LinkDesk send 1"_s);
+    QCOMPARE(messenger.callsNamed(u"SendIM"_s).size(), burst);
+    now += 60000;
+    responder.handleChatLine(u"Script"_s, u"/LinkDesk send 1"_s);
+    QCOMPARE(messenger.callsNamed(u"SendIM"_s).size(), burst + 1);
+
+    // Names the flooder makes up do not grow the table past its bound.
+    for (int i = 0; i < 10000; ++i)
+        responder.handleChatLine(u"x"_s + QString::number(i), u"/LinkDesk send 1"_s);
+    QVERIFY(responder.floodGuard().trackedMemberCount() <= FloodGuard::Limits{}.trackedMembers);
+}
+
+void TestChatResponder::hostileRoomStaysResponsiveAndBounded()
+{
+    LocalRoom room;
+    StringRowList descriptions;
+    StringRowList addresses;
+    for (int i = 0; i < 100; ++i) {
+        descriptions.AddItem(u"Item "_s + QString::number(i));
+        addresses.AddItem(u"http://example.org/"_s + QString::number(i));
+    }
+    ListPageBuilder::BuildList(descriptions, ValdrinBas::ListPages);
+    ChatResponder responder(&room, descriptions, addresses);
+    responder.setPageInterval(0.01);
+    connect(&room, &MorvexAIMOCX::AIM::ChatLine, &responder, &ChatResponder::handleChatLine);
+    room.StartChatWatch();
+
+    // The event loop is watched by a timer: a long gap means the program froze.
+    QElapsedTimer sinceTick;
+    sinceTick.start();
+    qint64 longestGap = 0;
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, this, [&] {
+        longestGap = std::max(longestGap, sinceTick.restart());
+    });
+    ticker.start(5);
+
+    constexpr int Members = 50;
+    constexpr int Lines = 10000;
+    for (int i = 0; i < Lines; ++i) {
+        const int member = i % Members;
+        const QString line = i % 7 == 0 ? u"/LinkDesk send list"_s : u"/Link Desk send "_s + QString::number(i % 100);
+        room.post(u"member"_s + QString::number(member), line);
+    }
+    QElapsedTimer clock;
+    clock.start();
+    QTRY_VERIFY_WITH_TIMEOUT(responder.listRepliesInProgress() == 0 && clock.elapsed() > 500, 20000);
+
+    QVERIFY2(longestGap < 1000, qPrintable(u"event loop stalled for %1 ms"_s.arg(longestGap)));
+    QVERIFY(responder.mostListRepliesAtOnce() <= ChatResponder::ListRepliesAtOnce);
+    // Every member got answers up to the limit a person never reaches.
+    for (int member = 0; member < Members; ++member) {
+        const QStringList got = room.messagesTo(u"member"_s + QString::number(member));
+        QVERIFY2(got.size() >= 12, qPrintable(u"member %1 got %2 replies"_s.arg(member).arg(got.size())));
+        QVERIFY(got.size() <= 40);
+    }
+    // A polite member who arrives afterwards is answered at once.
+    room.post(u"Polite"_s, u"/LinkDesk send 42"_s);
+    QTRY_COMPARE(room.messagesTo(u"Polite"_s).size(), 1);
+    QVERIFY(room.messagesTo(u"Polite"_s)[0].contains(u"Item 42"_s));
+}
+
+void TestChatResponder::messengerOrResponderGoneMidListDoesNotCrash()
+{
+    ValdrinBas::ListPages = {u"p1"_s, u"p2"_s, u"p3"_s};
+    {
+        auto *room = new LocalRoom;
+        ChatResponder responder(room, m_descriptions, m_addresses);
+        responder.setPauseFunction([&](double) { delete room; });
+        responder.handleChatLine(u"Ann"_s, u"/LinkDesk send list"_s);
+        QCOMPARE(responder.listRepliesInProgress(), 0);
+    }
+    {
+        LocalRoom room;
+        auto *responder = new ChatResponder(&room, m_descriptions, m_addresses);
+        responder->setPauseFunction([&](double) { delete responder; });
+        responder->handleChatLine(u"Ann"_s, u"/LinkDesk send list"_s);
+        QCOMPARE(room.messagesTo(u"Ann"_s), QStringList{u"p1"_s});
+    }
+}
+
+QTEST_GUILESS_MAIN(TestChatResponder)
+#include "tst_chatresponder.moc"

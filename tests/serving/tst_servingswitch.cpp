@@ -1,0 +1,188 @@
+#include "fakes/recordingmessenger.h"
+
+#include "catalogue/valdrinbas.h"
+#include "platform/rowlist.h"
+#include "serving/chatresponder.h"
+#include "serving/servingengine.h"
+#include "serving/servingswitch.h"
+
+#include <QTimer>
+#include <QtTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString Banner = u"<FONT COLOR=\"#00008A\">(][<FONT COLOR=\"#000000\"> "_s;
+
+QStringList bannered(const QStringList &lines)
+{
+    QStringList result;
+    for (const QString &line : lines)
+        result.append(u"SendChat:"_s + Banner + line);
+    return result;
+}
+
+} // namespace
+
+class TestServingSwitch : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+
+    void labelSwitchOnAndOff();
+    void buttonSwitchOnAndOff();
+    void advertisementOnEveryTick();
+    void messengerNotRunningShowsFirstBoxOnly();
+    void noChatRoomShowsSecondBox();
+    void failingCallEndsTheHandlerAtThatStep();
+    void engineAnswersChatLinesAndTicks();
+
+private:
+    std::unique_ptr<RecordingMessenger> m_messenger;
+    StringRowList m_descriptions;
+    QTimer m_timer;
+    int m_builds = 0;
+    QStringList m_boxes;
+    std::unique_ptr<ServingSwitch> m_switch;
+};
+
+void TestServingSwitch::init()
+{
+    m_messenger = std::make_unique<RecordingMessenger>();
+    m_descriptions = StringRowList(QStringList(12, u"x"_s));
+    m_builds = 0;
+    m_boxes.clear();
+    m_switch = std::make_unique<ServingSwitch>(
+        m_messenger.get(), m_descriptions, &m_timer,
+        ServingSwitch::WindowActions{[this] { ++m_builds; }, [this](const QString &text) { m_boxes.append(text); }});
+}
+
+void TestServingSwitch::labelSwitchOnAndOff()
+{
+    PlainCaption caption;
+    QCOMPARE(m_timer.interval(), 60000);
+    QVERIFY(!m_timer.isActive());
+
+    m_switch->Label2_Click(caption);
+    const QStringList switchOn = QStringList{u"IsRunning"_s, u"ChatRoom"_s} +
+                                 bannered({u"Valdrin AIM Server v2 By Morvex"_s, u"Now serving 12 link(s)"_s,
+                                           u"Type \"/Link Desk send list\" for the list"_s,
+                                           u"Type \"/Link Desk send #\" to get #"_s}) +
+                                 QStringList{u"StartChatWatch"_s};
+    QCOMPARE(m_messenger->calls, switchOn);
+    QCOMPARE(m_builds, 1);
+    QCOMPARE(caption.text(), u"Off"_s);
+    QVERIFY(m_timer.isActive());
+
+    m_messenger->calls.clear();
+    m_switch->Label2_Click(caption);
+    QCOMPARE(m_messenger->calls, bannered({u"Valdrin AIM Server v2 By Morvex"_s, u"No longer serving"_s}) +
+                                     QStringList{u"StopChatWatch"_s});
+    QCOMPARE(caption.text(), u"On"_s);
+    QVERIFY(!m_timer.isActive());
+
+    // An empty catalogue is announced as such.
+    m_descriptions.clear();
+    m_messenger->calls.clear();
+    m_switch->Label2_Click(caption);
+    QVERIFY(m_messenger->calls.contains(u"SendChat:"_s + Banner + u"Now serving 0 link(s)"_s));
+}
+
+void TestServingSwitch::buttonSwitchOnAndOff()
+{
+    PlainCaption caption;
+    m_messenger->running = false; // the hidden switch tests nothing
+    m_switch->Command2_Click(caption);
+    const QStringList switchOn = bannered({u"Valdrin AIM Server v2 By Morvex"_s,
+                                           u"Type \"/Link Desk send list\" for the list"_s,
+                                           u"Type \"/Link Desk send #\" to get #"_s}) +
+                                 QStringList{u"StartChatWatch"_s};
+    QCOMPARE(m_messenger->calls, switchOn);
+    QCOMPARE(m_builds, 0);
+    QCOMPARE(caption.text(), u"Off"_s);
+    QVERIFY(m_timer.isActive());
+
+    m_messenger->calls.clear();
+    m_switch->Command2_Click(caption);
+    QCOMPARE(m_messenger->calls, bannered({u"Valdrin AIM Server v2 By Morvex"_s, u"Server Off"_s}) +
+                                     QStringList{u"StopChatWatch"_s});
+    QVERIFY(!m_timer.isActive());
+
+    // A caption other than exactly "On" switches off.
+    caption.setText(u"on"_s);
+    m_messenger->calls.clear();
+    m_switch->Command2_Click(caption);
+    QCOMPARE(m_messenger->callsNamed(u"SendChat"_s).size(), 2);
+}
+
+void TestServingSwitch::advertisementOnEveryTick()
+{
+    m_switch->Timer1_Timer();
+    m_descriptions.AddItem(u"one more"_s);
+    m_switch->Timer1_Timer();
+    const QStringList tick = {u"Valdrin AIM Server v2 By Morvex"_s, u"Serving 12 link(s)"_s,
+                              u"Type \"/Link Desk send list\" for the list"_s, u"Type \"/Link Desk send #\" to get #"_s};
+    QStringList secondTick = tick;
+    secondTick[1] = u"Serving 13 link(s)"_s;
+    QCOMPARE(m_messenger->calls, bannered(tick) + bannered(secondTick));
+}
+
+void TestServingSwitch::messengerNotRunningShowsFirstBoxOnly()
+{
+    PlainCaption caption;
+    m_messenger->running = false;
+    m_switch->Label2_Click(caption);
+    QCOMPARE(m_boxes, QStringList{u"You must be have AOL Instant Messenger running before you can serve."_s});
+    QCOMPARE(m_messenger->calls, QStringList{u"IsRunning"_s});
+    QCOMPARE(caption.text(), u"On"_s);
+    QVERIFY(!m_timer.isActive());
+    QCOMPARE(m_builds, 0);
+}
+
+void TestServingSwitch::noChatRoomShowsSecondBox()
+{
+    PlainCaption caption;
+    m_messenger->chatRoom = 0;
+    m_switch->Label2_Click(caption);
+    QCOMPARE(m_boxes, QStringList{u"You must be in a chat room before you can serve."_s});
+    QCOMPARE(m_messenger->calls, (QStringList{u"IsRunning"_s, u"ChatRoom"_s}));
+    QCOMPARE(caption.text(), u"On"_s);
+    QVERIFY(!m_timer.isActive());
+}
+
+void TestServingSwitch::failingCallEndsTheHandlerAtThatStep()
+{
+    PlainCaption caption;
+    m_messenger->failing = {u"StartChatWatch"_s};
+    m_switch->Label2_Click(caption);
+    QCOMPARE(m_messenger->callsNamed(u"SendChat"_s).size(), 4);
+    QCOMPARE(caption.text(), u"On"_s);
+    QVERIFY(!m_timer.isActive());
+
+    m_messenger->failing = {u"SendChat"_s};
+    m_messenger->calls.clear();
+    m_switch->Timer1_Timer();
+    QCOMPARE(m_messenger->calls.size(), 1);
+}
+
+void TestServingSwitch::engineAnswersChatLinesAndTicks()
+{
+    StringRowList addresses(QStringList(12, u"a.htm"_s));
+    ServingEngine engine(m_messenger.get(), m_descriptions, addresses,
+                         {[] {}, [](const QString &) {}});
+    engine.responder().setPauseFunction([](double) {});
+    Q_EMIT m_messenger->ChatLine(u"Ann"_s, u"/LinkDesk send 3"_s);
+    QCOMPARE(m_messenger->callsNamed(u"FinishIM"_s), QStringList{u"Ann"_s});
+
+    PlainCaption caption;
+    engine.servingSwitch().Command2_Click(caption);
+    engine.timer()->setInterval(10);
+    m_messenger->calls.clear();
+    QTRY_VERIFY(m_messenger->callsNamed(u"SendChat"_s).size() >= 4);
+}
+
+QTEST_GUILESS_MAIN(TestServingSwitch)
+#include "tst_servingswitch.moc"
