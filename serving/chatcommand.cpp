@@ -69,17 +69,28 @@ std::optional<int> ChatCommand::itemNumber(const QString &numberText, int rowCou
 std::optional<ChatCommand> CommandForms::parse(const QString &line, const QString &screenName)
 {
     // Both commands hold a "/"; most chat lines do not, and are done with here.
-    if (!line.contains(u'/'))
+    qsizetype slash = line.indexOf(u'/');
+    if (slash < 0)
         return std::nullopt;
     if (!m_built || screenName != m_screenName)
         rebuild(screenName);
 
-    if (line.compare(m_compactList, Qt::CaseInsensitive) == 0 || line.compare(m_fullList, Qt::CaseInsensitive) == 0)
+    // Letters are compared one for one, so only a line of the same length can match.
+    const auto isListForm = [&line](const QString &form) {
+        return line.size() == form.size() && line.compare(form, Qt::CaseInsensitive) == 0;
+    };
+    if (isListForm(m_compactList) || isListForm(m_fullList))
         return ChatCommand{ChatCommand::Kind::List, {}};
-    if (!line.contains(m_compactPrefix, Qt::CaseInsensitive) &&
-        (m_fullPrefix == m_compactPrefix || !line.contains(m_fullPrefix, Qt::CaseInsensitive))) {
-        return std::nullopt;
+
+    // A command prefix starts at one of the line's slashes.
+    bool addressed = false;
+    for (; slash >= 0 && !addressed; slash = line.indexOf(u'/', slash + 1)) {
+        const QStringView rest = QStringView(line).sliced(slash);
+        addressed = rest.startsWith(m_compactPrefix, Qt::CaseInsensitive) ||
+                    rest.startsWith(m_fullPrefix, Qt::CaseInsensitive);
     }
+    if (!addressed)
+        return std::nullopt;
     // The number follows the first " send " of the line, even one that stands
     // before the command itself.
     const qsizetype send = line.indexOf(SendWord, 0, Qt::CaseInsensitive);

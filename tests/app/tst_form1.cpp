@@ -2,15 +2,21 @@
 
 #include "app/form1.h"
 #include "app/startup.h"
+#include "windows/clickablelabel.h"
 #include "catalogue/catalogue.h"
 #include "catalogue/valdrinbas.h"
 #include "platform/localroom/localroom.h"
+#include "platform/rowlist.h"
+#include "platform/addon.h"
 
 #include <QDir>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QPointer>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -61,6 +67,11 @@ private Q_SLOTS:
     void failedSaveAtCloseOffersRetry();
     void unreadableFileIsReportedAtStart();
     void buildListFillsPagesFromList1();
+
+    void addThroughBothControls();
+    void selectionIsMirroredAndDoubleClickRemoves();
+    void switchMessageBoxesAndServingThroughTheLocalRoom();
+    void closingDuringAListReplyDoesNotCrash();
 
     void commandLine_data();
     void commandLine();
@@ -166,6 +177,130 @@ void TestForm1::buildListFillsPagesFromList1()
     QCOMPARE(ValdrinBas::ListPages, QStringList{u"\r0) Alpha\r1) Beta"_s});
     form.BuildList2();
     QCOMPARE(ValdrinBas::ListPages.size(), 2);
+}
+
+void TestForm1::addThroughBothControls()
+{
+    QVERIFY(writeBytes(path(u"descriptions.dat"_s), "Alpha\r\nBeta\r\n"));
+    QVERIFY(writeBytes(path(u"urls.dat"_s), "a.htm\r\nb.htm\r\n"));
+    Form1 form{DataFolder(m_dir->path()), new LocalRoom()};
+
+    form.Text1->setText(u"Gamma"_s);
+    form.Label5_Click(); // an empty address box: nothing happens
+    QCOMPARE(form.List1->count(), 2);
+    QCOMPARE(form.Text1->text(), u"Gamma"_s);
+
+    form.Text2->setText(u"c.htm"_s);
+    QTest::mouseClick(form.Label5, Qt::LeftButton);
+    QCOMPARE(form.List1->item(2)->text(), u"Gamma"_s);
+    QCOMPARE(form.List2->item(2)->text(), u"c.htm"_s);
+    QVERIFY(form.Text1->text().isEmpty() && form.Text2->text().isEmpty());
+    QCOMPARE(form.Label10->text(), u"Server Items: 3"_s);
+    QCOMPARE(ValdrinBas::ListPages, QStringList{u"\r0) Alpha\r1) Beta\r2) Gamma"_s});
+    QCOMPARE(readBytes(path(u"urls.dat"_s)), QByteArray("a.htm\r\nb.htm\r\nc.htm\r\n")); // saved at once
+
+    // The hidden "A" button, reached by the keyboard, adds without the refreshes.
+    form.Text1->setText(u"   "_s);
+    form.Text2->setText(u"d.htm"_s);
+    form.Command1->setFocus();
+    QTest::keyClick(form.Command1, Qt::Key_Space);
+    QCOMPARE(form.List1->count(), 4);
+    QCOMPARE(form.List1->item(3)->text(), u"   "_s);
+    QCOMPARE(form.Label10->text(), u"Server Items: 3"_s);
+    QCOMPARE(ValdrinBas::ListPages.constFirst().count(u'\r'), 3);
+}
+
+void TestForm1::selectionIsMirroredAndDoubleClickRemoves()
+{
+    QVERIFY(writeBytes(path(u"descriptions.dat"_s), "A\r\nB\r\nC\r\n"));
+    QVERIFY(writeBytes(path(u"urls.dat"_s), "a\r\nb\r\nc\r\n"));
+    Form1 form{DataFolder(m_dir->path()), new LocalRoom()};
+    form.BuildList();
+    const QStringList pagesBefore = ValdrinBas::ListPages;
+
+    int list1Changes = 0;
+    connect(form.List1, &QListWidget::currentRowChanged, this, [&] { ++list1Changes; });
+    form.List2->setCurrentRow(2);
+    QCOMPARE(form.List1->currentRow(), 2);
+    QCOMPARE(list1Changes, 1); // no echo back and forth
+    form.List1->setCurrentRow(1);
+    QCOMPARE(form.List2->currentRow(), 1);
+
+    form.Text1->setText(u"typed"_s);
+    form.List2_DblClick();
+    QCOMPARE(form.Text1->text(), u"B"_s);
+    QCOMPARE(form.Text2->text(), u"b"_s);
+    QCOMPARE(form.List1->count(), 2);
+    QCOMPARE(form.List1->item(1)->text(), u"C"_s);
+    QCOMPARE(form.List2->item(1)->text(), u"c"_s);
+    QCOMPARE(form.Label10->text(), u"Server Items: 2"_s);
+    QCOMPARE(ValdrinBas::ListPages, pagesBefore); // no rebuild on removal
+    QCOMPARE(readBytes(path(u"descriptions.dat"_s)), QByteArray("A\r\nC\r\n"));
+
+    // Put back through "A D D": it returns at the end.
+    form.Label5_Click();
+    QCOMPARE(form.List1->item(2)->text(), u"B"_s);
+
+    // A double click with nothing selected removes nothing.
+    form.List1->setCurrentRow(-1);
+    form.List2->setCurrentRow(-1);
+    form.Text1->setText(u"kept"_s);
+    form.List1_DblClick();
+    QCOMPARE(form.List1->count(), 3);
+    QCOMPARE(form.Text1->text(), u"kept"_s);
+}
+
+void TestForm1::switchMessageBoxesAndServingThroughTheLocalRoom()
+{
+    QVERIFY(writeBytes(path(u"descriptions.dat"_s), "Alpha\r\n"));
+    QVERIFY(writeBytes(path(u"urls.dat"_s), "a.htm\r\n"));
+    auto *room = new LocalRoom();
+    Form1 form{DataFolder(m_dir->path()), room};
+
+    room->setRunning(false);
+    QString shown;
+    answerNextMessageBox(u"OK"_s, &shown);
+    form.Label2_Click();
+    QCOMPARE(shown, u"You must be have AOL Instant Messenger running before you can serve."_s);
+    room->setRunning(true);
+    room->setInRoom(false);
+    answerNextMessageBox(u"OK"_s, &shown);
+    QTest::mouseClick(form.Label2, Qt::LeftButton);
+    QCOMPARE(shown, u"You must be in a chat room before you can serve."_s);
+    QCOMPARE(form.Label2->text(), u"On"_s);
+
+    room->setInRoom(true);
+    form.Label2_Click();
+    QCOMPARE(form.Label2->text(), u"Off"_s);
+    QVERIFY(form.Timer1->isActive());
+    QCOMPARE(room->roomLines().size(), 4);
+    room->post(u"Ann"_s, u"/LinkDesk send 0"_s);
+    QTRY_COMPARE(room->messagesTo(u"Ann"_s).size(), 1);
+    QVERIFY(room->messagesTo(u"Ann"_s)[0].startsWith(u"<a href=\"a.htm\">Alpha</a>\r"_s));
+}
+
+void TestForm1::closingDuringAListReplyDoesNotCrash()
+{
+    QVERIFY(addon::SaveList(path(u"descriptions.dat"_s), StringRowList(testfiles::sampleRows(100))).ok());
+    QVERIFY(addon::SaveList(path(u"urls.dat"_s), StringRowList(testfiles::sampleRows(100))).ok());
+    auto *room = new LocalRoom();
+    auto *form = new Form1(DataFolder(m_dir->path()), room);
+    form->setAttribute(Qt::WA_DeleteOnClose);
+    QPointer<Form1> alive(form);
+    form->show();
+    form->Command2_Click();
+    form->BuildList();
+    QPointer<LocalRoom> roomAlive(room);
+    int pagesAtClose = -1;
+    // The window closes while the reply waits between two pages.
+    QTimer::singleShot(1500, form, [&] {
+        pagesAtClose = int(room->messagesTo(u"Ann"_s).size());
+        form->close();
+    });
+    room->post(u"Ann"_s, u"/LinkDesk send list"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(!alive, 15000);
+    QVERIFY(!roomAlive); // the messenger went with the window
+    QVERIFY(pagesAtClose >= 1 && pagesAtClose < 5);
 }
 
 void TestForm1::commandLine_data()
