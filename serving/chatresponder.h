@@ -8,6 +8,7 @@
 #include <QSet>
 
 #include <functional>
+#include <memory>
 
 class RowList;
 

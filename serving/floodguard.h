@@ -4,6 +4,8 @@
 #include <QHash>
 #include <QString>
 
+#include <functional>
+
 // Decides whether a member's command is answered. A person typing commands is
 // always answered (a dozen a minute, and more); a member who sends commands
 // faster than anyone types is ignored for a while, and the room as a whole

@@ -41,7 +41,10 @@ void LocalRoom::post(const QString &member, const QString &text)
     m_roomLines.append(line);
     Q_EMIT roomLineAdded(line);
     // As on a network, the line reaches the program later, from the event loop;
-    // the program's own lines come back to it too.
+    // the program's own lines come back to it too. A line written before the
+    // watching started is never reported.
+    if (!m_watching)
+        return;
     QMetaObject::invokeMethod(
         this,
         [this, line] {

@@ -58,7 +58,7 @@ LocalRoomWindow::LocalRoomWindow(LocalRoom *room, QWidget *parent)
     });
     connect(room, &LocalRoom::roomLineAdded, this,
             [this](const LocalRoom::Line &line) { appendRoomLine(line.sender, line.text); });
-    connect(room, &LocalRoom::messageSent, this, [this](const QString &member) { noteMessage(member); });
+    connect(room, &LocalRoom::messageSent, this, &LocalRoomWindow::noteMessage);
     connect(room, &LocalRoom::stateChanged, this, &LocalRoomWindow::refreshState);
     connect(room, &QObject::destroyed, this, &LocalRoomWindow::refreshState);
 
@@ -103,15 +103,14 @@ void LocalRoomWindow::appendRoomLine(const QString &sender, const QString &text)
     m_roomView->append(u"<b>"_s % sender.toHtmlEscaped() % u":</b> "_s % displayHtml(text));
 }
 
-void LocalRoomWindow::noteMessage(const QString &member)
+void LocalRoomWindow::noteMessage(const QString &member, const QString &text)
 {
-    const QList<QListWidgetItem *> found = m_members->findItems(member, Qt::MatchExactly);
-    if (found.isEmpty())
+    if (m_members->findItems(member, Qt::MatchExactly).isEmpty())
         m_members->addItem(member);
-    if (m_members->currentItem() && m_members->currentItem()->text() == member)
-        showMessagesOf(member);
-    else if (!m_members->currentItem())
-        m_members->setCurrentRow(m_members->count() - 1);
+    if (!m_members->currentItem())
+        m_members->setCurrentRow(m_members->count() - 1); // shows this member's messages
+    else if (m_members->currentItem()->text() == member)
+        m_messagesView->append(displayHtml(text) % u"<hr>"_s);
 }
 
 void LocalRoomWindow::showMessagesOf(const QString &member)

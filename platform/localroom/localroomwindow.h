@@ -30,7 +30,7 @@ private:
     void postLine();
     void appendRoomLine(const QString &sender, const QString &text);
     void showMessagesOf(const QString &member);
-    void noteMessage(const QString &member);
+    void noteMessage(const QString &member, const QString &text);
     void refreshState();
 
     QPointer<LocalRoom> m_room;
