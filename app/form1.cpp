@@ -9,10 +9,14 @@
 #include "serving/listpagebuilder.h"
 #include "serving/servingengine.h"
 #include "windows/clickablelabel.h"
+#include "windows/form2.h"
+#include "windows/form3.h"
+#include "windows/twips.h"
 #include "windows/operatormessages.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QIcon>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPointer>
@@ -22,17 +26,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-// Positions on the window are kept in twips, 15 to a pixel at 96 dpi.
-constexpr int twips(int value)
-{
-    return value / 15;
-}
-
-QRect twipRect(int left, int top, int width, int height)
-{
-    return {twips(left), twips(top), twips(width), twips(height)};
-}
 
 // The caption of a switch control is its serving state.
 template <typename Control>
@@ -48,20 +41,39 @@ private:
 };
 
 template <typename Widget>
-Widget *placed(Widget *widget, const QString &name, QRect geometry)
+Widget *placed(Widget *widget, const QString &name, QRect twips)
 {
     widget->setObjectName(name);
-    widget->setGeometry(geometry);
+    widget->setGeometry(Twips::rect(twips.x(), twips.y(), twips.width(), twips.height()));
     return widget;
+}
+
+// List and text boxes are drawn flat: a thin line round a white field.
+void makeFlat(QListWidget *list)
+{
+    list->setFrameShape(QFrame::Box);
+    list->setFrameShadow(QFrame::Plain);
+    list->setLineWidth(1);
+    list->setUniformItemSizes(true);
+    list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Two rows of text in the 28 pixels the layout gives each list.
+    list->setStyleSheet(u"QListWidget { background: white; border: 1px solid black; }"
+                        u"QListWidget::item { padding: 0px; margin: 0px; height: 13px; }"_s);
+}
+
+void makeFlat(QLineEdit *box)
+{
+    box->setStyleSheet(u"QLineEdit { border: 1px solid black; background: white; padding: 0px; }"_s);
 }
 
 } // namespace
 
-Form1::Form1(const DataFolder &folder, MorvexAIMOCX::AIM *messenger, QWidget *parent) : QWidget(parent)
+Form1::Form1(const DataFolder &folder, MorvexAIMOCX::AIM *messenger, QWidget *parent)
+    : FramelessWindow({2985, 2415}, Taskbar::Shown, parent), m_folder(folder)
 {
     setObjectName(u"Form1"_s);
     setWindowTitle(u"Valdrin AIM Server v2"_s);
-    setFixedSize(twips(2985), twips(2415));
+    setWindowIcon(QIcon(u":/artwork/icon.png"_s));
 
     AIM1 = messenger;
     AIM1->setParent(this);
@@ -89,27 +101,44 @@ void Form1::createControls()
 {
     // Created in the window's own order, which is also the keyboard's order for
     // the controls that take the focus: List1, Text1, Command1, Command2,
-    // Command3, List2, Text2.
-    Text2 = placed(new QLineEdit(this), u"Text2"_s, twipRect(930, 1740, 1815, 195));
-    List2 = placed(new QListWidget(this), u"List2"_s, twipRect(60, 750, 2835, 420));
-    Command3 = placed(new QPushButton(u"build list"_s, this), u"Command3"_s, twipRect(2280, 4200, 1185, 255));
-    Command2 = placed(new QPushButton(u"On"_s, this), u"Command2"_s, twipRect(630, 4200, 1185, 255));
-    Command1 = placed(new QPushButton(u"A"_s, this), u"Command1"_s, twipRect(1890, 3870, 285, 285));
-    Text1 = placed(new QLineEdit(this), u"Text1"_s, twipRect(930, 1530, 1815, 195));
-    List1 = placed(new QListWidget(this), u"List1"_s, twipRect(60, 300, 2835, 420));
-    Label10 = placed(new QLabel(Catalogue::countCaption(0), this), u"Label10"_s, twipRect(90, 1230, 2775, 195));
-    Label9 = placed(new ClickableLabel(u"About"_s, this), u"Label9"_s, twipRect(2430, 2070, 465, 195));
-    Label8 = placed(new ClickableLabel(u"Message"_s, this), u"Label8"_s, twipRect(1680, 2070, 675, 195));
-    Label7 = placed(new ClickableLabel(u"_"_s, this), u"Label7"_s, twipRect(2670, -90, 105, 255));
-    Label6 = placed(new ClickableLabel(u"X"_s, this), u"Label6"_s, twipRect(2820, 0, 135, 195));
-    Label5 = placed(new ClickableLabel(u"A D D"_s, this), u"Label5"_s, twipRect(2760, 1500, 105, 465));
-    Label1 = placed(new QLabel(u"Address:"_s, this), u"Label1"_s, twipRect(330, 1710, 615, 195));
-    Label4 = placed(new QLabel(u"Description:"_s, this), u"Label4"_s, twipRect(90, 1500, 855, 195));
-    Label3 = placed(new ClickableLabel(u"Build List"_s, this), u"Label3"_s, twipRect(3660, 3420, 645, 195));
-    Label2 = placed(new ClickableLabel(u"On"_s, this), u"Label2"_s, twipRect(90, 2070, 345, 195));
+    // Command3, List2, Text2. The buttons lie outside the visible area: only
+    // the keyboard reaches them.
+    Text2 = placed(new QLineEdit(this), u"Text2"_s, {930, 1740, 1815, 195});
+    List2 = placed(new QListWidget(this), u"List2"_s, {60, 750, 2835, 420});
+    Command3 = placed(new QPushButton(u"build list"_s, this), u"Command3"_s, {2280, 4200, 1185, 255});
+    Command2 = placed(new QPushButton(u"On"_s, this), u"Command2"_s, {630, 4200, 1185, 255});
+    Command1 = placed(new QPushButton(u"A"_s, this), u"Command1"_s, {1890, 3870, 285, 285});
+    Text1 = placed(new QLineEdit(this), u"Text1"_s, {930, 1530, 1815, 195});
+    List1 = placed(new QListWidget(this), u"List1"_s, {60, 300, 2835, 420});
+    addLine({90, 1980, 2880, 1980}); // Line3, below the input rows
+    addLine({90, 1440, 2880, 1440}); // Line2, below the item count
+    Label10 = addLabel(u"Label10"_s, Catalogue::countCaption(0), {90, 1230, 2775, 195});
+    addLine({90, 1200, 2880, 1200}); // Line1, above the item count
+    Label9 = addLabel(u"Label9"_s, u"About"_s, {2430, 2070, 465, 195});
+    Label8 = addLabel(u"Label8"_s, u"Message"_s, {1680, 2070, 675, 195});
+    Label7 = addLabel(u"Label7"_s, u"_"_s, {2670, -90, 105, 255});
+    Label6 = addLabel(u"Label6"_s, u"X"_s, {2820, 0, 135, 195});
+    Label5 = addLabel(u"Label5"_s, u"A D D"_s, {2760, 1500, 105, 465});
+    Label1 = addLabel(u"Label1"_s, u"Address:"_s, {330, 1710, 615, 195});
+    Label4 = addLabel(u"Label4"_s, u"Description:"_s, {90, 1500, 855, 195});
+    Label3 = addLabel(u"Label3"_s, u"Build List"_s, {3660, 3420, 645, 195});
+    Label2 = addLabel(u"Label2"_s, u"On"_s, {90, 2070, 345, 195});
+
+    // Space or Enter on a focused button presses it.
+    for (QPushButton *button : {Command1, Command2, Command3})
+        button->setAutoDefault(true);
+    for (QLineEdit *box : {Text1, Text2}) {
+        box->setFont(arialFont(6.75, false));
+        makeFlat(box);
+    }
+    makeFlat(List1);
+    makeFlat(List2);
+    Label7->setFont(arialFont(8.25, true));
+    Label6->setFont(arialFont(8.25, true));
+    // One letter a line, so the label reads as a vertical button.
+    Label5->setFont(arialFont(6, false));
     Label5->setWordWrap(true);
-    for (QListWidget *list : {List1, List2})
-        list->setUniformItemSizes(true);
+    Label5->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
 
     setTabOrder(List1, Text1);
     setTabOrder(Text1, Command1);
@@ -130,6 +159,8 @@ void Form1::createControls()
     connect(List2, &QListWidget::itemDoubleClicked, this, &Form1::List2_DblClick);
     connect(Label6, &ClickableLabel::clicked, this, &Form1::Label6_Click);
     connect(Label7, &ClickableLabel::clicked, this, &Form1::Label7_Click);
+    connect(Label8, &ClickableLabel::clicked, this, &Form1::Label8_Click);
+    connect(Label9, &ClickableLabel::clicked, this, &Form1::Label9_Click);
 }
 
 void Form1::BuildList()
@@ -245,6 +276,25 @@ void Form1::Label6_Click()
 void Form1::Label7_Click()
 {
     showMinimized();
+}
+
+void Form1::Label8_Click()
+{
+    // Modeless and without an owner, so it outlives this window if left open.
+    if (!m_form3)
+        m_form3 = new Form3(m_folder);
+    m_form3->show();
+    m_form3->raise();
+    m_form3->activateWindow();
+}
+
+void Form1::Label9_Click()
+{
+    if (!m_form2)
+        m_form2 = new Form2();
+    m_form2->show();
+    m_form2->raise();
+    m_form2->activateWindow();
 }
 
 void Form1::closeEvent(QCloseEvent *event)

@@ -1,8 +1,11 @@
 #pragma once
 
 #include "catalogue/datafolder.h"
+#include "windows/form2.h"
+#include "windows/form3.h"
+#include "windows/framelesswindow.h"
 
-#include <QWidget>
+#include <QPointer>
 
 #include <memory>
 
@@ -23,7 +26,7 @@ class AIM;
 
 // The main window: the catalogue and its editing, the serving switch, and the
 // messenger the program serves through.
-class Form1 final : public QWidget
+class Form1 final : public FramelessWindow
 {
     Q_OBJECT
 
@@ -49,14 +52,14 @@ public:
     QPushButton *Command1 = nullptr;
     QLineEdit *Text1 = nullptr;
     QListWidget *List1 = nullptr;
-    QLabel *Label10 = nullptr;
+    ClickableLabel *Label10 = nullptr;
     ClickableLabel *Label9 = nullptr;
     ClickableLabel *Label8 = nullptr;
     ClickableLabel *Label7 = nullptr;
     ClickableLabel *Label6 = nullptr;
     ClickableLabel *Label5 = nullptr;
-    QLabel *Label1 = nullptr;
-    QLabel *Label4 = nullptr;
+    ClickableLabel *Label1 = nullptr;
+    ClickableLabel *Label4 = nullptr;
     ClickableLabel *Label3 = nullptr;
     ClickableLabel *Label2 = nullptr;
 
@@ -74,6 +77,12 @@ public:
     void List2_DblClick();
     void Label6_Click();
     void Label7_Click();
+    void Label8_Click();
+    void Label9_Click();
+
+    // The About window and the message editor while they are open.
+    [[nodiscard]] Form2 *aboutWindow() const { return m_form2; }
+    [[nodiscard]] Form3 *messageEditor() const { return m_form3; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -94,4 +103,7 @@ private:
     std::unique_ptr<SwitchCaption> m_label2Caption;
     std::unique_ptr<SwitchCaption> m_command2Caption;
     ServingEngine *m_engine = nullptr;
+    DataFolder m_folder;
+    QPointer<Form2> m_form2;
+    QPointer<Form3> m_form3;
 };

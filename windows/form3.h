@@ -1,0 +1,32 @@
+#pragma once
+
+#include "windows/framelesswindow.h"
+
+#include "catalogue/datafolder.h"
+
+class QPlainTextEdit;
+
+// The server message editor: "Save" writes message.txt, makes the text the
+// server message, and closes the window.
+class Form3 final : public FramelessWindow
+{
+    Q_OBJECT
+
+public:
+    explicit Form3(DataFolder folder, QWidget *parent = nullptr);
+
+    // The text a new editor starts with when no server message is set.
+    [[nodiscard]] static QString initialText();
+    // The editor's text with CR LF line breaks, as it is saved.
+    [[nodiscard]] QString text() const;
+
+    QPlainTextEdit *Text1 = nullptr;
+    ClickableLabel *Label1 = nullptr;
+
+    void Label1_Click();
+
+private:
+    void Form_Load();
+
+    DataFolder m_folder;
+};
