@@ -5,6 +5,7 @@
 #include "platform/localroom/localroomwindow.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QPointer>
 
 #include <cstdio>
@@ -20,6 +21,9 @@ int main(int argc, char *argv[])
         std::fputs(qPrintable(decision.output + u'\n'), decision.exitCode == 0 ? stdout : stderr);
         return decision.exitCode;
     }
+
+    FramelessWindow::endProgramWithLastWindow();
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/artwork/icon.png")));
 
     // With no chat network set up, the program serves the room built into it.
     auto *room = new LocalRoom();

@@ -31,6 +31,7 @@ protected:
             return false;
         case QEvent::MouseButtonRelease:
             qApp->removeEventFilter(this);
+            setParent(nullptr); // done: a press right after starts a new move
             deleteLater();
             return false;
         default:

@@ -5,6 +5,7 @@
 
 #include "platform/addonwindow.h"
 
+#include <QApplication>
 #include <QFontDatabase>
 #include <QMouseEvent>
 #include <QPainter>
@@ -16,6 +17,10 @@ namespace {
 
 // The background colour under the picture: red 1, green 0, blue 66.
 constexpr QColor BackgroundColour(1, 0, 66);
+
+// The program's windows alive now, and whether the last one to go ends the program.
+int openWindows = 0;
+bool endWithLastWindow = false;
 
 const QPixmap &backgroundPicture()
 {
@@ -37,6 +42,21 @@ FramelessWindow::FramelessWindow(QSize clientTwips, Taskbar taskbar, QWidget *pa
     colours.setColor(QPalette::Window, BackgroundColour);
     colours.setColor(QPalette::WindowText, Qt::white);
     setPalette(colours);
+    ++openWindows;
+}
+
+FramelessWindow::~FramelessWindow()
+{
+    if (--openWindows == 0 && endWithLastWindow)
+        QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
+}
+
+void FramelessWindow::endProgramWithLastWindow()
+{
+    // Qt's own rule counts only windows with a taskbar button, and would end
+    // the program with the main window while the editor is still open.
+    QApplication::setQuitOnLastWindowClosed(false);
+    endWithLastWindow = true;
 }
 
 QFont FramelessWindow::sansSerifFont()
@@ -88,8 +108,11 @@ void FramelessWindow::paintEvent(QPaintEvent *event)
 
 void FramelessWindow::mousePressEvent(QMouseEvent *event)
 {
-    // Labels, lists and boxes take their own presses; whatever reaches the
-    // window itself was a press on the background or on a line.
+    // Only the background moves the window (the lines take no input): a press
+    // that a list or box passed on to its window does not.
     event->accept();
+    if (childAt(event->position().toPoint()))
+        return;
+    Q_EMIT backgroundPressed();
     addon::FormDrag(this);
 }

@@ -18,6 +18,12 @@ public:
     enum class Taskbar { Shown, Hidden };
 
     FramelessWindow(QSize clientTwips, Taskbar taskbar, QWidget *parent = nullptr);
+    ~FramelessWindow() override;
+
+    // From now on the program ends when the last of its windows has closed,
+    // whichever it is: the About window and the editor keep it running after
+    // the main window has gone.
+    static void endProgramWithLastWindow();
 
     // The fonts of the windows, with close substitutes where the originals are missing.
     [[nodiscard]] static QFont sansSerifFont();
@@ -25,6 +31,10 @@ public:
 
     // The separator lines, in pixels, as drawn.
     [[nodiscard]] const QList<QLine> &lines() const { return m_lines; }
+
+Q_SIGNALS:
+    // The background was pressed and the window is being moved with the mouse.
+    void backgroundPressed();
 
 protected:
     // A white, transparent label at a place given in twips.

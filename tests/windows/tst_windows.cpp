@@ -1,0 +1,163 @@
+#include "support/testfiles.h"
+
+#include "catalogue/valdrinbas.h"
+#include "windows/clickablelabel.h"
+#include "windows/form2.h"
+#include "windows/form3.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+using namespace Qt::StringLiterals;
+using testfiles::readBytes;
+
+// Receives the links the About window hands to the desktop.
+class LinkCatcher : public QObject
+{
+    Q_OBJECT
+
+public:
+    QList<QUrl> opened;
+
+public Q_SLOTS:
+    void open(const QUrl &url) { opened.append(url); }
+};
+
+class TestWindows : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+
+    void aboutWindowLayoutAndLinks();
+    void editorStartsWithTheInitialTextOrTheMessage();
+    void saveWritesTheFileThenTheMessageThenCloses();
+    void emptyTextSavesALineBreakAndShowsTheInitialTextAgain();
+    void failedSaveKeepsTheEditorAndTheOldMessage();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+void TestWindows::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    ValdrinBas::ServerMessage.clear();
+}
+
+void TestWindows::aboutWindowLayoutAndLinks()
+{
+    auto *about = new Form2();
+    QPointer<Form2> alive(about);
+    about->show();
+    QCOMPARE(about->size(), QSize(200, 161));
+    QCOMPARE(about->Label1->text(), u"Valdrin AIM Server"_s);
+    QCOMPARE(about->Label2->text(), u"Coded Entirely By Morvex"_s);
+    QCOMPARE(about->Label2->geometry(), QRect(0, 30, 198, 13));
+    QCOMPARE(about->Label3->geometry(), QRect(112, 114, 82, 13));
+    QCOMPARE(about->Label6->geometry(), QRect(96, 126, 96, 13));
+    QCOMPARE(about->Label5->geometry(), QRect(8, 144, 179, 13));
+    QVERIFY(about->Label7->text().size() > 150 && about->Label7->wordWrap());
+    QVERIFY(about->Label3->font().underline() && about->Label6->font().underline());
+    QCOMPARE(about->Label3->cursor().shape(), Qt::UpArrowCursor);
+    QCOMPARE(about->lines().size(), 3);
+    // Nothing on it takes the keyboard focus.
+    for (QWidget *child : about->findChildren<QWidget *>())
+        QCOMPARE(child->focusPolicy(), Qt::NoFocus);
+    // No caption is cut off at the end of its label.
+    for (ClickableLabel *label : about->findChildren<ClickableLabel *>()) {
+        if (!label->wordWrap())
+            QVERIFY2(label->fontMetrics().horizontalAdvance(label->text()) <= label->width(),
+                     qPrintable(label->text()));
+    }
+
+    LinkCatcher catcher;
+    QDesktopServices::setUrlHandler(u"mailto"_s, &catcher, "open");
+    QDesktopServices::setUrlHandler(u"https"_s, &catcher, "open");
+    QTest::mouseClick(about->Label3, Qt::LeftButton);
+    QTest::mouseClick(about->Label6, Qt::LeftButton);
+    QTest::mouseClick(about->Label8, Qt::LeftButton); // a caption, not a link
+    QDesktopServices::unsetUrlHandler(u"mailto"_s);
+    QDesktopServices::unsetUrlHandler(u"https"_s);
+    QCOMPARE(catcher.opened, (QList<QUrl>{QUrl(u"https://www.example.org/morvex/programs/"_s),
+                                          QUrl(u"mailto:morvex@example.org"_s)}));
+
+    QTest::mouseClick(about->Label5, Qt::LeftButton);
+    QTRY_VERIFY(!alive); // "Okay" unloads it
+}
+
+void TestWindows::editorStartsWithTheInitialTextOrTheMessage()
+{
+    {
+        Form3 editor{DataFolder(m_dir->path())};
+        QCOMPARE(editor.text(), u"Please scan everything. If you \r\nwould like to add to the server \r\n"
+                                u"please IM me with the URL and the descrption.\r\n"_s);
+        QCOMPARE(editor.size(), QSize(201, 161));
+        QCOMPARE(editor.Text1->geometry(), QRect(4, 18, 193, 121));
+        QCOMPARE(editor.Label1->text(), u"Save"_s);
+        QCOMPARE(editor.Text1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    }
+    ValdrinBas::ServerMessage = u"Two\r\nlines, \"quoted\""_s;
+    Form3 editor{DataFolder(m_dir->path())};
+    QCOMPARE(editor.text(), ValdrinBas::ServerMessage);
+    editor.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&editor));
+    editor.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&editor));
+    QTRY_COMPARE(QApplication::focusWidget(), editor.Text1);
+}
+
+void TestWindows::saveWritesTheFileThenTheMessageThenCloses()
+{
+    auto *editor = new Form3(DataFolder(m_dir->path()));
+    QPointer<Form3> alive(editor);
+    editor->show();
+    // The message changes only once the file holds the text.
+    QString messageWhileWriting = u"unset"_s;
+    editor->Text1->setPlainText(u"first\nsecond"_s);
+    QTest::mouseClick(editor->Label1, Qt::LeftButton);
+    QCOMPARE(readBytes(QDir(m_dir->path()).filePath(u"message.txt"_s)), QByteArray("first\r\nsecond\r\n"));
+    QCOMPARE(ValdrinBas::ServerMessage, u"first\r\nsecond"_s);
+    QTRY_VERIFY(!alive);
+}
+
+void TestWindows::emptyTextSavesALineBreakAndShowsTheInitialTextAgain()
+{
+    auto *editor = new Form3(DataFolder(m_dir->path()));
+    editor->Text1->clear();
+    editor->Label1_Click();
+    QCOMPARE(readBytes(QDir(m_dir->path()).filePath(u"message.txt"_s)), QByteArray("\r\n"));
+    QVERIFY(ValdrinBas::ServerMessage.isEmpty());
+    Form3 again{DataFolder(m_dir->path())};
+    QCOMPARE(again.text(), Form3::initialText());
+}
+
+void TestWindows::failedSaveKeepsTheEditorAndTheOldMessage()
+{
+    ValdrinBas::ServerMessage = u"old message"_s;
+    QVERIFY(QDir(m_dir->path()).mkdir(u"message.txt"_s)); // a folder where the file should go
+    Form3 editor{DataFolder(m_dir->path())};
+    editor.show();
+    editor.Text1->setPlainText(u"new message"_s);
+    QString shown;
+    QTimer::singleShot(0, [&shown] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            shown = box->text();
+            box->accept();
+        }
+    });
+    editor.Label1_Click();
+    QVERIFY2(shown.contains(u"message.txt"_s), qPrintable(shown));
+    QCOMPARE(ValdrinBas::ServerMessage, u"old message"_s);
+    QVERIFY(editor.isVisible());
+    QCOMPARE(editor.text(), u"new message"_s);
+}
+
+QTEST_MAIN(TestWindows)
+#include "tst_windows.moc"
