@@ -18,9 +18,13 @@ public:
     explicit MouseFollower(QWidget *window)
         : QObject(window), m_window(window), m_offset(QCursor::pos() - window->pos())
     {
-        setObjectName(QStringLiteral("addon-mouse-follower"));
+        setObjectName(name());
         qApp->installEventFilter(this);
     }
+
+    // Found by name: without a meta-object of its own, a lookup by type would
+    // take any child object for a follower.
+    static QString name() { return QStringLiteral("addon-mouse-follower"); }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
@@ -55,7 +59,7 @@ void FormDrag(QWidget *window)
     QWidget *top = window->window();
     if (QWindow *handle = top->windowHandle(); handle && handle->startSystemMove())
         return;
-    if (!top->findChild<MouseFollower *>(QString(), Qt::FindDirectChildrenOnly))
+    if (!top->findChild<QObject *>(MouseFollower::name(), Qt::FindDirectChildrenOnly))
         new MouseFollower(top);
 }
 
