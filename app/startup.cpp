@@ -4,7 +4,18 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <cstring>
+
 using namespace Qt::StringLiterals;
+
+bool wantsHeadless(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--headless") == 0)
+            return true;
+    }
+    return false;
+}
 
 StartupDecision parseCommandLine(const QStringList &arguments, const QString &programFolder)
 {
@@ -16,7 +27,9 @@ StartupDecision parseCommandLine(const QStringList &arguments, const QString &pr
         {u"d"_s, u"data-dir"_s},
         u"Keeps descriptions.dat, urls.dat and message.txt in <folder> instead of the program's own folder."_s,
         u"folder"_s);
-    parser.addOptions({helpOption, versionOption, dataOption});
+    const QCommandLineOption headlessOption(
+        u"headless"_s, u"Serves the chat network named in network.conf with no window, until SIGINT or SIGTERM."_s);
+    parser.addOptions({helpOption, versionOption, dataOption, headlessOption});
 
     if (!parser.parse(arguments))
         return {std::nullopt, parser.errorText() + u"\nTry --help."_s, 2};
@@ -29,7 +42,7 @@ StartupDecision parseCommandLine(const QStringList &arguments, const QString &pr
                 u"Unexpected argument: %1\nTry --help."_s.arg(parser.positionalArguments().constFirst()), 2};
     }
 
-    StartupOptions options{programFolder};
+    StartupOptions options{programFolder, parser.isSet(headlessOption)};
     if (parser.isSet(dataOption)) {
         const QString folder = parser.value(dataOption);
         if (!QDir().mkpath(folder) || !QFileInfo(folder).isDir())

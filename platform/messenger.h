@@ -46,6 +46,10 @@ public:
 Q_SIGNALS:
     // One line written in the room: who wrote it and its text (markup removed).
     void ChatLine(const QString &sender, const QString &text);
+    // The program is in its room now (again, after a lost connection).
+    void roomJoined();
+    // Something the operator should read: a refused sign-on, a lost connection.
+    void problem(const QString &text);
 };
 
 } // namespace MorvexAIMOCX

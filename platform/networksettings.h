@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+// How to reach a chat network: read from network.conf in the data folder, a
+// file of "key = value" lines that a person writes ("#" starts a comment).
+//
+//   protocol     = irc                  irc, xmpp, or a protocol id such as prpl-jabber
+//   account      = linkbot@irc.example.org
+//   password     = secret               or: password-env = NAME_OF_A_VARIABLE
+//   room         = #links               an IRC channel or room@conference.example.org
+//   option.port  = 6667                 any option of the protocol, by its name
+class NetworkSettings final
+{
+public:
+    struct Option
+    {
+        QString name;
+        QString value;
+        int line = 0;
+    };
+
+    QString protocolId;  // libpurple's id: prpl-irc, prpl-jabber, ...
+    int protocolLine = 0;
+    QString account;
+    QString password;
+    QString room;
+    QList<Option> options;
+    // Set when the file can be read by other users of the machine.
+    QString permissionWarning;
+
+    // The settings file's name in the data folder.
+    [[nodiscard]] static QString fileName();
+
+    // Settings from the text of a settings file, or what is wrong and on which line.
+    struct Parsed;
+    [[nodiscard]] static Parsed parse(const QString &text);
+
+    // The settings file of a data folder: nothing when there is none (the local
+    // room is used then), settings, or what is wrong with the file.
+    [[nodiscard]] static Parsed load(const QString &folder);
+};
+
+struct NetworkSettings::Parsed
+{
+    std::optional<NetworkSettings> settings;
+    QString error;
+};

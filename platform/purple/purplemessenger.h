@@ -1,0 +1,57 @@
+#pragma once
+
+#include "platform/messenger.h"
+#include "platform/networksettings.h"
+
+#include <memory>
+
+// The messenger on a real chat network, through libpurple: signs on to one
+// account, joins one room, and keeps both up through dropped connections and
+// server restarts. No GLib or libpurple type shows outside this folder.
+class PurpleMessenger final : public MorvexAIMOCX::AIM
+{
+    Q_OBJECT
+
+public:
+    // Starts libpurple (once per process) with its files in userFolder. Returns
+    // what is wrong when it cannot start or the settings name something it lacks.
+    [[nodiscard]] static QString initialise(const QString &userFolder);
+
+    // The protocols libpurple offers here: "prpl-irc (IRC)", ...
+    [[nodiscard]] static QStringList protocols();
+
+    explicit PurpleMessenger(NetworkSettings settings, QObject *parent = nullptr);
+    ~PurpleMessenger() override;
+
+    // Checks the settings against libpurple and signs on; the error otherwise.
+    [[nodiscard]] QString start();
+
+    [[nodiscard]] QString ScreenName() const override;
+    [[nodiscard]] bool IsRunning() const override;
+    [[nodiscard]] qint32 ChatRoom() const override;
+    void SendChat(const QString &text) override;
+    void SendIM(const QString &screenName, const QString &text) override;
+    void FinishIM(const QString &screenName) override;
+    void StartChatWatch() override;
+    void StopChatWatch() override;
+
+    // The first wait before signing on again after a lost connection; it doubles
+    // with every failed try up to a minute. Tests make it shorter.
+    void setReconnectDelay(int milliseconds);
+
+    // Turns a text of this program (HTML, CR line breaks) into what libpurple
+    // sends safely: every line break a <br>, no raw CR, LF, NUL or other control.
+    [[nodiscard]] static QString wireText(const QString &text);
+
+Q_SIGNALS:
+    void signedOn();
+    void disconnected(const QString &reason);
+    // An instant message to this account (for logs and the tests' member clients).
+    void instantMessageReceived(const QString &sender, const QString &text);
+
+public:
+    struct Private;
+
+private:
+    std::unique_ptr<Private> d;
+};

@@ -1,0 +1,68 @@
+#include "network/ircserver.h"
+
+#include "network/freeport.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTcpSocket>
+#include <QThread>
+
+using namespace Qt::StringLiterals;
+
+IrcServer::IrcServer() : m_port(freeLoopbackPort()) {}
+
+IrcServer::~IrcServer()
+{
+    stop();
+}
+
+QString IrcServer::start()
+{
+    const QString config = QDir(m_folder.path()).filePath(u"ngircd.conf"_s);
+    const QString empty = QDir(m_folder.path()).filePath(u"empty"_s);
+    QDir().mkpath(empty);
+    QFile file(config);
+    if (!file.open(QIODevice::WriteOnly))
+        return u"cannot write %1"_s.arg(config);
+    // No limits on connections from one address and no flood penalties: the
+    // tests bring twenty members from 127.0.0.1 and measure the program, not the server.
+    file.write(QStringLiteral("[Global]\nName = irc.test\nInfo = Valdrin test server\nListen = 127.0.0.1\n"
+                              "Ports = %1\nMotdPhrase = \"test\"\n[Limits]\nMaxConnectionsIP = 0\nMaxJoins = 0\n"
+                              "MaxPenaltyTime = 0\nMaxNickLength = 30\n[Options]\nDNS = no\nIdent = no\nPAM = no\n"
+                              "IncludeDir = %2\n")
+                   .arg(m_port)
+                   .arg(empty)
+                   .toUtf8());
+    file.close();
+
+    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_process.setStandardOutputFile(QProcess::nullDevice());
+    m_process.start(u"ngircd"_s, {u"-n"_s, u"-f"_s, config});
+    if (!m_process.waitForStarted(5000))
+        return u"ngircd did not start (is it installed? apt-get install ngircd): %1"_s.arg(m_process.errorString());
+
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 10000) {
+        QTcpSocket probe;
+        probe.connectToHost(u"127.0.0.1"_s, m_port);
+        if (probe.waitForConnected(200))
+            return {};
+        if (m_process.state() != QProcess::Running)
+            return u"ngircd stopped at once; its configuration was %1"_s.arg(config);
+        QThread::msleep(50);
+    }
+    return u"ngircd does not take connections on port %1"_s.arg(m_port);
+}
+
+void IrcServer::stop()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.terminate();
+    if (!m_process.waitForFinished(5000)) {
+        m_process.kill();
+        m_process.waitForFinished(2000);
+    }
+}

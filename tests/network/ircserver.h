@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QProcess>
+#include <QTemporaryDir>
+
+// An IRC server (ngircd) for one test run, on a free port of 127.0.0.1. It can
+// be stopped and started again on the same port, as a server restart.
+class IrcServer final
+{
+public:
+    IrcServer();
+    ~IrcServer();
+
+    // Starts the server and waits until it takes connections; the error otherwise.
+    [[nodiscard]] QString start();
+    void stop();
+    [[nodiscard]] quint16 port() const { return m_port; }
+
+private:
+    QTemporaryDir m_folder;
+    QProcess m_process;
+    quint16 m_port = 0;
+};

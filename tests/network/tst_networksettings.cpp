@@ -1,0 +1,156 @@
+#include "support/testfiles.h"
+
+#include "platform/networksettings.h"
+#include "platform/purple/purplemessenger.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace Qt::StringLiterals;
+
+class TestNetworkSettings : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+
+    void goodFileIsRead();
+    void mistakesNameTheLine_data();
+    void mistakesNameTheLine();
+    void passwordFromTheEnvironment();
+    void noFileMeansTheLocalRoom();
+    void fileReadableByOthersIsWarnedAbout();
+    void unknownProtocolAndOptionsAreRefused_data();
+    void unknownProtocolAndOptionsAreRefused();
+    void wireTextHasNoRawLineBreaks_data();
+    void wireTextHasNoRawLineBreaks();
+
+private:
+    QTemporaryDir m_purpleFolder;
+};
+
+void TestNetworkSettings::initTestCase()
+{
+    QCOMPARE(PurpleMessenger::initialise(m_purpleFolder.path()), QString());
+}
+
+void TestNetworkSettings::goodFileIsRead()
+{
+    const NetworkSettings::Parsed parsed = NetworkSettings::parse(
+        u"# the program's network\r\nprotocol = IRC\naccount = linkdesk@irc.example.org\n\n"
+        u"password = se=cret\nroom = #links\noption.port = 6697\noption.ssl = true\n"_s);
+    QVERIFY2(parsed.settings, qPrintable(parsed.error));
+    QCOMPARE(parsed.settings->protocolId, u"prpl-irc"_s);
+    QCOMPARE(parsed.settings->protocolLine, 2);
+    QCOMPARE(parsed.settings->account, u"linkdesk@irc.example.org"_s);
+    QCOMPARE(parsed.settings->password, u"se=cret"_s);
+    QCOMPARE(parsed.settings->room, u"#links"_s);
+    QCOMPARE(parsed.settings->options.size(), 2);
+    QCOMPARE(parsed.settings->options[1].name, u"ssl"_s);
+    QCOMPARE(parsed.settings->options[1].line, 8);
+    QCOMPARE(NetworkSettings::parse(u"protocol = xmpp\naccount = a@b\nroom = r@c"_s).settings->protocolId,
+             u"prpl-jabber"_s);
+}
+
+void TestNetworkSettings::mistakesNameTheLine_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("no equals sign") << u"protocol = irc\nroom #links"_s << u"line 2: expected"_s;
+    QTest::newRow("unknown key") << u"protocol = irc\nchannel = #links"_s << u"line 2: unknown key \"channel\""_s;
+    QTest::newRow("twice") << u"room = a\nroom = b"_s << u"line 2: \"room\" is already set on line 1"_s;
+    QTest::newRow("missing room") << u"protocol = irc\naccount = a@b"_s << u"\"room\" is missing"_s;
+    QTest::newRow("both passwords") << u"protocol = irc\naccount = a@b\nroom = #r\npassword = x\npassword-env = P"_s
+                                    << u"line 5: set either password or password-env"_s;
+}
+
+void TestNetworkSettings::mistakesNameTheLine()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, error);
+    const NetworkSettings::Parsed parsed = NetworkSettings::parse(text);
+    QVERIFY(!parsed.settings);
+    QVERIFY2(parsed.error.contains(error), qPrintable(parsed.error));
+    QVERIFY(parsed.error.startsWith(u"network.conf"_s));
+}
+
+void TestNetworkSettings::passwordFromTheEnvironment()
+{
+    const QString text = u"protocol = irc\naccount = a@b\nroom = #r\npassword-env = VALDRIN_TEST_PASSWORD\n"_s;
+    qunsetenv("VALDRIN_TEST_PASSWORD");
+    const NetworkSettings::Parsed unset = NetworkSettings::parse(text);
+    QVERIFY(unset.error.contains(u"line 4: the environment variable VALDRIN_TEST_PASSWORD is not set"_s));
+    qputenv("VALDRIN_TEST_PASSWORD", "from the environment");
+    QCOMPARE(NetworkSettings::parse(text).settings->password, u"from the environment"_s);
+    qunsetenv("VALDRIN_TEST_PASSWORD");
+}
+
+void TestNetworkSettings::noFileMeansTheLocalRoom()
+{
+    QTemporaryDir folder;
+    const NetworkSettings::Parsed parsed = NetworkSettings::load(folder.path());
+    QVERIFY(!parsed.settings);
+    QVERIFY(parsed.error.isEmpty());
+}
+
+void TestNetworkSettings::fileReadableByOthersIsWarnedAbout()
+{
+    QTemporaryDir folder;
+    const QString path = QDir(folder.path()).filePath(u"network.conf"_s);
+    QVERIFY(testfiles::writeBytes(path, "protocol = irc\naccount = a@b\nroom = #r\npassword = secret\n"));
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
+    NetworkSettings::Parsed parsed = NetworkSettings::load(folder.path());
+    QVERIFY(parsed.settings);
+    QVERIFY(parsed.settings->permissionWarning.contains(u"chmod 600"_s));
+    QVERIFY(!parsed.settings->permissionWarning.contains(u"secret"_s));
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    QVERIFY(NetworkSettings::load(folder.path()).settings->permissionWarning.isEmpty());
+}
+
+void TestNetworkSettings::unknownProtocolAndOptionsAreRefused_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("unknown protocol") << u"\nprotocol = carrier-pigeon\naccount = a@b\nroom = #r"_s
+                                      << u"line 2: unknown protocol \"carrier-pigeon\"; this machine offers:"_s;
+    QTest::newRow("unknown option") << u"protocol = irc\naccount = a@b\nroom = #r\noption.colour = red"_s
+                                    << u"line 4: prpl-irc has no option \"colour\"; its options are:"_s;
+    QTest::newRow("number expected") << u"protocol = irc\naccount = a@b\nroom = #r\noption.port = many"_s
+                                     << u"line 4: option.port takes a whole number"_s;
+    QTest::newRow("true or false") << u"protocol = irc\naccount = a@b\nroom = #r\noption.ssl = perhaps"_s
+                                   << u"line 4: option.ssl takes true or false"_s;
+}
+
+void TestNetworkSettings::unknownProtocolAndOptionsAreRefused()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, error);
+    const NetworkSettings::Parsed parsed = NetworkSettings::parse(text);
+    QVERIFY2(parsed.settings, qPrintable(parsed.error));
+    PurpleMessenger messenger(*parsed.settings);
+    const QString refused = messenger.start();
+    QVERIFY2(refused.contains(error), qPrintable(refused));
+    QVERIFY(!messenger.IsRunning());
+}
+
+void TestNetworkSettings::wireTextHasNoRawLineBreaks_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("wire");
+    QTest::newRow("CR line breaks") << u"\r0) a\r1) b"_s << u"<br>0) a<br>1) b"_s;
+    QTest::newRow("CR LF and LF") << u"a\r\nb\nc"_s << u"a<br>b<br>c"_s;
+    QTest::newRow("NUL and controls") << u"a\u0000b\u0001c\td"_s << u"abc\td"_s;
+    QTest::newRow("injection") << u"x\rPRIVMSG #links :INJECTED"_s << u"x<br>PRIVMSG #links :INJECTED"_s;
+}
+
+void TestNetworkSettings::wireTextHasNoRawLineBreaks()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, wire);
+    QCOMPARE(PurpleMessenger::wireText(text), wire);
+}
+
+QTEST_GUILESS_MAIN(TestNetworkSettings)
+#include "tst_networksettings.moc"
