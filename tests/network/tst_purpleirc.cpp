@@ -262,7 +262,10 @@ void TestPurpleIrc::floodLeavesTheProgramConnectedAndPolite()
     QVERIFY(m_messenger->IsRunning());
     QVERIFY(m_messenger->ChatRoom() != 0);
     const qint64 grown = residentKilobytes() - memoryBefore;
+    qInfo() << "resident memory grew by" << grown << "kB";
+#ifndef __SANITIZE_ADDRESS__ // the sanitizer keeps freed memory on purpose
     QVERIFY2(grown < 50 * 1024, qPrintable(u"memory grew by %1 kB"_s.arg(grown)));
+#endif
 }
 
 QTEST_GUILESS_MAIN(TestPurpleIrc)
