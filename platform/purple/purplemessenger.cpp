@@ -17,6 +17,10 @@
 
 #include <memory>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 using namespace Qt::StringLiterals;
 
 Q_LOGGING_CATEGORY(lcNetwork, "valdrin.network")
@@ -65,8 +69,21 @@ gboolean dispatchInput(GIOChannel *source, GIOCondition condition, gpointer data
     return TRUE;
 }
 
+// Chat lines are small and answered at once: without this, the kernel holds a
+// reply back until the peer acknowledges the last one (tens of milliseconds).
+void sendWithoutDelay(int fd)
+{
+    int type = 0;
+    socklen_t length = sizeof type;
+    if (getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &length) != 0 || type != SOCK_STREAM)
+        return;
+    const int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
 guint addInput(gint fd, PurpleInputCondition condition, PurpleInputFunction function, gpointer data)
 {
+    sendWithoutDelay(fd);
     auto *closure = g_new0(InputClosure, 1);
     closure->function = function;
     closure->data = data;
@@ -504,23 +521,36 @@ void PurpleMessenger::SendChat(const QString &text)
 void PurpleMessenger::SendIM(const QString &screenName, const QString &text)
 {
     d->require("SendIM");
+    const QString recipient = screenName;
+    PurpleConversation *conversation = imConversation(recipient, true);
+    if (!conversation)
+        throw MorvexAIMOCX::MessengerError(u"SendIM: %1 could not be sent a message"_s.arg(recipient));
+    purple_conv_im_send(purple_conversation_get_im_data(conversation), wireText(text).toUtf8().constData());
+}
+
+void PurpleMessenger::FinishIM(const QString &screenName)
+{
+    d->require("FinishIM");
+    // The exchange is over: the conversation goes, so a busy room leaves none behind.
+    if (PurpleConversation *conversation = imConversation(screenName, false))
+        purple_conversation_destroy(conversation);
+}
+
+PurpleConversation *PurpleMessenger::imConversation(const QString &screenName, bool create) const
+{
     // In an XMPP room a member is reached as room@service/nick; on IRC by the nick.
     QString recipient = screenName;
     if (d->isXmpp() && !screenName.contains(u'@') && !d->roomName.isEmpty())
         recipient = d->roomName + u'/' + screenName;
     recipient.remove(u'\r').remove(u'\n').remove(QChar(0));
     if (recipient.isEmpty())
-        throw MorvexAIMOCX::MessengerError(u"SendIM: no recipient"_s);
-    const int sent = serv_send_im(d->connection(), recipient.toUtf8().constData(), wireText(text).toUtf8().constData(),
-                                  PurpleMessageFlags(0));
-    if (sent < 0)
-        throw MorvexAIMOCX::MessengerError(u"SendIM: %1 could not be sent a message"_s.arg(recipient));
-}
-
-void PurpleMessenger::FinishIM(const QString &screenName)
-{
-    Q_UNUSED(screenName);
-    d->require("FinishIM");
+        return nullptr;
+    const QByteArray name = recipient.toUtf8();
+    PurpleConversation *conversation =
+        purple_find_conversation_with_account(PURPLE_CONV_TYPE_IM, name.constData(), d->account);
+    if (!conversation && create)
+        conversation = purple_conversation_new(PURPLE_CONV_TYPE_IM, d->account, name.constData());
+    return conversation;
 }
 
 void PurpleMessenger::StartChatWatch()

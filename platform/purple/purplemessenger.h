@@ -53,5 +53,8 @@ public:
     struct Private;
 
 private:
+    // The instant message conversation with a member, made when asked to.
+    [[nodiscard]] struct _PurpleConversation *imConversation(const QString &screenName, bool create) const;
+
     std::unique_ptr<Private> d;
 };

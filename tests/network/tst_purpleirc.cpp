@@ -9,10 +9,13 @@
 #include "serving/servingengine.h"
 
 #include <QElapsedTimer>
+#include <QSignalSpy>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+
+#include <algorithm>
 
 using namespace Qt::StringLiterals;
 
@@ -51,6 +54,7 @@ private Q_SLOTS:
     void nonCommandGetsNothing();
     void nothingIsInjectedIntoRoomOrServer();
     void secondMemberIsAnsweredDuringAList();
+    void itemLatency();
     void rejoinsAfterServerRestart();
     void floodLeavesTheProgramConnectedAndPolite();
 
@@ -224,6 +228,27 @@ void TestPurpleIrc::secondMemberIsAnsweredDuringAList()
     // Cat's item arrived while Ann's list was still on its way.
     QVERIFY2(annLinesWhenCatWasAnswered >= 0 && annLinesWhenCatWasAnswered < Items,
              qPrintable(QString::number(annLinesWhenCatWasAnswered)));
+}
+
+void TestPurpleIrc::itemLatency()
+{
+    // From a member's item command to the first line of the reply, on loopback.
+    const int samples = qEnvironmentVariableIntValue("VALDRIN_LATENCY_SAMPLES") > 0
+                            ? qEnvironmentVariableIntValue("VALDRIN_LATENCY_SAMPLES")
+                            : 5;
+    QList<qint64> latencies;
+    for (int sample = 0; sample < samples; ++sample) {
+        QSignalSpy replied(m_ann.get(), &IrcMember::messageReceived);
+        QElapsedTimer clock;
+        clock.start();
+        m_ann->say(u"/linkdesk send %1"_s.arg(sample % Items));
+        QVERIFY(replied.wait(10000));
+        latencies.append(clock.nsecsElapsed() / 1000);
+        QTest::qWait(3100); // a person's pace, well inside the flood limits
+    }
+    std::sort(latencies.begin(), latencies.end());
+    qInfo() << "IRC item reply latency, median of" << latencies.size() << ":" << latencies[latencies.size() / 2]
+            << "us";
 }
 
 void TestPurpleIrc::rejoinsAfterServerRestart()

@@ -1,0 +1,88 @@
+#include "network/xmppserver.h"
+
+#include "network/freeport.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTcpSocket>
+#include <QThread>
+
+using namespace Qt::StringLiterals;
+
+XmppServer::XmppServer() : m_port(freeLoopbackPort())
+{
+    const QString data = QDir(m_folder.path()).filePath(u"data"_s);
+    QDir().mkpath(data);
+    QDir().mkpath(QDir(m_folder.path()).filePath(u"certs"_s));
+    QFile file(configPath());
+    if (file.open(QIODevice::WriteOnly)) {
+        file.write(QStringLiteral(
+                       "run_as_root = true\npidfile = \"%1/prosody.pid\"\ndata_path = \"%2\"\n"
+                       "certificates = \"%1/certs\"\n"
+                       "c2s_ports = { %3 }\nc2s_interfaces = { \"127.0.0.1\" }\ns2s_ports = { }\n"
+                       "http_ports = { }\nhttps_ports = { }\n"
+                       "c2s_require_encryption = false\nallow_unencrypted_plain_auth = true\n"
+                       "authentication = \"internal_plain\"\n"
+                       "modules_enabled = { \"roster\", \"saslauth\", \"disco\", \"ping\" }\n"
+                       "modules_disabled = { \"s2s\", \"tls\", \"posix\" }\n"
+                       "log = { { levels = { min = \"error\" }, to = \"console\" } }\n"
+                       "VirtualHost \"localhost\"\nComponent \"conference.localhost\" \"muc\"\n")
+                       .arg(m_folder.path(), data)
+                       .arg(m_port)
+                       .toUtf8());
+    }
+}
+
+XmppServer::~XmppServer()
+{
+    stop();
+}
+
+QString XmppServer::configPath() const
+{
+    return QDir(m_folder.path()).filePath(u"prosody.cfg.lua"_s);
+}
+
+QString XmppServer::addUser(const QString &name, const QString &password)
+{
+    QProcess register_;
+    register_.start(u"prosodyctl"_s, {u"--config"_s, configPath(), u"register"_s, name, host(), password});
+    if (!register_.waitForFinished(20000) || register_.exitCode() != 0) {
+        return u"prosodyctl could not register %1 (is prosody installed? apt-get install prosody): %2"_s.arg(
+            name, QString::fromUtf8(register_.readAllStandardError()));
+    }
+    return {};
+}
+
+QString XmppServer::start()
+{
+    m_process.setStandardOutputFile(QProcess::nullDevice());
+    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_process.start(u"prosody"_s, {u"-F"_s, u"--config"_s, configPath()});
+    if (!m_process.waitForStarted(5000))
+        return u"prosody did not start (is it installed? apt-get install prosody): %1"_s.arg(m_process.errorString());
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 20000) {
+        QTcpSocket probe;
+        probe.connectToHost(u"127.0.0.1"_s, m_port);
+        if (probe.waitForConnected(200))
+            return {};
+        if (m_process.state() != QProcess::Running)
+            return u"prosody stopped at once; its configuration was %1"_s.arg(configPath());
+        QThread::msleep(100);
+    }
+    return u"prosody does not take connections on port %1"_s.arg(m_port);
+}
+
+void XmppServer::stop()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.terminate();
+    if (!m_process.waitForFinished(5000)) {
+        m_process.kill();
+        m_process.waitForFinished(2000);
+    }
+}
