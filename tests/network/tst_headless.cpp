@@ -1,0 +1,133 @@
+#include "network/ircmember.h"
+#include "network/ircserver.h"
+
+#include "support/testfiles.h"
+
+#include "platform/addon.h"
+#include "platform/rowlist.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+qint64 residentKilobytesOf(qint64 pid)
+{
+    QFile status(u"/proc/%1/status"_s.arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return 0;
+}
+
+} // namespace
+
+// The program as a server with no window, run as its own process.
+class TestHeadless : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void servesUntilSigtermThenSaves();
+    void refusesToStartWithoutNetworkSettings();
+    void mistakeInSettingsNamesTheLine();
+
+private:
+    QProcess *startServer(const QString &folder, QStringList *log);
+};
+
+QProcess *TestHeadless::startServer(const QString &folder, QStringList *log)
+{
+    auto *process = new QProcess(this);
+    process->setProcessChannelMode(QProcess::MergedChannels);
+    connect(process, &QProcess::readyRead, this, [process, log] {
+        while (process->canReadLine())
+            log->append(QString::fromUtf8(process->readLine()).trimmed());
+    });
+    process->start(QString::fromUtf8(VALDRIN_SERVER_BINARY), {u"--headless"_s, u"--data-dir"_s, folder});
+    return process;
+}
+
+void TestHeadless::servesUntilSigtermThenSaves()
+{
+    IrcServer server;
+    const QString started = server.start();
+    QVERIFY2(started.isEmpty(), qPrintable(started));
+    IrcMember ann(u"ann"_s, server.port());
+    QVERIFY(ann.join(u"#links"_s));
+
+    QTemporaryDir folder;
+    const QStringList descriptions = testfiles::sampleRows(32767);
+    QVERIFY(addon::SaveList(QDir(folder.path()).filePath(u"descriptions.dat"_s), StringRowList(descriptions)).ok());
+    QVERIFY(addon::SaveList(QDir(folder.path()).filePath(u"urls.dat"_s), StringRowList(descriptions)).ok());
+    QVERIFY(addon::WriteTextFile(QDir(folder.path()).filePath(u"message.txt"_s), u"Thanks"_s).ok());
+    const QString settings = QDir(folder.path()).filePath(u"network.conf"_s);
+    QVERIFY(testfiles::writeBytes(settings, u"protocol = irc\naccount = linkdesk@127.0.0.1\nroom = #links\n"
+                                            u"option.port = %1\noption.ratelimit-burst = 1000\n"_s.arg(server.port())
+                                                .toUtf8()));
+    QFile::setPermissions(settings, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+
+    QStringList log;
+    QProcess *process = startServer(folder.path(), &log);
+    QVERIFY(process->waitForStarted(5000));
+    // Signed on and in the room, it switches serving on by itself.
+    QTRY_VERIFY_WITH_TIMEOUT(ann.channelMessages().size() >= 4, 30000);
+    QVERIFY(ann.channelMessages()[1].text.endsWith(u"Now serving 32767 link(s)"_s));
+
+    ann.say(u"/linkdesk send 32766"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(!ann.privateMessages().isEmpty(), 10000);
+    QVERIFY(ann.privateMessages()[0].text.startsWith(u"Item 32766:"_s));
+
+    QTest::qWait(1000);
+    const qint64 resident = residentKilobytesOf(process->processId());
+    qInfo() << "headless server with 32767 items:" << resident << "kB resident";
+
+    // A stop signal ends it cleanly, and the catalogue is written back.
+    QFile::remove(QDir(folder.path()).filePath(u"urls.dat"_s));
+    ::kill(pid_t(process->processId()), SIGTERM);
+    QVERIFY(process->waitForFinished(10000));
+    QCOMPARE(process->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process->exitCode(), 0);
+    QCOMPARE(testfiles::readBytes(QDir(folder.path()).filePath(u"urls.dat"_s)).count('\n'), 32767);
+    const QString joined = log.join(u'\n');
+    QVERIFY2(joined.contains(u"Joined the room #links"_s), qPrintable(joined));
+    QVERIFY(joined.contains(u"Sent item 32766 to \"ann\""_s));
+    QVERIFY(joined.contains(u"Catalogue saved"_s));
+    QVERIFY(!joined.contains(u"password"_s, Qt::CaseInsensitive));
+}
+
+void TestHeadless::refusesToStartWithoutNetworkSettings()
+{
+    QTemporaryDir folder;
+    QStringList log;
+    QProcess *process = startServer(folder.path(), &log);
+    QVERIFY(process->waitForFinished(10000));
+    QCOMPARE(process->exitCode(), 2);
+    QVERIFY(log.join(u'\n').contains(u"network.conf"_s));
+}
+
+void TestHeadless::mistakeInSettingsNamesTheLine()
+{
+    QTemporaryDir folder;
+    QVERIFY(testfiles::writeBytes(QDir(folder.path()).filePath(u"network.conf"_s),
+                                  "protocol = irc\naccount = a@127.0.0.1\nroom = #links\noption.prot = 1\n"));
+    QStringList log;
+    QProcess *process = startServer(folder.path(), &log);
+    QVERIFY(process->waitForFinished(10000));
+    QCOMPARE(process->exitCode(), 2);
+    const QString joined = log.join(u'\n');
+    QVERIFY2(joined.contains(u"network.conf, line 4: prpl-irc has no option \"prot\""_s), qPrintable(joined));
+}
+
+QTEST_GUILESS_MAIN(TestHeadless)
+#include "tst_headless.moc"
