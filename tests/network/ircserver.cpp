@@ -1,16 +1,13 @@
 #include "network/ircserver.h"
 
-#include "network/freeport.h"
+#include "network/testprocesses.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QTcpSocket>
-#include <QThread>
 
 using namespace Qt::StringLiterals;
 
-IrcServer::IrcServer() : m_port(freeLoopbackPort()) {}
+IrcServer::IrcServer() : m_port(testprocesses::freeLoopbackPort()) {}
 
 IrcServer::~IrcServer()
 {
@@ -42,18 +39,8 @@ QString IrcServer::start()
     if (!m_process.waitForStarted(5000))
         return u"ngircd did not start (is it installed? apt-get install ngircd): %1"_s.arg(m_process.errorString());
 
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < 10000) {
-        QTcpSocket probe;
-        probe.connectToHost(u"127.0.0.1"_s, m_port);
-        if (probe.waitForConnected(200))
-            return {};
-        if (m_process.state() != QProcess::Running)
-            return u"ngircd stopped at once; its configuration was %1"_s.arg(config);
-        QThread::msleep(50);
-    }
-    return u"ngircd does not take connections on port %1"_s.arg(m_port);
+    const QString listening = testprocesses::waitUntilListening(m_process, u"ngircd"_s, m_port, 10000);
+    return listening.isEmpty() ? listening : listening + u"; its configuration was "_s + config;
 }
 
 void IrcServer::stop()

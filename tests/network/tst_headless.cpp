@@ -1,5 +1,6 @@
 #include "network/ircmember.h"
 #include "network/ircserver.h"
+#include "network/testprocesses.h"
 
 #include "support/testfiles.h"
 
@@ -15,22 +16,6 @@
 #include <csignal>
 
 using namespace Qt::StringLiterals;
-
-namespace {
-
-qint64 residentKilobytesOf(qint64 pid)
-{
-    QFile status(u"/proc/%1/status"_s.arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return 0;
-}
-
-} // namespace
 
 // The program as a server with no window, run as its own process.
 class TestHeadless : public QObject
@@ -92,7 +77,7 @@ void TestHeadless::servesUntilSigtermThenSaves()
     QVERIFY(ann.privateMessages()[0].text.startsWith(u"Item 32766:"_s));
 
     QTest::qWait(1000);
-    const qint64 resident = residentKilobytesOf(process->processId());
+    const qint64 resident = testprocesses::residentKilobytes(QString::number(process->processId()));
     qInfo() << "headless server with 32767 items:" << resident << "kB resident";
 
     // A stop signal ends it cleanly, and the catalogue is written back.

@@ -1,5 +1,6 @@
 #include "network/ircmember.h"
 #include "network/ircserver.h"
+#include "network/testprocesses.h"
 
 #include "catalogue/valdrinbas.h"
 #include "platform/purple/purplemessenger.h"
@@ -23,18 +24,6 @@ namespace {
 
 constexpr int Items = 50; // three list pages: 21, 20 and 9 rows
 const QString Room = u"#links"_s;
-
-qint64 residentKilobytes()
-{
-    QFile status(u"/proc/self/status"_s);
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return 0;
-}
 
 } // namespace
 
@@ -268,7 +257,7 @@ void TestPurpleIrc::rejoinsAfterServerRestart()
 
 void TestPurpleIrc::floodLeavesTheProgramConnectedAndPolite()
 {
-    const qint64 memoryBefore = residentKilobytes();
+    const qint64 memoryBefore = testprocesses::residentKilobytes();
     std::vector<std::unique_ptr<IrcMember>> flooders;
     for (int i = 0; i < 20; ++i) {
         flooders.push_back(std::make_unique<IrcMember>(u"flood%1"_s.arg(i), m_server.port()));
@@ -287,7 +276,7 @@ void TestPurpleIrc::floodLeavesTheProgramConnectedAndPolite()
     QVERIFY(clock.elapsed() < 10000);
     QVERIFY(m_messenger->IsRunning());
     QVERIFY(m_messenger->ChatRoom() != 0);
-    const qint64 grown = residentKilobytes() - memoryBefore;
+    const qint64 grown = testprocesses::residentKilobytes() - memoryBefore;
     qInfo() << "resident memory grew by" << grown << "kB";
 #ifndef __SANITIZE_ADDRESS__ // the sanitizer keeps freed memory on purpose
     QVERIFY2(grown < 50 * 1024, qPrintable(u"memory grew by %1 kB"_s.arg(grown)));

@@ -1,16 +1,13 @@
 #include "network/xmppserver.h"
 
-#include "network/freeport.h"
+#include "network/testprocesses.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QTcpSocket>
-#include <QThread>
 
 using namespace Qt::StringLiterals;
 
-XmppServer::XmppServer() : m_port(freeLoopbackPort())
+XmppServer::XmppServer() : m_port(testprocesses::freeLoopbackPort())
 {
     const QString data = QDir(m_folder.path()).filePath(u"data"_s);
     QDir().mkpath(data);
@@ -62,18 +59,8 @@ QString XmppServer::start()
     m_process.start(u"prosody"_s, {u"-F"_s, u"--config"_s, configPath()});
     if (!m_process.waitForStarted(5000))
         return u"prosody did not start (is it installed? apt-get install prosody): %1"_s.arg(m_process.errorString());
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < 20000) {
-        QTcpSocket probe;
-        probe.connectToHost(u"127.0.0.1"_s, m_port);
-        if (probe.waitForConnected(200))
-            return {};
-        if (m_process.state() != QProcess::Running)
-            return u"prosody stopped at once; its configuration was %1"_s.arg(configPath());
-        QThread::msleep(100);
-    }
-    return u"prosody does not take connections on port %1"_s.arg(m_port);
+    const QString listening = testprocesses::waitUntilListening(m_process, u"prosody"_s, m_port, 20000);
+    return listening.isEmpty() ? listening : listening + u"; its configuration was "_s + configPath();
 }
 
 void XmppServer::stop()

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QString>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+
+// Helpers for the servers and programs the network tests run as processes.
+namespace testprocesses {
+
+// A TCP port on 127.0.0.1 that nothing listens on right now.
+inline quint16 freeLoopbackPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+// Waits until the server process takes connections on the port; the error otherwise.
+inline QString waitUntilListening(const QProcess &server, const QString &name, quint16 port, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < timeoutMs) {
+        QTcpSocket probe;
+        probe.connectToHost(QStringLiteral("127.0.0.1"), port);
+        if (probe.waitForConnected(200))
+            return {};
+        if (server.state() != QProcess::Running)
+            return QStringLiteral("%1 stopped at once").arg(name);
+        QThread::msleep(50);
+    }
+    return QStringLiteral("%1 does not take connections on port %2").arg(name).arg(port);
+}
+
+// The resident memory of a process (this one by default), in kilobytes.
+inline qint64 residentKilobytes(const QString &pid = QStringLiteral("self"))
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return 0;
+}
+
+} // namespace testprocesses
