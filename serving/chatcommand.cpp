@@ -48,12 +48,6 @@ std::optional<double> readNumber(QStringView text)
 
 } // namespace
 
-std::optional<ChatCommand> ChatCommand::parse(const QString &line, const QString &screenName)
-{
-    CommandForms forms;
-    return forms.parse(line, screenName);
-}
-
 std::optional<int> ChatCommand::itemNumber(const QString &numberText, int rowCount)
 {
     const std::optional<double> number = readNumber(numberText);

@@ -18,9 +18,6 @@ public:
     // starting with that occurrence's closing blank.
     QString numberText;
 
-    // The command a line holds, or nothing for any other line.
-    [[nodiscard]] static std::optional<ChatCommand> parse(const QString &line, const QString &screenName);
-
     // The item a number text asks for in a catalogue of rowCount items: blanks
     // around, an optional sign and decimal fraction allowed, rounded half to even.
     [[nodiscard]] static std::optional<int> itemNumber(const QString &numberText, int rowCount);
@@ -30,6 +27,7 @@ public:
 class CommandForms final
 {
 public:
+    // The command a line holds, or nothing for any other line.
     [[nodiscard]] std::optional<ChatCommand> parse(const QString &line, const QString &screenName);
 
 private:

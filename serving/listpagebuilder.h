@@ -16,6 +16,5 @@ public:
     // Appends one empty page, keeping the pages already there.
     static void BuildList2(QStringList &pages);
 
-    static constexpr int FirstPageRows = 21;
     static constexpr int PageRows = 20;
 };

@@ -30,7 +30,7 @@ void LocalRoom::SendIM(const QString &screenName, const QString &text)
 void LocalRoom::FinishIM(const QString &screenName)
 {
     requireRunning("FinishIM");
-    ++m_finishes[screenName];
+    Q_UNUSED(screenName);
 }
 
 void LocalRoom::post(const QString &member, const QString &text)

@@ -37,13 +37,10 @@ public:
 
     void setRunning(bool running);
     void setInRoom(bool inRoom);
-    [[nodiscard]] bool isWatching() const { return m_watching; }
 
     [[nodiscard]] const QList<Line> &roomLines() const { return m_roomLines; }
     // Every instant message a member was sent, oldest first.
     [[nodiscard]] QStringList messagesTo(const QString &member) const { return m_messages.value(member); }
-    [[nodiscard]] QStringList members() const { return m_messages.keys(); }
-    [[nodiscard]] int finishCount(const QString &member) const { return m_finishes.value(member); }
 
 Q_SIGNALS:
     void roomLineAdded(const LocalRoom::Line &line);
@@ -61,5 +58,4 @@ private:
     bool m_watching = false;
     QList<Line> m_roomLines;
     QHash<QString, QStringList> m_messages;
-    QHash<QString, int> m_finishes;
 };

@@ -228,7 +228,6 @@ struct PurpleMessenger::Private
         d->delayMs = d->firstDelayMs;
         qCInfo(lcNetwork).noquote() << "Signed on to" << d->settings.account << "as"
                                     << fromUtf8(purple_connection_get_display_name(gc));
-        QMetaObject::invokeMethod(d->q, [q = d->q] { Q_EMIT q->signedOn(); }, Qt::QueuedConnection);
         d->joinRoom(gc);
     }
 
@@ -239,8 +238,6 @@ struct PurpleMessenger::Private
             return;
         d->chatId = 0;
         qCInfo(lcNetwork).noquote() << "Signed off from" << d->settings.account;
-        QMetaObject::invokeMethod(d->q, [q = d->q] { Q_EMIT q->disconnected(u"signed off"_s); },
-                                  Qt::QueuedConnection);
         d->scheduleReconnect();
     }
 
@@ -255,15 +252,13 @@ struct PurpleMessenger::Private
         if (reason == PURPLE_CONNECTION_ERROR_AUTHENTICATION_FAILED ||
             reason == PURPLE_CONNECTION_ERROR_INVALID_USERNAME) {
             d->refused = true;
-            d->report(u"%1 refused the sign-on of %2: %3. Check the account and the password in %4, then "
-                      u"start the program again."_s.arg(d->settings.room, d->settings.account, why,
-                                                        NetworkSettings::fileName()));
+            d->report(u"The server refused the sign-on of %1: %2. Check the account and the password in %3, "
+                      u"then start the program again."_s.arg(d->settings.account, why, NetworkSettings::fileName()));
         } else if (purple_connection_error_is_fatal(reason)) {
             d->report(u"The connection of %1 failed: %2. Trying again in a while."_s.arg(d->settings.account, why));
         } else {
             d->report(u"The connection of %1 was lost: %2. Signing on again."_s.arg(d->settings.account, why));
         }
-        QMetaObject::invokeMethod(d->q, [q = d->q, why] { Q_EMIT q->disconnected(why); }, Qt::QueuedConnection);
         d->scheduleReconnect();
     }
 
@@ -521,10 +516,9 @@ void PurpleMessenger::SendChat(const QString &text)
 void PurpleMessenger::SendIM(const QString &screenName, const QString &text)
 {
     d->require("SendIM");
-    const QString recipient = screenName;
-    PurpleConversation *conversation = imConversation(recipient, true);
+    PurpleConversation *conversation = imConversation(screenName, true);
     if (!conversation)
-        throw MorvexAIMOCX::MessengerError(u"SendIM: %1 could not be sent a message"_s.arg(recipient));
+        throw MorvexAIMOCX::MessengerError(u"SendIM: %1 could not be sent a message"_s.arg(screenName));
     purple_conv_im_send(purple_conversation_get_im_data(conversation), wireText(text).toUtf8().constData());
 }
 

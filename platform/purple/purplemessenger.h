@@ -44,8 +44,6 @@ public:
     [[nodiscard]] static QString wireText(const QString &text);
 
 Q_SIGNALS:
-    void signedOn();
-    void disconnected(const QString &reason);
     // An instant message to this account (for logs and the tests' member clients).
     void instantMessageReceived(const QString &sender, const QString &text);
 
