@@ -45,11 +45,5 @@ QString IrcServer::start()
 
 void IrcServer::stop()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(5000)) {
-        m_process.kill();
-        m_process.waitForFinished(2000);
-    }
+    testprocesses::stopProcess(m_process);
 }

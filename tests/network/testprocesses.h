@@ -36,6 +36,18 @@ inline QString waitUntilListening(const QProcess &server, const QString &name, q
     return QStringLiteral("%1 does not take connections on port %2").arg(name).arg(port);
 }
 
+// Ends a server process: politely first, then by force.
+inline void stopProcess(QProcess &process)
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate();
+    if (!process.waitForFinished(5000)) {
+        process.kill();
+        process.waitForFinished(2000);
+    }
+}
+
 // The resident memory of a process (this one by default), in kilobytes.
 inline qint64 residentKilobytes(const QString &pid = QStringLiteral("self"))
 {
