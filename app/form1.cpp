@@ -3,11 +3,10 @@
 #include "app/listwidgetrows.h"
 
 #include "catalogue/catalogue.h"
-#include "catalogue/valdrinbas.h"
 #include "platform/addonwindow.h"
 #include "platform/messenger.h"
-#include "serving/listpagebuilder.h"
-#include "serving/servingengine.h"
+#include "serving/linkserver.h"
+#include "serving/servingswitch.h"
 #include "windows/clickablelabel.h"
 #include "windows/form2.h"
 #include "windows/form3.h"
@@ -69,7 +68,7 @@ void makeFlat(QLineEdit *box)
 } // namespace
 
 Form1::Form1(const DataFolder &folder, MorvexAIMOCX::AIM *messenger, QWidget *parent)
-    : FramelessWindow({2985, 2415}, Taskbar::Shown, parent), m_folder(folder)
+    : FramelessWindow({2985, 2415}, Taskbar::Shown, parent)
 {
     setObjectName(u"Form1"_s);
     setWindowTitle(u"Valdrin AIM Server v2"_s);
@@ -81,21 +80,23 @@ Form1::Form1(const DataFolder &folder, MorvexAIMOCX::AIM *messenger, QWidget *pa
 
     m_descriptionRows = std::make_unique<ListWidgetRows>(List1);
     m_addressRows = std::make_unique<ListWidgetRows>(List2);
-    m_catalogue = std::make_unique<Catalogue>(*m_descriptionRows, *m_addressRows, folder);
     m_label2Caption = std::make_unique<ControlCaption<QLabel>>(Label2);
     m_command2Caption = std::make_unique<ControlCaption<QPushButton>>(Command2);
-    m_engine = new ServingEngine(AIM1, *m_descriptionRows, *m_addressRows,
-                                 {[this] { BuildList(); }, [this](const QString &text) {
-                                      OperatorMessages::show(this, text);
-                                  }},
-                                 this);
-    Timer1 = m_engine->timer();
+    m_server = std::make_unique<LinkServer>(AIM1, *m_descriptionRows, *m_addressRows, folder);
+    connect(m_server.get(), &LinkServer::switchRefused, this,
+            [this](const QString &text) { OperatorMessages::show(this, text); });
+    Timer1 = m_server->timer();
 
     Form_Load();
     List1->setFocus();
 }
 
 Form1::~Form1() = default;
+
+Catalogue &Form1::catalogue()
+{
+    return m_server->catalogue();
+}
 
 void Form1::createControls()
 {
@@ -165,27 +166,27 @@ void Form1::createControls()
 
 void Form1::BuildList()
 {
-    ListPageBuilder::BuildList(*m_descriptionRows, ValdrinBas::ListPages);
+    m_server->BuildList();
 }
 
 void Form1::BuildList2()
 {
-    ListPageBuilder::BuildList2(ValdrinBas::ListPages);
+    m_server->BuildList2();
 }
 
 void Form1::Label2_Click()
 {
-    m_engine->servingSwitch().Label2_Click(*m_label2Caption);
+    m_server->Label2_Click(*m_label2Caption);
 }
 
 void Form1::Command2_Click()
 {
-    m_engine->servingSwitch().Command2_Click(*m_command2Caption);
+    m_server->Command2_Click(*m_command2Caption);
 }
 
 void Form1::Timer1_Timer()
 {
-    m_engine->servingSwitch().Timer1_Timer();
+    m_server->Timer1_Timer();
 }
 
 void Form1::Label3_Click()
@@ -214,7 +215,7 @@ void Form1::Command1_Click()
 
 bool Form1::addItemFromBoxes()
 {
-    const CatalogueEdit edit = m_catalogue->add(Text1->text(), Text2->text());
+    const CatalogueEdit edit = catalogue().add(Text1->text(), Text2->text());
     if (edit.done) {
         Text1->setText(QString());
         Text2->setText(QString());
@@ -260,7 +261,7 @@ void Form1::removeSelectedItem()
     QCoreApplication::processEvents();
     if (!self)
         return;
-    const CatalogueEdit edit = m_catalogue->remove(List1->currentRow(), List2->currentRow());
+    const CatalogueEdit edit = catalogue().remove(List1->currentRow(), List2->currentRow());
     if (!edit.done)
         return;
     showItemCount();
@@ -282,7 +283,7 @@ void Form1::Label8_Click()
 {
     // Modeless and without an owner, so it outlives this window if left open.
     if (!m_form3)
-        m_form3 = new Form3(m_folder);
+        m_form3 = new Form3(m_server->serverMessageFile());
     m_form3->show();
     m_form3->raise();
     m_form3->activateWindow();
@@ -310,7 +311,7 @@ void Form1::closeEvent(QCloseEvent *event)
 void Form1::Form_Load()
 {
     addon::StayOnTop(this);
-    const QStringList problems = m_catalogue->load();
+    const QStringList problems = m_server->load();
     showItemCount();
     if (!problems.isEmpty()) {
         // Shown once the window is up, so the start is not held by a dialog.
@@ -320,12 +321,12 @@ void Form1::Form_Load()
 
 bool Form1::Form_Unload()
 {
-    if (m_catalogue->filesHeld()) {
-        OperatorMessages::show(this, m_catalogue->save().error);
+    if (catalogue().filesHeld()) {
+        OperatorMessages::show(this, catalogue().save().error);
         return true;
     }
     for (;;) {
-        const FileResult saved = m_catalogue->save();
+        const FileResult saved = catalogue().save();
         if (saved.ok())
             return true;
         switch (OperatorMessages::askAfterFailedSave(this, saved.error)) {
@@ -341,5 +342,5 @@ bool Form1::Form_Unload()
 
 void Form1::showItemCount()
 {
-    Label10->setText(Catalogue::countCaption(m_catalogue->itemCount()));
+    Label10->setText(Catalogue::countCaption(catalogue().itemCount()));
 }

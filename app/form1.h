@@ -11,13 +11,13 @@
 
 class Catalogue;
 class ClickableLabel;
+class LinkServer;
 class ListWidgetRows;
 class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
 class QTimer;
-class ServingEngine;
 class SwitchCaption;
 
 namespace MorvexAIMOCX {
@@ -40,8 +40,8 @@ public:
     // Appends one empty list page.
     void BuildList2();
 
-    [[nodiscard]] Catalogue &catalogue() { return *m_catalogue; }
-    [[nodiscard]] ServingEngine &engine() { return *m_engine; }
+    [[nodiscard]] LinkServer &server() { return *m_server; }
+    [[nodiscard]] Catalogue &catalogue();
 
     MorvexAIMOCX::AIM *AIM1 = nullptr;
     QLineEdit *Text2 = nullptr;
@@ -99,11 +99,9 @@ private:
 
     std::unique_ptr<ListWidgetRows> m_descriptionRows;
     std::unique_ptr<ListWidgetRows> m_addressRows;
-    std::unique_ptr<Catalogue> m_catalogue;
     std::unique_ptr<SwitchCaption> m_label2Caption;
     std::unique_ptr<SwitchCaption> m_command2Caption;
-    ServingEngine *m_engine = nullptr;
-    DataFolder m_folder;
+    std::unique_ptr<LinkServer> m_server;
     QPointer<Form2> m_form2;
     QPointer<Form3> m_form3;
 };

@@ -1,7 +1,7 @@
 #include "app/form1.h"
-#include "app/headless.h"
-#include "app/messengerfactory.h"
-#include "app/startup.h"
+#include "app/server/headless.h"
+#include "app/server/messengerfactory.h"
+#include "app/server/startup.h"
 
 #include "platform/localroom/localroom.h"
 #include "platform/localroom/localroomwindow.h"
@@ -10,25 +10,21 @@
 #include <QApplication>
 #include <QIcon>
 
-#include <cstdio>
+#include <cstring>
 
 namespace {
 
-// Reads the command line; prints and ends for --help, --version and mistakes.
-std::optional<StartupOptions> readCommandLine(int &exitCode)
+// True when the command line asks for something that opens no window: the
+// headless server, the help, the version. These run without a display.
+bool needsNoWindow(int argc, char **argv)
 {
-    const StartupDecision decision =
-        parseCommandLine(QCoreApplication::arguments(), QCoreApplication::applicationDirPath());
-    exitCode = decision.exitCode;
-    if (!decision.options)
-        std::fputs(qPrintable(decision.output + u'\n'), decision.exitCode == 0 ? stdout : stderr);
-    return decision.options;
-}
-
-void describeApplication()
-{
-    QCoreApplication::setApplicationName(QStringLiteral("Valdrin AIM Server v2"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(VALDRIN_VERSION));
+    for (int i = 1; i < argc; ++i) {
+        for (const char *option : {"--headless", "-h", "--help", "-v", "--version"}) {
+            if (std::strcmp(argv[i], option) == 0)
+                return true;
+        }
+    }
+    return false;
 }
 
 int runWindowed(const StartupOptions &options)
@@ -65,16 +61,15 @@ int runWindowed(const StartupOptions &options)
 
 int main(int argc, char *argv[])
 {
-    if (wantsHeadless(argc, argv)) {
+    int exitCode = 0;
+    if (needsNoWindow(argc, argv)) {
         QCoreApplication app(argc, argv);
         describeApplication();
-        int exitCode = 0;
         const std::optional<StartupOptions> options = readCommandLine(exitCode);
         return options ? runHeadless(*options) : exitCode;
     }
     QApplication app(argc, argv);
     describeApplication();
-    int exitCode = 0;
     const std::optional<StartupOptions> options = readCommandLine(exitCode);
     return options ? runWindowed(*options) : exitCode;
 }

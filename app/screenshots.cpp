@@ -2,7 +2,7 @@
 // room, with a small sample catalogue. Run: scripts/screenshots.sh
 #include "app/form1.h"
 
-#include "catalogue/valdrinbas.h"
+#include "serving/valdrinbas.h"
 #include "platform/addon.h"
 #include "platform/localroom/localroom.h"
 #include "platform/localroom/localroomwindow.h"

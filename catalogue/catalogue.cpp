@@ -1,7 +1,5 @@
 #include "catalogue/catalogue.h"
 
-#include "catalogue/valdrinbas.h"
-
 #include "platform/rowlist.h"
 
 #include <QLoggingCategory>
@@ -39,12 +37,6 @@ QStringList Catalogue::load()
                    .arg(m_descriptions.ListCount())
                    .arg(m_addresses.ListCount());
     }
-
-    const TextFileContents message = addon::ReadTextFile(m_folder.messagePath());
-    if (!message.ok())
-        problems.append(message.error);
-    ValdrinBas::ServerMessage = message.text;
-    ValdrinBas::ListPages = QStringList{QString()};
 
     for (const QString &problem : std::as_const(problems))
         qCWarning(lcCatalogue).noquote() << problem;

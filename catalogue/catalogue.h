@@ -28,9 +28,8 @@ public:
 
     Catalogue(RowList &descriptions, RowList &addresses, DataFolder folder);
 
-    // The start-up load: appends the rows of descriptions.dat and urls.dat, reads the
-    // server message and sets the list pages to one empty page. Returns one sentence
-    // per file that exists but could not be read; such files are never overwritten.
+    // The start-up load: appends the rows of descriptions.dat and urls.dat. Returns one
+    // sentence per file that exists but could not be read; such files are never overwritten.
     [[nodiscard]] QStringList load();
 
     // Writes both lists back to their files, descriptions first.

@@ -16,16 +16,54 @@ QStringList RowList::allRows() const
     return rows;
 }
 
-void StringRowList::addItems(QStringList rows)
+StringRowList RowList::snapshot() const
 {
-    if (m_rows.isEmpty())
-        m_rows = std::move(rows);
-    else
-        m_rows.append(rows);
+    StringRowList rows;
+    const int count = ListCount();
+    for (int i = 0; i < count; ++i)
+        rows.AddItem(List(i));
+    return rows;
+}
+
+StringRowList::StringRowList(const QStringList &rows)
+{
+    m_ends.reserve(rows.size());
+    for (const QString &row : rows)
+        AddItem(row);
+}
+
+void StringRowList::AddItem(const QString &row)
+{
+    m_text.append(row.toUtf8());
+    m_ends.append(m_text.size());
+}
+
+QString StringRowList::List(int index) const
+{
+    return QString::fromUtf8(utf8(index));
+}
+
+QByteArrayView StringRowList::utf8(int index) const
+{
+    if (index < 0 || index >= m_ends.size())
+        return {};
+    return QByteArrayView(m_text).sliced(start(index), m_ends[index] - start(index));
 }
 
 void StringRowList::RemoveItem(int index)
 {
-    if (index >= 0 && index < m_rows.size())
-        m_rows.removeAt(index);
+    if (index < 0 || index >= m_ends.size())
+        return;
+    const qsizetype from = start(index);
+    const qsizetype length = m_ends[index] - from;
+    m_text.remove(from, length);
+    m_ends.removeAt(index);
+    for (qsizetype i = index; i < m_ends.size(); ++i)
+        m_ends[i] -= length;
+}
+
+void StringRowList::clear()
+{
+    m_text.clear();
+    m_ends.clear();
 }

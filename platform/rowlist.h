@@ -1,10 +1,14 @@
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
+class StringRowList;
+
 // The few operations the program needs of a list of text rows: the catalogue
-// lists on the main window and the plain lists of the headless mode both offer them.
+// lists on the main window and the plain lists of the headless server both offer them.
 class RowList
 {
 public:
@@ -21,6 +25,8 @@ public:
     virtual void addItems(QStringList rows);
     // Every row, in order.
     [[nodiscard]] virtual QStringList allRows() const;
+    // The rows as they are now, kept whatever happens to this list later.
+    [[nodiscard]] virtual StringRowList snapshot() const;
 
 protected:
     RowList() = default;
@@ -28,23 +34,34 @@ protected:
     RowList &operator=(const RowList &) = default;
 };
 
-// A row list held in memory, for the headless mode and the tests.
+// A row list held in memory, for the headless server, the list pages and the
+// tests. The rows are kept as UTF-8 in one block with the end of every row, so
+// a catalogue costs about what its files do; copies share the block until one
+// of them changes.
 class StringRowList final : public RowList
 {
 public:
     StringRowList() = default;
-    explicit StringRowList(QStringList rows) : m_rows(std::move(rows)) {}
+    explicit StringRowList(const QStringList &rows);
 
-    void AddItem(const QString &row) override { m_rows.append(row); }
-    [[nodiscard]] int ListCount() const override { return int(m_rows.size()); }
-    [[nodiscard]] QString List(int index) const override { return m_rows.value(index); }
+    void AddItem(const QString &row) override;
+    [[nodiscard]] int ListCount() const override { return int(m_ends.size()); }
+    [[nodiscard]] QString List(int index) const override;
     void RemoveItem(int index) override;
-    void addItems(QStringList rows) override;
-    [[nodiscard]] QStringList allRows() const override { return m_rows; }
+    [[nodiscard]] StringRowList snapshot() const override { return *this; }
 
-    [[nodiscard]] const QStringList &rows() const { return m_rows; }
-    void clear() { m_rows.clear(); }
+    // The UTF-8 bytes of a row, without a copy while this list lives unchanged.
+    [[nodiscard]] QByteArrayView utf8(int index) const;
+    void clear();
+
+    friend bool operator==(const StringRowList &a, const StringRowList &b)
+    {
+        return a.m_ends == b.m_ends && a.m_text == b.m_text;
+    }
 
 private:
-    QStringList m_rows;
+    [[nodiscard]] qsizetype start(int index) const { return index == 0 ? 0 : m_ends[index - 1]; }
+
+    QByteArray m_text;
+    QList<qsizetype> m_ends;
 };

@@ -1,8 +1,8 @@
 #include "serving/chatresponder.h"
 
 #include "serving/servingtexts.h"
+#include "serving/valdrinbas.h"
 
-#include "catalogue/valdrinbas.h"
 #include "platform/addon.h"
 #include "platform/messenger.h"
 #include "platform/rowlist.h"
@@ -73,7 +73,7 @@ void ChatResponder::sendList(const QString &sender)
         return;
 
     // The pages as they are now: a rebuild during the reply does not mix two lists.
-    const QStringList pages = ValdrinBas::ListPages;
+    const ListPageSet pages = ValdrinBas::ListPages;
     QPointer<MorvexAIMOCX::AIM> messenger = m_messenger;
     const PauseFunction pause = m_pause;
     const double interval = m_pageInterval;
@@ -85,8 +85,8 @@ void ChatResponder::sendList(const QString &sender)
             m_listRecipients.remove(sender);
     });
 
-    for (const QString &page : pages) {
-        messenger->SendIM(sender, page);
+    for (int page = 0; page < pages.size(); ++page) {
+        messenger->SendIM(sender, pages.at(page));
         messenger->FinishIM(sender);
         pause(interval);
         // During the pause the window, the messenger or this responder may have gone.

@@ -1,6 +1,8 @@
 #include "serving/servingswitch.h"
 
+#include "serving/listpagebuilder.h"
 #include "serving/servingtexts.h"
+#include "serving/valdrinbas.h"
 
 #include "platform/messenger.h"
 #include "platform/rowlist.h"
@@ -20,9 +22,8 @@ const QString SwitchOff = u"Off"_s;
 } // namespace
 
 ServingSwitch::ServingSwitch(MorvexAIMOCX::AIM *messenger, const RowList &descriptions, QTimer *timer,
-                             WindowActions actions, QObject *parent)
-    : QObject(parent), m_messenger(messenger), m_descriptions(descriptions), m_timer(timer),
-      m_actions(std::move(actions))
+                             QObject *parent)
+    : QObject(parent), m_messenger(messenger), m_descriptions(descriptions), m_timer(timer)
 {
     m_timer->setInterval(AdvertisementIntervalMs);
     m_timer->stop();
@@ -47,19 +48,20 @@ void ServingSwitch::Label2_Click(SwitchCaption &caption)
             return;
         }
         if (!m_messenger->IsRunning()) {
-            m_actions.showMessage(ServingTexts::messengerNotRunning());
+            Q_EMIT refused(ServingTexts::messengerNotRunning());
             return;
         }
         if (m_messenger->ChatRoom() == 0) {
-            m_actions.showMessage(ServingTexts::notInChatRoom());
+            Q_EMIT refused(ServingTexts::notInChatRoom());
             return;
         }
-        m_actions.buildList();
+        ListPageBuilder::BuildList(m_descriptions, ValdrinBas::ListPages);
         m_messenger->SendChat(ServingTexts::titleLine());
         m_messenger->SendChat(ServingTexts::startSizeLine(m_descriptions.ListCount()));
         m_messenger->SendChat(ServingTexts::listCommandLine(m_messenger->ScreenName()));
         m_messenger->SendChat(ServingTexts::itemCommandLine(m_messenger->ScreenName()));
         m_messenger->StartChatWatch();
+        m_serving = true;
         caption.setText(SwitchOff);
         m_timer->start();
     });
@@ -76,6 +78,7 @@ void ServingSwitch::Command2_Click(SwitchCaption &caption)
         m_messenger->SendChat(ServingTexts::listCommandLine(m_messenger->ScreenName()));
         m_messenger->SendChat(ServingTexts::itemCommandLine(m_messenger->ScreenName()));
         m_messenger->StartChatWatch();
+        m_serving = true;
         caption.setText(SwitchOff);
         m_timer->start();
     });
@@ -96,6 +99,7 @@ void ServingSwitch::switchOff(SwitchCaption &caption, const QString &stopLine)
     m_messenger->SendChat(ServingTexts::titleLine());
     m_messenger->SendChat(stopLine);
     m_messenger->StopChatWatch();
+    m_serving = false;
     caption.setText(SwitchOn);
     m_timer->stop();
 }

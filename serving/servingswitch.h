@@ -43,16 +43,9 @@ class ServingSwitch final : public QObject
     Q_OBJECT
 
 public:
-    // What the switch needs of its window: a page rebuild and a message box.
-    struct WindowActions
-    {
-        std::function<void()> buildList;
-        std::function<void(const QString &)> showMessage;
-    };
-
     static constexpr int AdvertisementIntervalMs = 60000;
 
-    ServingSwitch(MorvexAIMOCX::AIM *messenger, const RowList &descriptions, QTimer *timer, WindowActions actions,
+    ServingSwitch(MorvexAIMOCX::AIM *messenger, const RowList &descriptions, QTimer *timer,
                   QObject *parent = nullptr);
 
     // The visible switch: tests the messenger, rebuilds the pages, counts the items.
@@ -62,6 +55,13 @@ public:
     // The advertisement at every tick of the timer.
     void Timer1_Timer();
 
+    // True from a switch-on until the next switch-off, by either switch.
+    [[nodiscard]] bool isServing() const { return m_serving; }
+
+Q_SIGNALS:
+    // The visible switch cannot turn serving on; the text says why (a message box in the window).
+    void refused(const QString &text);
+
 private:
     // Runs the steps; a failing messenger call ends them at that step.
     void runSteps(const char *handler, const std::function<void()> &steps);
@@ -70,5 +70,5 @@ private:
     QPointer<MorvexAIMOCX::AIM> m_messenger;
     const RowList &m_descriptions;
     QTimer *m_timer;
-    WindowActions m_actions;
+    bool m_serving = false;
 };

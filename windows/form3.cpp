@@ -4,7 +4,7 @@
 #include "windows/operatormessages.h"
 #include "windows/twips.h"
 
-#include "catalogue/valdrinbas.h"
+#include "serving/valdrinbas.h"
 #include "platform/addon.h"
 #include "platform/addonwindow.h"
 
@@ -12,8 +12,8 @@
 
 using namespace Qt::StringLiterals;
 
-Form3::Form3(DataFolder folder, QWidget *parent)
-    : FramelessWindow({3015, 2415}, Taskbar::Hidden, parent), m_folder(std::move(folder))
+Form3::Form3(ServerMessageFile message, QWidget *parent)
+    : FramelessWindow({3015, 2415}, Taskbar::Hidden, parent), m_message(std::move(message))
 {
     setObjectName(u"Form3"_s);
     setWindowTitle(u"Server Message"_s);
@@ -56,15 +56,13 @@ void Form3::Form_Load()
 
 void Form3::Label1_Click()
 {
-    // The file first: only a message that reached the disk becomes the server message.
-    const QString message = text();
-    const FileResult written = addon::WriteTextFile(m_folder.messagePath(), message);
+    // Only a message that reached the disk becomes the server message.
+    const FileResult written = m_message.save(text());
     if (!written.ok()) {
         OperatorMessages::show(this, u"The server message was not saved.\n\n%1\n\nThe text stays in the editor; "
                                      u"free some disk space or fix the folder's permissions, then save again."_s
                                          .arg(written.error));
         return;
     }
-    ValdrinBas::ServerMessage = message;
     close();
 }

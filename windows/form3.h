@@ -2,7 +2,7 @@
 
 #include "windows/framelesswindow.h"
 
-#include "catalogue/datafolder.h"
+#include "serving/servermessage.h"
 
 class QPlainTextEdit;
 
@@ -13,7 +13,7 @@ class Form3 final : public FramelessWindow
     Q_OBJECT
 
 public:
-    explicit Form3(DataFolder folder, QWidget *parent = nullptr);
+    explicit Form3(ServerMessageFile message, QWidget *parent = nullptr);
 
     // The text a new editor starts with when no server message is set.
     [[nodiscard]] static QString initialText();
@@ -28,5 +28,5 @@ public:
 private:
     void Form_Load();
 
-    DataFolder m_folder;
+    ServerMessageFile m_message;
 };

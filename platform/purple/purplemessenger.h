@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/messenger.h"
-#include "platform/networksettings.h"
+#include "platform/network/networksettings.h"
 
 #include <memory>
 
@@ -16,9 +16,6 @@ public:
     // Starts libpurple (once per process) with its files in userFolder. Returns
     // what is wrong when it cannot start or the settings name something it lacks.
     [[nodiscard]] static QString initialise(const QString &userFolder);
-
-    // The protocols libpurple offers here: "prpl-irc (IRC)", ...
-    [[nodiscard]] static QStringList protocols();
 
     explicit PurpleMessenger(NetworkSettings settings, QObject *parent = nullptr);
     ~PurpleMessenger() override;
@@ -48,11 +45,9 @@ Q_SIGNALS:
     void instantMessageReceived(const QString &sender, const QString &text);
 
 public:
+    // The messenger's state and its part of libpurple's callbacks, in the source file.
     struct Private;
 
 private:
-    // The instant message conversation with a member, made when asked to.
-    [[nodiscard]] struct _PurpleConversation *imConversation(const QString &screenName, bool create) const;
-
     std::unique_ptr<Private> d;
 };

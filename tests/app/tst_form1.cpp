@@ -1,10 +1,10 @@
 #include "support/testfiles.h"
 
 #include "app/form1.h"
-#include "app/startup.h"
+#include "app/server/startup.h"
 #include "windows/clickablelabel.h"
 #include "catalogue/catalogue.h"
-#include "catalogue/valdrinbas.h"
+#include "serving/valdrinbas.h"
 #include "platform/localroom/localroom.h"
 #include "platform/rowlist.h"
 #include "platform/addon.h"
@@ -99,7 +99,7 @@ void TestForm1::loadFillsListsAndCount()
     QVERIFY(writeBytes(path(u"descriptions.dat"_s), "Alpha\r\nBeta\r\nGamma\r\n"));
     QVERIFY(writeBytes(path(u"urls.dat"_s), "a.htm\r\nb.htm\r\n"));
     QVERIFY(writeBytes(path(u"message.txt"_s), "Enjoy\r\n"));
-    ValdrinBas::ListPages = {u"stale"_s};
+    ValdrinBas::ListPages = ListPageSet(StringRowList({u"stale"_s}));
 
     Form1 form{DataFolder(m_dir->path()), new LocalRoom()};
     form.show();
@@ -109,7 +109,7 @@ void TestForm1::loadFillsListsAndCount()
     QCOMPARE(form.List2->item(1)->text(), u"b.htm"_s);
     QCOMPARE(form.Label10->text(), u"Server Items: 3"_s);
     QCOMPARE(ValdrinBas::ServerMessage, u"Enjoy"_s);
-    QCOMPARE(ValdrinBas::ListPages, QStringList{QString()});
+    QCOMPARE(ValdrinBas::ListPages.texts(), QStringList{QString()});
     QCOMPARE(form.windowTitle(), u"Valdrin AIM Server v2"_s);
     QVERIFY(form.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
     QCOMPARE(QApplication::focusWidget(), form.List1);
@@ -174,7 +174,7 @@ void TestForm1::buildListFillsPagesFromList1()
     QVERIFY(writeBytes(path(u"descriptions.dat"_s), "Alpha\r\nBeta\r\n"));
     Form1 form{DataFolder(m_dir->path()), new LocalRoom()};
     form.BuildList();
-    QCOMPARE(ValdrinBas::ListPages, QStringList{u"\r0) Alpha\r1) Beta"_s});
+    QCOMPARE(ValdrinBas::ListPages.texts(), QStringList{u"\r0) Alpha\r1) Beta"_s});
     form.BuildList2();
     QCOMPARE(ValdrinBas::ListPages.size(), 2);
 }
@@ -196,7 +196,7 @@ void TestForm1::addThroughBothControls()
     QCOMPARE(form.List2->item(2)->text(), u"c.htm"_s);
     QVERIFY(form.Text1->text().isEmpty() && form.Text2->text().isEmpty());
     QCOMPARE(form.Label10->text(), u"Server Items: 3"_s);
-    QCOMPARE(ValdrinBas::ListPages, QStringList{u"\r0) Alpha\r1) Beta\r2) Gamma"_s});
+    QCOMPARE(ValdrinBas::ListPages.texts(), QStringList{u"\r0) Alpha\r1) Beta\r2) Gamma"_s});
     QCOMPARE(readBytes(path(u"urls.dat"_s)), QByteArray("a.htm\r\nb.htm\r\nc.htm\r\n")); // saved at once
 
     // The hidden "A" button, reached by the keyboard, adds without the refreshes.
@@ -207,7 +207,7 @@ void TestForm1::addThroughBothControls()
     QCOMPARE(form.List1->count(), 4);
     QCOMPARE(form.List1->item(3)->text(), u"   "_s);
     QCOMPARE(form.Label10->text(), u"Server Items: 3"_s);
-    QCOMPARE(ValdrinBas::ListPages.constFirst().count(u'\r'), 3);
+    QCOMPARE(ValdrinBas::ListPages.at(0).count(u'\r'), 3);
 }
 
 void TestForm1::selectionIsMirroredAndDoubleClickRemoves()
@@ -216,7 +216,7 @@ void TestForm1::selectionIsMirroredAndDoubleClickRemoves()
     QVERIFY(writeBytes(path(u"urls.dat"_s), "a\r\nb\r\nc\r\n"));
     Form1 form{DataFolder(m_dir->path()), new LocalRoom()};
     form.BuildList();
-    const QStringList pagesBefore = ValdrinBas::ListPages;
+    const QStringList pagesBefore = ValdrinBas::ListPages.texts();
 
     int list1Changes = 0;
     connect(form.List1, &QListWidget::currentRowChanged, this, [&] { ++list1Changes; });
@@ -234,7 +234,7 @@ void TestForm1::selectionIsMirroredAndDoubleClickRemoves()
     QCOMPARE(form.List1->item(1)->text(), u"C"_s);
     QCOMPARE(form.List2->item(1)->text(), u"c"_s);
     QCOMPARE(form.Label10->text(), u"Server Items: 2"_s);
-    QCOMPARE(ValdrinBas::ListPages, pagesBefore); // no rebuild on removal
+    QCOMPARE(ValdrinBas::ListPages.texts(), pagesBefore); // no rebuild on removal
     QCOMPARE(readBytes(path(u"descriptions.dat"_s)), QByteArray("A\r\nC\r\n"));
 
     // Put back through "A D D": it returns at the end.

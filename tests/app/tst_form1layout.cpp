@@ -1,6 +1,7 @@
 #include "app/form1.h"
 
-#include "catalogue/valdrinbas.h"
+#include "platform/rowlist.h"
+#include "serving/valdrinbas.h"
 #include "platform/localroom/localroom.h"
 #include "windows/clickablelabel.h"
 
@@ -139,10 +140,10 @@ void TestForm1Layout::labelsRunTheirHandlers()
     m_form->Text2->setText(u"a.htm"_s);
     QTest::mouseClick(m_form->Label5, Qt::LeftButton);
     QCOMPARE(m_form->List1->count(), 1);
-    ValdrinBas::ListPages = {u"stale"_s};
+    ValdrinBas::ListPages = ListPageSet(StringRowList({u"stale"_s}));
     // "Build List" lies outside the window: only a click sent to it reaches it.
     QTest::mouseClick(m_form->Label3, Qt::LeftButton);
-    QCOMPARE(ValdrinBas::ListPages, QStringList{u"\r0) Alpha"_s});
+    QCOMPARE(ValdrinBas::ListPages.texts(), QStringList{u"\r0) Alpha"_s});
     QTest::mouseClick(m_form->Label2, Qt::RightButton); // any button
     QCOMPARE(m_form->Label2->text(), u"Off"_s);
     QTest::mouseClick(m_form->Label9, Qt::LeftButton);
@@ -158,10 +159,10 @@ void TestForm1Layout::labelsRunTheirHandlers()
 
 void TestForm1Layout::hiddenButtonsAnswerSpaceAndEnter()
 {
-    ValdrinBas::ListPages = {u"stale"_s};
+    ValdrinBas::ListPages = ListPageSet(StringRowList({u"stale"_s}));
     m_form->Command3->setFocus();
     QTest::keyClick(m_form->Command3, Qt::Key_Return);
-    QCOMPARE(ValdrinBas::ListPages, QStringList{QString()});
+    QCOMPARE(ValdrinBas::ListPages.texts(), QStringList{QString()});
     m_form->Command2->setFocus();
     QTest::keyClick(m_form->Command2, Qt::Key_Space);
     QCOMPARE(m_form->Command2->text(), u"Off"_s);

@@ -1,8 +1,9 @@
 #include "support/testfiles.h"
 
 #include "catalogue/catalogue.h"
-#include "catalogue/valdrinbas.h"
+#include "serving/valdrinbas.h"
 #include "platform/rowlist.h"
+#include "serving/linkserver.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -50,7 +51,7 @@ void TestCatalogue::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
-    ValdrinBas::ListPages = QStringList{u"stale"_s, u"pages"_s};
+    ValdrinBas::ListPages = ListPageSet(StringRowList({u"stale"_s}));
     ValdrinBas::ServerMessage = u"stale message"_s;
 }
 
@@ -58,8 +59,9 @@ void TestCatalogue::firstStartWithoutFiles()
 {
     StringRowList descriptions;
     StringRowList addresses;
-    Catalogue catalogue(descriptions, addresses, folder());
-    QVERIFY(catalogue.load().isEmpty());
+    LinkServer server(nullptr, descriptions, addresses, folder());
+    QVERIFY(server.load().isEmpty());
+    Catalogue &catalogue = server.catalogue();
     QCOMPARE(catalogue.itemCount(), 0);
     QCOMPARE(Catalogue::countCaption(catalogue.itemCount()), u"Server Items: 0"_s);
     QVERIFY(ValdrinBas::ServerMessage.isEmpty());
@@ -91,7 +93,7 @@ void TestCatalogue::loadThenSaveRewritesEveryLineWithCrLf()
     StringRowList addresses;
     Catalogue catalogue(descriptions, addresses, folder());
     QVERIFY(catalogue.load().isEmpty());
-    QCOMPARE(descriptions.rows(), (QStringList{u"Alpha"_s, QString(), u"with\nfeeds\nLast"_s}));
+    QCOMPARE(descriptions.allRows(), (QStringList{u"Alpha"_s, QString(), u"with\nfeeds\nLast"_s}));
     QVERIFY(catalogue.save().ok());
     QCOMPARE(readBytes(path(u"descriptions.dat"_s)), QByteArray("Alpha\r\n\r\nwith\nfeeds\nLast\r\n"));
     QCOMPARE(readBytes(path(u"urls.dat"_s)), QByteArray("a.htm\r\nb.htm\r\nc.htm\r\nd.htm\r\n"));
@@ -112,8 +114,8 @@ void TestCatalogue::serverMessageComesBackAsSaved()
     QVERIFY(addon::WriteTextFile(folder().messagePath(), message).ok());
     StringRowList descriptions;
     StringRowList addresses;
-    Catalogue catalogue(descriptions, addresses, folder());
-    QVERIFY(catalogue.load().isEmpty());
+    LinkServer server(nullptr, descriptions, addresses, folder());
+    QVERIFY(server.load().isEmpty());
     QCOMPARE(ValdrinBas::ServerMessage, message);
 }
 
@@ -122,9 +124,9 @@ void TestCatalogue::listPagesStartAsOneEmptyPage()
     QVERIFY(writeBytes(path(u"descriptions.dat"_s), "A\r\n"));
     StringRowList descriptions;
     StringRowList addresses;
-    Catalogue catalogue(descriptions, addresses, folder());
-    QVERIFY(catalogue.load().isEmpty());
-    QCOMPARE(ValdrinBas::ListPages, QStringList{QString()});
+    LinkServer server(nullptr, descriptions, addresses, folder());
+    QVERIFY(server.load().isEmpty());
+    QCOMPARE(ValdrinBas::ListPages, ListPageSet());
 }
 
 void TestCatalogue::addIgnoresAnEmptyBox()

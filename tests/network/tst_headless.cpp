@@ -1,6 +1,6 @@
-#include "network/ircmember.h"
-#include "network/ircserver.h"
-#include "network/testprocesses.h"
+#include "support/ircmember.h"
+#include "support/ircserver.h"
+#include "support/testprocesses.h"
 
 #include "support/testfiles.h"
 
@@ -28,10 +28,11 @@ private Q_SLOTS:
     void mistakeInSettingsNamesTheLine();
 
 private:
-    QProcess *startServer(const QString &folder, QStringList *log);
+    // The windowless server, or the windowed program with --headless.
+    QProcess *startServer(const QString &folder, QStringList *log, bool windowed = false);
 };
 
-QProcess *TestHeadless::startServer(const QString &folder, QStringList *log)
+QProcess *TestHeadless::startServer(const QString &folder, QStringList *log, bool windowed)
 {
     auto *process = new QProcess(this);
     process->setProcessChannelMode(QProcess::MergedChannels);
@@ -41,8 +42,14 @@ QProcess *TestHeadless::startServer(const QString &folder, QStringList *log)
     });
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove(u"QT_LOGGING_RULES"_s); // the log is what is checked here
+    environment.remove(u"DISPLAY"_s);
+    environment.remove(u"WAYLAND_DISPLAY"_s);
+    environment.remove(u"QT_QPA_PLATFORM"_s); // neither face needs a display to serve
     process->setProcessEnvironment(environment);
-    process->start(QString::fromUtf8(VALDRIN_SERVER_BINARY), {u"--headless"_s, u"--data-dir"_s, folder});
+    if (windowed)
+        process->start(QString::fromUtf8(VALDRIN_WINDOWED_BINARY), {u"--headless"_s, u"--data-dir"_s, folder});
+    else
+        process->start(QString::fromUtf8(VALDRIN_SERVER_BINARY), {u"--data-dir"_s, folder});
     return process;
 }
 
@@ -102,6 +109,14 @@ void TestHeadless::refusesToStartWithoutNetworkSettings()
     QVERIFY(process->waitForFinished(10000));
     QCOMPARE(process->exitCode(), 2);
     QVERIFY(log.join(u'\n').contains(u"network.conf"_s));
+
+#ifdef VALDRIN_WINDOWED_BINARY
+    log.clear();
+    process = startServer(folder.path(), &log, true);
+    QVERIFY(process->waitForFinished(10000));
+    QCOMPARE(process->exitCode(), 2);
+    QVERIFY(log.join(u'\n').contains(u"network.conf"_s));
+#endif
 }
 
 void TestHeadless::mistakeInSettingsNamesTheLine()

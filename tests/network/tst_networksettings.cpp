@@ -1,6 +1,6 @@
 #include "support/testfiles.h"
 
-#include "platform/networksettings.h"
+#include "platform/network/networksettings.h"
 #include "platform/purple/purplemessenger.h"
 
 #include <QDir>

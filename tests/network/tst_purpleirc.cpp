@@ -1,13 +1,13 @@
-#include "network/ircmember.h"
-#include "network/ircserver.h"
-#include "network/testprocesses.h"
+#include "support/ircmember.h"
+#include "support/ircserver.h"
+#include "support/testprocesses.h"
 
-#include "catalogue/valdrinbas.h"
+#include "serving/valdrinbas.h"
 #include "platform/purple/purplemessenger.h"
 #include "platform/rowlist.h"
 #include "serving/chatresponder.h"
 #include "serving/listpagebuilder.h"
-#include "serving/servingengine.h"
+#include "support/servedroom.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
@@ -43,64 +43,36 @@ private Q_SLOTS:
     void nonCommandGetsNothing();
     void nothingIsInjectedIntoRoomOrServer();
     void secondMemberIsAnsweredDuringAList();
-    void itemLatency();
     void rejoinsAfterServerRestart();
     void floodLeavesTheProgramConnectedAndPolite();
 
 private:
     [[nodiscard]] QString sendItemAndWait(IrcMember &member, int item);
 
-    QTemporaryDir m_purpleFolder;
     IrcServer m_server;
-    StringRowList m_descriptions;
-    StringRowList m_addresses;
-    std::unique_ptr<PurpleMessenger> m_messenger;
-    std::unique_ptr<ServingEngine> m_engine;
+    ServedRoom m_room{Items};
     std::unique_ptr<IrcMember> m_ann;
-    PlainCaption m_switch;
 };
 
 void TestPurpleIrc::initTestCase()
 {
     const QString started = m_server.start();
     QVERIFY2(started.isEmpty(), qPrintable(started));
-    QCOMPARE(PurpleMessenger::initialise(m_purpleFolder.path()), QString());
-
-    for (int i = 0; i < Items; ++i) {
-        m_descriptions.AddItem(u"Item %1 about links"_s.arg(i));
-        m_addresses.AddItem(u"http://example.org/page/%1"_s.arg(i));
-    }
     ValdrinBas::ServerMessage = u"Enjoy <b>these</b> & more"_s;
 
     m_ann = std::make_unique<IrcMember>(u"ann"_s, m_server.port());
     QVERIFY(m_ann->join(Room));
 
-    NetworkSettings settings;
-    settings.protocolId = u"prpl-irc"_s;
-    settings.account = u"linkdesk@127.0.0.1"_s;
-    settings.room = Room;
-    settings.options = {{u"port"_s, QString::number(m_server.port()), 1}};
-    // The suite turns libpurple's pacing off; a latency measurement may keep its defaults.
-    if (!qEnvironmentVariableIsSet("VALDRIN_IRC_DEFAULT_PACING"))
-        settings.options += {{u"ratelimit-burst"_s, u"1000"_s, 2}, {u"ratelimit-interval"_s, u"0"_s, 3}};
-    m_messenger = std::make_unique<PurpleMessenger>(settings);
-    m_messenger->setReconnectDelay(300);
-    m_engine = std::make_unique<ServingEngine>(
-        m_messenger.get(), m_descriptions, m_addresses,
-        ServingSwitch::WindowActions{[this] { ListPageBuilder::BuildList(m_descriptions, ValdrinBas::ListPages); },
-                                     [](const QString &text) { QFAIL(qPrintable(text)); }});
-    QSignalSpy joined(m_messenger.get(), &MorvexAIMOCX::AIM::roomJoined);
-    QCOMPARE(m_messenger->start(), QString());
-    QVERIFY(joined.wait(15000));
-    QVERIFY(m_messenger->IsRunning());
-    QVERIFY(m_messenger->ChatRoom() != 0);
-    QCOMPARE(m_messenger->ScreenName(), u"linkdesk"_s);
+    const QString joined = m_room.start(ServedRoom::ircSettings(m_server.port(), Room));
+    QVERIFY2(joined.isEmpty(), qPrintable(joined));
+    m_room.messenger().setReconnectDelay(300);
+    QVERIFY(m_room.messenger().IsRunning());
+    QVERIFY(m_room.messenger().ChatRoom() != 0);
+    QCOMPARE(m_room.messenger().ScreenName(), u"linkdesk"_s);
 }
 
 void TestPurpleIrc::cleanupTestCase()
 {
-    m_engine.reset();
-    m_messenger.reset();
     m_ann.reset();
 }
 
@@ -119,8 +91,8 @@ QString TestPurpleIrc::sendItemAndWait(IrcMember &member, int item)
 void TestPurpleIrc::openingLinesReachTheRoom()
 {
     m_ann->clear();
-    m_engine->servingSwitch().Label2_Click(m_switch);
-    QCOMPARE(m_switch.text(), u"Off"_s);
+    m_room.switchOn();
+    QCOMPARE(m_room.caption().text(), u"Off"_s);
     QTRY_COMPARE_WITH_TIMEOUT(m_ann->channelMessages().size(), 4, 10000);
     const QList<IrcMember::Message> lines = m_ann->channelMessages();
     QVERIFY2(lines[0].text.endsWith(u"(][ Valdrin AIM Server v2 By Morvex"_s), qPrintable(lines[0].text));
@@ -134,10 +106,10 @@ void TestPurpleIrc::openingLinesReachTheRoom()
 void TestPurpleIrc::advertisementComesWithTheTimer()
 {
     m_ann->clear();
-    m_engine->timer()->setInterval(1500);
-    m_engine->timer()->start();
+    m_room.server().timer()->setInterval(1500);
+    m_room.server().timer()->start();
     QTRY_VERIFY_WITH_TIMEOUT(m_ann->channelMessages().size() >= 4, 10000);
-    m_engine->timer()->stop();
+    m_room.server().timer()->stop();
     QVERIFY(m_ann->channelMessages()[1].text.endsWith(u"Serving 50 link(s)"_s));
 }
 
@@ -178,8 +150,8 @@ void TestPurpleIrc::nonCommandGetsNothing()
 void TestPurpleIrc::nothingIsInjectedIntoRoomOrServer()
 {
     // A description and a server message that hold line breaks and raw commands.
-    m_descriptions.AddItem(u"evil\nPRIVMSG #links :INJECTED\rQUIT :gone\u0000"_s);
-    m_addresses.AddItem(u"http://example.org/x\r\nPRIVMSG #links :INJECTED"_s);
+    m_room.descriptions().AddItem(u"evil\nPRIVMSG #links :INJECTED\rQUIT :gone\u0000"_s);
+    m_room.addresses().AddItem(u"http://example.org/x\r\nPRIVMSG #links :INJECTED"_s);
     const QString savedMessage = ValdrinBas::ServerMessage;
     ValdrinBas::ServerMessage = u"bye\r\nPRIVMSG #links :INJECTED\r<script>x</script>"_s;
     auto bob = std::make_unique<IrcMember>(u"bob"_s, m_server.port());
@@ -189,13 +161,13 @@ void TestPurpleIrc::nothingIsInjectedIntoRoomOrServer()
     QTRY_VERIFY_WITH_TIMEOUT(m_ann->privateMessages().size() >= 4, 10000);
     QTest::qWait(1000);
     ValdrinBas::ServerMessage = savedMessage;
-    m_descriptions.RemoveItem(Items);
-    m_addresses.RemoveItem(Items);
+    m_room.descriptions().RemoveItem(Items);
+    m_room.addresses().RemoveItem(Items);
 
     for (const IrcMember::Message &message : bob->received())
         QVERIFY2(!message.text.contains(u"INJECTED"_s), qPrintable(message.text));
     QVERIFY(m_ann->channelMessages().isEmpty());
-    QVERIFY(m_messenger->IsRunning()); // no QUIT reached the server
+    QVERIFY(m_room.messenger().IsRunning()); // no QUIT reached the server
     QVERIFY(bob->namesInChannel().join(u' ').contains(u"linkdesk"_s));
 }
 
@@ -220,33 +192,12 @@ void TestPurpleIrc::secondMemberIsAnsweredDuringAList()
              qPrintable(QString::number(annLinesWhenCatWasAnswered)));
 }
 
-void TestPurpleIrc::itemLatency()
-{
-    // From a member's item command to the first line of the reply, on loopback.
-    const int samples = qEnvironmentVariableIntValue("VALDRIN_LATENCY_SAMPLES") > 0
-                            ? qEnvironmentVariableIntValue("VALDRIN_LATENCY_SAMPLES")
-                            : 5;
-    QList<qint64> latencies;
-    for (int sample = 0; sample < samples; ++sample) {
-        QSignalSpy replied(m_ann.get(), &IrcMember::messageReceived);
-        QElapsedTimer clock;
-        clock.start();
-        m_ann->say(u"/linkdesk send %1"_s.arg(sample % Items));
-        QVERIFY(replied.wait(10000));
-        latencies.append(clock.nsecsElapsed() / 1000);
-        QTest::qWait(3100); // a person's pace, well inside the flood limits
-    }
-    std::sort(latencies.begin(), latencies.end());
-    qInfo() << "IRC item reply latency, median of" << latencies.size() << ":" << latencies[latencies.size() / 2]
-            << "us";
-}
-
 void TestPurpleIrc::rejoinsAfterServerRestart()
 {
-    QSignalSpy joined(m_messenger.get(), &MorvexAIMOCX::AIM::roomJoined);
+    QSignalSpy joined(&m_room.messenger(), &MorvexAIMOCX::AIM::roomJoined);
     m_server.stop();
-    QTRY_VERIFY_WITH_TIMEOUT(!m_messenger->IsRunning(), 15000);
-    QCOMPARE(m_messenger->ChatRoom(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_room.messenger().IsRunning(), 15000);
+    QCOMPARE(m_room.messenger().ChatRoom(), 0);
     QString started = m_server.start();
     QVERIFY2(started.isEmpty(), qPrintable(started));
     m_ann = std::make_unique<IrcMember>(u"ann"_s, m_server.port());
@@ -274,8 +225,8 @@ void TestPurpleIrc::floodLeavesTheProgramConnectedAndPolite()
     QVERIFY2(!reply.isEmpty(), "the polite member was not answered");
     qInfo() << "polite member answered" << clock.elapsed() << "ms after 2,000 flood lines";
     QVERIFY(clock.elapsed() < 10000);
-    QVERIFY(m_messenger->IsRunning());
-    QVERIFY(m_messenger->ChatRoom() != 0);
+    QVERIFY(m_room.messenger().IsRunning());
+    QVERIFY(m_room.messenger().ChatRoom() != 0);
     const qint64 grown = testprocesses::residentKilobytes() - memoryBefore;
     qInfo() << "resident memory grew by" << grown << "kB";
 #ifndef __SANITIZE_ADDRESS__ // the sanitizer keeps freed memory on purpose

@@ -1,10 +1,10 @@
-#include "network/xmppserver.h"
+#include "support/xmppserver.h"
 
-#include "catalogue/valdrinbas.h"
+#include "serving/valdrinbas.h"
 #include "platform/purple/purplemessenger.h"
 #include "platform/rowlist.h"
 #include "serving/listpagebuilder.h"
-#include "serving/servingengine.h"
+#include "support/servedroom.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
@@ -35,20 +35,6 @@ struct Member
     QElapsedTimer clock;
 };
 
-NetworkSettings xmppSettings(const QString &user, quint16 port)
-{
-    NetworkSettings settings;
-    settings.protocolId = u"prpl-jabber"_s;
-    settings.account = u"%1@localhost/valdrin"_s.arg(user);
-    settings.password = u"secret"_s;
-    settings.room = u"links@conference.localhost"_s;
-    settings.options = {{u"port"_s, QString::number(port), 1},
-                        {u"connect_server"_s, u"127.0.0.1"_s, 2},
-                        {u"connection_security"_s, u"opportunistic_tls"_s, 3},
-                        {u"auth_plain_in_clear"_s, u"true"_s, 4}};
-    return settings;
-}
-
 } // namespace
 
 // The program in a real XMPP multi-user chat room, as its members see it.
@@ -65,25 +51,19 @@ private Q_SLOTS:
     void listArrivesPageByPageASecondApart();
     void nonCommandGetsNothing();
     void nothingIsInjected();
-    void itemLatency();
 
 private:
     [[nodiscard]] bool addMember(Member &member, const QString &name);
 
-    QTemporaryDir m_purpleFolder;
     XmppServer m_server;
-    StringRowList m_descriptions;
-    StringRowList m_addresses;
-    std::unique_ptr<PurpleMessenger> m_messenger;
-    std::unique_ptr<ServingEngine> m_engine;
+    ServedRoom m_room{Items};
     Member m_ann;
-    PlainCaption m_switch;
 };
 
 bool TestPurpleXmpp::addMember(Member &member, const QString &name)
 {
     member.clock.start();
-    member.messenger = std::make_unique<PurpleMessenger>(xmppSettings(name, m_server.port()));
+    member.messenger = std::make_unique<PurpleMessenger>(ServedRoom::xmppSettings(name, m_server.port()));
     connect(member.messenger.get(), &MorvexAIMOCX::AIM::ChatLine, this,
             [&member](const QString &from, const QString &text) {
                 member.roomLines.append({from, text, member.clock.elapsed()});
@@ -107,29 +87,15 @@ void TestPurpleXmpp::initTestCase()
     }
     const QString started = m_server.start();
     QVERIFY2(started.isEmpty(), qPrintable(started));
-    QCOMPARE(PurpleMessenger::initialise(m_purpleFolder.path()), QString());
-
-    for (int i = 0; i < Items; ++i) {
-        m_descriptions.AddItem(u"Item %1 about links"_s.arg(i));
-        m_addresses.AddItem(u"http://example.org/page/%1"_s.arg(i));
-    }
     ValdrinBas::ServerMessage = u"Enjoy <b>these</b> & more"_s;
 
-    m_messenger = std::make_unique<PurpleMessenger>(xmppSettings(u"linkdesk"_s, m_server.port()));
-    m_engine = std::make_unique<ServingEngine>(
-        m_messenger.get(), m_descriptions, m_addresses,
-        ServingSwitch::WindowActions{[this] { ListPageBuilder::BuildList(m_descriptions, ValdrinBas::ListPages); },
-                                     [](const QString &text) { QFAIL(qPrintable(text)); }});
-    QSignalSpy joined(m_messenger.get(), &MorvexAIMOCX::AIM::roomJoined);
-    QCOMPARE(m_messenger->start(), QString());
-    QVERIFY(joined.wait(20000));
-    QCOMPARE(m_messenger->ScreenName(), u"linkdesk"_s);
+    const QString joined = m_room.start(ServedRoom::xmppSettings(u"linkdesk"_s, m_server.port()));
+    QVERIFY2(joined.isEmpty(), qPrintable(joined));
+    QCOMPARE(m_room.messenger().ScreenName(), u"linkdesk"_s);
 }
 
 void TestPurpleXmpp::cleanupTestCase()
 {
-    m_engine.reset();
-    m_messenger.reset();
     m_ann.messenger.reset();
 }
 
@@ -137,8 +103,8 @@ void TestPurpleXmpp::roomIsUnlockedAndOpeningLinesArrive()
 {
     // The program created the room; another member can enter it at once.
     QVERIFY(addMember(m_ann, u"ann"_s));
-    m_engine->servingSwitch().Label2_Click(m_switch);
-    QCOMPARE(m_switch.text(), u"Off"_s);
+    m_room.switchOn();
+    QCOMPARE(m_room.caption().text(), u"Off"_s);
     QTRY_COMPARE_WITH_TIMEOUT(m_ann.roomLines.size(), 4, 10000);
     QCOMPARE(m_ann.roomLines[0].from, u"linkdesk"_s);
     QCOMPARE(m_ann.roomLines[0].text, u"(][ Valdrin AIM Server v2 By Morvex"_s);
@@ -182,8 +148,8 @@ void TestPurpleXmpp::nonCommandGetsNothing()
 
 void TestPurpleXmpp::nothingIsInjected()
 {
-    m_descriptions.AddItem(u"evil</body><message to='x'>INJECTED</message>\n\u0000"_s);
-    m_addresses.AddItem(u"http://example.org/\"><b>x"_s);
+    m_room.descriptions().AddItem(u"evil</body><message to='x'>INJECTED</message>\n\u0000"_s);
+    m_room.addresses().AddItem(u"http://example.org/\"><b>x"_s);
     Member bob;
     QVERIFY(addMember(bob, u"bob"_s));
     m_ann.messages.clear();
@@ -191,34 +157,13 @@ void TestPurpleXmpp::nothingIsInjected()
     m_ann.messenger->SendChat(u"/linkdesk send %1"_s.arg(Items));
     QTRY_COMPARE_WITH_TIMEOUT(m_ann.messages.size(), 1, 10000);
     QTest::qWait(1000);
-    m_descriptions.RemoveItem(Items);
-    m_addresses.RemoveItem(Items);
+    m_room.descriptions().RemoveItem(Items);
+    m_room.addresses().RemoveItem(Items);
     QVERIFY(m_ann.roomLines.isEmpty());
     QVERIFY(bob.messages.isEmpty());
     for (const Received &line : std::as_const(bob.roomLines)) // only Ann's command was written in the room
         QCOMPARE(line.from, u"ann"_s);
-    QVERIFY(m_messenger->IsRunning());
-}
-
-void TestPurpleXmpp::itemLatency()
-{
-    // From a member's item command to the reply's arrival, on loopback.
-    QList<qint64> latencies;
-    const int samples = qEnvironmentVariableIntValue("VALDRIN_LATENCY_SAMPLES") > 0
-                            ? qEnvironmentVariableIntValue("VALDRIN_LATENCY_SAMPLES")
-                            : 5;
-    for (int sample = 0; sample < samples; ++sample) {
-        QSignalSpy replied(m_ann.messenger.get(), &PurpleMessenger::instantMessageReceived);
-        QElapsedTimer clock;
-        clock.start();
-        m_ann.messenger->SendChat(u"/linkdesk send %1"_s.arg(sample % Items));
-        QVERIFY(replied.wait(10000));
-        latencies.append(clock.nsecsElapsed() / 1000);
-        QTest::qWait(3100); // a person's pace, well inside the flood limits
-    }
-    std::sort(latencies.begin(), latencies.end());
-    qInfo() << "XMPP item reply latency, median of" << latencies.size() << ":" << latencies[latencies.size() / 2]
-            << "us";
+    QVERIFY(m_room.messenger().IsRunning());
 }
 
 QTEST_GUILESS_MAIN(TestPurpleXmpp)

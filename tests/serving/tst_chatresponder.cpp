@@ -1,11 +1,12 @@
 #include "fakes/recordingmessenger.h"
 
-#include "catalogue/valdrinbas.h"
+#include "serving/valdrinbas.h"
 #include "platform/localroom/localroom.h"
 #include "platform/rowlist.h"
 #include "serving/chatcommand.h"
 #include "serving/chatresponder.h"
 #include "serving/listpagebuilder.h"
+#include "serving/listpages.h"
 #include "serving/servingtexts.h"
 
 #include <QElapsedTimer>
@@ -25,6 +26,15 @@ StringRowList fiveDescriptions()
 StringRowList fiveAddresses()
 {
     return StringRowList({u"0.htm"_s, u"1.htm"_s, u"2.htm"_s, u"a.htm"_s, u"4.htm"_s});
+}
+
+// List pages as the program builds them, the given number of them, each row naming its page set.
+ListPageSet pageSet(int pages, const QString &name = u"row"_s)
+{
+    StringRowList rows;
+    for (int row = 0; row < ListPageSet::FirstPageRows + (pages - 1) * ListPageSet::PageRows; ++row)
+        rows.AddItem(name + u' ' + QString::number(row));
+    return ListPageSet(rows);
 }
 
 } // namespace
@@ -56,7 +66,7 @@ private:
 void TestChatResponder::init()
 {
     ValdrinBas::ServerMessage.clear();
-    ValdrinBas::ListPages = {u"only page"_s};
+    ValdrinBas::ListPages = ListPageSet(StringRowList({u"only row"_s}));
 }
 
 void TestChatResponder::commandMatching_data()
@@ -109,7 +119,7 @@ void TestChatResponder::commandMatching()
     if (expected.isEmpty()) {
         QCOMPARE(sent, QStringList());
     } else if (expected == u"list") {
-        QCOMPARE(sent, QStringList{sender + u":only page"_s});
+        QCOMPARE(sent, QStringList{sender + u":\r0) only row"_s});
     } else {
         QCOMPARE(sent.size(), 1);
         const int item = expected.toInt();
@@ -141,15 +151,17 @@ void TestChatResponder::listReplySendsEveryPageInOrder()
     responder.setPauseFunction([&](double seconds) {
         messenger.calls.append(u"Pause:"_s + QString::number(seconds));
     });
-    ValdrinBas::ListPages = {u"p1"_s, u"p2"_s, u"p3"_s};
+    const ListPageSet pages = pageSet(3);
+    ValdrinBas::ListPages = pages;
     responder.handleChatLine(u"Ann"_s, u"/linkdesk send list"_s);
     QCOMPARE(messenger.calls,
-             (QStringList{u"SendIM:Ann:p1"_s, u"FinishIM:Ann"_s, u"Pause:1"_s, u"SendIM:Ann:p2"_s, u"FinishIM:Ann"_s,
-                          u"Pause:1"_s, u"SendIM:Ann:p3"_s, u"FinishIM:Ann"_s, u"Pause:1"_s, u"FinishIM:Ann"_s}));
+             (QStringList{u"SendIM:Ann:"_s + pages.at(0), u"FinishIM:Ann"_s, u"Pause:1"_s,
+                          u"SendIM:Ann:"_s + pages.at(1), u"FinishIM:Ann"_s, u"Pause:1"_s,
+                          u"SendIM:Ann:"_s + pages.at(2), u"FinishIM:Ann"_s, u"Pause:1"_s, u"FinishIM:Ann"_s}));
 
     // Before any build there is one empty page, and it is sent as it is.
     messenger.calls.clear();
-    ValdrinBas::ListPages = {QString()};
+    ValdrinBas::ListPages = ListPageSet();
     responder.handleChatLine(u"Bob"_s, u"/Link Desk send list"_s);
     QCOMPARE(messenger.calls, (QStringList{u"SendIM:Bob:"_s, u"FinishIM:Bob"_s, u"Pause:1"_s, u"FinishIM:Bob"_s}));
 }
@@ -158,14 +170,16 @@ void TestChatResponder::listReplyKeepsThePagesItStartedWith()
 {
     RecordingMessenger messenger;
     ChatResponder responder(&messenger, m_descriptions, m_addresses);
-    ValdrinBas::ListPages = {u"old 1"_s, u"old 2"_s, u"old 3"_s};
+    const ListPageSet old = pageSet(3, u"old"_s);
+    ValdrinBas::ListPages = old;
     int pauses = 0;
     responder.setPauseFunction([&](double) {
         if (++pauses == 1)
-            ValdrinBas::ListPages = {u"new 1"_s}; // a rebuild between two pages
+            ValdrinBas::ListPages = pageSet(1, u"new"_s); // a rebuild between two pages
     });
     responder.handleChatLine(u"Ann"_s, u"/LinkDesk send list"_s);
-    QCOMPARE(messenger.callsNamed(u"SendIM"_s), (QStringList{u"Ann:old 1"_s, u"Ann:old 2"_s, u"Ann:old 3"_s}));
+    QCOMPARE(messenger.callsNamed(u"SendIM"_s),
+             (QStringList{u"Ann:"_s + old.at(0), u"Ann:"_s + old.at(1), u"Ann:"_s + old.at(2)}));
 }
 
 void TestChatResponder::itemWithoutAddressRowSendsNothing()
@@ -182,10 +196,12 @@ void TestChatResponder::failingMessengerEndsTheReplyQuietly()
 {
     RecordingMessenger messenger;
     ChatResponder responder(&messenger, m_descriptions, m_addresses);
-    ValdrinBas::ListPages = {u"p1"_s, u"p2"_s};
+    const ListPageSet pages = pageSet(2);
+    ValdrinBas::ListPages = pages;
     responder.setPauseFunction([&](double) { messenger.failing = {u"SendIM"_s}; });
     responder.handleChatLine(u"Ann"_s, u"/LinkDesk send list"_s);
-    QCOMPARE(messenger.calls, (QStringList{u"SendIM:Ann:p1"_s, u"FinishIM:Ann"_s, u"SendIM:Ann:p2"_s}));
+    QCOMPARE(messenger.calls,
+             (QStringList{u"SendIM:Ann:"_s + pages.at(0), u"FinishIM:Ann"_s, u"SendIM:Ann:"_s + pages.at(1)}));
     QCOMPARE(responder.listRepliesInProgress(), 0);
 
     // The next line is handled as usual.
@@ -199,7 +215,7 @@ void TestChatResponder::oneListAtATimePerMemberAndFewInAll()
 {
     RecordingMessenger messenger;
     ChatResponder responder(&messenger, m_descriptions, m_addresses);
-    ValdrinBas::ListPages = {u"p1"_s, u"p2"_s};
+    ValdrinBas::ListPages = pageSet(2);
     // Every pause lets the next member's list command in, so replies nest inside
     // each other's pauses until the bound stops them.
     int next = 0;
@@ -311,7 +327,8 @@ void TestChatResponder::hostileRoomStaysResponsiveAndBounded()
 
 void TestChatResponder::messengerOrResponderGoneMidListDoesNotCrash()
 {
-    ValdrinBas::ListPages = {u"p1"_s, u"p2"_s, u"p3"_s};
+    const ListPageSet pages = pageSet(3);
+    ValdrinBas::ListPages = pages;
     {
         auto *room = new LocalRoom;
         ChatResponder responder(room, m_descriptions, m_addresses);
@@ -324,7 +341,7 @@ void TestChatResponder::messengerOrResponderGoneMidListDoesNotCrash()
         auto *responder = new ChatResponder(&room, m_descriptions, m_addresses);
         responder->setPauseFunction([&](double) { delete responder; });
         responder->handleChatLine(u"Ann"_s, u"/LinkDesk send list"_s);
-        QCOMPARE(room.messagesTo(u"Ann"_s), QStringList{u"p1"_s});
+        QCOMPARE(room.messagesTo(u"Ann"_s), QStringList{pages.at(0)});
     }
 }
 

@@ -1,5 +1,6 @@
 #include "platform/rowlist.h"
 #include "serving/listpagebuilder.h"
+#include "serving/listpages.h"
 
 #include <QtTest>
 
@@ -69,11 +70,12 @@ void TestListPageBuilder::pagesAreCutAfterRow20ThenEveryTwentyRows()
 {
     QFETCH(int, rows);
     QFETCH(PageRanges, pages);
-    QStringList built{u"old page"_s};
+    ListPageSet built(numberedRows(99));
     ListPageBuilder::BuildList(numberedRows(rows), built);
     QCOMPARE(built.size(), pages.size());
     for (qsizetype page = 0; page < pages.size(); ++page)
-        QCOMPARE(rowNumbersOn(built[page]), range(pages[page].first, pages[page].second));
+        QCOMPARE(rowNumbersOn(built.at(int(page))), range(pages[page].first, pages[page].second));
+    QCOMPARE(built.at(int(pages.size())), QString()); // past the last page
 }
 
 void TestListPageBuilder::pageTextIsExact_data()
@@ -85,43 +87,50 @@ void TestListPageBuilder::pageTextIsExact_data()
     QTest::newRow("two items") << QStringList{u"Alpha"_s, u"Beta"_s} << QStringList{u"\r0) Alpha\r1) Beta"_s};
     QTest::newRow("markup copied unchanged") << QStringList{u"a < b & c"_s} << QStringList{u"\r0) a < b & c"_s};
     QTest::newRow("empty description") << QStringList{QString(), u"x"_s} << QStringList{u"\r0) \r1) x"_s};
+    QTest::newRow("letters beyond ASCII") << QStringList{u"Café crème"_s, u"日本"_s}
+                                          << QStringList{u"\r0) Café crème\r1) 日本"_s};
 }
 
 void TestListPageBuilder::pageTextIsExact()
 {
     QFETCH(QStringList, descriptions);
     QFETCH(QStringList, pages);
-    QStringList built;
+    ListPageSet built;
     ListPageBuilder::BuildList(StringRowList(descriptions), built);
-    QCOMPARE(built, pages);
+    QCOMPARE(built.texts(), pages);
 }
 
 void TestListPageBuilder::buildReplacesEveryPage()
 {
     StringRowList rows = numberedRows(32767);
-    QStringList first;
+    ListPageSet first;
     ListPageBuilder::BuildList(rows, first);
     QCOMPARE(first.size(), 1 + (32767 - 21 + 19) / 20);
-    QCOMPARE(rowNumbersOn(first.last()), range(32761, 32766));
-    QVERIFY(first.last().endsWith(u"\r32766) d32766"_s));
+    const QString last = first.at(first.size() - 1);
+    QCOMPARE(rowNumbersOn(last), range(32761, 32766));
+    QVERIFY(last.endsWith(u"\r32766) d32766"_s));
 
-    QStringList second = first;
+    ListPageSet second = first;
     ListPageBuilder::BuildList(rows, second);
-    QCOMPARE(second, first); // two builds of the same rows agree
+    QCOMPARE(second.texts(), first.texts()); // two builds of the same rows agree
 
-    // After removals a rebuild holds exactly the pages of the rows left.
+    // After removals a rebuild holds exactly the pages of the rows left, while
+    // the pages built before keep the rows they were built from.
     while (rows.ListCount() > 22)
         rows.RemoveItem(0);
     ListPageBuilder::BuildList(rows, second);
     QCOMPARE(second.size(), 2);
-    QCOMPARE(second[1], u"\r21) d32766"_s);
+    QCOMPARE(second.at(1), u"\r21) d32766"_s);
+    QCOMPARE(first.at(first.size() - 1), last);
 }
 
 void TestListPageBuilder::buildList2AppendsOneEmptyPage()
 {
-    QStringList pages{u"one"_s, u"two"_s};
+    ListPageSet pages(numberedRows(22));
+    const QStringList before = pages.texts();
     ListPageBuilder::BuildList2(pages);
-    QCOMPARE(pages, (QStringList{u"one"_s, u"two"_s, QString()}));
+    QCOMPARE(pages.texts(), before + QStringList{QString()});
+    QCOMPARE(ListPageSet().texts(), QStringList{QString()}); // before any build: one empty page
 }
 
 QTEST_APPLESS_MAIN(TestListPageBuilder)

@@ -1,10 +1,12 @@
 #include "fakes/recordingmessenger.h"
 
-#include "catalogue/valdrinbas.h"
 #include "platform/rowlist.h"
 #include "serving/chatresponder.h"
-#include "serving/servingengine.h"
+#include "serving/linkserver.h"
 #include "serving/servingswitch.h"
+#include "serving/valdrinbas.h"
+
+#include <QTemporaryDir>
 
 #include <QTimer>
 #include <QtTest>
@@ -38,13 +40,12 @@ private Q_SLOTS:
     void messengerNotRunningShowsFirstBoxOnly();
     void noChatRoomShowsSecondBox();
     void failingCallEndsTheHandlerAtThatStep();
-    void engineAnswersChatLinesAndTicks();
+    void linkServerAnswersChatLinesAndTicks();
 
 private:
     std::unique_ptr<RecordingMessenger> m_messenger;
     StringRowList m_descriptions;
     QTimer m_timer;
-    int m_builds = 0;
     QStringList m_boxes;
     std::unique_ptr<ServingSwitch> m_switch;
 };
@@ -53,11 +54,10 @@ void TestServingSwitch::init()
 {
     m_messenger = std::make_unique<RecordingMessenger>();
     m_descriptions = StringRowList(QStringList(12, u"x"_s));
-    m_builds = 0;
+    ValdrinBas::ListPages = ListPageSet();
     m_boxes.clear();
-    m_switch = std::make_unique<ServingSwitch>(
-        m_messenger.get(), m_descriptions, &m_timer,
-        ServingSwitch::WindowActions{[this] { ++m_builds; }, [this](const QString &text) { m_boxes.append(text); }});
+    m_switch = std::make_unique<ServingSwitch>(m_messenger.get(), m_descriptions, &m_timer);
+    connect(m_switch.get(), &ServingSwitch::refused, this, [this](const QString &text) { m_boxes.append(text); });
 }
 
 void TestServingSwitch::labelSwitchOnAndOff()
@@ -73,7 +73,7 @@ void TestServingSwitch::labelSwitchOnAndOff()
                                            u"Type \"/Link Desk send #\" to get #"_s}) +
                                  QStringList{u"StartChatWatch"_s};
     QCOMPARE(m_messenger->calls, switchOn);
-    QCOMPARE(m_builds, 1);
+    QCOMPARE(ValdrinBas::ListPages, ListPageSet(m_descriptions)); // the pages were rebuilt
     QCOMPARE(caption.text(), u"Off"_s);
     QVERIFY(m_timer.isActive());
 
@@ -101,7 +101,7 @@ void TestServingSwitch::buttonSwitchOnAndOff()
                                            u"Type \"/Link Desk send #\" to get #"_s}) +
                                  QStringList{u"StartChatWatch"_s};
     QCOMPARE(m_messenger->calls, switchOn);
-    QCOMPARE(m_builds, 0);
+    QCOMPARE(ValdrinBas::ListPages, ListPageSet()); // no rebuild
     QCOMPARE(caption.text(), u"Off"_s);
     QVERIFY(m_timer.isActive());
 
@@ -139,7 +139,7 @@ void TestServingSwitch::messengerNotRunningShowsFirstBoxOnly()
     QCOMPARE(m_messenger->calls, QStringList{u"IsRunning"_s});
     QCOMPARE(caption.text(), u"On"_s);
     QVERIFY(!m_timer.isActive());
-    QCOMPARE(m_builds, 0);
+    QCOMPARE(ValdrinBas::ListPages, ListPageSet()); // no rebuild
 }
 
 void TestServingSwitch::noChatRoomShowsSecondBox()
@@ -168,18 +168,19 @@ void TestServingSwitch::failingCallEndsTheHandlerAtThatStep()
     QCOMPARE(m_messenger->calls.size(), 1);
 }
 
-void TestServingSwitch::engineAnswersChatLinesAndTicks()
+void TestServingSwitch::linkServerAnswersChatLinesAndTicks()
 {
     StringRowList addresses(QStringList(12, u"a.htm"_s));
-    ServingEngine engine(m_messenger.get(), m_descriptions, addresses,
-                         {[] {}, [](const QString &) {}});
-    engine.responder().setPauseFunction([](double) {});
+    QTemporaryDir folder;
+    LinkServer server(m_messenger.get(), m_descriptions, addresses, DataFolder(folder.path()));
+    server.responder().setPauseFunction([](double) {});
     Q_EMIT m_messenger->ChatLine(u"Ann"_s, u"/LinkDesk send 3"_s);
     QCOMPARE(m_messenger->callsNamed(u"FinishIM"_s), QStringList{u"Ann"_s});
 
     PlainCaption caption;
-    engine.servingSwitch().Command2_Click(caption);
-    engine.timer()->setInterval(10);
+    server.Command2_Click(caption);
+    QVERIFY(server.isServing());
+    server.timer()->setInterval(10);
     m_messenger->calls.clear();
     QTRY_VERIFY(m_messenger->callsNamed(u"SendChat"_s).size() >= 4);
 }

@@ -1,6 +1,6 @@
 #include "support/testfiles.h"
 
-#include "catalogue/valdrinbas.h"
+#include "serving/valdrinbas.h"
 #include "windows/clickablelabel.h"
 #include "windows/form2.h"
 #include "windows/form3.h"
@@ -95,7 +95,7 @@ void TestWindows::aboutWindowLayoutAndLinks()
 void TestWindows::editorStartsWithTheInitialTextOrTheMessage()
 {
     {
-        Form3 editor{DataFolder(m_dir->path())};
+        Form3 editor{ServerMessageFile(DataFolder(m_dir->path()))};
         QCOMPARE(editor.text(), u"Please scan everything. If you \r\nwould like to add to the server \r\n"
                                 u"please IM me with the URL and the descrption.\r\n"_s);
         QCOMPARE(editor.size(), QSize(201, 161));
@@ -104,7 +104,7 @@ void TestWindows::editorStartsWithTheInitialTextOrTheMessage()
         QCOMPARE(editor.Text1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
     }
     ValdrinBas::ServerMessage = u"Two\r\nlines, \"quoted\""_s;
-    Form3 editor{DataFolder(m_dir->path())};
+    Form3 editor{ServerMessageFile(DataFolder(m_dir->path()))};
     QCOMPARE(editor.text(), ValdrinBas::ServerMessage);
     editor.show();
     QVERIFY(QTest::qWaitForWindowExposed(&editor));
@@ -115,7 +115,7 @@ void TestWindows::editorStartsWithTheInitialTextOrTheMessage()
 
 void TestWindows::saveWritesTheFileThenTheMessageThenCloses()
 {
-    auto *editor = new Form3(DataFolder(m_dir->path()));
+    auto *editor = new Form3(ServerMessageFile(DataFolder(m_dir->path())));
     QPointer<Form3> alive(editor);
     editor->show();
     // The message changes only once the file holds the text.
@@ -129,12 +129,12 @@ void TestWindows::saveWritesTheFileThenTheMessageThenCloses()
 
 void TestWindows::emptyTextSavesALineBreakAndShowsTheInitialTextAgain()
 {
-    auto *editor = new Form3(DataFolder(m_dir->path()));
+    auto *editor = new Form3(ServerMessageFile(DataFolder(m_dir->path())));
     editor->Text1->clear();
     editor->Label1_Click();
     QCOMPARE(readBytes(QDir(m_dir->path()).filePath(u"message.txt"_s)), QByteArray("\r\n"));
     QVERIFY(ValdrinBas::ServerMessage.isEmpty());
-    Form3 again{DataFolder(m_dir->path())};
+    Form3 again{ServerMessageFile(DataFolder(m_dir->path()))};
     QCOMPARE(again.text(), Form3::initialText());
 }
 
@@ -142,7 +142,7 @@ void TestWindows::failedSaveKeepsTheEditorAndTheOldMessage()
 {
     ValdrinBas::ServerMessage = u"old message"_s;
     QVERIFY(QDir(m_dir->path()).mkdir(u"message.txt"_s)); // a folder where the file should go
-    Form3 editor{DataFolder(m_dir->path())};
+    Form3 editor{ServerMessageFile(DataFolder(m_dir->path()))};
     editor.show();
     editor.Text1->setPlainText(u"new message"_s);
     QString shown;

@@ -1,7 +1,7 @@
-#include "app/messengerfactory.h"
+#include "app/server/messengerfactory.h"
 
 #include "platform/messenger.h"
-#include "platform/networksettings.h"
+#include "platform/network/networksettings.h"
 
 #ifdef VALDRIN_HAVE_PURPLE
 #include "platform/purple/purplemessenger.h"

@@ -1,6 +1,6 @@
-#include "network/xmppserver.h"
+#include "support/xmppserver.h"
 
-#include "network/testprocesses.h"
+#include "support/testprocesses.h"
 
 #include <QDir>
 #include <QFile>

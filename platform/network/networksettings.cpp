@@ -1,4 +1,4 @@
-#include "platform/networksettings.h"
+#include "platform/network/networksettings.h"
 
 #include "platform/addon.h"
 
@@ -18,12 +18,65 @@ const QHash<QString, QString> &protocolAliases()
     return aliases;
 }
 
-QString lineError(int line, const QString &what)
+const QStringList &trueWords()
 {
-    return u"%1, line %2: %3"_s.arg(NetworkSettings::fileName()).arg(line).arg(what);
+    static const QStringList words{u"true"_s, u"yes"_s, u"on"_s, u"1"_s};
+    return words;
+}
+
+const QStringList &falseWords()
+{
+    static const QStringList words{u"false"_s, u"no"_s, u"off"_s, u"0"_s};
+    return words;
 }
 
 } // namespace
+
+QString NetworkSettings::lineError(int line, const QString &what)
+{
+    return u"%1, line %2: %3"_s.arg(fileName()).arg(line).arg(what);
+}
+
+QString NetworkSettings::checkOption(const Option &option, OptionKind kind)
+{
+    switch (kind) {
+    case OptionKind::Boolean:
+        if (!trueWords().contains(option.value.toLower()) && !falseWords().contains(option.value.toLower()))
+            return lineError(option.line, u"option.%1 takes true or false, not \"%2\""_s.arg(option.name, option.value));
+        return {};
+    case OptionKind::Integer: {
+        bool ok = false;
+        option.value.toInt(&ok);
+        if (!ok)
+            return lineError(option.line,
+                             u"option.%1 takes a whole number, not \"%2\""_s.arg(option.name, option.value));
+        return {};
+    }
+    case OptionKind::Text:
+        return {};
+    }
+    return {};
+}
+
+QString NetworkSettings::unknownOption(const Option &option, const QStringList &known) const
+{
+    return lineError(option.line,
+                     u"%1 has no option \"%2\"; its options are: %3"_s.arg(protocolId, option.name, known.join(u", "_s)));
+}
+
+bool NetworkSettings::isTrue(const QString &value)
+{
+    return trueWords().contains(value.toLower());
+}
+
+QString NetworkSettings::optionValue(const QString &name) const
+{
+    for (const Option &option : options) {
+        if (option.name == name)
+            return option.value;
+    }
+    return {};
+}
 
 QString NetworkSettings::fileName()
 {

@@ -1,23 +1,15 @@
-#include "app/startup.h"
+#include "app/server/startup.h"
 
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 
-#include <cstring>
+#include <cstdio>
 
 using namespace Qt::StringLiterals;
 
-bool wantsHeadless(int argc, char **argv)
-{
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--headless") == 0)
-            return true;
-    }
-    return false;
-}
-
-StartupDecision parseCommandLine(const QStringList &arguments, const QString &programFolder)
+StartupDecision parseCommandLine(const QStringList &arguments, const QString &programFolder, bool windowless)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(u"Valdrin AIM Server v2: serves a catalogue of links to a chat room."_s);
@@ -29,7 +21,9 @@ StartupDecision parseCommandLine(const QStringList &arguments, const QString &pr
         u"folder"_s);
     const QCommandLineOption headlessOption(
         u"headless"_s, u"Serves the chat network named in network.conf with no window, until SIGINT or SIGTERM."_s);
-    parser.addOptions({helpOption, versionOption, dataOption, headlessOption});
+    parser.addOptions({helpOption, versionOption, dataOption});
+    if (!windowless)
+        parser.addOption(headlessOption);
 
     if (!parser.parse(arguments))
         return {std::nullopt, parser.errorText() + u"\nTry --help."_s, 2};
@@ -42,7 +36,7 @@ StartupDecision parseCommandLine(const QStringList &arguments, const QString &pr
                 u"Unexpected argument: %1\nTry --help."_s.arg(parser.positionalArguments().constFirst()), 2};
     }
 
-    StartupOptions options{programFolder, parser.isSet(headlessOption)};
+    StartupOptions options{programFolder, windowless || parser.isSet(headlessOption)};
     if (parser.isSet(dataOption)) {
         const QString folder = parser.value(dataOption);
         if (!QDir().mkpath(folder) || !QFileInfo(folder).isDir())
@@ -50,4 +44,20 @@ StartupDecision parseCommandLine(const QStringList &arguments, const QString &pr
         options.dataFolder = QFileInfo(folder).absoluteFilePath();
     }
     return {options, {}, 0};
+}
+
+void describeApplication()
+{
+    QCoreApplication::setApplicationName(u"Valdrin AIM Server v2"_s);
+    QCoreApplication::setApplicationVersion(u"" VALDRIN_VERSION ""_s);
+}
+
+std::optional<StartupOptions> readCommandLine(int &exitCode, bool windowless)
+{
+    const StartupDecision decision =
+        parseCommandLine(QCoreApplication::arguments(), QCoreApplication::applicationDirPath(), windowless);
+    exitCode = decision.exitCode;
+    if (!decision.options)
+        std::fputs(qPrintable(decision.output + u'\n'), decision.exitCode == 0 ? stdout : stderr);
+    return decision.options;
 }

@@ -1,8 +1,8 @@
-#include "catalogue/valdrinbas.h"
+#include "serving/valdrinbas.h"
 
 namespace ValdrinBas {
 
-QStringList ListPages{QString()};
+ListPageSet ListPages;
 QString ServerMessage;
 
 } // namespace ValdrinBas

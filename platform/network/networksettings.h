@@ -35,6 +35,20 @@ public:
     // The settings file's name in the data folder.
     [[nodiscard]] static QString fileName();
 
+    // The kinds of value a protocol option takes.
+    enum class OptionKind { Boolean, Integer, Text };
+
+    // A mistake on a line of the file: "network.conf, line N: what".
+    [[nodiscard]] static QString lineError(int line, const QString &what);
+    // What is wrong with an option's value for its kind; empty text when it fits.
+    [[nodiscard]] static QString checkOption(const Option &option, OptionKind kind);
+    // An option the protocol does not have, with the ones it has.
+    [[nodiscard]] QString unknownOption(const Option &option, const QStringList &known) const;
+    // True for the values that mean yes: true, yes, on, 1 (in any letter case).
+    [[nodiscard]] static bool isTrue(const QString &value);
+    // The value of an option, or empty text when the file does not set it.
+    [[nodiscard]] QString optionValue(const QString &name) const;
+
     // Settings from the text of a settings file, or what is wrong and on which line.
     struct Parsed;
     [[nodiscard]] static Parsed parse(const QString &text);

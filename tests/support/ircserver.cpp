@@ -1,6 +1,6 @@
-#include "network/ircserver.h"
+#include "support/ircserver.h"
 
-#include "network/testprocesses.h"
+#include "support/testprocesses.h"
 
 #include <QDir>
 #include <QFile>

@@ -23,9 +23,14 @@ struct StartupDecision
     int exitCode = 0;
 };
 
-// True when the command line asks for the headless mode (read before Qt starts,
-// to choose between a windowed and a windowless application).
-[[nodiscard]] bool wantsHeadless(int argc, char **argv);
-
 // Reads the program's command line (the first argument is the program itself).
-[[nodiscard]] StartupDecision parseCommandLine(const QStringList &arguments, const QString &programFolder);
+// The windowless server always runs headless and has no --headless switch.
+[[nodiscard]] StartupDecision parseCommandLine(const QStringList &arguments, const QString &programFolder,
+                                               bool windowless = false);
+
+// Names the program and its version for Qt.
+void describeApplication();
+
+// Reads the running application's command line; prints the help, the version or
+// the mistake and sets exitCode when there is nothing to start.
+[[nodiscard]] std::optional<StartupOptions> readCommandLine(int &exitCode, bool windowless = false);

@@ -1,4 +1,4 @@
-#include "network/ircmember.h"
+#include "support/ircmember.h"
 
 #include <QTest>
 

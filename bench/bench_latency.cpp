@@ -1,0 +1,119 @@
+// Item reply latency on loopback chat servers: from a member's item command to
+// the reply's arrival (XMPP) or its first line (IRC, where libpurple sends on a
+// one-second tick). Prints the median of the samples for each network.
+//
+//   bench_latency [samples]          (default 20; VALDRIN_IRC_PACED=1 keeps libpurple's pacing)
+
+#include "support/ircmember.h"
+#include "support/ircserver.h"
+#include "support/servedroom.h"
+#include "support/xmppserver.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <algorithm>
+#include <cstdio>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr int Items = 50;
+// A person's pace, well inside the flood limits.
+constexpr int PauseBetweenSamplesMs = 3100;
+
+double medianMs(QList<qint64> microseconds)
+{
+    if (microseconds.isEmpty())
+        return -1;
+    std::sort(microseconds.begin(), microseconds.end());
+    return double(microseconds[microseconds.size() / 2]) / 1000.0;
+}
+
+QString measureIrc(int samples, double *median)
+{
+    IrcServer server;
+    if (const QString error = server.start(); !error.isEmpty())
+        return error;
+    IrcMember ann(u"ann"_s, server.port());
+    if (!ann.join(u"#links"_s))
+        return u"the member could not join"_s;
+    ServedRoom room(Items);
+    if (const QString error =
+            room.start(ServedRoom::ircSettings(server.port(), u"#links"_s, qEnvironmentVariableIsSet("VALDRIN_IRC_PACED")));
+        !error.isEmpty())
+        return error;
+    room.switchOn();
+    QTest::qWait(PauseBetweenSamplesMs);
+
+    QList<qint64> latencies;
+    for (int sample = 0; sample < samples; ++sample) {
+        QSignalSpy replied(&ann, &IrcMember::messageReceived);
+        ann.clear();
+        QElapsedTimer clock;
+        clock.start();
+        ann.say(u"/linkdesk send %1"_s.arg(sample % Items));
+        if (!QTest::qWaitFor([&] { return !ann.privateMessages().isEmpty(); }, 10000))
+            return u"no reply to sample %1"_s.arg(sample);
+        latencies.append(clock.nsecsElapsed() / 1000);
+        QTest::qWait(PauseBetweenSamplesMs);
+    }
+    *median = medianMs(latencies);
+    return {};
+}
+
+QString measureXmpp(int samples, double *median)
+{
+    XmppServer server;
+    for (const QString &user : {u"linkdesk"_s, u"ann"_s}) {
+        if (const QString error = server.addUser(user, u"secret"_s); !error.isEmpty())
+            return error;
+    }
+    if (const QString error = server.start(); !error.isEmpty())
+        return error;
+    ServedRoom room(Items);
+    if (const QString error = room.start(ServedRoom::xmppSettings(u"linkdesk"_s, server.port())); !error.isEmpty())
+        return error;
+    PurpleMessenger ann(ServedRoom::xmppSettings(u"ann"_s, server.port()));
+    QSignalSpy joined(&ann, &MorvexAIMOCX::AIM::roomJoined);
+    if (!ann.start().isEmpty() || !joined.wait(20000))
+        return u"the member could not join"_s;
+    room.switchOn();
+    QTest::qWait(PauseBetweenSamplesMs);
+
+    QList<qint64> latencies;
+    for (int sample = 0; sample < samples; ++sample) {
+        QSignalSpy replied(&ann, &PurpleMessenger::instantMessageReceived);
+        QElapsedTimer clock;
+        clock.start();
+        ann.SendChat(u"/linkdesk send %1"_s.arg(sample % Items));
+        if (!replied.wait(10000))
+            return u"no reply to sample %1"_s.arg(sample);
+        latencies.append(clock.nsecsElapsed() / 1000);
+        QTest::qWait(PauseBetweenSamplesMs);
+    }
+    *median = medianMs(latencies);
+    return {};
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const int samples = argc > 1 ? std::max(1, QByteArray(argv[1]).toInt()) : 20;
+    int failures = 0;
+    for (const auto &[name, measure] : {std::pair{"XMPP item reply", &measureXmpp}, std::pair{"IRC item reply, first line", &measureIrc}}) {
+        double median = 0;
+        if (const QString error = measure(samples, &median); !error.isEmpty()) {
+            std::fprintf(stderr, "%s: %s\n", name, qPrintable(error));
+            ++failures;
+            continue;
+        }
+        std::printf("%-28s median of %d: %8.2f ms\n", name, samples, median);
+    }
+    return failures == 0 ? 0 : 1;
+}

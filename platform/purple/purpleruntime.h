@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// libpurple in this process: started once, with its files in a folder of the
+// program's, its event loop on Qt's, deliberate answers to its questions, and
+// only the plugins that the one configured network needs.
+namespace PurpleRuntime {
+
+// Starts libpurple with its files in userFolder; later calls change nothing.
+// Returns what went wrong, or empty text.
+[[nodiscard]] QString start(const QString &userFolder);
+
+// Loads the plugin of a protocol ("prpl-irc", "prpl-jabber", ...) and, when
+// withTls, the TLS plugin. Returns empty text once the protocol is there, or
+// why it is not.
+[[nodiscard]] QString loadProtocol(const QString &protocolId, bool withTls);
+
+// Every protocol that libpurple offers on this machine, as "prpl-irc (IRC)".
+// It has to look into every plugin to know, so it is asked only when a
+// protocol could not be found.
+[[nodiscard]] QStringList installedProtocols();
+
+} // namespace PurpleRuntime

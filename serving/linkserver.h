@@ -1,0 +1,73 @@
+#pragma once
+
+#include "serving/servermessage.h"
+
+#include "catalogue/catalogue.h"
+
+#include <QObject>
+
+class ChatResponder;
+class QTimer;
+class RowList;
+class ServingSwitch;
+class SwitchCaption;
+
+namespace MorvexAIMOCX {
+class AIM;
+}
+
+// The link server: the catalogue, the list pages, the server message, the
+// responder to the room's commands and the serving switch with its
+// advertisement timer, owned together. The main window forwards its handlers
+// here; the windowless server makes one and switches it on.
+class LinkServer final : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The rows are the catalogue's two lists (the window's list boxes, or rows in
+    // memory); they and the messenger must outlive the server. Without a messenger
+    // the server only keeps the catalogue and nothing reaches a room.
+    LinkServer(MorvexAIMOCX::AIM *messenger, RowList &descriptions, RowList &addresses, DataFolder folder,
+               QObject *parent = nullptr);
+    ~LinkServer() override;
+
+    // The start-up load: the catalogue, the server message, and one empty list page.
+    // Returns a sentence for every file that exists but could not be read.
+    [[nodiscard]] QStringList load();
+
+    // Rebuilds the list pages from the descriptions as they are now.
+    void BuildList();
+    // Appends one empty list page.
+    void BuildList2();
+
+    // Writes message.txt, then makes the text the server message.
+    [[nodiscard]] FileResult saveServerMessage(const QString &text) const { return m_message.save(text); }
+    [[nodiscard]] const ServerMessageFile &serverMessageFile() const { return m_message; }
+
+    // The visible switch: tests the messenger, rebuilds the pages, counts the items.
+    void Label2_Click(SwitchCaption &caption);
+    // The hidden switch: no tests, no rebuild, no count.
+    void Command2_Click(SwitchCaption &caption);
+    // The advertisement at every tick of the timer.
+    void Timer1_Timer();
+    [[nodiscard]] bool isServing() const;
+
+    [[nodiscard]] Catalogue &catalogue() { return m_catalogue; }
+    [[nodiscard]] ChatResponder &responder() { return *m_responder; }
+    [[nodiscard]] ServingSwitch &servingSwitch() { return *m_switch; }
+    // The advertisement timer: 60000 ms, running only while serving.
+    [[nodiscard]] QTimer *timer() const { return m_timer; }
+
+Q_SIGNALS:
+    // The visible switch could not turn serving on; the text says why.
+    void switchRefused(const QString &text);
+
+private:
+    const RowList &m_descriptions;
+    Catalogue m_catalogue;
+    ServerMessageFile m_message;
+    QTimer *m_timer;
+    ChatResponder *m_responder;
+    ServingSwitch *m_switch;
+};

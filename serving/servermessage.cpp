@@ -1,0 +1,18 @@
+#include "serving/servermessage.h"
+
+#include "serving/valdrinbas.h"
+
+FileResult ServerMessageFile::load() const
+{
+    const TextFileContents message = addon::ReadTextFile(m_folder.messagePath());
+    ValdrinBas::ServerMessage = message.text;
+    return {message.error};
+}
+
+FileResult ServerMessageFile::save(const QString &text) const
+{
+    FileResult written = addon::WriteTextFile(m_folder.messagePath(), text);
+    if (written.ok())
+        ValdrinBas::ServerMessage = text;
+    return written;
+}

@@ -1,0 +1,72 @@
+#include "support/servedroom.h"
+
+#include <QSignalSpy>
+
+using namespace Qt::StringLiterals;
+
+ServedRoom::ServedRoom(int items)
+{
+    for (int i = 0; i < items; ++i) {
+        m_descriptions.AddItem(u"Item %1 about links"_s.arg(i));
+        m_addresses.AddItem(u"http://example.org/page/%1"_s.arg(i));
+    }
+}
+
+ServedRoom::~ServedRoom()
+{
+    m_server.reset();
+    m_messenger.reset();
+}
+
+NetworkSettings ServedRoom::ircSettings(quint16 port, const QString &room, bool paced)
+{
+    NetworkSettings settings;
+    settings.protocolId = u"prpl-irc"_s;
+    settings.account = u"linkdesk@127.0.0.1"_s;
+    settings.room = room;
+    settings.options = {{u"port"_s, QString::number(port), 1}};
+    if (!paced)
+        settings.options += {{u"ratelimit-burst"_s, u"1000"_s, 2}, {u"ratelimit-interval"_s, u"0"_s, 3}};
+    return settings;
+}
+
+NetworkSettings ServedRoom::xmppSettings(const QString &user, quint16 port)
+{
+    NetworkSettings settings;
+    settings.protocolId = u"prpl-jabber"_s;
+    settings.account = u"%1@localhost/valdrin"_s.arg(user);
+    settings.password = u"secret"_s;
+    settings.room = u"links@conference.localhost"_s;
+    settings.options = {{u"port"_s, QString::number(port), 1},
+                        {u"connect_server"_s, u"127.0.0.1"_s, 2},
+                        {u"connection_security"_s, u"opportunistic_tls"_s, 3},
+                        {u"auth_plain_in_clear"_s, u"true"_s, 4}};
+    return settings;
+}
+
+QString ServedRoom::startPurple()
+{
+    static QTemporaryDir folder;
+    return PurpleMessenger::initialise(folder.path());
+}
+
+QString ServedRoom::start(const NetworkSettings &settings, int timeoutMs)
+{
+    if (const QString error = startPurple(); !error.isEmpty())
+        return error;
+    m_messenger = std::make_unique<PurpleMessenger>(settings);
+    m_server = std::make_unique<LinkServer>(m_messenger.get(), m_descriptions, m_addresses,
+                                            DataFolder(m_dataFolder.path()));
+    QSignalSpy joined(m_messenger.get(), &MorvexAIMOCX::AIM::roomJoined);
+    if (const QString error = m_messenger->start(); !error.isEmpty())
+        return error;
+    if (!joined.wait(timeoutMs))
+        return u"the program did not reach its room within %1 ms"_s.arg(timeoutMs);
+    return {};
+}
+
+bool ServedRoom::switchOn()
+{
+    m_server->Label2_Click(m_caption);
+    return m_server->isServing();
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "platform/network/networksettings.h"
+#include "platform/purple/purplemessenger.h"
+#include "platform/rowlist.h"
+#include "serving/linkserver.h"
+#include "serving/servingswitch.h"
+
+#include <QTemporaryDir>
+
+#include <memory>
+
+// The program serving a room of a real chat network, set up as the windowless
+// server sets itself up: a catalogue of "Item N about links" rows in memory, a
+// data folder of its own, a libpurple messenger and the link server.
+class ServedRoom final
+{
+public:
+    explicit ServedRoom(int items);
+    ~ServedRoom();
+
+    // An account on a test IRC server; libpurple's pacing is off unless asked for.
+    [[nodiscard]] static NetworkSettings ircSettings(quint16 port, const QString &room, bool paced = false);
+    // An account of the user (password "secret") on a test XMPP server, in its room "links".
+    [[nodiscard]] static NetworkSettings xmppSettings(const QString &user, quint16 port);
+
+    // Starts libpurple once for the whole test process, in a folder of its own.
+    [[nodiscard]] static QString startPurple();
+
+    // Signs on with the settings and waits until the program is in its room;
+    // the error otherwise.
+    [[nodiscard]] QString start(const NetworkSettings &settings, int timeoutMs = 20000);
+    // Turns serving on as the "On" switch does; false when it stayed off.
+    bool switchOn();
+
+    [[nodiscard]] PurpleMessenger &messenger() { return *m_messenger; }
+    [[nodiscard]] LinkServer &server() { return *m_server; }
+    [[nodiscard]] PlainCaption &caption() { return m_caption; }
+    [[nodiscard]] StringRowList &descriptions() { return m_descriptions; }
+    [[nodiscard]] StringRowList &addresses() { return m_addresses; }
+
+private:
+    QTemporaryDir m_dataFolder;
+    StringRowList m_descriptions;
+    StringRowList m_addresses;
+    PlainCaption m_caption;
+    std::unique_ptr<PurpleMessenger> m_messenger;
+    std::unique_ptr<LinkServer> m_server;
+};
