@@ -12,8 +12,8 @@
 # waits until the server has joined #links, lets it settle and reads /proc.
 #
 # Environment:
-#   SERVER_ARGS   leading arguments of the server (default: --headless; set it
-#                 to an empty string for a binary that needs no switch)
+#   SERVER_ARGS   leading arguments of the server (default: none, for
+#                 valdrin-aim-serverd; --headless for the windowed program)
 #   IDLE_SECONDS  seconds to wait after the join before reading memory (default 5)
 #   CPU_SECONDS   length of the idle window whose CPU time is measured (default 10)
 #   JOIN_TIMEOUT  seconds to wait for the join (default 60)
@@ -41,8 +41,7 @@ for n in "${items_list[@]}"; do
     [[ $n =~ ^[0-9]+$ ]] || { echo "$0: item count \"$n\" is not a number" >&2; exit 2; }
 done
 
-# An unset SERVER_ARGS means --headless; an empty one means no leading arguments.
-read -r -a server_args <<< "${SERVER_ARGS---headless}"
+read -r -a server_args <<< "${SERVER_ARGS-}"
 idle_seconds=${IDLE_SECONDS:-5}
 cpu_seconds=${CPU_SECONDS:-10}
 join_timeout=${JOIN_TIMEOUT:-60}

@@ -85,22 +85,36 @@ void forEachLine(QByteArrayView bytes, Take take)
     }
 }
 
-// A file brought over from an older system may hold single-byte text that is
-// not valid UTF-8; it is read as Latin-1 then, so that no byte is replaced by a
-// substitute character.
-QStringList decodeLines(QByteArrayView bytes)
+// Rows go to a list in batches of this many, so loading a big catalogue never
+// holds all of it as text twice.
+constexpr qsizetype LoadBatchRows = 1024;
+
+// Appends the lines of the bytes to the list as rows. A file brought over from
+// an older system may hold single-byte text that is not valid UTF-8; it is read
+// as Latin-1 then, so that no byte is replaced by a substitute character.
+void appendLines(QByteArrayView bytes, RowList &list)
 {
-    QStringList lines;
+    QStringList batch;
+    batch.reserve(LoadBatchRows);
+    const auto add = [&](QString line) {
+        batch.append(std::move(line));
+        if (batch.size() == LoadBatchRows) {
+            list.addItems(std::move(batch));
+            batch = QStringList();
+            batch.reserve(LoadBatchRows);
+        }
+    };
 #ifdef Q_OS_WIN
     QStringDecoder decoder(FileEncoding);
-    forEachLine(bytes, [&](QByteArrayView line) { lines.append(decoder.decode(line)); });
+    forEachLine(bytes, [&](QByteArrayView line) { add(decoder.decode(line)); });
 #else
     if (bytes.isValidUtf8())
-        forEachLine(bytes, [&](QByteArrayView line) { lines.append(QString::fromUtf8(line)); });
+        forEachLine(bytes, [&](QByteArrayView line) { add(QString::fromUtf8(line)); });
     else
-        forEachLine(bytes, [&](QByteArrayView line) { lines.append(QString::fromLatin1(line)); });
+        forEachLine(bytes, [&](QByteArrayView line) { add(QString::fromLatin1(line)); });
 #endif
-    return lines;
+    if (!batch.isEmpty())
+        list.addItems(std::move(batch));
 }
 
 QString decodeText(QByteArrayView bytes)
@@ -238,7 +252,7 @@ FileResult LoadList(const QString &path, RowList &list)
     const FileBytes file = readWholeFile(path);
     if (!file.error.isEmpty())
         return {file.error};
-    list.addItems(decodeLines(file.bytes));
+    appendLines(file.bytes, list);
     return {};
 }
 

@@ -13,3 +13,12 @@ for preset in dev asan; do
     cmake --build --preset "$preset"
     ctest --preset "$preset"
 done
+
+# The windowless server builds without Qt Widgets/Gui and does not link them.
+echo "== Build: the windowless server alone"
+cmake --preset server >/dev/null
+cmake --build --preset server --target valdrin-aim-serverd
+if ldd build/server/app/server/valdrin-aim-serverd | grep -E 'libQt6(Gui|Widgets)'; then
+    echo "valdrin-aim-serverd links Qt's GUI libraries" >&2
+    exit 1
+fi

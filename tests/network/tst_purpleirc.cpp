@@ -36,6 +36,7 @@ private Q_SLOTS:
     void initTestCase();
     void cleanupTestCase();
 
+    void onlyTheNamedProtocolPluginIsMapped();
     void openingLinesReachTheRoom();
     void advertisementComesWithTheTimer();
     void listArrivesPageByPageASecondApart();
@@ -86,6 +87,13 @@ QString TestPurpleIrc::sendItemAndWait(IrcMember &member, int item)
     for (const IrcMember::Message &message : member.privateMessages().mid(before))
         lines.append(message.text);
     return lines.join(u'\n');
+}
+
+void TestPurpleIrc::onlyTheNamedProtocolPluginIsMapped()
+{
+    // Plain IRC needs its protocol and nothing else of libpurple's plugin folder:
+    // no other protocol, no TLS, no Perl or Tcl loader.
+    QCOMPARE(testprocesses::mappedFilesUnder(QStringLiteral(VALDRIN_PURPLE_PLUGIN_DIR)), QStringList{u"libirc.so"_s});
 }
 
 void TestPurpleIrc::openingLinesReachTheRoom()

@@ -1,3 +1,4 @@
+#include "support/testprocesses.h"
 #include "support/xmppserver.h"
 
 #include "serving/valdrinbas.h"
@@ -46,6 +47,7 @@ private Q_SLOTS:
     void initTestCase();
     void cleanupTestCase();
 
+    void onlyTheNamedProtocolAndTlsPluginsAreMapped();
     void roomIsUnlockedAndOpeningLinesArrive();
     void itemArrivesAsLinkWithServerMessage();
     void listArrivesPageByPageASecondApart();
@@ -97,6 +99,16 @@ void TestPurpleXmpp::initTestCase()
 void TestPurpleXmpp::cleanupTestCase()
 {
     m_ann.messenger.reset();
+}
+
+void TestPurpleXmpp::onlyTheNamedProtocolAndTlsPluginsAreMapped()
+{
+    // XMPP's plugin and the library it is built on, and the one TLS plugin.
+    const QStringList mapped = testprocesses::mappedFilesUnder(QStringLiteral(VALDRIN_PURPLE_PLUGIN_DIR));
+    QCOMPARE(mapped.size(), 3);
+    QCOMPARE(mapped[0], u"libjabber.so.0.0.0"_s);
+    QCOMPARE(mapped[1], u"libxmpp.so"_s);
+    QCOMPARE(mapped[2], u"ssl-nss.so"_s);
 }
 
 void TestPurpleXmpp::roomIsUnlockedAndOpeningLinesArrive()

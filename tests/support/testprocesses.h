@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
@@ -59,6 +60,26 @@ inline qint64 residentKilobytes(const QString &pid = QStringLiteral("self"))
             return line.mid(6).trimmed().split(' ').value(0).toLongLong();
     }
     return 0;
+}
+
+// The names of the files under a folder that a process (this one by default) has mapped.
+inline QStringList mappedFilesUnder(const QString &folder, const QString &pid = QStringLiteral("self"))
+{
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(pid));
+    if (!maps.open(QIODevice::ReadOnly))
+        return {};
+    const QString prefix = folder.endsWith(u'/') ? folder : folder + u'/';
+    QStringList names;
+    for (const QByteArray &line : maps.readAll().split('\n')) {
+        const qsizetype slash = line.indexOf('/');
+        if (slash < 0)
+            continue;
+        const QString path = QString::fromLocal8Bit(line.mid(slash)).trimmed();
+        if (path.startsWith(prefix) && !names.contains(path.mid(prefix.size())))
+            names.append(path.mid(prefix.size()));
+    }
+    names.sort();
+    return names;
 }
 
 } // namespace testprocesses
