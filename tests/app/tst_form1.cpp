@@ -78,9 +78,8 @@ private Q_SLOTS:
     void dataFolderOptionCreatesTheFolder();
 
 private:
-    QString path(const QString &name) const { return QDir(m_dir->path()).filePath(name); }
 
-    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<testfiles::DataFolder> m_dir;
 };
 
 void TestForm1::initTestCase()
@@ -90,15 +89,15 @@ void TestForm1::initTestCase()
 
 void TestForm1::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
+    m_dir = std::make_unique<testfiles::DataFolder>();
     QVERIFY(m_dir->isValid());
 }
 
 void TestForm1::loadFillsListsAndCount()
 {
-    QVERIFY(writeBytes(path(u"descriptions.dat"_s), "Alpha\r\nBeta\r\nGamma\r\n"));
-    QVERIFY(writeBytes(path(u"urls.dat"_s), "a.htm\r\nb.htm\r\n"));
-    QVERIFY(writeBytes(path(u"message.txt"_s), "Enjoy\r\n"));
+    QVERIFY(writeBytes(m_dir->filePath(u"descriptions.dat"_s), "Alpha\r\nBeta\r\nGamma\r\n"));
+    QVERIFY(writeBytes(m_dir->filePath(u"urls.dat"_s), "a.htm\r\nb.htm\r\n"));
+    QVERIFY(writeBytes(m_dir->filePath(u"message.txt"_s), "Enjoy\r\n"));
     ValdrinBas::ListPages = ListPageSet(StringRowList({u"stale"_s}));
 
     Form1 form{DataFolder(m_dir->path()), new LocalRoom()};
@@ -117,14 +116,14 @@ void TestForm1::loadFillsListsAndCount()
 
 void TestForm1::closeSavesBothLists()
 {
-    QVERIFY(writeBytes(path(u"descriptions.dat"_s), "Alpha\r\nBeta"));
+    QVERIFY(writeBytes(m_dir->filePath(u"descriptions.dat"_s), "Alpha\r\nBeta"));
     Form1 form{DataFolder(m_dir->path()), new LocalRoom()};
     form.show();
     form.List2->addItem(u"extra.htm"_s); // rows the window holds are what is saved
     QVERIFY(form.close());
-    QCOMPARE(readBytes(path(u"descriptions.dat"_s)), QByteArray("Alpha\r\nBeta\r\n"));
-    QCOMPARE(readBytes(path(u"urls.dat"_s)), QByteArray("extra.htm\r\n"));
-    QVERIFY(!QFile::exists(path(u"message.txt"_s)));
+    QCOMPARE(readBytes(m_dir->filePath(u"descriptions.dat"_s)), QByteArray("Alpha\r\nBeta\r\n"));
+    QCOMPARE(readBytes(m_dir->filePath(u"urls.dat"_s)), QByteArray("extra.htm\r\n"));
+    QVERIFY(!QFile::exists(m_dir->filePath(u"message.txt"_s)));
 }
 
 void TestForm1::failedSaveAtCloseOffersRetry()
@@ -133,7 +132,7 @@ void TestForm1::failedSaveAtCloseOffersRetry()
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     QVERIFY(form.catalogue().add(u"Keep me"_s, u"keep.htm"_s).done);
-    QVERIFY(QFile::remove(path(u"descriptions.dat"_s)));
+    QVERIFY(QFile::remove(m_dir->filePath(u"descriptions.dat"_s)));
     QVERIFY(QDir(m_dir->path()).mkdir(u"descriptions.dat"_s)); // blocks the save
 
     QString shown;
@@ -143,15 +142,15 @@ void TestForm1::failedSaveAtCloseOffersRetry()
     QVERIFY2(shown.contains(u"descriptions.dat"_s), qPrintable(shown));
 
     // The operator clears the cause and tries again: the edit reaches the file.
-    answerNextMessageBox(u"Try Again"_s, nullptr, [this] { QDir(path(u"descriptions.dat"_s)).removeRecursively(); });
+    answerNextMessageBox(u"Try Again"_s, nullptr, [this] { QDir(m_dir->filePath(u"descriptions.dat"_s)).removeRecursively(); });
     QVERIFY(form.close());
-    QCOMPARE(readBytes(path(u"descriptions.dat"_s)), QByteArray("Keep me\r\n"));
+    QCOMPARE(readBytes(m_dir->filePath(u"descriptions.dat"_s)), QByteArray("Keep me\r\n"));
 }
 
 void TestForm1::unreadableFileIsReportedAtStart()
 {
     const QByteArray stored("Only copy\r\n");
-    QVERIFY(writeBytes(path(u"urls.dat"_s), stored));
+    QVERIFY(writeBytes(m_dir->filePath(u"urls.dat"_s), stored));
     std::unique_ptr<Form1> form;
     {
         testfiles::NoFreeFileDescriptors exhausted;
@@ -165,13 +164,13 @@ void TestForm1::unreadableFileIsReportedAtStart()
 
     answerNextMessageBox(u"OK"_s);
     QVERIFY(form->close());
-    QCOMPARE(readBytes(path(u"urls.dat"_s)), stored);
-    QVERIFY(!QFile::exists(path(u"descriptions.dat"_s)));
+    QCOMPARE(readBytes(m_dir->filePath(u"urls.dat"_s)), stored);
+    QVERIFY(!QFile::exists(m_dir->filePath(u"descriptions.dat"_s)));
 }
 
 void TestForm1::buildListFillsPagesFromList1()
 {
-    QVERIFY(writeBytes(path(u"descriptions.dat"_s), "Alpha\r\nBeta\r\n"));
+    QVERIFY(writeBytes(m_dir->filePath(u"descriptions.dat"_s), "Alpha\r\nBeta\r\n"));
     Form1 form{DataFolder(m_dir->path()), new LocalRoom()};
     form.BuildList();
     QCOMPARE(ValdrinBas::ListPages.texts(), QStringList{u"\r0) Alpha\r1) Beta"_s});
@@ -181,8 +180,8 @@ void TestForm1::buildListFillsPagesFromList1()
 
 void TestForm1::addThroughBothControls()
 {
-    QVERIFY(writeBytes(path(u"descriptions.dat"_s), "Alpha\r\nBeta\r\n"));
-    QVERIFY(writeBytes(path(u"urls.dat"_s), "a.htm\r\nb.htm\r\n"));
+    QVERIFY(writeBytes(m_dir->filePath(u"descriptions.dat"_s), "Alpha\r\nBeta\r\n"));
+    QVERIFY(writeBytes(m_dir->filePath(u"urls.dat"_s), "a.htm\r\nb.htm\r\n"));
     Form1 form{DataFolder(m_dir->path()), new LocalRoom()};
 
     form.Text1->setText(u"Gamma"_s);
@@ -197,7 +196,7 @@ void TestForm1::addThroughBothControls()
     QVERIFY(form.Text1->text().isEmpty() && form.Text2->text().isEmpty());
     QCOMPARE(form.Label10->text(), u"Server Items: 3"_s);
     QCOMPARE(ValdrinBas::ListPages.texts(), QStringList{u"\r0) Alpha\r1) Beta\r2) Gamma"_s});
-    QCOMPARE(readBytes(path(u"urls.dat"_s)), QByteArray("a.htm\r\nb.htm\r\nc.htm\r\n")); // saved at once
+    QCOMPARE(readBytes(m_dir->filePath(u"urls.dat"_s)), QByteArray("a.htm\r\nb.htm\r\nc.htm\r\n")); // saved at once
 
     // The hidden "A" button, reached by the keyboard, adds without the refreshes.
     form.Text1->setText(u"   "_s);
@@ -212,8 +211,8 @@ void TestForm1::addThroughBothControls()
 
 void TestForm1::selectionIsMirroredAndDoubleClickRemoves()
 {
-    QVERIFY(writeBytes(path(u"descriptions.dat"_s), "A\r\nB\r\nC\r\n"));
-    QVERIFY(writeBytes(path(u"urls.dat"_s), "a\r\nb\r\nc\r\n"));
+    QVERIFY(writeBytes(m_dir->filePath(u"descriptions.dat"_s), "A\r\nB\r\nC\r\n"));
+    QVERIFY(writeBytes(m_dir->filePath(u"urls.dat"_s), "a\r\nb\r\nc\r\n"));
     Form1 form{DataFolder(m_dir->path()), new LocalRoom()};
     form.BuildList();
     const QStringList pagesBefore = ValdrinBas::ListPages.texts();
@@ -235,7 +234,7 @@ void TestForm1::selectionIsMirroredAndDoubleClickRemoves()
     QCOMPARE(form.List2->item(1)->text(), u"c"_s);
     QCOMPARE(form.Label10->text(), u"Server Items: 2"_s);
     QCOMPARE(ValdrinBas::ListPages.texts(), pagesBefore); // no rebuild on removal
-    QCOMPARE(readBytes(path(u"descriptions.dat"_s)), QByteArray("A\r\nC\r\n"));
+    QCOMPARE(readBytes(m_dir->filePath(u"descriptions.dat"_s)), QByteArray("A\r\nC\r\n"));
 
     // Put back through "A D D": it returns at the end.
     form.Label5_Click();
@@ -252,8 +251,8 @@ void TestForm1::selectionIsMirroredAndDoubleClickRemoves()
 
 void TestForm1::switchMessageBoxesAndServingThroughTheLocalRoom()
 {
-    QVERIFY(writeBytes(path(u"descriptions.dat"_s), "Alpha\r\n"));
-    QVERIFY(writeBytes(path(u"urls.dat"_s), "a.htm\r\n"));
+    QVERIFY(writeBytes(m_dir->filePath(u"descriptions.dat"_s), "Alpha\r\n"));
+    QVERIFY(writeBytes(m_dir->filePath(u"urls.dat"_s), "a.htm\r\n"));
     auto *room = new LocalRoom();
     Form1 form{DataFolder(m_dir->path()), room};
 
@@ -281,8 +280,7 @@ void TestForm1::switchMessageBoxesAndServingThroughTheLocalRoom()
 
 void TestForm1::closingDuringAListReplyDoesNotCrash()
 {
-    QVERIFY(addon::SaveList(path(u"descriptions.dat"_s), StringRowList(testfiles::sampleRows(100))).ok());
-    QVERIFY(addon::SaveList(path(u"urls.dat"_s), StringRowList(testfiles::sampleRows(100))).ok());
+    QVERIFY(m_dir->writeSampleCatalogue(100));
     auto *room = new LocalRoom();
     auto *form = new Form1(DataFolder(m_dir->path()), room);
     form->setAttribute(Qt::WA_DeleteOnClose);
@@ -334,14 +332,14 @@ void TestForm1::commandLine()
 
 void TestForm1::dataFolderOptionCreatesTheFolder()
 {
-    const QString folder = path(u"nested/data"_s);
+    const QString folder = m_dir->filePath(u"nested/data"_s);
     const StartupDecision decision = parseCommandLine({u"prog"_s, u"--data-dir"_s, folder}, u"/program"_s);
     QVERIFY(decision.options);
     QCOMPARE(decision.options->dataFolder, folder);
     QVERIFY(QFileInfo(folder).isDir());
 
-    QVERIFY(writeBytes(path(u"plain-file"_s), "x"));
-    const StartupDecision notAFolder = parseCommandLine({u"prog"_s, u"-d"_s, path(u"plain-file"_s)}, u"/p"_s);
+    QVERIFY(writeBytes(m_dir->filePath(u"plain-file"_s), "x"));
+    const StartupDecision notAFolder = parseCommandLine({u"prog"_s, u"-d"_s, m_dir->filePath(u"plain-file"_s)}, u"/p"_s);
     QVERIFY(!notAFolder.options);
     QCOMPARE(notAFolder.exitCode, 2);
 }

@@ -1,5 +1,7 @@
 #include "app/form1.h"
 
+#include "support/testfiles.h"
+
 #include "platform/rowlist.h"
 #include "serving/valdrinbas.h"
 #include "platform/localroom/localroom.h"
@@ -37,7 +39,7 @@ private Q_SLOTS:
     void closingTheMainWindowLeavesTheEditorRunning();
 
 private:
-    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<testfiles::DataFolder> m_dir;
     std::unique_ptr<Form1> m_form;
 };
 
@@ -48,7 +50,7 @@ void TestForm1Layout::initTestCase()
 
 void TestForm1Layout::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
+    m_dir = std::make_unique<testfiles::DataFolder>();
     m_form = std::make_unique<Form1>(DataFolder(m_dir->path()), new LocalRoom());
     m_form->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));

@@ -42,14 +42,13 @@ private Q_SLOTS:
 
 private:
     DataFolder folder() const { return DataFolder(m_dir->path()); }
-    QString path(const QString &name) const { return QDir(m_dir->path()).filePath(name); }
 
-    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<testfiles::DataFolder> m_dir;
 };
 
 void TestCatalogue::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
+    m_dir = std::make_unique<testfiles::DataFolder>();
     QVERIFY(m_dir->isValid());
     ValdrinBas::ListPages = ListPageSet(StringRowList({u"stale"_s}));
     ValdrinBas::ServerMessage = u"stale message"_s;
@@ -67,15 +66,15 @@ void TestCatalogue::firstStartWithoutFiles()
     QVERIFY(ValdrinBas::ServerMessage.isEmpty());
 
     QVERIFY(catalogue.save().ok());
-    QCOMPARE(readBytes(path(u"descriptions.dat"_s)), QByteArray());
-    QCOMPARE(readBytes(path(u"urls.dat"_s)), QByteArray());
-    QVERIFY(!QFile::exists(path(u"message.txt"_s)));
+    QCOMPARE(readBytes(m_dir->filePath(u"descriptions.dat"_s)), QByteArray());
+    QCOMPARE(readBytes(m_dir->filePath(u"urls.dat"_s)), QByteArray());
+    QVERIFY(!QFile::exists(m_dir->filePath(u"message.txt"_s)));
 }
 
 void TestCatalogue::filesOfUnequalLengthLoadAsTheyAre()
 {
-    QVERIFY(writeBytes(path(u"descriptions.dat"_s), "A\r\nB\r\nC\r\n"));
-    QVERIFY(writeBytes(path(u"urls.dat"_s), "a.htm\r\nb.htm\r\n"));
+    QVERIFY(writeBytes(m_dir->filePath(u"descriptions.dat"_s), "A\r\nB\r\nC\r\n"));
+    QVERIFY(writeBytes(m_dir->filePath(u"urls.dat"_s), "a.htm\r\nb.htm\r\n"));
     StringRowList descriptions;
     StringRowList addresses;
     Catalogue catalogue(descriptions, addresses, folder());
@@ -87,16 +86,16 @@ void TestCatalogue::filesOfUnequalLengthLoadAsTheyAre()
 
 void TestCatalogue::loadThenSaveRewritesEveryLineWithCrLf()
 {
-    QVERIFY(writeBytes(path(u"descriptions.dat"_s), "Alpha\r\n\r\nwith\nfeeds\nLast"));
-    QVERIFY(writeBytes(path(u"urls.dat"_s), "a.htm\rb.htm\r\nc.htm\r\nd.htm"));
+    QVERIFY(writeBytes(m_dir->filePath(u"descriptions.dat"_s), "Alpha\r\n\r\nwith\nfeeds\nLast"));
+    QVERIFY(writeBytes(m_dir->filePath(u"urls.dat"_s), "a.htm\rb.htm\r\nc.htm\r\nd.htm"));
     StringRowList descriptions;
     StringRowList addresses;
     Catalogue catalogue(descriptions, addresses, folder());
     QVERIFY(catalogue.load().isEmpty());
     QCOMPARE(descriptions.allRows(), (QStringList{u"Alpha"_s, QString(), u"with\nfeeds\nLast"_s}));
     QVERIFY(catalogue.save().ok());
-    QCOMPARE(readBytes(path(u"descriptions.dat"_s)), QByteArray("Alpha\r\n\r\nwith\nfeeds\nLast\r\n"));
-    QCOMPARE(readBytes(path(u"urls.dat"_s)), QByteArray("a.htm\r\nb.htm\r\nc.htm\r\nd.htm\r\n"));
+    QCOMPARE(readBytes(m_dir->filePath(u"descriptions.dat"_s)), QByteArray("Alpha\r\n\r\nwith\nfeeds\nLast\r\n"));
+    QCOMPARE(readBytes(m_dir->filePath(u"urls.dat"_s)), QByteArray("a.htm\r\nb.htm\r\nc.htm\r\nd.htm\r\n"));
 }
 
 void TestCatalogue::serverMessageComesBackAsSaved_data()
@@ -121,7 +120,7 @@ void TestCatalogue::serverMessageComesBackAsSaved()
 
 void TestCatalogue::listPagesStartAsOneEmptyPage()
 {
-    QVERIFY(writeBytes(path(u"descriptions.dat"_s), "A\r\n"));
+    QVERIFY(writeBytes(m_dir->filePath(u"descriptions.dat"_s), "A\r\n"));
     StringRowList descriptions;
     StringRowList addresses;
     LinkServer server(nullptr, descriptions, addresses, folder());
@@ -141,13 +140,13 @@ void TestCatalogue::addIgnoresAnEmptyBox()
         QVERIFY(edit.message.isEmpty());
     }
     QCOMPARE(catalogue.itemCount(), 0);
-    QVERIFY(!QFile::exists(path(u"descriptions.dat"_s)));
+    QVERIFY(!QFile::exists(m_dir->filePath(u"descriptions.dat"_s)));
 }
 
 void TestCatalogue::addAppendsAndSaves()
 {
-    QVERIFY(writeBytes(path(u"descriptions.dat"_s), "Alpha\r\nBeta\r\n"));
-    QVERIFY(writeBytes(path(u"urls.dat"_s), "a.htm\r\nb.htm\r\n"));
+    QVERIFY(writeBytes(m_dir->filePath(u"descriptions.dat"_s), "Alpha\r\nBeta\r\n"));
+    QVERIFY(writeBytes(m_dir->filePath(u"urls.dat"_s), "a.htm\r\nb.htm\r\n"));
     StringRowList descriptions;
     StringRowList addresses;
     Catalogue catalogue(descriptions, addresses, folder());
@@ -158,22 +157,22 @@ void TestCatalogue::addAppendsAndSaves()
     QVERIFY(edit.message.isEmpty());
     QVERIFY(catalogue.add(u"   "_s, u"c.htm"_s).done); // duplicates are not refused
     QCOMPARE(catalogue.itemCount(), 4);
-    QCOMPARE(readBytes(path(u"descriptions.dat"_s)), QByteArray("Alpha\r\nBeta\r\n   \r\n   \r\n"));
-    QCOMPARE(readBytes(path(u"urls.dat"_s)), QByteArray("a.htm\r\nb.htm\r\nc.htm\r\nc.htm\r\n"));
+    QCOMPARE(readBytes(m_dir->filePath(u"descriptions.dat"_s)), QByteArray("Alpha\r\nBeta\r\n   \r\n   \r\n"));
+    QCOMPARE(readBytes(m_dir->filePath(u"urls.dat"_s)), QByteArray("a.htm\r\nb.htm\r\nc.htm\r\nc.htm\r\n"));
 }
 
 void TestCatalogue::removeTakesBothRowsAndSaves()
 {
-    QVERIFY(writeBytes(path(u"descriptions.dat"_s), "A\r\nB\r\nC\r\n"));
-    QVERIFY(writeBytes(path(u"urls.dat"_s), "a\r\nb\r\nc\r\n"));
+    QVERIFY(writeBytes(m_dir->filePath(u"descriptions.dat"_s), "A\r\nB\r\nC\r\n"));
+    QVERIFY(writeBytes(m_dir->filePath(u"urls.dat"_s), "a\r\nb\r\nc\r\n"));
     StringRowList descriptions;
     StringRowList addresses;
     Catalogue catalogue(descriptions, addresses, folder());
     QVERIFY(catalogue.load().isEmpty());
 
     QVERIFY(catalogue.remove(1, 1).done);
-    QCOMPARE(readBytes(path(u"descriptions.dat"_s)), QByteArray("A\r\nC\r\n"));
-    QCOMPARE(readBytes(path(u"urls.dat"_s)), QByteArray("a\r\nc\r\n"));
+    QCOMPARE(readBytes(m_dir->filePath(u"descriptions.dat"_s)), QByteArray("A\r\nC\r\n"));
+    QCOMPARE(readBytes(m_dir->filePath(u"urls.dat"_s)), QByteArray("a\r\nc\r\n"));
 
     const CatalogueEdit nothingSelected = catalogue.remove(-1, -1);
     QVERIFY(!nothingSelected.done);
@@ -216,8 +215,8 @@ void TestCatalogue::unreadableFileIsNeverOverwritten()
 {
     const QByteArray storedDescriptions("Only copy 1\r\nOnly copy 2\r\n");
     const QByteArray storedAddresses("one.htm\r\ntwo.htm\r\n");
-    QVERIFY(writeBytes(path(u"descriptions.dat"_s), storedDescriptions));
-    QVERIFY(writeBytes(path(u"urls.dat"_s), storedAddresses));
+    QVERIFY(writeBytes(m_dir->filePath(u"descriptions.dat"_s), storedDescriptions));
+    QVERIFY(writeBytes(m_dir->filePath(u"urls.dat"_s), storedAddresses));
     StringRowList descriptions;
     StringRowList addresses;
     Catalogue catalogue(descriptions, addresses, folder());
@@ -235,13 +234,13 @@ void TestCatalogue::unreadableFileIsNeverOverwritten()
     const FileResult saved = catalogue.save();
     QVERIFY(!saved.ok());
     QVERIFY2(saved.error.contains(u"descriptions.dat"_s), qPrintable(saved.error));
-    QCOMPARE(readBytes(path(u"descriptions.dat"_s)), storedDescriptions);
-    QCOMPARE(readBytes(path(u"urls.dat"_s)), storedAddresses);
+    QCOMPARE(readBytes(m_dir->filePath(u"descriptions.dat"_s)), storedDescriptions);
+    QCOMPARE(readBytes(m_dir->filePath(u"urls.dat"_s)), storedAddresses);
 }
 
 void TestCatalogue::failedSaveNamesTheFileAndKeepsTheOtherInStep()
 {
-    QVERIFY(writeBytes(path(u"urls.dat"_s), "a.htm\r\n"));
+    QVERIFY(writeBytes(m_dir->filePath(u"urls.dat"_s), "a.htm\r\n"));
     StringRowList descriptions(QStringList{u"A"_s, u"B"_s});
     StringRowList addresses(QStringList{u"a.htm"_s, u"b.htm"_s});
     Catalogue catalogue(descriptions, addresses, folder());
@@ -251,12 +250,12 @@ void TestCatalogue::failedSaveNamesTheFileAndKeepsTheOtherInStep()
     const FileResult saved = catalogue.save();
     QVERIFY(!saved.ok());
     QVERIFY2(saved.error.contains(u"descriptions.dat"_s), qPrintable(saved.error));
-    QCOMPARE(readBytes(path(u"urls.dat"_s)), QByteArray("a.htm\r\n"));
+    QCOMPARE(readBytes(m_dir->filePath(u"urls.dat"_s)), QByteArray("a.htm\r\n"));
 
-    QVERIFY(QDir(path(u"descriptions.dat"_s)).removeRecursively());
+    QVERIFY(QDir(m_dir->filePath(u"descriptions.dat"_s)).removeRecursively());
     QVERIFY(catalogue.save().ok()); // trying again once the cause is gone saves both
-    QCOMPARE(readBytes(path(u"descriptions.dat"_s)), QByteArray("A\r\nB\r\n"));
-    QCOMPARE(readBytes(path(u"urls.dat"_s)), QByteArray("a.htm\r\nb.htm\r\n"));
+    QCOMPARE(readBytes(m_dir->filePath(u"descriptions.dat"_s)), QByteArray("A\r\nB\r\n"));
+    QCOMPARE(readBytes(m_dir->filePath(u"urls.dat"_s)), QByteArray("a.htm\r\nb.htm\r\n"));
 }
 
 void TestCatalogue::failedSaveAfterAnAddIsReported()
@@ -274,7 +273,7 @@ void TestCatalogue::failedSaveAfterAnAddIsReported()
     QVERIFY2(edit.message.contains(u"descriptions.dat"_s), qPrintable(edit.message));
     QCOMPARE(catalogue.itemCount(), 1);
     QVERIFY(catalogue.save().ok());
-    QCOMPARE(readBytes(path(u"descriptions.dat"_s)), QByteArray("Kept in memory\r\n"));
+    QCOMPARE(readBytes(m_dir->filePath(u"descriptions.dat"_s)), QByteArray("Kept in memory\r\n"));
 }
 
 QTEST_GUILESS_MAIN(TestCatalogue)

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <sys/resource.h>
@@ -36,6 +37,34 @@ inline QStringList sampleRows(int count)
         rows.append(QStringLiteral("Item %1: a page about links, tools and other things %2").arg(i).arg(i % 97));
     return rows;
 }
+
+// A data folder of the program's for one test: a fresh temporary folder, the
+// paths of its files, and catalogue files written as the program writes them.
+class DataFolder final
+{
+public:
+    [[nodiscard]] bool isValid() const { return m_dir.isValid(); }
+    [[nodiscard]] QString path() const { return m_dir.path(); }
+    [[nodiscard]] QString filePath(const QString &name) const { return m_dir.filePath(name); }
+
+    // Writes the rows into the file, each line ended by CR LF.
+    [[nodiscard]] bool writeRows(const QString &name, const QStringList &rows) const
+    {
+        QByteArray bytes;
+        for (const QString &row : rows)
+            bytes += row.toUtf8() + "\r\n";
+        return writeBytes(filePath(name), bytes);
+    }
+    // descriptions.dat and urls.dat with the same rows of about sixty characters.
+    [[nodiscard]] bool writeSampleCatalogue(int items) const
+    {
+        const QStringList rows = sampleRows(items);
+        return writeRows(QStringLiteral("descriptions.dat"), rows) && writeRows(QStringLiteral("urls.dat"), rows);
+    }
+
+private:
+    QTemporaryDir m_dir;
+};
 
 // While alive, the process cannot open another file: every open fails with
 // "too many open files". Root ignores file permissions, so this is how the

@@ -42,12 +42,12 @@ private Q_SLOTS:
     void failedSaveKeepsTheEditorAndTheOldMessage();
 
 private:
-    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<testfiles::DataFolder> m_dir;
 };
 
 void TestWindows::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
+    m_dir = std::make_unique<testfiles::DataFolder>();
     ValdrinBas::ServerMessage.clear();
 }
 
@@ -122,7 +122,7 @@ void TestWindows::saveWritesTheFileThenTheMessageThenCloses()
     QString messageWhileWriting = u"unset"_s;
     editor->Text1->setPlainText(u"first\nsecond"_s);
     QTest::mouseClick(editor->Label1, Qt::LeftButton);
-    QCOMPARE(readBytes(QDir(m_dir->path()).filePath(u"message.txt"_s)), QByteArray("first\r\nsecond\r\n"));
+    QCOMPARE(readBytes(m_dir->filePath(u"message.txt"_s)), QByteArray("first\r\nsecond\r\n"));
     QCOMPARE(ValdrinBas::ServerMessage, u"first\r\nsecond"_s);
     QTRY_VERIFY(!alive);
 }
@@ -132,7 +132,7 @@ void TestWindows::emptyTextSavesALineBreakAndShowsTheInitialTextAgain()
     auto *editor = new Form3(ServerMessageFile(DataFolder(m_dir->path())));
     editor->Text1->clear();
     editor->Label1_Click();
-    QCOMPARE(readBytes(QDir(m_dir->path()).filePath(u"message.txt"_s)), QByteArray("\r\n"));
+    QCOMPARE(readBytes(m_dir->filePath(u"message.txt"_s)), QByteArray("\r\n"));
     QVERIFY(ValdrinBas::ServerMessage.isEmpty());
     Form3 again{ServerMessageFile(DataFolder(m_dir->path()))};
     QCOMPARE(again.text(), Form3::initialText());
