@@ -215,7 +215,7 @@ void Form1::Command1_Click()
 
 bool Form1::addItemFromBoxes()
 {
-    const CatalogueEdit edit = catalogue().add(Text1->text(), Text2->text());
+    const CatalogueEdit edit = m_server->add(Text1->text(), Text2->text());
     if (edit.done) {
         Text1->setText(QString());
         Text2->setText(QString());
@@ -305,6 +305,8 @@ void Form1::closeEvent(QCloseEvent *event)
         return;
     }
     Timer1->stop();
+    // A list reply waiting for its next page ends now rather than page by page.
+    m_server->stopReplies();
     event->accept();
 }
 

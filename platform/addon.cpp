@@ -203,19 +203,25 @@ void Pause(double seconds)
     }
 
     // A timer ends a nested event loop: the thread sleeps until an event or the
-    // timer arrives. Another nested wait, or an early quit of the application's
-    // loops, can end the loop sooner, so go round until the whole time has passed.
+    // timer arrives. Nothing else ends this loop but the application quitting,
+    // which ends every loop and lets no new one run: then the wait is over.
     for (;;) {
         const double remainingMs = wantedMs - double(clock.nsecsElapsed()) / 1e6;
         if (remainingMs <= 0)
             return;
         QEventLoop loop;
         QTimer timer;
+        bool rang = false;
         timer.setSingleShot(true);
         timer.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+        QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
+            rang = true;
+            loop.quit();
+        });
         timer.start(int(std::min(std::ceil(remainingMs), double(INT_MAX))));
         loop.exec();
+        if (!rang)
+            return;
     }
 }
 

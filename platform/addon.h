@@ -30,7 +30,7 @@ namespace addon {
 
 // Waits the given number of seconds while the program goes on handling its events.
 // The wait sleeps on a timer, so it costs no CPU. Zero or less returns at once
-// without handling any event.
+// without handling any event; once the program is quitting it returns at once too.
 void Pause(double seconds);
 
 // True for a regular file that is not hidden; a folder or a hidden file counts as absent.

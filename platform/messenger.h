@@ -50,6 +50,9 @@ Q_SIGNALS:
     void roomJoined();
     // Something the operator should read: a refused sign-on, a lost connection.
     void problem(const QString &text);
+    // The network turned the program away for good (a wrong password, a refused
+    // name or certificate): it does not try again; the text says why.
+    void signOnRefused(const QString &text);
 };
 
 } // namespace MorvexAIMOCX

@@ -8,20 +8,21 @@ FloodGuard::FloodGuard(Limits limits) : m_limits(limits)
 {
     m_clock.start();
     m_now = [this] { return m_clock.elapsed(); };
-    m_room = {double(m_limits.roomBurst), m_now(), 0};
+    m_roomTokens = m_limits.roomBurst;
+    m_roomUpdatedMs = m_now();
 }
 
-void FloodGuard::refill(Bucket &bucket, qint64 now, double burst, qint64 refillMs)
+void FloodGuard::forgetOld(Member &member, qint64 now) const
 {
-    const qint64 elapsed = std::max<qint64>(0, now - bucket.updatedMs);
-    bucket.tokens = std::min(burst, bucket.tokens + double(elapsed) / double(refillMs));
-    bucket.updatedMs = now;
+    const auto stale = std::find_if(member.recentMs.cbegin(), member.recentMs.cend(),
+                                    [&](qint64 at) { return now - at < m_limits.longWindowMs; });
+    member.recentMs.erase(member.recentMs.cbegin(), stale);
 }
 
 bool FloodGuard::admit(const QString &member)
 {
     const qint64 now = m_now();
-    // Names differ in case and blanks on some networks; one person, one bucket.
+    // Names differ in case and blanks on some networks; one person, one record.
     QString key = member.toCaseFolded();
     key.remove(u' ');
 
@@ -29,33 +30,37 @@ bool FloodGuard::admit(const QString &member)
     if (found == m_members.end()) {
         if (m_members.size() >= m_limits.trackedMembers)
             forgetIdleMembers(now);
-        found = m_members.insert(key, Bucket{double(m_limits.memberBurst), now, 0});
+        found = m_members.insert(key, Member{});
     }
-    Bucket &bucket = *found;
-    if (now < bucket.mutedUntilMs)
+    Member &record = *found;
+    if (now < record.mutedUntilMs)
         return false;
-    refill(bucket, now, m_limits.memberBurst, m_limits.memberRefillMs);
-    if (bucket.tokens < 1) {
-        bucket.mutedUntilMs = now + m_limits.muteMs;
+    forgetOld(record, now);
+    const auto inShortWindow = std::count_if(record.recentMs.cbegin(), record.recentMs.cend(),
+                                             [&](qint64 at) { return now - at < m_limits.shortWindowMs; });
+    if (inShortWindow >= m_limits.shortBurst || record.recentMs.size() >= m_limits.sustained) {
+        record.mutedUntilMs = now + m_limits.muteMs;
+        record.recentMs.clear();
         return false;
     }
-    refill(m_room, now, m_limits.roomBurst, m_limits.roomRefillMs);
-    if (m_room.tokens < 1)
+
+    const qint64 elapsed = std::max<qint64>(0, now - m_roomUpdatedMs);
+    m_roomTokens = std::min(double(m_limits.roomBurst), m_roomTokens + double(elapsed) / double(m_limits.roomRefillMs));
+    m_roomUpdatedMs = now;
+    if (m_roomTokens < 1)
         return false;
-    bucket.tokens -= 1;
-    m_room.tokens -= 1;
+    m_roomTokens -= 1;
+    record.recentMs.append(now);
     return true;
 }
 
 void FloodGuard::forgetIdleMembers(qint64 now)
 {
-    // A member whose bucket has filled up again and who is not muted is no
+    // A member with no command in the last long window and no mute is no
     // different from one never seen.
-    const double burst = m_limits.memberBurst;
-    const qint64 refillMs = m_limits.memberRefillMs;
     for (auto it = m_members.begin(); it != m_members.end();) {
-        refill(*it, now, burst, refillMs);
-        if (it->tokens >= burst && now >= it->mutedUntilMs)
+        forgetOld(*it, now);
+        if (it->recentMs.isEmpty() && now >= it->mutedUntilMs)
             it = m_members.erase(it);
         else
             ++it;

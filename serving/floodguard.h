@@ -2,21 +2,25 @@
 
 #include <QElapsedTimer>
 #include <QHash>
+#include <QList>
 #include <QString>
 
 #include <functional>
 
-// Decides whether a member's command is answered. A person typing commands is
-// always answered (a dozen a minute, and more); a member who sends commands
-// faster than anyone types is ignored for a while, and the room as a whole
-// cannot ask for more than the program can sensibly send.
+// Decides whether a member's command is answered. Only what no person does is
+// refused: more than a dozen commands within ten seconds, or more than one a
+// second kept up for a minute. Such a member is ignored for a minute, without a
+// word in the room. The room as a whole cannot ask for more than the program
+// can sensibly send, whatever names a flooder makes up.
 class FloodGuard final
 {
 public:
     struct Limits
     {
-        int memberBurst = 20;           // commands a member may send at once
-        qint64 memberRefillMs = 3000;   // one more command allowed per this time
+        int shortBurst = 12;            // commands a member may send within shortWindowMs
+        qint64 shortWindowMs = 10000;
+        int sustained = 60;             // commands a member may send within longWindowMs
+        qint64 longWindowMs = 60000;
         qint64 muteMs = 60000;          // how long a flooding member is ignored
         int roomBurst = 2000;           // commands the whole room may send at once
         qint64 roomRefillMs = 50;       // one more command for the room per this time
@@ -34,19 +38,19 @@ public:
     void setClockForTesting(std::function<qint64()> now) { m_now = std::move(now); }
 
 private:
-    struct Bucket
+    struct Member
     {
-        double tokens = 0;
-        qint64 updatedMs = 0;
+        QList<qint64> recentMs; // when the answered commands of the last long window came
         qint64 mutedUntilMs = 0;
     };
 
-    static void refill(Bucket &bucket, qint64 now, double burst, qint64 refillMs);
+    void forgetOld(Member &member, qint64 now) const;
     void forgetIdleMembers(qint64 now);
 
     Limits m_limits;
-    QHash<QString, Bucket> m_members;
-    Bucket m_room;
+    QHash<QString, Member> m_members;
+    double m_roomTokens = 0;
+    qint64 m_roomUpdatedMs = 0;
     QElapsedTimer m_clock;
     std::function<qint64()> m_now;
 };

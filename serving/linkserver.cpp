@@ -3,15 +3,19 @@
 #include "serving/chatresponder.h"
 #include "serving/listpagebuilder.h"
 #include "serving/servingswitch.h"
+#include "serving/servingtexts.h"
 #include "serving/valdrinbas.h"
 
 #include "platform/messenger.h"
 
 #include <QTimer>
 
+using namespace Qt::StringLiterals;
+
 LinkServer::LinkServer(MorvexAIMOCX::AIM *messenger, RowList &descriptions, RowList &addresses, DataFolder folder,
                        QObject *parent)
-    : QObject(parent), m_descriptions(descriptions), m_catalogue(descriptions, addresses, folder),
+    : QObject(parent), m_descriptions(descriptions), m_addresses(addresses),
+      m_catalogue(descriptions, addresses, folder),
       m_message(folder), m_timer(new QTimer(this)),
       m_responder(new ChatResponder(messenger, descriptions, addresses, this)),
       m_switch(new ServingSwitch(messenger, descriptions, m_timer, this))
@@ -30,7 +34,46 @@ QStringList LinkServer::load()
     if (const FileResult message = m_message.load(); !message.ok())
         problems.append(message.error);
     ValdrinBas::ListPages = ListPageSet();
+    if (const QString cut = cutReplies(0, m_descriptions.ListCount()); !cut.isEmpty())
+        problems.append(cut);
     return problems;
+}
+
+CatalogueEdit LinkServer::add(const QString &description, const QString &address)
+{
+    CatalogueEdit edit = m_catalogue.add(description, address);
+    if (edit.done) {
+        const int item = m_descriptions.ListCount() - 1;
+        if (const QString cut = cutReplies(item, item + 1); !cut.isEmpty())
+            edit.message = edit.message.isEmpty() ? cut : edit.message + u"\n\n"_s + cut;
+    }
+    return edit;
+}
+
+QString LinkServer::cutReplies(int first, int end) const
+{
+    using ServingTexts::LongestMessageBytes;
+    const qsizetype fixed = ServingTexts::utf8Size(ServingTexts::itemReply({}, {}, ValdrinBas::ServerMessage));
+    if (fixed > LongestMessageBytes) {
+        return u"The server message is %1 KiB, more than the %2 KiB one message carries: every item reply reaches "
+               u"members cut short. Shorten the message."_s.arg((fixed + 1023) / 1024).arg(LongestMessageBytes / 1024);
+    }
+    QStringList items;
+    int count = 0;
+    for (int item = first; item < end; ++item) {
+        if (fixed + ServingTexts::utf8Size(m_descriptions.List(item)) + ServingTexts::utf8Size(m_addresses.List(item)) <=
+            LongestMessageBytes)
+            continue;
+        if (++count <= 10)
+            items.append(QString::number(item));
+    }
+    if (count == 0)
+        return {};
+    if (count > 10)
+        items.append(u"%1 more"_s.arg(count - 10));
+    return u"The reply to item %1 is longer than the %2 KiB one message carries, so members get it cut short. "
+           u"Shorten the description or the address."_s.arg(items.join(u", "_s))
+        .arg(LongestMessageBytes / 1024);
 }
 
 void LinkServer::BuildList()
@@ -56,6 +99,11 @@ void LinkServer::Command2_Click(SwitchCaption &caption)
 void LinkServer::Timer1_Timer()
 {
     m_switch->Timer1_Timer();
+}
+
+void LinkServer::stopReplies()
+{
+    m_responder->stopReplies();
 }
 
 bool LinkServer::isServing() const

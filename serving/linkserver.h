@@ -36,6 +36,10 @@ public:
     // Returns a sentence for every file that exists but could not be read.
     [[nodiscard]] QStringList load();
 
+    // Adds an item as the catalogue does; also says when its reply is too long
+    // for one message and will reach members cut.
+    [[nodiscard]] CatalogueEdit add(const QString &description, const QString &address);
+
     // Rebuilds the list pages from the descriptions as they are now.
     void BuildList();
     // Appends one empty list page.
@@ -53,6 +57,10 @@ public:
     void Timer1_Timer();
     [[nodiscard]] bool isServing() const;
 
+    // The program is closing: list replies in progress end after their current
+    // page and no new command is answered.
+    void stopReplies();
+
     [[nodiscard]] Catalogue &catalogue() { return m_catalogue; }
     [[nodiscard]] ChatResponder &responder() { return *m_responder; }
     [[nodiscard]] ServingSwitch &servingSwitch() { return *m_switch; }
@@ -64,7 +72,11 @@ Q_SIGNALS:
     void switchRefused(const QString &text);
 
 private:
+    // What to tell the operator about items in [first, end) whose reply is cut.
+    [[nodiscard]] QString cutReplies(int first, int end) const;
+
     const RowList &m_descriptions;
+    const RowList &m_addresses;
     Catalogue m_catalogue;
     ServerMessageFile m_message;
     QTimer *m_timer;

@@ -65,4 +65,41 @@ QString itemReply(const QString &address, const QString &description, const QStr
            serverMessage;
 }
 
+qsizetype utf8Size(QStringView text)
+{
+    qsizetype bytes = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < 0x80)
+            bytes += 1;
+        else if (c < 0x800)
+            bytes += 2;
+        else if (QChar::isHighSurrogate(c) && i + 1 < text.size() && QChar::isLowSurrogate(text[i + 1].unicode()))
+            bytes += 4, ++i;
+        else
+            bytes += 3;
+    }
+    return bytes;
+}
+
+QString boundedMessage(const QString &text)
+{
+    // Most messages are far below the bound: three bytes a character at most.
+    if (text.size() * 3 <= LongestMessageBytes || utf8Size(text) <= LongestMessageBytes)
+        return text;
+    const qsizetype room = LongestMessageBytes - utf8Size(QStringView(CutMarker));
+    qsizetype bytes = 0;
+    qsizetype end = 0;
+    while (end < text.size()) {
+        const bool pair = text[end].isHighSurrogate() && end + 1 < text.size() && text[end + 1].isLowSurrogate();
+        const qsizetype next = end + (pair ? 2 : 1);
+        const qsizetype size = utf8Size(QStringView(text).sliced(end, next - end));
+        if (bytes + size > room)
+            break;
+        bytes += size;
+        end = next;
+    }
+    return text.left(end) + QStringView(CutMarker);
+}
+
 } // namespace ServingTexts

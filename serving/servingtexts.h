@@ -27,4 +27,17 @@ inline constexpr char16_t CarriageReturn = u'\r';
 // The instant message that answers an item command.
 [[nodiscard]] QString itemReply(const QString &address, const QString &description, const QString &serverMessage);
 
+// The most one instant message carries, in bytes of UTF-8. Networks refuse or
+// split much larger messages (and libpurple's IRC sender aborts on a few
+// megabytes), so no member's command may make the program send more at once.
+inline constexpr qsizetype LongestMessageBytes = 16 * 1024;
+// Ends a message that had to be cut.
+inline constexpr char16_t CutMarker[] = u"\r[...]";
+
+// The text's UTF-8 size.
+[[nodiscard]] qsizetype utf8Size(QStringView text);
+// The message as it is sent: whole when it fits, otherwise its first part, cut
+// between two characters, and the marker, within LongestMessageBytes.
+[[nodiscard]] QString boundedMessage(const QString &text);
+
 } // namespace ServingTexts

@@ -1,6 +1,7 @@
 #include "app/server/headless.h"
 
 #include "app/server/messengerfactory.h"
+#include "app/server/serverlog.h"
 #include "app/server/signalhandler.h"
 #include "app/server/startup.h"
 
@@ -19,7 +20,7 @@ Q_LOGGING_CATEGORY(lcHeadless, "valdrin.headless")
 
 int runHeadless(const StartupOptions &options)
 {
-    qSetMessagePattern(u"%{time yyyy-MM-dd hh:mm:ss.zzz} %{category}: %{message}"_s);
+    logToStandardError();
     const DataFolder folder(options.dataFolder);
 
     MessengerChoice choice = chooseMessenger(folder.path());
@@ -56,7 +57,16 @@ int runHeadless(const StartupOptions &options)
             qCInfo(lcHeadless) << "Serving" << server.catalogue().itemCount() << "items";
     });
 
-    if (!quitOnStopSignals(&server))
+    // A network that turned the program away for good is not asked again; a
+    // service manager sees the failure in the exit code.
+    constexpr int RefusedExitCode = 3;
+    QObject::connect(messenger, &MorvexAIMOCX::AIM::signOnRefused, &server, [&server] {
+        qCCritical(lcHeadless) << "Stopping: the network refused the sign-on";
+        server.stopReplies();
+        QCoreApplication::exit(RefusedExitCode);
+    });
+
+    if (!quitOnStopSignals(&server, [&server] { server.stopReplies(); }))
         qCWarning(lcHeadless) << "SIGINT and SIGTERM cannot be caught; stop the program with SIGKILL";
     const int code = QCoreApplication::exec();
 

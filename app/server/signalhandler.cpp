@@ -22,15 +22,16 @@ void onStopSignal(int)
 
 } // namespace
 
-bool quitOnStopSignals(QObject *context)
+bool quitOnStopSignals(QObject *context, std::function<void()> beforeQuit)
 {
     if (signalPipe[0] < 0 && ::pipe2(signalPipe, O_CLOEXEC) != 0)
         return false;
     auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, context);
-    QObject::connect(notifier, &QSocketNotifier::activated, context, [] {
+    QObject::connect(notifier, &QSocketNotifier::activated, context, [beforeQuit = std::move(beforeQuit)] {
         char stop = 0;
         [[maybe_unused]] const ssize_t read = ::read(signalPipe[0], &stop, 1);
         qCInfo(lcHeadless) << "Stopping";
+        beforeQuit();
         QCoreApplication::quit();
     });
     struct sigaction action = {};

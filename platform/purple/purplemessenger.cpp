@@ -16,6 +16,44 @@ Q_DECLARE_LOGGING_CATEGORY(lcPurple)
 namespace {
 
 constexpr int LongestReconnectDelayMs = 60000;
+// A room that refuses the program is tried again, less and less often.
+constexpr int LongestRejoinDelayMs = 300000;
+
+// The reasons that trying again cannot mend: the settings or the server's
+// identity are wrong, and only the operator can change that.
+bool refusedForGood(PurpleConnectionError reason)
+{
+    switch (reason) {
+    case PURPLE_CONNECTION_ERROR_INVALID_USERNAME:
+    case PURPLE_CONNECTION_ERROR_AUTHENTICATION_FAILED:
+    case PURPLE_CONNECTION_ERROR_AUTHENTICATION_IMPOSSIBLE:
+    case PURPLE_CONNECTION_ERROR_NO_SSL_SUPPORT:
+    case PURPLE_CONNECTION_ERROR_ENCRYPTION_ERROR:
+    case PURPLE_CONNECTION_ERROR_INVALID_SETTINGS:
+    case PURPLE_CONNECTION_ERROR_CERT_NOT_PROVIDED:
+    case PURPLE_CONNECTION_ERROR_CERT_UNTRUSTED:
+    case PURPLE_CONNECTION_ERROR_CERT_EXPIRED:
+    case PURPLE_CONNECTION_ERROR_CERT_NOT_ACTIVATED:
+    case PURPLE_CONNECTION_ERROR_CERT_HOSTNAME_MISMATCH:
+    case PURPLE_CONNECTION_ERROR_CERT_FINGERPRINT_MISMATCH:
+    case PURPLE_CONNECTION_ERROR_CERT_SELF_SIGNED:
+    case PURPLE_CONNECTION_ERROR_CERT_OTHER_ERROR:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// A message as its sender wrote it: markup removed and entities decoded.
+// libpurple's stripping turns tabs and line breaks into blanks, which would let
+// "send<TAB>1" pass for "send 1"; written as character references they survive.
+QString plainText(const char *message)
+{
+    QByteArray marked(message ? message : "");
+    marked.replace('\t', "&#9;").replace('\n', "&#10;").replace('\r', "&#13;");
+    const GText plain(purple_markup_strip_html(marked.constData()));
+    return fromUtf8(plain.get());
+}
 
 PurplePluginProtocolInfo *protocolInfo(PurplePlugin *plugin)
 {
@@ -45,10 +83,18 @@ struct PurpleMessenger::Private
     QString roomName;
     bool watching = false;
     bool stopped = false;
-    bool refused = false; // a sign-on the server refused for good (a wrong password)
+    bool refused = false;      // a sign-on the server refused for good (a wrong password)
+    bool everSignedOn = false; // signed on at least once in this run
     int firstDelayMs = 1000;
     int delayMs = 1000;
+    int rejoinDelayMs = 5000;
     QTimer reconnectTimer;
+    QTimer rejoinTimer;
+    QString lastJoinProblem;
+
+    // A join takes a second or two; a room that has not let the program in by
+    // then is asked again, first after this long.
+    int firstRejoinDelayMs() const { return 5 * firstDelayMs; }
 
     PurpleConnection *connection() const { return account ? purple_account_get_connection(account) : nullptr; }
 
@@ -63,6 +109,7 @@ struct PurpleMessenger::Private
     }
 
     bool isXmpp() const { return settings.protocolId == u"prpl-jabber"; }
+    bool isIrc() const { return settings.protocolId == u"prpl-irc"; }
 
     // IRC needs TLS only when the account asks for it; the other protocols negotiate it.
     bool needsTls() const
@@ -148,6 +195,25 @@ struct PurpleMessenger::Private
         }
         serv_join_chat(gc, components);
         g_hash_table_destroy(components);
+        // Until the room reports the program in, the join is tried again now and then.
+        scheduleRejoin();
+    }
+
+    void scheduleRejoin()
+    {
+        if (stopped || rejoinTimer.isActive() || !account || !purple_account_is_connected(account) || chat())
+            return;
+        rejoinTimer.start(rejoinDelayMs);
+        rejoinDelayMs = std::min(rejoinDelayMs * 2, LongestRejoinDelayMs);
+    }
+
+    void rejoin()
+    {
+        PurpleConnection *gc = connection();
+        if (stopped || !gc || !purple_account_is_connected(account) || chat())
+            return;
+        qCInfo(lcPurple).noquote() << "Joining the room" << settings.room << "again";
+        joinRoom(gc);
     }
 
     // The instant message conversation with a member, made when asked to.
@@ -173,6 +239,8 @@ struct PurpleMessenger::Private
     void signedOn(PurpleConnection *gc)
     {
         delayMs = firstDelayMs;
+        rejoinDelayMs = firstRejoinDelayMs();
+        everSignedOn = true;
         qCInfo(lcPurple).noquote() << "Signed on to" << settings.account << "as"
                                    << fromUtf8(purple_connection_get_display_name(gc));
         joinRoom(gc);
@@ -181,18 +249,27 @@ struct PurpleMessenger::Private
     void signedOff()
     {
         chatId = 0;
+        rejoinTimer.stop();
         qCInfo(lcPurple).noquote() << "Signed off from" << settings.account;
         scheduleReconnect();
     }
 
-    void connectionError(PurpleConnectionError reason, const QString &why)
+    void connectionError(PurpleConnectionError reason, QString why)
     {
         chatId = 0;
-        if (reason == PURPLE_CONNECTION_ERROR_AUTHENTICATION_FAILED ||
-            reason == PURPLE_CONNECTION_ERROR_INVALID_USERNAME) {
+        rejoinTimer.stop();
+        why.replace(u'\n', u' ');
+        // An IRC server that answers a new connection with an ERROR line has
+        // turned the program away (a wrong server password, a ban); one that
+        // did so after serving it may only be restarting.
+        const bool ircRefusal = isIrc() && !everSignedOn && why.contains(u"ERROR :"_s);
+        if (refusedForGood(reason) || ircRefusal) {
             refused = true;
-            report(u"The server refused the sign-on of %1: %2. Check the account and the password in %3, "
-                   u"then start the program again."_s.arg(settings.account, why, NetworkSettings::fileName()));
+            const QString text = u"The server refused the sign-on of %1: %2. Check the account, the password and "
+                                 u"the options in %3, then start the program again."_s.arg(settings.account, why,
+                                                                                          NetworkSettings::fileName());
+            report(text);
+            QMetaObject::invokeMethod(q, [q = q, text] { Q_EMIT q->signOnRefused(text); }, Qt::QueuedConnection);
         } else if (purple_connection_error_is_fatal(reason)) {
             report(u"The connection of %1 failed: %2. Trying again in a while."_s.arg(settings.account, why));
         } else {
@@ -205,6 +282,9 @@ struct PurpleMessenger::Private
     {
         chatId = purple_conv_chat_get_id(purple_conversation_get_chat_data(conversation));
         roomName = fromUtf8(purple_conversation_get_name(conversation));
+        rejoinTimer.stop();
+        rejoinDelayMs = firstRejoinDelayMs();
+        lastJoinProblem.clear();
         qCInfo(lcPurple).noquote() << "Joined the room" << roomName << "as" << q->ScreenName();
         QMetaObject::invokeMethod(q, [q = q] { Q_EMIT q->roomJoined(); }, Qt::QueuedConnection);
     }
@@ -214,13 +294,36 @@ struct PurpleMessenger::Private
         if (purple_conv_chat_get_id(purple_conversation_get_chat_data(conversation)) != chatId)
             return;
         chatId = 0;
-        report(u"The program is no longer in the room %1."_s.arg(roomName));
+        report(u"The program is no longer in the room %1; it joins again in %2 s."_s.arg(roomName).arg(
+            rejoinDelayMs / 1000.0));
+        scheduleRejoin();
     }
 
     void chatJoinFailed()
     {
-        report(u"The room %1 could not be joined. Check the room in %2."_s.arg(settings.room,
-                                                                               NetworkSettings::fileName()));
+        report(u"The room %1 could not be joined. Check the room in %2; the program tries again in %3 s."_s
+                   .arg(settings.room, NetworkSettings::fileName())
+                   .arg(rejoinDelayMs / 1000.0));
+        scheduleRejoin();
+    }
+
+    // What libpurple tells its user about this account: a room that refused the
+    // program ("Cannot join #links: Incorrect or missing channel key.").
+    void notice(const QString &text)
+    {
+        // In its room, the program has nothing to do about it.
+        if (chat() || !purple_account_is_connected(account)) {
+            qCInfo(lcPurple).noquote() << text;
+            return;
+        }
+        const QString problem = u"%1 (the program tries to join %2 again in a while)"_s.arg(text, settings.room);
+        // The same refusal at every try is told once; the log has each one.
+        if (problem == lastJoinProblem) {
+            qCWarning(lcPurple).noquote() << problem;
+            return;
+        }
+        lastJoinProblem = problem;
+        report(problem);
     }
 
     void chatMessage(const QString &from, const char *message, PurpleConversation *conversation,
@@ -228,13 +331,22 @@ struct PurpleMessenger::Private
     {
         if (!conversation || purple_conv_chat_get_id(purple_conversation_get_chat_data(conversation)) != chatId)
             return;
+        // The room's own news (a kick and its reason) is worth a line in the log.
+        if (flags & PURPLE_MESSAGE_SYSTEM) {
+            qCInfo(lcPurple).noquote() << "In the room" << roomName << ":" << plainText(message);
+            return;
+        }
         // The program's own lines, the room's history and the server's notices are no one's commands.
-        if (flags & (PURPLE_MESSAGE_SEND | PURPLE_MESSAGE_DELAYED | PURPLE_MESSAGE_SYSTEM | PURPLE_MESSAGE_NO_LOG))
+        if (flags & (PURPLE_MESSAGE_SEND | PURPLE_MESSAGE_DELAYED | PURPLE_MESSAGE_NO_LOG))
             return;
         if (from.isEmpty() || from == q->ScreenName())
             return;
-        const GText plain(purple_markup_strip_html(message));
-        const QString text = fromUtf8(plain.get());
+        const QString text = plainText(message);
+        // libpurple marks an IRC NOTICE only by this prefix. A notice is never
+        // answered: that is the rule on IRC, and it keeps two programs from
+        // answering each other for ever.
+        if (isIrc() && text.startsWith(u"(notice) "))
+            return;
         // Raised from the event loop, never inside libpurple: a handler may wait, and
         // libpurple is not re-entrant.
         QMetaObject::invokeMethod(
@@ -248,8 +360,7 @@ struct PurpleMessenger::Private
 
     void instantMessage(const QString &from, const char *message)
     {
-        const GText plain(purple_markup_strip_html(message));
-        const QString text = fromUtf8(plain.get());
+        const QString text = plainText(message);
         QMetaObject::invokeMethod(
             q, [q = q, from, text] { Q_EMIT q->instantMessageReceived(from, text); }, Qt::QueuedConnection);
     }
@@ -355,6 +466,10 @@ void connectSignalsOnce()
     connectSignal(conversations, "chat-join-failed", onChatJoinFailed);
     connectSignal(conversations, "received-chat-msg", onChatMessage);
     connectSignal(conversations, "received-im-msg", onInstantMessage);
+    PurpleRuntime::setNoticeHandler([](const QString &text) {
+        for (PurpleMessenger::Private *d : std::as_const(messengers()))
+            d->notice(text);
+    });
 }
 
 } // namespace
@@ -374,6 +489,8 @@ PurpleMessenger::PurpleMessenger(NetworkSettings settings, QObject *parent)
     d->settings = std::move(settings);
     d->reconnectTimer.setSingleShot(true);
     connect(&d->reconnectTimer, &QTimer::timeout, this, [this] { d->reconnect(); });
+    d->rejoinTimer.setSingleShot(true);
+    connect(&d->rejoinTimer, &QTimer::timeout, this, [this] { d->rejoin(); });
 }
 
 PurpleMessenger::~PurpleMessenger()
@@ -420,6 +537,7 @@ QString PurpleMessenger::start()
 void PurpleMessenger::setReconnectDelay(int milliseconds)
 {
     d->firstDelayMs = d->delayMs = milliseconds;
+    d->rejoinDelayMs = d->firstRejoinDelayMs();
 }
 
 QString PurpleMessenger::ScreenName() const

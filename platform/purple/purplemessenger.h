@@ -33,7 +33,9 @@ public:
     void StopChatWatch() override;
 
     // The first wait before signing on again after a lost connection; it doubles
-    // with every failed try up to a minute. Tests make it shorter.
+    // with every failed try up to a minute. A room that does not let the program
+    // in is tried again after five times as long, doubling up to five minutes.
+    // Tests make it shorter.
     void setReconnectDelay(int milliseconds);
 
     // Turns a text of this program (HTML, CR line breaks) into what libpurple

@@ -8,7 +8,10 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QLoggingCategory>
+#include <QRegularExpression>
 #include <QTimer>
+
+#include <cstring>
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -116,6 +119,58 @@ PurpleRequestUiOps requestOps = {nullptr, nullptr, acceptDefaultAction, nullptr,
 
 PurpleCoreUiOps coreOps = {};
 
+std::function<void(const QString &)> &noticeHandler()
+{
+    static std::function<void(const QString &)> handler;
+    return handler;
+}
+
+void *notifyMessage(PurpleNotifyMsgType, const char *, const char *primary, const char *secondary)
+{
+    QStringList parts;
+    for (const char *part : {primary, secondary}) {
+        if (part && *part)
+            parts.append(fromUtf8(part));
+    }
+    if (!parts.isEmpty() && noticeHandler())
+        noticeHandler()(parts.join(u": "_s));
+    return nullptr;
+}
+
+// --- libpurple's IRC has no answer of its own to a room that refuses the
+// program (a wrong or missing key, invite only, full, banned, no such room):
+// it only notes the server's line as unrecognised in its debug output. That
+// line is the one place the server's reason shows, so it is picked out here.
+
+gboolean debugIsEnabled(PurpleDebugLevel level, const char *category)
+{
+    return level >= PURPLE_DEBUG_INFO && category && std::strcmp(category, "irc") == 0;
+}
+
+void debugPrint(PurpleDebugLevel, const char *category, const char *text)
+{
+    if (!category || std::strcmp(category, "irc") != 0 || !text)
+        return;
+    static const QRegularExpression refusedJoin(
+        u"^Unrecognized message: :\\S+ (47[1345679]|40[35]) \\S+ (\\S+) :(.*)$"_s);
+    const QRegularExpressionMatch match = refusedJoin.match(fromUtf8(text).trimmed());
+    if (match.hasMatch() && noticeHandler())
+        noticeHandler()(u"Cannot join %1: %2"_s.arg(match.captured(2), match.captured(3)));
+}
+
+PurpleDebugUiOps debugOps = [] {
+    PurpleDebugUiOps ops = {};
+    ops.print = debugPrint;
+    ops.is_enabled = debugIsEnabled;
+    return ops;
+}();
+
+PurpleNotifyUiOps notifyOps = [] {
+    PurpleNotifyUiOps ops = {};
+    ops.notify_message = notifyMessage;
+    return ops;
+}();
+
 // --- Plugins.
 
 QString pluginFolder()
@@ -178,6 +233,8 @@ QString start(const QString &userFolder)
     purple_core_set_ui_ops(&coreOps);
     purple_eventloop_set_ui_ops(&eventLoopOps);
     purple_request_set_ui_ops(&requestOps);
+    purple_notify_set_ui_ops(&notifyOps);
+    purple_debug_set_ui_ops(&debugOps);
     if (!purple_core_init(UiId))
         return outcome = u"libpurple did not start."_s;
     purple_set_blist(purple_blist_new());
@@ -212,6 +269,11 @@ QString loadProtocol(const QString &protocolId, bool withTls)
     if (withTls)
         return loadTls();
     return {};
+}
+
+void setNoticeHandler(std::function<void(const QString &)> handler)
+{
+    noticeHandler() = std::move(handler);
 }
 
 QStringList installedProtocols()

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // libpurple in this process: started once, with its files in a folder of the
 // program's, its event loop on Qt's, deliberate answers to its questions, and
 // only the plugins that the one configured network needs.
@@ -21,5 +23,9 @@ namespace PurpleRuntime {
 // It has to look into every plugin to know, so it is asked only when a
 // protocol could not be found.
 [[nodiscard]] QStringList installedProtocols();
+
+// What libpurple tells its user (a room that refused the program, a server's
+// error) goes to the handler as one text; there is nobody to show a window to.
+void setNoticeHandler(std::function<void(const QString &)> handler);
 
 } // namespace PurpleRuntime

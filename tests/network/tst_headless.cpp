@@ -8,6 +8,7 @@
 #include "platform/rowlist.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -24,13 +25,27 @@ class TestHeadless : public QObject
 
 private Q_SLOTS:
     void servesUntilSigtermThenSaves();
+    void refusedSignOnIsReportedOnceAndEndsTheServer();
     void refusesToStartWithoutNetworkSettings();
     void mistakeInSettingsNamesTheLine();
+    void commandLineNeedsNoDisplay();
 
 private:
     // The windowless server, or the windowed program with --headless.
     QProcess *startServer(const QString &folder, QStringList *log, bool windowed = false);
 };
+
+namespace {
+
+// network.conf as the README asks for it: readable by its owner alone.
+bool writeSettings(const testfiles::DataFolder &folder, const QString &text)
+{
+    const QString path = folder.filePath(u"network.conf"_s);
+    return testfiles::writeBytes(path, text.toUtf8()) &&
+           QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+}
+
+} // namespace
 
 QProcess *TestHeadless::startServer(const QString &folder, QStringList *log, bool windowed)
 {
@@ -69,11 +84,9 @@ void TestHeadless::servesUntilSigtermThenSaves()
     testfiles::DataFolder folder;
     QVERIFY(folder.writeSampleCatalogue(32767));
     QVERIFY(testfiles::writeBytes(folder.filePath(u"message.txt"_s), "Thanks\r\n"));
-    const QString settings = folder.filePath(u"network.conf"_s);
-    QVERIFY(testfiles::writeBytes(settings, u"protocol = irc\naccount = linkdesk@127.0.0.1\nroom = #links\n"
-                                            u"option.port = %1\noption.ratelimit-burst = 1000\n"_s.arg(server.port())
-                                                .toUtf8()));
-    QFile::setPermissions(settings, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    QVERIFY(writeSettings(folder, u"protocol = irc\naccount = linkdesk@127.0.0.1\nroom = #links\n"
+                                  u"option.port = %1\noption.ratelimit-burst = 1000\noption.ratelimit-interval = 0\n"_s.arg(
+                                      server.port())));
 
     QStringList log;
     QProcess *process = startServer(folder.path(), &log);
@@ -86,10 +99,17 @@ void TestHeadless::servesUntilSigtermThenSaves()
     QTRY_VERIFY_WITH_TIMEOUT(!ann.privateMessages().isEmpty(), 10000);
     QVERIFY(ann.privateMessages()[0].text.startsWith(u"Item 32766:"_s));
 
-    // A stop signal ends it cleanly, and the catalogue is written back.
+    // A stop signal in the middle of a long list reply ends it within two
+    // seconds, cleanly, and the catalogue is written back.
+    ann.clear();
+    ann.say(u"/linkdesk send list"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(ann.privateMessages().size() > 25, 20000);
     QFile::remove(folder.filePath(u"urls.dat"_s));
+    QElapsedTimer stopping;
+    stopping.start();
     ::kill(pid_t(process->processId()), SIGTERM);
     QVERIFY(process->waitForFinished(10000));
+    QVERIFY2(stopping.elapsed() < 2000, qPrintable(QString::number(stopping.elapsed())));
     QCOMPARE(process->exitStatus(), QProcess::NormalExit);
     QCOMPARE(process->exitCode(), 0);
     QCOMPARE(testfiles::readBytes(folder.filePath(u"urls.dat"_s)).count('\n'), 32767);
@@ -98,6 +118,27 @@ void TestHeadless::servesUntilSigtermThenSaves()
     QVERIFY(joined.contains(u"Sent item 32766 to \"ann\""_s));
     QVERIFY(joined.contains(u"Catalogue saved"_s));
     QVERIFY(!joined.contains(u"password"_s, Qt::CaseInsensitive));
+}
+
+void TestHeadless::refusedSignOnIsReportedOnceAndEndsTheServer()
+{
+    IrcServer server;
+    server.setPassword(u"R1ghtPW"_s);
+    const QString started = server.start();
+    QVERIFY2(started.isEmpty(), qPrintable(started));
+    testfiles::DataFolder folder;
+    QVERIFY(writeSettings(folder, u"protocol = irc\naccount = linkdesk@127.0.0.1\npassword = Wr0ngPW\nroom = #links\n"
+                                  u"option.port = %1\n"_s.arg(server.port())));
+    QStringList log;
+    QProcess *process = startServer(folder.path(), &log);
+    QVERIFY(process->waitForFinished(20000));
+    // Told once, with the server's reason; not tried again; a non-zero exit for a service manager.
+    const QString joined = log.join(u'\n');
+    QCOMPARE(process->exitCode(), 3);
+    QCOMPARE(joined.count(u"refused the sign-on of linkdesk@127.0.0.1"_s), 1);
+    QVERIFY2(joined.contains(u"Bad password"_s), qPrintable(joined));
+    QVERIFY(!joined.contains(u"Signing on again"_s));
+    QVERIFY(!joined.contains(u"R1ghtPW"_s) && !joined.contains(u"Wr0ngPW"_s));
 }
 
 void TestHeadless::refusesToStartWithoutNetworkSettings()
@@ -129,6 +170,30 @@ void TestHeadless::mistakeInSettingsNamesTheLine()
     QCOMPARE(process->exitCode(), 2);
     const QString joined = log.join(u'\n');
     QVERIFY2(joined.contains(u"network.conf, line 4: prpl-irc has no option \"prot\""_s), qPrintable(joined));
+}
+
+void TestHeadless::commandLineNeedsNoDisplay()
+{
+    // What a person types first on a server over SSH works without a display.
+    for (const QString &binary : {QStringLiteral(VALDRIN_SERVER_BINARY),
+#ifdef VALDRIN_WINDOWED_BINARY
+                                  QStringLiteral(VALDRIN_WINDOWED_BINARY)
+#endif
+         }) {
+        for (const QString &option : {u"--help"_s, u"--version"_s}) {
+            QProcess process;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            for (const QString &name : {u"DISPLAY"_s, u"WAYLAND_DISPLAY"_s, u"QT_QPA_PLATFORM"_s})
+                environment.remove(name);
+            process.setProcessEnvironment(environment);
+            process.start(binary, {option});
+            QVERIFY(process.waitForFinished(10000));
+            QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(process.exitCode(), 0);
+            const QByteArray output = process.readAllStandardOutput();
+            QVERIFY2(output.contains(option == u"--help" ? "--data-dir" : VALDRIN_VERSION), output.constData());
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TestHeadless)

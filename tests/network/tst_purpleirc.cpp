@@ -44,6 +44,11 @@ private Q_SLOTS:
     void nonCommandGetsNothing();
     void nothingIsInjectedIntoRoomOrServer();
     void secondMemberIsAnsweredDuringAList();
+    void noticeAndTabGetNothing();
+    void hugeDescriptionGetsABoundedReply();
+    void twelveListsAtOnceArriveWholeAndInOrder();
+    void kickedItJoinsAgainAndServes();
+    void keyedRoomIsReportedAndJoinedOnceOpen();
     void rejoinsAfterServerRestart();
     void floodLeavesTheProgramConnectedAndPolite();
 
@@ -198,6 +203,91 @@ void TestPurpleIrc::secondMemberIsAnsweredDuringAList()
     // Cat's item arrived while Ann's list was still on its way.
     QVERIFY2(annLinesWhenCatWasAnswered >= 0 && annLinesWhenCatWasAnswered < Items,
              qPrintable(QString::number(annLinesWhenCatWasAnswered)));
+}
+
+void TestPurpleIrc::noticeAndTabGetNothing()
+{
+    m_ann->clear();
+    // A NOTICE is never answered, and only a blank separates the words of a command.
+    m_ann->sendRaw("NOTICE #links :/linkdesk send 1");
+    m_ann->sendRaw("PRIVMSG #links :/linkdesk send\t1");
+    m_ann->sendRaw("PRIVMSG #links :/linkdesk\tsend list");
+    QTest::qWait(2500);
+    QVERIFY2(m_ann->privateMessages().isEmpty(), qPrintable(m_ann->privateMessages().value(0).text));
+    QVERIFY(!sendItemAndWait(*m_ann, 1).isEmpty()); // still serving
+}
+
+void TestPurpleIrc::hugeDescriptionGetsABoundedReply()
+{
+    // Ten megabytes in one description: the member gets the first part, no more
+    // than one message carries, and the program stays up and connected.
+    m_room.descriptions().AddItem(QString(10 * 1024 * 1024, u'x'));
+    m_room.addresses().AddItem(u"http://example.org/huge"_s);
+    m_ann->clear();
+    m_ann->say(u"/linkdesk send %1"_s.arg(Items));
+    QTRY_VERIFY_WITH_TIMEOUT(!m_ann->privateMessages().isEmpty() &&
+                                 m_ann->privateMessages().last().text.contains(u"[...]"_s),
+                             20000);
+    qsizetype received = 0;
+    for (const IrcMember::Message &line : m_ann->privateMessages())
+        received += line.text.toUtf8().size();
+    QVERIFY2(received <= 17 * 1024, qPrintable(QString::number(received)));
+    m_room.descriptions().RemoveItem(Items);
+    m_room.addresses().RemoveItem(Items);
+    QVERIFY(m_room.messenger().IsRunning());
+    QVERIFY(!sendItemAndWait(*m_ann, 2).isEmpty());
+}
+
+void TestPurpleIrc::twelveListsAtOnceArriveWholeAndInOrder()
+{
+    std::vector<std::unique_ptr<IrcMember>> members;
+    for (int i = 0; i < 12; ++i) {
+        members.push_back(std::make_unique<IrcMember>(u"lister%1"_s.arg(i), m_server.port()));
+        QVERIFY(members.back()->join(Room));
+    }
+    for (auto &member : members)
+        member->say(u"/linkdesk send list"_s);
+    // A few lists go out at once; the others wait their turn, and none is dropped.
+    for (auto &member : members) {
+        QTRY_VERIFY_WITH_TIMEOUT(member->privateMessages().size() >= Items + 3, 60000);
+        QList<IrcMember::Message> rows = member->privateMessages();
+        rows.removeIf([](const IrcMember::Message &row) { return row.text.isEmpty(); });
+        QCOMPARE(rows.size(), Items);
+        for (int i = 0; i < Items; ++i)
+            QCOMPARE(rows[i].text, u"%1) Item %1 about links"_s.arg(i));
+    }
+}
+
+void TestPurpleIrc::kickedItJoinsAgainAndServes()
+{
+    // Ann came first, so she runs the channel.
+    QSignalSpy joined(&m_room.messenger(), &MorvexAIMOCX::AIM::roomJoined);
+    m_ann->sendRaw("KICK #links linkdesk :out you go");
+    QTRY_COMPARE_WITH_TIMEOUT(m_room.messenger().ChatRoom(), 0, 10000);
+    QVERIFY(joined.wait(20000));
+    QVERIFY(!sendItemAndWait(*m_ann, 4).isEmpty());
+}
+
+void TestPurpleIrc::keyedRoomIsReportedAndJoinedOnceOpen()
+{
+    IrcMember keeper(u"keeper"_s, m_server.port());
+    QVERIFY(keeper.join(u"#locked"_s));
+    keeper.sendRaw("MODE #locked +k sesame");
+    QTest::qWait(500);
+
+    ServedRoom locked(1);
+    QVERIFY(locked.start(ServedRoom::ircSettings(m_server.port(), u"#locked"_s, false, u"keydesk"_s), 0).isEmpty());
+    locked.messenger().setReconnectDelay(200);
+    QSignalSpy problems(&locked.messenger(), &MorvexAIMOCX::AIM::problem);
+    QSignalSpy joined(&locked.messenger(), &MorvexAIMOCX::AIM::roomJoined);
+    // The server's reason reaches the operator.
+    QTRY_VERIFY_WITH_TIMEOUT(!problems.isEmpty(), 15000);
+    const QString reported = problems.constFirst().constFirst().toString();
+    QVERIFY2(reported.contains(u"#locked"_s) && reported.contains(u"key"_s), qPrintable(reported));
+    QVERIFY(joined.isEmpty());
+    // Once the room opens, the program gets in by itself.
+    keeper.sendRaw("MODE #locked -k sesame");
+    QVERIFY(joined.wait(30000));
 }
 
 void TestPurpleIrc::rejoinsAfterServerRestart()

@@ -67,6 +67,7 @@ private Q_SLOTS:
     void pauseHandlesEventsMeanwhile();
     void pauseUsesAlmostNoCpu();
     void nestedPausesEachWaitTheirTime();
+    void pauseEndsAtOnceWhenTheProgramQuits();
 
 private:
     QString path(const QString &name) const { return QDir(m_dir.path()).filePath(name); }
@@ -375,6 +376,29 @@ void TestAddon::nestedPausesEachWaitTheirTime()
     addon::Pause(0.1);
     QVERIFY(double(outer.nsecsElapsed()) / 1e9 >= 0.1);
     QVERIFY(innerElapsed >= 0.3);
+}
+
+void TestAddon::pauseEndsAtOnceWhenTheProgramQuits()
+{
+    qint64 firstMs = -1;
+    qint64 secondMs = -1;
+    double cpu = 1;
+    QTimer::singleShot(0, this, [&] {
+        QElapsedTimer clock;
+        clock.start();
+        QTimer::singleShot(50, qApp, &QCoreApplication::quit);
+        addon::Pause(5);
+        firstMs = clock.restart();
+        // The program is still quitting: a later wait ends at once, and does not spin.
+        const double cpuBefore = processCpuSeconds();
+        addon::Pause(2);
+        secondMs = clock.elapsed();
+        cpu = processCpuSeconds() - cpuBefore;
+    });
+    QCoreApplication::exec();
+    QVERIFY2(firstMs >= 0 && firstMs < 1000, qPrintable(QString::number(firstMs)));
+    QVERIFY2(secondMs >= 0 && secondMs < 100, qPrintable(QString::number(secondMs)));
+    QVERIFY(cpu < 0.1);
 }
 
 QTEST_GUILESS_MAIN(TestAddon)

@@ -54,6 +54,8 @@ private Q_SLOTS:
     void itemWithoutAddressRowSendsNothing();
     void failingMessengerEndsTheReplyQuietly();
     void oneListAtATimePerMemberAndFewInAll();
+    void longRepliesAreCutAtACharacterBoundary_data();
+    void longRepliesAreCutAtACharacterBoundary();
     void floodingMemberIsIgnoredButPersonIsAnswered();
     void hostileRoomStaysResponsiveAndBounded();
     void messengerOrResponderGoneMidListDoesNotCrash();
@@ -240,6 +242,47 @@ void TestChatResponder::oneListAtATimePerMemberAndFewInAll()
              3 * (ChatResponder::ListRepliesAtOnce - 1));
     QCOMPARE(messenger.callsNamed(u"FinishIM"_s).filter(u"Zed"_s).size(), 1);
     QCOMPARE(responder.listRepliesInProgress(), 0);
+
+    // The members over the bound waited in line and get their lists in turn, in
+    // the order they asked.
+    QTRY_COMPARE(messenger.callsNamed(u"FinishIM"_s).filter(u"M"_s).size(), 3 * 10);
+    QStringList firstPages;
+    for (const QString &call : messenger.callsNamed(u"SendIM"_s)) {
+        const QString member = call.section(u':', 0, 0);
+        if (member.startsWith(u'M') && !firstPages.contains(member))
+            firstPages.append(member);
+    }
+    QCOMPARE(firstPages, (QStringList{u"M0"_s, u"M1"_s, u"M2"_s, u"M3"_s, u"M4"_s, u"M5"_s, u"M6"_s, u"M7"_s,
+                                      u"M8"_s, u"M9"_s}));
+    QCOMPARE(responder.listRequestsWaiting(), 0);
+}
+
+void TestChatResponder::longRepliesAreCutAtACharacterBoundary_data()
+{
+    QTest::addColumn<QString>("description");
+    QTest::newRow("plain letters") << QString(20000, u'x');
+    QTest::newRow("three bytes a letter") << QString(20000, QChar(0x65E5));
+    QTest::newRow("letters outside the basic plane") << QString::fromUcs4(std::u32string(9000, U'\U0001F600').data(), 9000);
+}
+
+void TestChatResponder::longRepliesAreCutAtACharacterBoundary()
+{
+    QFETCH(QString, description);
+    RecordingMessenger messenger;
+    StringRowList descriptions({description});
+    StringRowList addresses({u"a.htm"_s});
+    ChatResponder responder(&messenger, descriptions, addresses);
+    responder.handleChatLine(u"Ann"_s, u"/LinkDesk send 0"_s);
+    const QStringList sent = messenger.callsNamed(u"SendIM"_s);
+    QCOMPARE(sent.size(), 1);
+    const QString reply = sent[0].mid(4); // past "Ann:"
+    QVERIFY(reply.startsWith(u"<a href=\"a.htm\">"_s + description.left(10)));
+    QVERIFY(reply.endsWith(u"\r[...]"_s));
+    const QByteArray bytes = reply.toUtf8();
+    QVERIFY2(bytes.size() <= ServingTexts::LongestMessageBytes, qPrintable(QString::number(bytes.size())));
+    QVERIFY(bytes.size() > ServingTexts::LongestMessageBytes - 8);
+    QCOMPARE(QString::fromUtf8(bytes), reply); // no character cut in half
+    QVERIFY(bytes.isValidUtf8());
 }
 
 void TestChatResponder::floodingMemberIsIgnoredButPersonIsAnswered()
@@ -249,19 +292,25 @@ void TestChatResponder::floodingMemberIsIgnoredButPersonIsAnswered()
     ChatResponder responder(&messenger, m_descriptions, m_addresses);
     responder.floodGuard().setClockForTesting([&now] { return now; });
 
-    // A person: a dozen commands inside one minute, twice over.
-    for (int i = 0; i < 24; ++i) {
-        now += 5000;
+    // A person: one command every two seconds, kept up for five minutes, and
+    // then a dozen within ten seconds.
+    for (int i = 0; i < 150; ++i) {
+        now += 2000;
         responder.handleChatLine(u"Person"_s, u"/LinkDesk send 1"_s);
     }
-    QCOMPARE(messenger.callsNamed(u"SendIM"_s).size(), 24);
+    now += 60000;
+    for (int i = 0; i < 12; ++i) {
+        now += 800;
+        responder.handleChatLine(u"Person"_s, u"/LinkDesk send 1"_s);
+    }
+    QCOMPARE(messenger.callsNamed(u"SendIM"_s).size(), 162);
 
-    // A script: 200 commands at once. It gets a burst, then nothing for a while.
+    // A script: 200 commands at once. It gets a dozen, then nothing for a minute.
     messenger.calls.clear();
     for (int i = 0; i < 200; ++i)
         responder.handleChatLine(u"Script"_s, u"/LinkDesk send 1"_s);
     const qsizetype burst = messenger.callsNamed(u"SendIM"_s).size();
-    QVERIFY(burst >= 12 && burst <= 30);
+    QCOMPARE(burst, 12);
     now += 30000;
     responder.handleChatLine(u"Script"_s, u"/LinkDesk send 1"_s);
     QCOMPARE(messenger.callsNamed(u"SendIM"_s).size(), burst);

@@ -31,6 +31,8 @@ QString IrcServer::start()
                    .arg(m_port)
                    .arg(empty)
                    .toUtf8());
+    if (!m_password.isEmpty())
+        file.write(QStringLiteral("[Global]\nPassword = %1\n").arg(m_password).toUtf8());
     file.close();
 
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);

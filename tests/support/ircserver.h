@@ -13,6 +13,8 @@ public:
 
     // Starts the server and waits until it takes connections; the error otherwise.
     [[nodiscard]] QString start();
+    // A password every connection must give (set before start).
+    void setPassword(const QString &password) { m_password = password; }
     void stop();
     [[nodiscard]] quint16 port() const { return m_port; }
 
@@ -20,4 +22,5 @@ private:
     QTemporaryDir m_folder;
     QProcess m_process;
     quint16 m_port = 0;
+    QString m_password;
 };

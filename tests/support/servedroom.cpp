@@ -18,11 +18,11 @@ ServedRoom::~ServedRoom()
     m_messenger.reset();
 }
 
-NetworkSettings ServedRoom::ircSettings(quint16 port, const QString &room, bool paced)
+NetworkSettings ServedRoom::ircSettings(quint16 port, const QString &room, bool paced, const QString &nick)
 {
     NetworkSettings settings;
     settings.protocolId = u"prpl-irc"_s;
-    settings.account = u"linkdesk@127.0.0.1"_s;
+    settings.account = nick + u"@127.0.0.1"_s;
     settings.room = room;
     settings.options = {{u"port"_s, QString::number(port), 1}};
     if (!paced)
@@ -60,7 +60,7 @@ QString ServedRoom::start(const NetworkSettings &settings, int timeoutMs)
     QSignalSpy joined(m_messenger.get(), &MorvexAIMOCX::AIM::roomJoined);
     if (const QString error = m_messenger->start(); !error.isEmpty())
         return error;
-    if (!joined.wait(timeoutMs))
+    if (timeoutMs > 0 && !joined.wait(timeoutMs))
         return u"the program did not reach its room within %1 ms"_s.arg(timeoutMs);
     return {};
 }

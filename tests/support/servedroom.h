@@ -20,15 +20,16 @@ public:
     ~ServedRoom();
 
     // An account on a test IRC server; libpurple's pacing is off unless asked for.
-    [[nodiscard]] static NetworkSettings ircSettings(quint16 port, const QString &room, bool paced = false);
+    [[nodiscard]] static NetworkSettings ircSettings(quint16 port, const QString &room, bool paced = false,
+                                                     const QString &nick = QStringLiteral("linkdesk"));
     // An account of the user (password "secret") on a test XMPP server, in its room "links".
     [[nodiscard]] static NetworkSettings xmppSettings(const QString &user, quint16 port);
 
     // Starts libpurple once for the whole test process, in a folder of its own.
     [[nodiscard]] static QString startPurple();
 
-    // Signs on with the settings and waits until the program is in its room;
-    // the error otherwise.
+    // Signs on with the settings and waits until the program is in its room
+    // (no wait for a timeout of 0); the error otherwise.
     [[nodiscard]] QString start(const NetworkSettings &settings, int timeoutMs = 20000);
     // Turns serving on as the "On" switch does; false when it stayed off.
     bool switchOn();
