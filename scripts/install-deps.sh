@@ -7,7 +7,7 @@ packages=(
     cmake ninja-build g++ pkgconf
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libbenchmark-dev
-    libpurple-dev ngircd prosody
+    libpurple-dev ngircd prosody openssl
     fonts-dejavu-core fonts-liberation
     xvfb xauth
 )

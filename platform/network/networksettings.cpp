@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
+#include <QRegularExpression>
 
 using namespace Qt::StringLiterals;
 
@@ -42,14 +43,15 @@ QString NetworkSettings::checkOption(const Option &option, OptionKind kind)
     switch (kind) {
     case OptionKind::Boolean:
         if (!trueWords().contains(option.value.toLower()) && !falseWords().contains(option.value.toLower()))
-            return lineError(option.line, u"option.%1 takes true or false, not \"%2\""_s.arg(option.name, option.value));
+            return lineError(option.line, u"option.%1 takes true or false"_s.arg(option.name));
         return {};
     case OptionKind::Integer: {
         bool ok = false;
-        option.value.toInt(&ok);
+        const int value = option.value.toInt(&ok);
         if (!ok)
-            return lineError(option.line,
-                             u"option.%1 takes a whole number, not \"%2\""_s.arg(option.name, option.value));
+            return lineError(option.line, u"option.%1 takes a whole number"_s.arg(option.name));
+        if (option.name == u"port" && (value < 1 || value > 65535))
+            return lineError(option.line, u"option.port takes a port number from 1 to 65535"_s);
         return {};
     }
     case OptionKind::Text:
@@ -67,6 +69,13 @@ QString NetworkSettings::unknownOption(const Option &option, const QStringList &
 bool NetworkSettings::isTrue(const QString &value)
 {
     return trueWords().contains(value.toLower());
+}
+
+QString NetworkSettings::serverHost() const
+{
+    if (const QString server = optionValue(u"connect_server"_s); !server.isEmpty())
+        return server;
+    return account.section(u'@', 1).section(u'/', 0, 0);
 }
 
 QString NetworkSettings::optionValue(const QString &name) const
@@ -89,6 +98,7 @@ NetworkSettings::Parsed NetworkSettings::parse(const QString &text)
     QString passwordVariable;
     int passwordVariableLine = 0;
     QHash<QString, int> seen;
+    int nickLine = 0;
     const QStringList lines = text.split(u'\n');
     for (int index = 0; index < lines.size(); ++index) {
         const int number = index + 1;
@@ -100,7 +110,8 @@ NetworkSettings::Parsed NetworkSettings::parse(const QString &text)
             continue;
         const qsizetype equals = line.indexOf(u'=');
         if (equals < 0)
-            return {std::nullopt, lineError(number, u"expected \"key = value\", found \"%1\""_s.arg(line))};
+            // The line is not repeated: it may hold a password.
+            return {std::nullopt, lineError(number, u"expected \"key = value\""_s)};
         const QString key = line.left(equals).trimmed().toLower();
         QString value = line.mid(equals + 1).trimmed();
         if (key.isEmpty())
@@ -109,6 +120,9 @@ NetworkSettings::Parsed NetworkSettings::parse(const QString &text)
             return {std::nullopt, lineError(number, u"\"%1\" is already set on line %2"_s.arg(key).arg(seen[key]))};
         seen.insert(key, number);
 
+        // An empty value is never what a person meant; libpurple cannot take it.
+        if (value.isEmpty() && !key.startsWith(u"option."))
+            return {std::nullopt, lineError(number, u"\"%1\" has no value"_s.arg(key))};
         if (key == u"protocol") {
             settings.protocolId = protocolAliases().value(value.toLower(), value);
             settings.protocolLine = number;
@@ -121,12 +135,29 @@ NetworkSettings::Parsed NetworkSettings::parse(const QString &text)
             passwordVariableLine = number;
         } else if (key == u"room") {
             settings.room = value;
+        } else if (key == u"nick") {
+            settings.nick = value;
+            nickLine = number;
+        } else if (key == u"tls-fingerprint") {
+            QString hex = value;
+            hex.remove(u':');
+            const QByteArray bytes = QByteArray::fromHex(hex.toLatin1());
+            static const QRegularExpression hexDigits(u"^[0-9A-Fa-f]{64}$"_s);
+            if (!hexDigits.match(hex).hasMatch() || bytes.size() != 32) {
+                return {std::nullopt, lineError(number, u"tls-fingerprint takes the certificate's SHA-256 "
+                                                        u"fingerprint: 64 hexadecimal digits, colons allowed"_s)};
+            }
+            settings.tlsFingerprint = bytes;
+        } else if (key == u"tls-ca-file") {
+            if (!QFileInfo(value).isFile() || !QFileInfo(value).isReadable())
+                return {std::nullopt, lineError(number, u"tls-ca-file names %1, which is not a readable file"_s.arg(value))};
+            settings.tlsAuthorityFile = QFileInfo(value).absoluteFilePath();
         } else if (key.startsWith(u"option.") && key.size() > 7) {
             settings.options.append({line.left(equals).trimmed().mid(7), value, number});
         } else {
             return {std::nullopt,
                     lineError(number, u"unknown key \"%1\"; the keys are protocol, account, password, "
-                                      u"password-env, room and option.NAME"_s
+                                      u"password-env, room, nick, tls-fingerprint, tls-ca-file and option.NAME"_s
                                           .arg(key))};
         }
     }
@@ -136,6 +167,15 @@ NetworkSettings::Parsed NetworkSettings::parse(const QString &text)
                                     std::pair{u"room"_s, u"the room to serve"_s}}) {
         if (!seen.contains(key))
             return {std::nullopt, u"%1: \"%2\" is missing: name %3."_s.arg(fileName(), key, what)};
+    }
+    // Both protocols reach a server named in the account: name@server.
+    if ((settings.protocolId == u"prpl-irc" || settings.protocolId == u"prpl-jabber") &&
+        (settings.account.section(u'@', 0, 0).isEmpty() || settings.account.section(u'@', 1).isEmpty())) {
+        return {std::nullopt, lineError(seen.value(u"account"_s), u"the account is NAME@SERVER, with both parts"_s)};
+    }
+    if (settings.protocolId == u"prpl-irc" && nickLine > 0) {
+        return {std::nullopt, lineError(nickLine, u"on IRC the program's nick is the account's name: write "
+                                                  u"account = NICK@SERVER instead of nick"_s)};
     }
     if (seen.contains(u"password"_s) && !passwordVariable.isEmpty()) {
         return {std::nullopt, lineError(passwordVariableLine, u"set either password or password-env, not both"_s)};

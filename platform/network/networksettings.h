@@ -13,6 +13,9 @@
 //   password     = secret               or: password-env = NAME_OF_A_VARIABLE
 //   room         = #links               an IRC channel or room@conference.example.org
 //   option.port  = 6667                 any option of the protocol, by its name
+//   nick         = Link Desk            the program's name in an XMPP room (blanks allowed)
+//   tls-fingerprint = AB:CD:...         trust exactly the server certificate with this SHA-256
+//   tls-ca-file  = /path/ca.pem         trust certificates of these authorities too
 class NetworkSettings final
 {
 public:
@@ -28,6 +31,12 @@ public:
     QString account;
     QString password;
     QString room;
+    // The program's nickname in the room; empty: the account's name.
+    QString nick;
+    // SHA-256 of the one server certificate trusted on purpose (raw bytes), and
+    // a PEM file of authorities trusted besides the system's; both may be empty.
+    QByteArray tlsFingerprint;
+    QString tlsAuthorityFile;
     QList<Option> options;
     // Set when the file can be read by other users of the machine.
     QString permissionWarning;
@@ -48,6 +57,9 @@ public:
     [[nodiscard]] static bool isTrue(const QString &value);
     // The value of an option, or empty text when the file does not set it.
     [[nodiscard]] QString optionValue(const QString &name) const;
+    // The server the account connects to: option.connect_server, or the part of
+    // the account after "@" (without an XMPP resource).
+    [[nodiscard]] QString serverHost() const;
 
     // Settings from the text of a settings file, or what is wrong and on which line.
     struct Parsed;

@@ -91,6 +91,7 @@ struct PurpleMessenger::Private
     QTimer reconnectTimer;
     QTimer rejoinTimer;
     QString lastJoinProblem;
+    QString signOnProblem; // what went wrong while signing on, when libpurple said it first
 
     // A join takes a second or two; a room that has not let the program in by
     // then is asked again, first after this long.
@@ -114,7 +115,19 @@ struct PurpleMessenger::Private
     // IRC needs TLS only when the account asks for it; the other protocols negotiate it.
     bool needsTls() const
     {
-        return settings.protocolId != u"prpl-irc" || NetworkSettings::isTrue(settings.optionValue(u"ssl"_s));
+        return settings.protocolId != u"prpl-irc" || NetworkSettings::isTrue(settings.optionValue(u"ssl"_s)) ||
+               !settings.tlsFingerprint.isEmpty() || !settings.tlsAuthorityFile.isEmpty();
+    }
+
+    // The names a server certificate may be checked against: the server
+    // connected to, and for XMPP the domain of the account.
+    QStringList certificateNames() const
+    {
+        QStringList names{settings.serverHost()};
+        const QString domain = settings.account.section(u'@', 1).section(u'/', 0, 0);
+        if (!domain.isEmpty() && !names.contains(domain, Qt::CaseInsensitive))
+            names.append(domain);
+        return names;
     }
 
     void require(const char *call) const
@@ -180,6 +193,7 @@ struct PurpleMessenger::Private
         if (stopped || !account || !purple_account_is_disconnected(account))
             return;
         qCInfo(lcPurple).noquote() << "Signing on to" << settings.account;
+        signOnProblem.clear();
         purple_account_connect(account);
     }
 
@@ -193,6 +207,9 @@ struct PurpleMessenger::Private
             report(u"The protocol %1 cannot join the room %2."_s.arg(settings.protocolId, settings.room));
             return;
         }
+        // The name the program goes by in an XMPP room, when the operator chose one.
+        if (isXmpp() && !settings.nick.isEmpty())
+            g_hash_table_replace(components, g_strdup("handle"), g_strdup(settings.nick.toUtf8().constData()));
         serv_join_chat(gc, components);
         g_hash_table_destroy(components);
         // Until the room reports the program in, the join is tried again now and then.
@@ -219,10 +236,15 @@ struct PurpleMessenger::Private
     // The instant message conversation with a member, made when asked to.
     PurpleConversation *imConversation(const QString &screenName, bool create) const
     {
-        // In an XMPP room a member is reached as room@service/nick; on IRC by the nick.
+        // In an XMPP room a member is reached as an occupant of the room,
+        // room@service/nick, whatever characters the nick holds: never at an
+        // address made from what a member typed. On IRC by the nick.
         QString recipient = screenName;
-        if (isXmpp() && !screenName.contains(u'@') && !roomName.isEmpty())
+        if (isXmpp()) {
+            if (roomName.isEmpty())
+                return nullptr;
             recipient = roomName + u'/' + screenName;
+        }
         recipient.remove(u'\r').remove(u'\n').remove(QChar(0));
         if (recipient.isEmpty())
             return nullptr;
@@ -265,9 +287,12 @@ struct PurpleMessenger::Private
         const bool ircRefusal = isIrc() && !everSignedOn && why.contains(u"ERROR :"_s);
         if (refusedForGood(reason) || ircRefusal) {
             refused = true;
-            const QString text = u"The server refused the sign-on of %1: %2. Check the account, the password and "
-                                 u"the options in %3, then start the program again."_s.arg(settings.account, why,
-                                                                                          NetworkSettings::fileName());
+            const QString text =
+                signOnProblem.isEmpty()
+                    ? u"The server refused the sign-on of %1: %2. Check the account, the password and the options "
+                      u"in %3, then start the program again."_s.arg(settings.account, why, NetworkSettings::fileName())
+                    : u"%1 The program did not sign on %2 and does not try again."_s.arg(signOnProblem,
+                                                                                          settings.account);
             report(text);
             QMetaObject::invokeMethod(q, [q = q, text] { Q_EMIT q->signOnRefused(text); }, Qt::QueuedConnection);
         } else if (purple_connection_error_is_fatal(reason)) {
@@ -311,8 +336,17 @@ struct PurpleMessenger::Private
     // program ("Cannot join #links: Incorrect or missing channel key.").
     void notice(const QString &text)
     {
+        // While signing on, it explains the failure that follows (a refused certificate).
+        if (!purple_account_is_connected(account)) {
+            for (const QString &name : certificateNames()) {
+                if (text.contains(name, Qt::CaseInsensitive))
+                    signOnProblem = text;
+            }
+            qCInfo(lcPurple).noquote() << text;
+            return;
+        }
         // In its room, the program has nothing to do about it.
-        if (chat() || !purple_account_is_connected(account)) {
+        if (chat()) {
             qCInfo(lcPurple).noquote() << text;
             return;
         }
@@ -509,6 +543,14 @@ QString PurpleMessenger::start()
     const NetworkSettings &settings = d->settings;
     if (const QString missing = PurpleRuntime::loadProtocol(settings.protocolId, d->needsTls()); !missing.isEmpty())
         return NetworkSettings::lineError(settings.protocolLine, missing);
+    if (d->needsTls()) {
+        for (const QString &host : d->certificateNames()) {
+            const QString untrusted =
+                PurpleRuntime::trustServer(host, settings.tlsFingerprint, settings.tlsAuthorityFile);
+            if (!untrusted.isEmpty())
+                return u"%1: %2"_s.arg(NetworkSettings::fileName(), untrusted);
+        }
+    }
     const QByteArray protocolId = settings.protocolId.toUtf8();
     PurplePlugin *protocol = purple_find_prpl(protocolId.constData());
 

@@ -42,6 +42,14 @@ namespace {
 
 constexpr char UiId[] = "valdrin";
 
+// Where what libpurple tells its user goes (see setNoticeHandler).
+std::function<void(const QString &)> &noticeHandler()
+{
+    static std::function<void(const QString &)> handler;
+    return handler;
+}
+
+
 // --- The event loop: libpurple's timers and sockets run on GLib's main context,
 // which Qt's event loop dispatches on Linux.
 
@@ -96,34 +104,282 @@ guint addInput(gint fd, PurpleInputCondition condition, PurpleInputFunction func
 PurpleEventLoopUiOps eventLoopOps = {g_timeout_add, g_source_remove, addInput, g_source_remove, nullptr,
                                      g_timeout_add_seconds, nullptr, nullptr, nullptr};
 
-// --- Requests: a program with nobody at the keyboard takes the default answer.
-// XMPP asks whether to configure a new room; without an answer the room would
-// stay locked for everybody else.
+// --- Questions. Nobody sits at the keyboard, so libpurple's questions are
+// answered on purpose: the one the program knows (XMPP's "configure the new
+// room?", whose defaults unlock the room for everybody) gets its answer; every
+// other one is refused or cancelled, never answered with its default (the
+// default of a certificate question is "Accept"), and goes to the log.
 
-void *acceptDefaultAction(const char *, const char *, const char *, int defaultAction, PurpleAccount *,
-                          const char *, PurpleConversation *, void *userData, size_t actionCount, va_list actions)
+QString pidginText(const char *text)
 {
-    for (size_t index = 0; index < actionCount; ++index) {
-        va_arg(actions, const char *); // the label
-        const auto callback = va_arg(actions, GCallback);
-        if (int(index) == defaultAction && callback) {
-            reinterpret_cast<PurpleRequestActionCb>(callback)(userData, defaultAction);
-            break;
+    return fromUtf8(g_dgettext("pidgin", text));
+}
+
+void logQuestion(const char *title, const char *primary, const QString &answer)
+{
+    qCWarning(lcPurple).noquote() << u"libpurple asked \"%1: %2\"; the answer was %3"_s.arg(
+        fromUtf8(title), fromUtf8(primary), answer);
+}
+
+struct Action
+{
+    QString label;
+    PurpleRequestActionCb callback;
+};
+
+QList<Action> readActions(size_t count, va_list actions)
+{
+    QList<Action> read;
+    for (size_t index = 0; index < count; ++index) {
+        const char *label = va_arg(actions, const char *);
+        const auto callback = reinterpret_cast<PurpleRequestActionCb>(va_arg(actions, GCallback));
+        read.append({fromUtf8(label), callback});
+    }
+    return read;
+}
+
+void *answerAction(const char *title, const char *primary, const char *, int, PurpleAccount *, const char *,
+                   PurpleConversation *, void *userData, size_t actionCount, va_list actions)
+{
+    const QList<Action> choices = readActions(actionCount, actions);
+    const auto choose = [&](const QString &label) {
+        for (qsizetype index = 0; index < choices.size(); ++index) {
+            if (choices[index].label == label && choices[index].callback) {
+                choices[index].callback(userData, int(index));
+                return true;
+            }
+        }
+        return false;
+    };
+    if (fromUtf8(title) == pidginText("Create New Room") && choose(pidginText("_Accept Defaults"))) {
+        qCInfo(lcPurple) << "Created the room with its default settings";
+        return nullptr;
+    }
+    for (const char *refusal : {"_Cancel", "Cancel", "Reject", "_Reject", "_No", "No", "_Deny", "Deny"}) {
+        if (choose(pidginText(refusal))) {
+            logQuestion(title, primary, pidginText(refusal).remove(u'_'));
+            return nullptr;
         }
     }
+    logQuestion(title, primary, u"none: it offered no way to refuse"_s);
     return nullptr;
 }
 
-PurpleRequestUiOps requestOps = {nullptr, nullptr, acceptDefaultAction, nullptr, nullptr, nullptr,
-                                 nullptr, nullptr, nullptr, nullptr, nullptr};
+void *answerActionWithIcon(const char *title, const char *primary, const char *secondary, int defaultAction,
+                           PurpleAccount *account, const char *who, PurpleConversation *conversation, gconstpointer,
+                           gsize, void *userData, size_t actionCount, va_list actions)
+{
+    return answerAction(title, primary, secondary, defaultAction, account, who, conversation, userData, actionCount,
+                        actions);
+}
+
+void *cancelInput(const char *title, const char *primary, const char *, const char *defaultValue, gboolean, gboolean,
+                  gchar *, const char *, GCallback, const char *, GCallback cancel, PurpleAccount *, const char *,
+                  PurpleConversation *, void *userData)
+{
+    logQuestion(title, primary, u"Cancel"_s);
+    if (cancel)
+        reinterpret_cast<PurpleRequestInputCb>(cancel)(userData, defaultValue);
+    return nullptr;
+}
+
+void *cancelChoice(const char *title, const char *primary, const char *, int defaultValue, const char *, GCallback,
+                   const char *, GCallback cancel, PurpleAccount *, const char *, PurpleConversation *, void *userData,
+                   va_list)
+{
+    logQuestion(title, primary, u"Cancel"_s);
+    if (cancel)
+        reinterpret_cast<PurpleRequestChoiceCb>(cancel)(userData, defaultValue);
+    return nullptr;
+}
+
+void *cancelFields(const char *title, const char *primary, const char *, PurpleRequestFields *fields, const char *,
+                   GCallback, const char *, GCallback cancel, PurpleAccount *, const char *, PurpleConversation *,
+                   void *userData)
+{
+    logQuestion(title, primary, u"Cancel"_s);
+    if (cancel)
+        reinterpret_cast<PurpleRequestFieldsCb>(cancel)(userData, fields);
+    // The fields belong to whoever shows them; nothing shows them here.
+    purple_request_fields_destroy(fields);
+    return nullptr;
+}
+
+void *cancelFile(const char *title, const char *, gboolean, GCallback, GCallback cancel, PurpleAccount *, const char *,
+                 PurpleConversation *, void *userData)
+{
+    logQuestion(title, "a file", u"Cancel"_s);
+    if (cancel)
+        reinterpret_cast<PurpleRequestFileCb>(cancel)(userData, nullptr);
+    return nullptr;
+}
+
+void *cancelFolder(const char *title, const char *, GCallback, GCallback cancel, PurpleAccount *, const char *,
+                   PurpleConversation *, void *userData)
+{
+    logQuestion(title, "a folder", u"Cancel"_s);
+    if (cancel)
+        reinterpret_cast<PurpleRequestFileCb>(cancel)(userData, nullptr);
+    return nullptr;
+}
+
+PurpleRequestUiOps requestOps = [] {
+    PurpleRequestUiOps ops = {};
+    ops.request_input = cancelInput;
+    ops.request_choice = cancelChoice;
+    ops.request_action = answerAction;
+    ops.request_fields = cancelFields;
+    ops.request_file = cancelFile;
+    ops.request_folder = cancelFolder;
+    ops.request_action_with_icon = answerActionWithIcon;
+    return ops;
+}();
+
+// --- Certificates. Every server certificate is verified by the program
+// itself, and nothing is ever trusted for next time: a certificate that fails
+// refuses the connection and is stored nowhere. A server the operator hosts
+// is trusted on purpose, by its pinned fingerprint or by an extra authority.
+
+struct Trust
+{
+    QByteArray pinnedFingerprint; // SHA-256, raw bytes; empty when none is pinned
+    QList<PurpleCertificate *> authorities;
+};
+
+QHash<QString, Trust> &trustByHost()
+{
+    static QHash<QString, Trust> trust;
+    return trust;
+}
+
+QString hexFingerprint(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes.toHex(':').toUpper());
+}
+
+QByteArray sha256Of(PurpleCertificate *certificate)
+{
+    GByteArray *digest = purple_certificate_get_fingerprint_sha256(certificate, FALSE);
+    if (!digest)
+        return {};
+    QByteArray bytes(reinterpret_cast<const char *>(digest->data), int(digest->len));
+    g_byte_array_free(digest, TRUE);
+    return bytes;
+}
+
+QString subjectOf(PurpleCertificate *certificate)
+{
+    gchar *subject = purple_certificate_get_subject_name(certificate);
+    const QString text = fromUtf8(subject);
+    g_free(subject);
+    return text;
+}
+
+bool sameCertificate(PurpleCertificate *a, PurpleCertificate *b)
+{
+    const QByteArray first = sha256Of(a);
+    return !first.isEmpty() && first == sha256Of(b);
+}
+
+// Whether the chain ends at an authority this machine trusts, or one that the
+// settings add for this host.
+bool issuedByTrustedAuthority(GList *chain, const Trust &trust)
+{
+    if (!purple_certificate_check_signature_chain(chain))
+        return false;
+    PurpleCertificate *last = static_cast<PurpleCertificate *>(g_list_last(chain)->data);
+    QList<PurpleCertificate *> authorities = trust.authorities;
+    if (PurpleCertificatePool *system = purple_certificate_find_pool("x509", "ca")) {
+        gchar *issuer = purple_certificate_get_issuer_unique_id(last);
+        if (issuer && purple_certificate_pool_contains(system, issuer)) {
+            if (PurpleCertificate *authority = purple_certificate_pool_retrieve(system, issuer))
+                authorities.append(authority);
+        }
+        g_free(issuer);
+    }
+    bool trusted = false;
+    for (PurpleCertificate *authority : std::as_const(authorities)) {
+        if (sameCertificate(last, authority) || purple_certificate_signed_by(last, authority)) {
+            trusted = true;
+            break;
+        }
+    }
+    // Those taken from the system's pool were copies for this check.
+    for (qsizetype i = trust.authorities.size(); i < authorities.size(); ++i)
+        purple_certificate_destroy(authorities[i]);
+    return trusted;
+}
+
+// Why the certificate chain is not to be trusted for the host; empty when it is.
+QString whyRefused(const QString &host, GList *chain, const Trust &trust)
+{
+    auto *leaf = static_cast<PurpleCertificate *>(chain->data);
+    if (!trust.pinnedFingerprint.isEmpty()) {
+        if (sha256Of(leaf) == trust.pinnedFingerprint)
+            return {};
+        return u"it is not the certificate pinned by tls-fingerprint (%1)"_s.arg(hexFingerprint(trust.pinnedFingerprint));
+    }
+    time_t activation = 0;
+    time_t expiration = 0;
+    const time_t now = time(nullptr);
+    if (purple_certificate_get_times(leaf, &activation, &expiration)) {
+        if (now < activation)
+            return u"it is not valid yet"_s;
+        if (now > expiration)
+            return u"it has expired"_s;
+    }
+    const QByteArray name = host.toUtf8();
+    if (!purple_certificate_check_subject_name(leaf, name.constData()))
+        return u"it was issued to %1, not to %2"_s.arg(subjectOf(leaf), host);
+    if (!issuedByTrustedAuthority(chain, trust)) {
+        if (g_list_length(chain) == 1 && purple_certificate_signed_by(leaf, leaf))
+            return u"it is self-signed"_s;
+        return u"it was not issued by an authority this machine trusts"_s;
+    }
+    return {};
+}
+
+void verifyCertificate(PurpleCertificateVerificationRequest *request)
+{
+    const QString host = fromUtf8(request->subject_name);
+    if (!request->cert_chain) {
+        purple_certificate_verify_complete(request, PURPLE_CERTIFICATE_INVALID);
+        return;
+    }
+    const Trust trust = trustByHost().value(host.toLower());
+    const QString why = whyRefused(host, request->cert_chain, trust);
+    if (why.isEmpty()) {
+        purple_certificate_verify_complete(request, PURPLE_CERTIFICATE_VALID);
+        return;
+    }
+    const QString fingerprint = hexFingerprint(sha256Of(static_cast<PurpleCertificate *>(request->cert_chain->data)));
+    if (noticeHandler()) {
+        noticeHandler()(u"The certificate of %1 was refused: %2. Its SHA-256 fingerprint is %3. To trust this "
+                        u"server on purpose, write \"tls-fingerprint = %3\" in network.conf, or name the file of "
+                        u"the authority that issued it with \"tls-ca-file = PATH\"."_s.arg(host, why, fingerprint));
+    }
+    purple_certificate_verify_complete(request, PURPLE_CERTIFICATE_INVALID);
+}
+
+void forgetRequest(PurpleCertificateVerificationRequest *) {}
+
+// The verifier that libpurple's TLS connections ask, by this name.
+PurpleCertificateVerifier certificateVerifier = {const_cast<gchar *>("x509"), const_cast<gchar *>("tls_cached"),
+                                                 verifyCertificate, forgetRequest, nullptr, nullptr, nullptr, nullptr};
+
+void takeOverCertificateVerification(const QString &userFolder)
+{
+    PurpleCertificateVerifier *own = purple_certificate_find_verifier("x509", "tls_cached");
+    if (own && own != &certificateVerifier)
+        purple_certificate_unregister_verifier(own);
+    if (purple_certificate_find_verifier("x509", "tls_cached") != &certificateVerifier)
+        purple_certificate_register_verifier(&certificateVerifier);
+    // Certificates an earlier version let libpurple trust for next time are
+    // trusted no more.
+    QDir(QDir(userFolder).filePath(u"certificates/x509/tls_peers"_s)).removeRecursively();
+}
 
 PurpleCoreUiOps coreOps = {};
-
-std::function<void(const QString &)> &noticeHandler()
-{
-    static std::function<void(const QString &)> handler;
-    return handler;
-}
 
 void *notifyMessage(PurpleNotifyMsgType, const char *, const char *primary, const char *secondary)
 {
@@ -226,8 +482,11 @@ QString start(const QString &userFolder)
         return outcome;
     started = true;
 
-    if (!QDir().mkpath(userFolder))
-        return outcome = u"Could not create libpurple's folder %1."_s.arg(QDir::toNativeSeparators(userFolder));
+    // libpurple's files may hold what an account needs: the folder is private.
+    if (!QDir().mkpath(userFolder) ||
+        !QFile::setPermissions(userFolder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner))
+        return outcome = u"Could not create libpurple's folder %1 (private to this user)."_s.arg(
+                   QDir::toNativeSeparators(userFolder));
     purple_util_set_user_dir(QFile::encodeName(QDir::toNativeSeparators(userFolder)).constData());
     purple_debug_set_enabled(FALSE);
     purple_core_set_ui_ops(&coreOps);
@@ -266,8 +525,30 @@ QString loadProtocol(const QString &protocolId, bool withTls)
             return u"unknown protocol \"%1\"; this machine offers: %2"_s.arg(protocolId,
                                                                              installedProtocols().join(u", "_s));
     }
-    if (withTls)
-        return loadTls();
+    if (withTls) {
+        if (QString error = loadTls(); !error.isEmpty())
+            return error;
+        takeOverCertificateVerification(fromUtf8(purple_user_dir()));
+    }
+    return {};
+}
+
+QString trustServer(const QString &host, const QByteArray &pinnedFingerprint, const QString &authorityFile)
+{
+    Trust &trust = trustByHost()[host.toLower()];
+    trust.pinnedFingerprint = pinnedFingerprint;
+    for (PurpleCertificate *authority : std::as_const(trust.authorities))
+        purple_certificate_destroy(authority);
+    trust.authorities.clear();
+    if (authorityFile.isEmpty())
+        return {};
+    PurpleCertificateScheme *x509 = purple_certificate_find_scheme("x509");
+    GSList *imported = x509 ? purple_certificates_import(x509, QFile::encodeName(authorityFile).constData()) : nullptr;
+    if (!imported)
+        return u"no certificate could be read from %1 (it must hold PEM certificates)"_s.arg(authorityFile);
+    for (GSList *item = imported; item; item = item->next)
+        trust.authorities.append(static_cast<PurpleCertificate *>(item->data));
+    g_slist_free(imported);
     return {};
 }
 

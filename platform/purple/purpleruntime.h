@@ -19,6 +19,12 @@ namespace PurpleRuntime {
 // why it is not.
 [[nodiscard]] QString loadProtocol(const QString &protocolId, bool withTls);
 
+// Trusts the TLS certificate of a host the operator names: the one with this
+// SHA-256 fingerprint (raw bytes), or any issued by an authority in the PEM
+// file. Returns what is wrong with the file, or empty text.
+[[nodiscard]] QString trustServer(const QString &host, const QByteArray &pinnedFingerprint,
+                                  const QString &authorityFile);
+
 // Every protocol that libpurple offers on this machine, as "prpl-irc (IRC)".
 // It has to look into every plugin to know, so it is asked only when a
 // protocol could not be found.

@@ -8,6 +8,7 @@
 #include "platform/rowlist.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -26,6 +27,7 @@ class TestHeadless : public QObject
 private Q_SLOTS:
     void servesUntilSigtermThenSaves();
     void refusedSignOnIsReportedOnceAndEndsTheServer();
+    void passwordFromTheEnvironmentIsWrittenNowhere();
     void refusesToStartWithoutNetworkSettings();
     void mistakeInSettingsNamesTheLine();
     void commandLineNeedsNoDisplay();
@@ -33,6 +35,9 @@ private Q_SLOTS:
 private:
     // The windowless server, or the windowed program with --headless.
     QProcess *startServer(const QString &folder, QStringList *log, bool windowed = false);
+
+    // Variables the next server started gets besides the test's own.
+    QProcessEnvironment m_extraEnvironment;
 };
 
 namespace {
@@ -60,6 +65,7 @@ QProcess *TestHeadless::startServer(const QString &folder, QStringList *log, boo
     environment.remove(u"DISPLAY"_s);
     environment.remove(u"WAYLAND_DISPLAY"_s);
     environment.remove(u"QT_QPA_PLATFORM"_s); // neither face needs a display to serve
+    environment.insert(m_extraEnvironment);
     process->setProcessEnvironment(environment);
 #ifdef VALDRIN_WINDOWED_BINARY
     if (windowed) {
@@ -139,6 +145,45 @@ void TestHeadless::refusedSignOnIsReportedOnceAndEndsTheServer()
     QVERIFY2(joined.contains(u"Bad password"_s), qPrintable(joined));
     QVERIFY(!joined.contains(u"Signing on again"_s));
     QVERIFY(!joined.contains(u"R1ghtPW"_s) && !joined.contains(u"Wr0ngPW"_s));
+}
+
+void TestHeadless::passwordFromTheEnvironmentIsWrittenNowhere()
+{
+    IrcServer server;
+    server.setPassword(u"R1ghtPW"_s);
+    const QString started = server.start();
+    QVERIFY2(started.isEmpty(), qPrintable(started));
+    IrcMember ann(u"ann"_s, server.port());
+    ann.setPassword(u"R1ghtPW"_s);
+    QVERIFY(ann.join(u"#links"_s));
+    testfiles::DataFolder folder;
+    QVERIFY(folder.writeSampleCatalogue(3));
+    QVERIFY(writeSettings(folder, u"protocol = irc\naccount = linkdesk@127.0.0.1\npassword-env = VALDRIN_SECRET\n"
+                                  u"room = #links\noption.port = %1\n"_s.arg(server.port())));
+    m_extraEnvironment.insert(u"VALDRIN_SECRET"_s, u"R1ghtPW"_s);
+    QStringList log;
+    QProcess *process = startServer(folder.path(), &log);
+    m_extraEnvironment.clear();
+    QTRY_VERIFY_WITH_TIMEOUT(ann.channelMessages().size() >= 4, 30000);
+    ::kill(pid_t(process->processId()), SIGTERM);
+    QVERIFY(process->waitForFinished(10000));
+    QCOMPARE(process->exitCode(), 0);
+
+    // Not in any file of the data folder, not in the log; libpurple's folder is private.
+    QDirIterator files(folder.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    int checked = 0;
+    while (files.hasNext()) {
+        const QString file = files.next();
+        QVERIFY2(!testfiles::readBytes(file).contains("R1ghtPW"), qPrintable(file));
+        if (file.contains(u"/purple/"_s))
+            QCOMPARE(QFileInfo(file).permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther), 0);
+        ++checked;
+    }
+    QVERIFY(checked > 3);
+    QCOMPARE(QFileInfo(folder.filePath(u"purple"_s)).permissions() &
+                 (QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::ExeOther),
+             0);
+    QVERIFY(!log.join(u'\n').contains(u"R1ghtPW"_s));
 }
 
 void TestHeadless::refusesToStartWithoutNetworkSettings()

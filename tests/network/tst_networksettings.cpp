@@ -19,6 +19,9 @@ private Q_SLOTS:
     void goodFileIsRead();
     void mistakesNameTheLine_data();
     void mistakesNameTheLine();
+    void trustAndNickAreRead();
+    void secretsAreNeverRepeated_data();
+    void secretsAreNeverRepeated();
     void passwordFromTheEnvironment();
     void noFileMeansTheLocalRoom();
     void fileReadableByOthersIsWarnedAbout();
@@ -64,6 +67,53 @@ void TestNetworkSettings::mistakesNameTheLine_data()
     QTest::newRow("missing room") << u"protocol = irc\naccount = a@b"_s << u"\"room\" is missing"_s;
     QTest::newRow("both passwords") << u"protocol = irc\naccount = a@b\nroom = #r\npassword = x\npassword-env = P"_s
                                     << u"line 5: set either password or password-env"_s;
+    QTest::newRow("empty account") << u"protocol = irc\naccount =\nroom = #r"_s << u"line 2: \"account\" has no value"_s;
+    QTest::newRow("account without server") << u"protocol = irc\naccount = linkdesk\nroom = #r"_s
+                                            << u"line 2: the account is NAME@SERVER"_s;
+    QTest::newRow("account without name") << u"protocol = xmpp\naccount = @example.org\nroom = r@c"_s
+                                          << u"line 2: the account is NAME@SERVER"_s;
+    QTest::newRow("nick on IRC") << u"protocol = irc\naccount = a@b\nroom = #r\nnick = Link Desk"_s
+                                 << u"line 4: on IRC the program's nick is the account's name"_s;
+    QTest::newRow("short fingerprint") << u"protocol = irc\naccount = a@b\nroom = #r\ntls-fingerprint = AB:CD"_s
+                                       << u"line 4: tls-fingerprint takes the certificate's SHA-256"_s;
+    QTest::newRow("missing authority file")
+        << u"protocol = irc\naccount = a@b\nroom = #r\ntls-ca-file = /nonexistent/ca.pem"_s
+        << u"line 4: tls-ca-file names /nonexistent/ca.pem, which is not a readable file"_s;
+}
+
+void TestNetworkSettings::trustAndNickAreRead()
+{
+    const QString hex = u"ab:aa:7c:e0:d2:33:39:24:2d:d1:7d:f0:24:af:8d:7f:8a:0a:18:7f:79:ad:e9:b7:e1:69:bf:43:75:f9:c3:49"_s;
+    const NetworkSettings::Parsed parsed = NetworkSettings::parse(
+        u"protocol = xmpp\naccount = desk@example.org\nroom = r@conference.example.org\nnick = Link Desk\n"
+        u"tls-fingerprint = "_s + hex);
+    QVERIFY2(parsed.settings, qPrintable(parsed.error));
+    QCOMPARE(parsed.settings->nick, u"Link Desk"_s);
+    QCOMPARE(parsed.settings->tlsFingerprint, QByteArray::fromHex(QString(hex).remove(u':').toLatin1()));
+    QCOMPARE(parsed.settings->serverHost(), u"example.org"_s);
+}
+
+void TestNetworkSettings::secretsAreNeverRepeated_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::newRow("no equals sign") << u"password S3cretPW"_s;
+    QTest::newRow("colon instead") << u"password: S3cretPW"_s;
+    QTest::newRow("alone on a line") << u"S3cretPW"_s;
+    QTest::newRow("in an option's value") << u"option.port = S3cretPW"_s;
+}
+
+void TestNetworkSettings::secretsAreNeverRepeated()
+{
+    QFETCH(QString, line);
+    const NetworkSettings::Parsed parsed =
+        NetworkSettings::parse(u"protocol = irc\naccount = a@b\nroom = #r\n"_s + line);
+    QString error = parsed.error;
+    if (parsed.settings) { // an option's value is checked against the protocol
+        PurpleMessenger messenger(*parsed.settings);
+        error = messenger.start();
+    }
+    QVERIFY2(error.contains(u"line 4"_s), qPrintable(error));
+    QVERIFY2(!error.contains(u"S3cret"_s), qPrintable(error));
 }
 
 void TestNetworkSettings::mistakesNameTheLine()
@@ -121,6 +171,10 @@ void TestNetworkSettings::unknownProtocolAndOptionsAreRefused_data()
                                      << u"line 4: option.port takes a whole number"_s;
     QTest::newRow("true or false") << u"protocol = irc\naccount = a@b\nroom = #r\noption.ssl = perhaps"_s
                                    << u"line 4: option.ssl takes true or false"_s;
+    for (const QString &port : {u"0"_s, u"-1"_s, u"70000"_s}) {
+        QTest::newRow(qPrintable(u"port "_s + port)) << u"protocol = irc\naccount = a@b\nroom = #r\noption.port = "_s + port
+                                                   << u"line 4: option.port takes a port number from 1 to 65535"_s;
+    }
 }
 
 void TestNetworkSettings::unknownProtocolAndOptionsAreRefused()

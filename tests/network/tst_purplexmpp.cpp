@@ -53,19 +53,27 @@ private Q_SLOTS:
     void listArrivesPageByPageASecondApart();
     void nonCommandGetsNothing();
     void nothingIsInjected();
+    void roomNicknameWithBlanksIsAnsweredInBothForms();
+    void repliesGoToTheOccupantNeverToAnAddressTyped();
 
 private:
-    [[nodiscard]] bool addMember(Member &member, const QString &name);
+    // A member signed on as the user, in the room (the program's by default), under a room nickname of its choice.
+    [[nodiscard]] bool addMember(Member &member, const QString &name, const QString &nick = {},
+                                 const QString &room = {});
 
     XmppServer m_server;
     ServedRoom m_room{Items};
     Member m_ann;
 };
 
-bool TestPurpleXmpp::addMember(Member &member, const QString &name)
+bool TestPurpleXmpp::addMember(Member &member, const QString &name, const QString &nick, const QString &room)
 {
     member.clock.start();
-    member.messenger = std::make_unique<PurpleMessenger>(ServedRoom::xmppSettings(name, m_server.port()));
+    NetworkSettings settings = ServedRoom::xmppSettings(name, m_server.port());
+    settings.nick = nick;
+    if (!room.isEmpty())
+        settings.room = room;
+    member.messenger = std::make_unique<PurpleMessenger>(settings);
     connect(member.messenger.get(), &MorvexAIMOCX::AIM::ChatLine, this,
             [&member](const QString &from, const QString &text) {
                 member.roomLines.append({from, text, member.clock.elapsed()});
@@ -83,7 +91,8 @@ bool TestPurpleXmpp::addMember(Member &member, const QString &name)
 
 void TestPurpleXmpp::initTestCase()
 {
-    for (const QString &user : {u"linkdesk"_s, u"ann"_s, u"bob"_s}) {
+    for (const QString &user : {u"linkdesk"_s, u"ann"_s, u"bob"_s, u"deskbot"_s, u"carol"_s, u"dave"_s,
+                                u"mallory"_s, u"victim"_s}) {
         const QString added = m_server.addUser(user, u"secret"_s);
         QVERIFY2(added.isEmpty(), qPrintable(added));
     }
@@ -176,6 +185,50 @@ void TestPurpleXmpp::nothingIsInjected()
     for (const Received &line : std::as_const(bob.roomLines)) // only Ann's command was written in the room
         QCOMPARE(line.from, u"ann"_s);
     QVERIFY(m_room.messenger().IsRunning());
+}
+
+void TestPurpleXmpp::roomNicknameWithBlanksIsAnsweredInBothForms()
+{
+    // A program of its own, in a room of its own, that the room meets as "Link Desk".
+    ServedRoom desk(5);
+    NetworkSettings settings = ServedRoom::xmppSettings(u"deskbot"_s, m_server.port());
+    settings.room = u"desk@conference.localhost"_s;
+    settings.nick = u"Link Desk"_s;
+    const QString joined = desk.start(settings);
+    QVERIFY2(joined.isEmpty(), qPrintable(joined));
+    QCOMPARE(desk.messenger().ScreenName(), u"Link Desk"_s);
+    QVERIFY(desk.switchOn());
+
+    Member carol;
+    QVERIFY(addMember(carol, u"carol"_s, {}, settings.room));
+    carol.messenger->SendChat(u"/Link Desk send 1"_s);
+    QTRY_COMPARE_WITH_TIMEOUT(carol.messages.size(), 1, 10000);
+    carol.messenger->SendChat(u"/LinkDesk send 2"_s);
+    QTRY_COMPARE_WITH_TIMEOUT(carol.messages.size(), 2, 10000);
+    QVERIFY(carol.messages[0].text.contains(u"Item 1 about links"_s));
+    QVERIFY(carol.messages[1].text.contains(u"Item 2 about links"_s));
+
+    // A member whose nick differs from the program's only in case is a member.
+    Member dave;
+    QVERIFY(addMember(dave, u"dave"_s, u"link desk"_s, settings.room));
+    dave.messenger->SendChat(u"/Link Desk send 3"_s);
+    QTRY_COMPARE_WITH_TIMEOUT(dave.messages.size(), 1, 10000);
+    QVERIFY(dave.messages[0].text.contains(u"Item 3 about links"_s));
+}
+
+void TestPurpleXmpp::repliesGoToTheOccupantNeverToAnAddressTyped()
+{
+    // Victim is signed on but not in the room; Mallory takes an address for a nick.
+    Member victim;
+    QVERIFY(addMember(victim, u"victim"_s, {}, u"elsewhere@conference.localhost"_s));
+    Member mallory;
+    QVERIFY(addMember(mallory, u"mallory"_s, u"victim@localhost"_s));
+    mallory.messenger->SendChat(u"/linkdesk send 3"_s);
+    mallory.messenger->SendChat(u"/linkdesk send list"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(mallory.messages.size() >= 2, 15000); // the item and the list
+    QVERIFY(mallory.messages[0].text.contains(u"Item 3 about links"_s));
+    QTest::qWait(1500);
+    QVERIFY2(victim.messages.isEmpty(), qPrintable(victim.messages.value(0).text));
 }
 
 QTEST_GUILESS_MAIN(TestPurpleXmpp)

@@ -20,6 +20,8 @@ bool IrcMember::join(const QString &channel, int timeoutMs)
     m_socket.connectToHost(u"127.0.0.1"_s, m_port);
     if (!m_socket.waitForConnected(timeoutMs))
         return false;
+    if (!m_password.isEmpty())
+        sendRaw("PASS " + m_password.toUtf8());
     sendRaw("NICK " + m_nick.toUtf8());
     sendRaw("USER " + m_nick.toUtf8() + " 0 * :Test member");
     return QTest::qWaitFor([this] { return m_joined; }, timeoutMs);

@@ -25,6 +25,8 @@ public:
     // Connects, registers and joins the channel; false after the timeout.
     [[nodiscard]] bool join(const QString &channel, int timeoutMs = 10000);
     void say(const QString &text);
+    // The server's password, for a server that asks for one (set before join).
+    void setPassword(const QString &password) { m_password = password; }
     void sendRaw(const QByteArray &line);
 
     [[nodiscard]] const QList<Message> &received() const { return m_received; }
@@ -46,6 +48,7 @@ private:
     QString m_nick;
     quint16 m_port;
     QString m_channel;
+    QString m_password;
     QTcpSocket m_socket;
     QElapsedTimer m_clock;
     bool m_registered = false;

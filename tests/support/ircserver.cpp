@@ -14,6 +14,14 @@ IrcServer::~IrcServer()
     stop();
 }
 
+void IrcServer::enableTls(const QString &certificateFile, const QString &keyFile)
+{
+    m_certificateFile = certificateFile;
+    m_keyFile = keyFile;
+    if (m_tlsPort == 0)
+        m_tlsPort = testprocesses::freeLoopbackPort();
+}
+
 QString IrcServer::start()
 {
     const QString config = QDir(m_folder.path()).filePath(u"ngircd.conf"_s);
@@ -33,6 +41,12 @@ QString IrcServer::start()
                    .toUtf8());
     if (!m_password.isEmpty())
         file.write(QStringLiteral("[Global]\nPassword = %1\n").arg(m_password).toUtf8());
+    if (!m_certificateFile.isEmpty()) {
+        file.write(QStringLiteral("[SSL]\nCertFile = %1\nKeyFile = %2\nPorts = %3\n")
+                       .arg(m_certificateFile, m_keyFile)
+                       .arg(m_tlsPort)
+                       .toUtf8());
+    }
     file.close();
 
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);

@@ -15,6 +15,9 @@ public:
     [[nodiscard]] QString start();
     // A password every connection must give (set before start).
     void setPassword(const QString &password) { m_password = password; }
+    // Also takes TLS connections, on tlsPort(), with this certificate (set before start).
+    void enableTls(const QString &certificateFile, const QString &keyFile);
+    [[nodiscard]] quint16 tlsPort() const { return m_tlsPort; }
     void stop();
     [[nodiscard]] quint16 port() const { return m_port; }
 
@@ -23,4 +26,7 @@ private:
     QProcess m_process;
     quint16 m_port = 0;
     QString m_password;
+    QString m_certificateFile;
+    QString m_keyFile;
+    quint16 m_tlsPort = 0;
 };

@@ -44,10 +44,15 @@ NetworkSettings ServedRoom::xmppSettings(const QString &user, quint16 port)
     return settings;
 }
 
-QString ServedRoom::startPurple()
+QString ServedRoom::purpleFolder()
 {
     static QTemporaryDir folder;
-    return PurpleMessenger::initialise(folder.path());
+    return folder.path();
+}
+
+QString ServedRoom::startPurple()
+{
+    return PurpleMessenger::initialise(purpleFolder());
 }
 
 QString ServedRoom::start(const NetworkSettings &settings, int timeoutMs)

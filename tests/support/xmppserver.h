@@ -12,6 +12,8 @@ public:
     ~XmppServer();
 
     [[nodiscard]] QString start();
+    // Takes clients over TLS only (STARTTLS), with this certificate (set before start).
+    void requireTls(const QString &certificateFile, const QString &keyFile);
     void stop();
     // Adds a user of the host "localhost"; the error otherwise.
     [[nodiscard]] QString addUser(const QString &name, const QString &password);
@@ -21,8 +23,11 @@ public:
 
 private:
     [[nodiscard]] QString configPath() const;
+    void writeConfig();
 
     QTemporaryDir m_folder;
     QProcess m_process;
     quint16 m_port = 0;
+    QString m_certificateFile;
+    QString m_keyFile;
 };
