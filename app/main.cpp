@@ -1,4 +1,5 @@
 #include "app/form1.h"
+#include "app/server/cataloguecommands.h"
 #include "app/server/headless.h"
 #include "app/server/messengerfactory.h"
 #include "app/server/startup.h"
@@ -15,11 +16,13 @@
 namespace {
 
 // True when the command line asks for something that opens no window: the
-// headless server, the help, the version. These run without a display.
+// headless server, the help, the version, a catalogue command. These run
+// without a display.
 bool needsNoWindow(int argc, char **argv)
 {
     for (int i = 1; i < argc; ++i) {
-        for (const char *option : {"--headless", "-h", "--help", "-v", "--version"}) {
+        for (const char *option : {"--headless", "-h", "--help", "-v", "--version", "--list", "--add", "--remove",
+                                   "--message", "--message-file"}) {
             if (std::strcmp(argv[i], option) == 0)
                 return true;
         }
@@ -66,7 +69,11 @@ int main(int argc, char *argv[])
         QCoreApplication app(argc, argv);
         describeApplication();
         const std::optional<StartupOptions> options = readCommandLine(exitCode);
-        return options ? runHeadless(*options) : exitCode;
+        if (!options)
+            return exitCode;
+        if (options->command != StartupOptions::Command::Serve)
+            return runCatalogueCommand(*options);
+        return runHeadless(*options);
     }
     QApplication app(argc, argv);
     describeApplication();

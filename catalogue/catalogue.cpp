@@ -43,6 +43,28 @@ QStringList Catalogue::load()
     return problems;
 }
 
+FileResult Catalogue::reload()
+{
+    StringRowList descriptions;
+    StringRowList addresses;
+    for (auto [path, list] : {std::pair{m_folder.descriptionsPath(), &descriptions},
+                              std::pair{m_folder.addressesPath(), &addresses}}) {
+        if (const FileResult loaded = addon::LoadList(path, *list); !loaded.ok())
+            return {loaded.error + u". The catalogue in use stays as it was."_s};
+    }
+    m_descriptions.setRows(descriptions);
+    m_addresses.setRows(addresses);
+    m_heldBecause.clear(); // both files could be read now
+    m_unsaved = false;
+    if (m_descriptions.ListCount() != m_addresses.ListCount()) {
+        qCWarning(lcCatalogue).noquote()
+            << u"descriptions.dat holds %1 rows and urls.dat %2: an item without both rows cannot be sent"_s
+                   .arg(m_descriptions.ListCount())
+                   .arg(m_addresses.ListCount());
+    }
+    return {};
+}
+
 FileResult Catalogue::save()
 {
     if (filesHeld()) {
@@ -53,7 +75,10 @@ FileResult Catalogue::save()
     // written either, so the two files stay in step with each other.
     if (FileResult saved = addon::SaveList(m_folder.descriptionsPath(), m_descriptions); !saved.ok())
         return saved;
-    return addon::SaveList(m_folder.addressesPath(), m_addresses);
+    FileResult saved = addon::SaveList(m_folder.addressesPath(), m_addresses);
+    if (saved.ok())
+        m_unsaved = false;
+    return saved;
 }
 
 CatalogueEdit Catalogue::add(const QString &description, const QString &address)
@@ -91,6 +116,7 @@ QString Catalogue::countCaption(int count)
 
 CatalogueEdit Catalogue::savedEdit()
 {
+    m_unsaved = true;
     if (filesHeld())
         return {true, {}}; // the operator was told at start that this run saves nothing
     const FileResult saved = save();

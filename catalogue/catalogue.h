@@ -32,6 +32,11 @@ public:
     // sentence per file that exists but could not be read; such files are never overwritten.
     [[nodiscard]] QStringList load();
 
+    // Reads both list files again, together, for a server whose files someone
+    // else edits. The lists change only when both files could be read; the
+    // error says why they did not.
+    [[nodiscard]] FileResult reload();
+
     // Writes both lists back to their files, descriptions first.
     [[nodiscard]] FileResult save();
 
@@ -43,6 +48,8 @@ public:
     [[nodiscard]] CatalogueEdit remove(int descriptionRow, int addressRow);
 
     [[nodiscard]] int itemCount() const;
+    // True when a change made here has not reached the files yet.
+    [[nodiscard]] bool hasUnsavedChanges() const { return m_unsaved; }
     [[nodiscard]] const DataFolder &folder() const { return m_folder; }
     // True when a list file could not be read at start, so the files are left alone.
     [[nodiscard]] bool filesHeld() const { return !m_heldBecause.isEmpty(); }
@@ -57,4 +64,5 @@ private:
     RowList &m_addresses;
     DataFolder m_folder;
     QString m_heldBecause;
+    bool m_unsaved = false;
 };

@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
 
 using namespace Qt::StringLiterals;
 
@@ -9,7 +11,13 @@ DataFolder::DataFolder(QString path) : m_path(std::move(path)) {}
 
 DataFolder DataFolder::programFolder()
 {
-    return DataFolder(QCoreApplication::applicationDirPath());
+    const QString own = QCoreApplication::applicationDirPath();
+    return DataFolder(QFileInfo(own).isWritable() ? own : userFolder());
+}
+
+QString DataFolder::userFolder()
+{
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)).filePath(u"valdrin-aim-server"_s);
 }
 
 QString DataFolder::descriptionsPath() const
@@ -25,6 +33,11 @@ QString DataFolder::addressesPath() const
 QString DataFolder::messagePath() const
 {
     return filePath(u"message.txt"_s);
+}
+
+QString DataFolder::lockPath() const
+{
+    return filePath(u"catalogue.lock"_s);
 }
 
 QString DataFolder::filePath(const QString &fileName) const

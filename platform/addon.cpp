@@ -50,6 +50,22 @@ QString writeFailure(const QString &path, const QString &reason)
     return u"Could not write %1: %2"_s.arg(nativePath(path), reason);
 }
 
+// Why a path that is no regular file cannot be used as a data file; empty
+// text when nothing is there at all (a missing file is no error).
+QString notAFile(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.isSymLink() && !info.exists())
+        return readFailure(path, u"it is a symbolic link to %1, which does not exist or loops"_s.arg(info.symLinkTarget()));
+    if (!info.exists())
+        return {};
+    if (info.isDir())
+        return readFailure(path, u"it is a folder, not a file"_s);
+    if (!info.isFile())
+        return readFailure(path, u"it is not a regular file (a pipe, a socket or a device)"_s);
+    return {};
+}
+
 struct FileBytes
 {
     QByteArray bytes;
@@ -241,7 +257,7 @@ FileResult WriteTextFile(const QString &path, const QString &value)
 TextFileContents ReadTextFile(const QString &path)
 {
     if (!FileExists(path))
-        return {};
+        return {{}, notAFile(path)};
     FileBytes file = readWholeFile(path);
     if (!file.error.isEmpty())
         return {{}, file.error};
@@ -254,7 +270,7 @@ TextFileContents ReadTextFile(const QString &path)
 FileResult LoadList(const QString &path, RowList &list)
 {
     if (!FileExists(path))
-        return {};
+        return {notAFile(path)};
     const FileBytes file = readWholeFile(path);
     if (!file.error.isEmpty())
         return {file.error};

@@ -25,6 +25,13 @@ StringRowList RowList::snapshot() const
     return rows;
 }
 
+void RowList::setRows(const StringRowList &rows)
+{
+    for (int index = ListCount() - 1; index >= 0; --index)
+        RemoveItem(index);
+    addItems(rows.allRows());
+}
+
 StringRowList::StringRowList(const QStringList &rows)
 {
     m_ends.reserve(rows.size());

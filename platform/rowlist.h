@@ -27,6 +27,8 @@ public:
     [[nodiscard]] virtual QStringList allRows() const;
     // The rows as they are now, kept whatever happens to this list later.
     [[nodiscard]] virtual StringRowList snapshot() const;
+    // Replaces every row with these.
+    virtual void setRows(const StringRowList &rows);
 
 protected:
     RowList() = default;
@@ -49,6 +51,7 @@ public:
     [[nodiscard]] QString List(int index) const override;
     void RemoveItem(int index) override;
     [[nodiscard]] StringRowList snapshot() const override { return *this; }
+    void setRows(const StringRowList &rows) override { *this = rows; }
 
     // The UTF-8 bytes of a row, without a copy while this list lives unchanged.
     [[nodiscard]] QByteArrayView utf8(int index) const;

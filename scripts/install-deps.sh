@@ -10,6 +10,7 @@ packages=(
     libpurple-dev ngircd prosody openssl
     fonts-dejavu-core fonts-liberation
     xvfb xauth
+    dpkg-dev help2man systemd
 )
 
 missing=()

@@ -22,3 +22,7 @@ if ldd build/server/app/server/valdrin-aim-serverd | grep -E 'libQt6(Gui|Widgets
     echo "valdrin-aim-serverd links Qt's GUI libraries" >&2
     exit 1
 fi
+
+# The Debian package installs and runs; its systemd units verify.
+echo "== Package check"
+bash scripts/check-package.sh

@@ -39,6 +39,22 @@ QStringList LinkServer::load()
     return problems;
 }
 
+QStringList LinkServer::reload()
+{
+    QStringList told;
+    if (const FileResult catalogue = m_catalogue.reload(); !catalogue.ok()) {
+        told.append(catalogue.error);
+    } else {
+        BuildList();
+        told.append(u"Catalogue reloaded: %1 items"_s.arg(m_catalogue.itemCount()));
+        if (const QString cut = cutReplies(0, m_descriptions.ListCount()); !cut.isEmpty())
+            told.append(cut);
+    }
+    if (const FileResult message = m_message.load(); !message.ok())
+        told.append(message.error);
+    return told;
+}
+
 CatalogueEdit LinkServer::add(const QString &description, const QString &address)
 {
     CatalogueEdit edit = m_catalogue.add(description, address);

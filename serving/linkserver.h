@@ -36,6 +36,12 @@ public:
     // Returns a sentence for every file that exists but could not be read.
     [[nodiscard]] QStringList load();
 
+    // Reads the catalogue files and message.txt again, for a server whose files
+    // someone else edits; the new list pages serve the next request, and a list
+    // reply in progress keeps its own. A file that cannot be read leaves the
+    // catalogue in use as it was. Returns what to tell the operator.
+    [[nodiscard]] QStringList reload();
+
     // Adds an item as the catalogue does; also says when its reply is too long
     // for one message and will reach members cut.
     [[nodiscard]] CatalogueEdit add(const QString &description, const QString &address);

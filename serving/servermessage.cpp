@@ -5,7 +5,8 @@
 FileResult ServerMessageFile::load() const
 {
     const TextFileContents message = addon::ReadTextFile(m_folder.messagePath());
-    ValdrinBas::ServerMessage = message.text;
+    if (message.ok())
+        ValdrinBas::ServerMessage = message.text;
     return {message.error};
 }
 

@@ -13,7 +13,7 @@ public:
     explicit ServerMessageFile(DataFolder folder) : m_folder(std::move(folder)) {}
 
     // Reads message.txt into the server message; empty when there is no file.
-    // A file that cannot be read leaves the message empty and says why.
+    // A file that cannot be read leaves the message as it was and says why.
     [[nodiscard]] FileResult load() const;
 
     // Writes message.txt first and changes the server message only once it is

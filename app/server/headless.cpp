@@ -1,5 +1,6 @@
 #include "app/server/headless.h"
 
+#include "app/server/cataloguewatcher.h"
 #include "app/server/messengerfactory.h"
 #include "app/server/serverlog.h"
 #include "app/server/signalhandler.h"
@@ -12,11 +13,21 @@
 #include "serving/servingswitch.h"
 
 #include <QCoreApplication>
+#include <QLockFile>
 #include <QLoggingCategory>
 
 using namespace Qt::StringLiterals;
 
 Q_LOGGING_CATEGORY(lcHeadless, "valdrin.headless")
+
+namespace {
+
+// How long a reload waits for a catalogue command to finish its change.
+constexpr int ReloadLockWaitMs = 5000;
+// The exit code after a catalogue that could not be saved at the end.
+constexpr int SaveFailedExitCode = 4;
+
+} // namespace
 
 int runHeadless(const StartupOptions &options)
 {
@@ -42,7 +53,8 @@ int runHeadless(const StartupOptions &options)
     LinkServer server(messenger, descriptions, addresses, folder);
     for (const QString &problem : server.load())
         qCWarning(lcHeadless).noquote() << problem;
-    qCInfo(lcHeadless) << "Catalogue loaded:" << server.catalogue().itemCount() << "items from" << folder.path();
+    qCInfo(lcHeadless).noquote() << u"Catalogue loaded: %1 items from the data folder %2"_s.arg(
+        server.catalogue().itemCount()).arg(folder.path());
     QObject::connect(&server, &LinkServer::switchRefused, &server,
                      [](const QString &text) { qCWarning(lcHeadless).noquote() << text; });
 
@@ -66,14 +78,35 @@ int runHeadless(const StartupOptions &options)
         QCoreApplication::exit(RefusedExitCode);
     });
 
-    if (!quitOnStopSignals(&server, [&server] { server.stopReplies(); }))
-        qCWarning(lcHeadless) << "SIGINT and SIGTERM cannot be caught; stop the program with SIGKILL";
+    // The operator edits the files while the server runs (by hand, or with this
+    // program's catalogue commands): it reads them again when they change, and
+    // on SIGHUP. It waits for a command's change to be complete.
+    const auto reload = [&server, &folder] {
+        QLockFile lock(folder.lockPath());
+        if (!lock.tryLock(ReloadLockWaitMs)) {
+            qCWarning(lcHeadless).noquote() << u"The catalogue was not read again: %1 stays locked. The catalogue in "
+                                               u"use stays as it was."_s.arg(folder.lockPath());
+            return;
+        }
+        for (const QString &told : server.reload())
+            qCInfo(lcHeadless).noquote() << told;
+    };
+    CatalogueWatcher watcher(folder.path());
+    QObject::connect(&watcher, &CatalogueWatcher::changed, &server, reload);
+
+    if (!handleSignals(&server, [&server] { server.stopReplies(); }, reload))
+        qCWarning(lcHeadless) << "SIGINT, SIGTERM and SIGHUP cannot be caught; stop the program with SIGKILL";
     const int code = QCoreApplication::exec();
 
+    // Nothing here changes the catalogue, so as a rule there is nothing to
+    // write, and an operator's edit of the files is never overwritten.
+    if (!server.catalogue().hasUnsavedChanges())
+        return code;
     const FileResult saved = server.catalogue().save();
-    if (!saved.ok())
-        qCWarning(lcHeadless).noquote() << saved.error;
-    else
-        qCInfo(lcHeadless) << "Catalogue saved";
+    if (!saved.ok()) {
+        qCCritical(lcHeadless).noquote() << saved.error;
+        return code == 0 ? SaveFailedExitCode : code;
+    }
+    qCInfo(lcHeadless) << "Catalogue saved";
     return code;
 }

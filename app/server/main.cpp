@@ -1,3 +1,4 @@
+#include "app/server/cataloguecommands.h"
 #include "app/server/headless.h"
 #include "app/server/startup.h"
 
@@ -11,5 +12,7 @@ int main(int argc, char *argv[])
     describeApplication();
     int exitCode = 0;
     const std::optional<StartupOptions> options = readCommandLine(exitCode, true);
-    return options ? runHeadless(*options) : exitCode;
+    if (!options)
+        return exitCode;
+    return options->command == StartupOptions::Command::Serve ? runHeadless(*options) : runCatalogueCommand(*options);
 }

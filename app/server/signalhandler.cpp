@@ -14,28 +14,37 @@ namespace {
 
 int signalPipe[2] = {-1, -1};
 
-void onStopSignal(int)
+void onSignal(int number)
 {
-    const char stop = 1;
-    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &stop, 1);
+    const char byte = char(number);
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
 }
 
 } // namespace
 
-bool quitOnStopSignals(QObject *context, std::function<void()> beforeQuit)
+bool handleSignals(QObject *context, std::function<void()> beforeQuit, std::function<void()> onReload)
 {
-    if (signalPipe[0] < 0 && ::pipe2(signalPipe, O_CLOEXEC) != 0)
+    if (signalPipe[0] < 0 && ::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return false;
     auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, context);
-    QObject::connect(notifier, &QSocketNotifier::activated, context, [beforeQuit = std::move(beforeQuit)] {
-        char stop = 0;
-        [[maybe_unused]] const ssize_t read = ::read(signalPipe[0], &stop, 1);
-        qCInfo(lcHeadless) << "Stopping";
-        beforeQuit();
-        QCoreApplication::quit();
-    });
+    QObject::connect(notifier, &QSocketNotifier::activated, context,
+                     [beforeQuit = std::move(beforeQuit), onReload = std::move(onReload)] {
+                         char byte = 0;
+                         while (::read(signalPipe[0], &byte, 1) == 1) {
+                             if (byte == SIGHUP) {
+                                 qCInfo(lcHeadless) << "Reloading the catalogue (SIGHUP)";
+                                 onReload();
+                                 continue;
+                             }
+                             qCInfo(lcHeadless) << "Stopping";
+                             beforeQuit();
+                             QCoreApplication::quit();
+                             return;
+                         }
+                     });
     struct sigaction action = {};
-    action.sa_handler = onStopSignal;
+    action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
-    return sigaction(SIGINT, &action, nullptr) == 0 && sigaction(SIGTERM, &action, nullptr) == 0;
+    return sigaction(SIGINT, &action, nullptr) == 0 && sigaction(SIGTERM, &action, nullptr) == 0 &&
+           sigaction(SIGHUP, &action, nullptr) == 0;
 }

@@ -1,5 +1,7 @@
 #include "app/server/startup.h"
 
+#include "catalogue/datafolder.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
@@ -24,25 +26,60 @@ StartupDecision parseCommandLine(const QStringList &arguments, const QString &pr
     parser.addOptions({helpOption, versionOption, dataOption});
     if (!windowless)
         parser.addOption(headlessOption);
+    // Catalogue commands for a server with no window; safe while one serves the folder.
+    const QCommandLineOption listOption(u"list"_s, u"Lists the catalogue's items, numbered, and exits."_s);
+    const QCommandLineOption addOption(
+        u"add"_s, u"Adds an item: --add DESCRIPTION URL (a server on the same folder serves it at once)."_s);
+    const QCommandLineOption removeOption(u"remove"_s, u"Removes item <number> (as --list numbers them)."_s,
+                                          u"number"_s);
+    const QCommandLineOption messageOption(u"message"_s, u"Sets the server message that ends every item reply."_s,
+                                           u"text"_s);
+    const QCommandLineOption messageFileOption(u"message-file"_s,
+                                               u"Sets the server message to the text of <file> (UTF-8)."_s, u"file"_s);
+    parser.addOptions({listOption, addOption, removeOption, messageOption, messageFileOption});
+    parser.addPositionalArgument(u"DESCRIPTION URL"_s, u"The item that --add adds."_s);
 
     if (!parser.parse(arguments))
         return {std::nullopt, parser.errorText() + u"\nTry --help."_s, 2};
-    if (parser.isSet(helpOption))
-        return {std::nullopt, parser.helpText(), 0};
+    if (parser.isSet(helpOption)) {
+        return {std::nullopt,
+                parser.helpText() +
+                    u"\nThe data folder is the program's own folder when it can write there, otherwise %1."_s.arg(
+                        DataFolder::userFolder()),
+                0};
+    }
     if (parser.isSet(versionOption))
         return {std::nullopt, u"Valdrin AIM Server v2 (" VALDRIN_VERSION ")"_s, 0};
-    if (!parser.positionalArguments().isEmpty()) {
-        return {std::nullopt,
-                u"Unexpected argument: %1\nTry --help."_s.arg(parser.positionalArguments().constFirst()), 2};
+    StartupOptions options{programFolder, windowless || parser.isSet(headlessOption), {}, {}};
+    int commands = 0;
+    for (const auto &[option, command] : {std::pair{&listOption, StartupOptions::Command::List},
+                                          std::pair{&addOption, StartupOptions::Command::Add},
+                                          std::pair{&removeOption, StartupOptions::Command::Remove},
+                                          std::pair{&messageOption, StartupOptions::Command::Message},
+                                          std::pair{&messageFileOption, StartupOptions::Command::MessageFile}}) {
+        if (!parser.isSet(*option))
+            continue;
+        ++commands;
+        options.command = command;
+        if (!option->valueName().isEmpty())
+            options.commandValues = {parser.value(*option)};
     }
+    if (commands > 1)
+        return {std::nullopt, u"Give one of --list, --add, --remove, --message and --message-file at a time."_s, 2};
+    QStringList positional = parser.positionalArguments();
+    if (options.command == StartupOptions::Command::Add) {
+        if (positional.size() != 2)
+            return {std::nullopt, u"--add takes two values: --add DESCRIPTION URL\nTry --help."_s, 2};
+        options.commandValues = positional;
+        positional.clear();
+    }
+    if (!positional.isEmpty())
+        return {std::nullopt, u"Unexpected argument: %1\nTry --help."_s.arg(positional.constFirst()), 2};
 
-    StartupOptions options{programFolder, windowless || parser.isSet(headlessOption)};
-    if (parser.isSet(dataOption)) {
-        const QString folder = parser.value(dataOption);
-        if (!QDir().mkpath(folder) || !QFileInfo(folder).isDir())
-            return {std::nullopt, u"The data folder %1 cannot be created or is not a folder."_s.arg(folder), 2};
-        options.dataFolder = QFileInfo(folder).absoluteFilePath();
-    }
+    const QString folder = parser.isSet(dataOption) ? parser.value(dataOption) : options.dataFolder;
+    if (!QDir().mkpath(folder) || !QFileInfo(folder).isDir())
+        return {std::nullopt, u"The data folder %1 cannot be created or is not a folder."_s.arg(folder), 2};
+    options.dataFolder = QFileInfo(folder).absoluteFilePath();
     return {options, {}, 0};
 }
 
@@ -55,7 +92,7 @@ void describeApplication()
 std::optional<StartupOptions> readCommandLine(int &exitCode, bool windowless)
 {
     const StartupDecision decision =
-        parseCommandLine(QCoreApplication::arguments(), QCoreApplication::applicationDirPath(), windowless);
+        parseCommandLine(QCoreApplication::arguments(), DataFolder::programFolder().path(), windowless);
     exitCode = decision.exitCode;
     if (!decision.options)
         std::fputs(qPrintable(decision.output + u'\n'), decision.exitCode == 0 ? stdout : stderr);

@@ -8,10 +8,17 @@
 // What the command line asked for.
 struct StartupOptions
 {
+    // What to do: serve, or one change or look at the catalogue, then end.
+    enum class Command { Serve, List, Add, Remove, Message, MessageFile };
+
     // The folder of the data files; the program's own folder unless one was named.
     QString dataFolder;
     // Serve the configured chat network with no window.
     bool headless = false;
+    Command command = Command::Serve;
+    // The command's values: the description and the address, the item number,
+    // the message or the message's file.
+    QStringList commandValues;
 };
 
 // The outcome of reading the command line: options to start with, or a text to

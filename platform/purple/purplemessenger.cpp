@@ -647,7 +647,9 @@ QString PurpleMessenger::wireText(const QString &text)
             wire.append(u"<br>"_s);
             if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
                 ++i;
-        } else if (c.unicode() >= 0x20 || c == u'\t') {
+        } else if (c == u'\t') {
+            wire.append(u' ');
+        } else if (c.unicode() >= 0x20 && c.unicode() != 0x7F) {
             wire.append(c);
         }
     }

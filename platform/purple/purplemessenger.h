@@ -39,7 +39,8 @@ public:
     void setReconnectDelay(int milliseconds);
 
     // Turns a text of this program (HTML, CR line breaks) into what libpurple
-    // sends safely: every line break a <br>, no raw CR, LF, NUL or other control.
+    // sends safely: every line break a <br>, a tab a blank, no raw CR, LF, NUL
+    // or other control character.
     [[nodiscard]] static QString wireText(const QString &text);
 
 Q_SIGNALS:

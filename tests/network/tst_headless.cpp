@@ -16,6 +16,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <cstdio>
 
 using namespace Qt::StringLiterals;
 
@@ -25,7 +26,10 @@ class TestHeadless : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void servesUntilSigtermThenSaves();
+    void servesAndStopsPromptlyLeavingTheFilesAlone();
+    void editsWhileServingAreServedAndKept();
+    void unreadableFileKeepsTheCatalogueServing();
+    void catalogueCommandsChangeTheFolder();
     void refusedSignOnIsReportedOnceAndEndsTheServer();
     void passwordFromTheEnvironmentIsWrittenNowhere();
     void refusesToStartWithoutNetworkSettings();
@@ -79,7 +83,7 @@ QProcess *TestHeadless::startServer(const QString &folder, QStringList *log, boo
     return process;
 }
 
-void TestHeadless::servesUntilSigtermThenSaves()
+void TestHeadless::servesAndStopsPromptlyLeavingTheFilesAlone()
 {
     IrcServer server;
     const QString started = server.start();
@@ -106,11 +110,12 @@ void TestHeadless::servesUntilSigtermThenSaves()
     QVERIFY(ann.privateMessages()[0].text.startsWith(u"Item 32766:"_s));
 
     // A stop signal in the middle of a long list reply ends it within two
-    // seconds, cleanly, and the catalogue is written back.
+    // seconds, cleanly; the files, which the server did not change, stay as they are.
     ann.clear();
     ann.say(u"/linkdesk send list"_s);
     QTRY_VERIFY_WITH_TIMEOUT(ann.privateMessages().size() > 25, 20000);
-    QFile::remove(folder.filePath(u"urls.dat"_s));
+    const QByteArray descriptions = testfiles::readBytes(folder.filePath(u"descriptions.dat"_s));
+    const QFileInfo before(folder.filePath(u"urls.dat"_s));
     QElapsedTimer stopping;
     stopping.start();
     ::kill(pid_t(process->processId()), SIGTERM);
@@ -118,12 +123,165 @@ void TestHeadless::servesUntilSigtermThenSaves()
     QVERIFY2(stopping.elapsed() < 2000, qPrintable(QString::number(stopping.elapsed())));
     QCOMPARE(process->exitStatus(), QProcess::NormalExit);
     QCOMPARE(process->exitCode(), 0);
-    QCOMPARE(testfiles::readBytes(folder.filePath(u"urls.dat"_s)).count('\n'), 32767);
+    QCOMPARE(testfiles::readBytes(folder.filePath(u"descriptions.dat"_s)), descriptions);
+    QCOMPARE(QFileInfo(folder.filePath(u"urls.dat"_s)).lastModified(), before.lastModified());
     const QString joined = log.join(u'\n');
     QVERIFY2(joined.contains(u"Joined the room #links"_s), qPrintable(joined));
     QVERIFY(joined.contains(u"Sent item 32766 to \"ann\""_s));
-    QVERIFY(joined.contains(u"Catalogue saved"_s));
+    QVERIFY(!joined.contains(u"Catalogue saved"_s));
     QVERIFY(!joined.contains(u"password"_s, Qt::CaseInsensitive));
+}
+
+namespace {
+
+struct CommandRun
+{
+    int exitCode = -1;
+    QString output;
+    QString errors;
+};
+
+// One catalogue command of the windowless server, on a data folder.
+CommandRun runCommand(const QString &folder, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(QString::fromUtf8(VALDRIN_SERVER_BINARY), QStringList{u"--data-dir"_s, folder} + arguments);
+    if (!process.waitForFinished(20000))
+        return {};
+    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
+}
+
+// A file replaced the way editors save: a new file renamed over the old one.
+bool replaceFile(const QString &path, const QByteArray &bytes)
+{
+    const QString fresh = path + u".new"_s;
+    return testfiles::writeBytes(fresh, bytes) && ::rename(QFile::encodeName(fresh).constData(),
+                                                          QFile::encodeName(path).constData()) == 0;
+}
+
+} // namespace
+
+void TestHeadless::editsWhileServingAreServedAndKept()
+{
+    IrcServer server;
+    const QString started = server.start();
+    QVERIFY2(started.isEmpty(), qPrintable(started));
+    IrcMember ann(u"ann"_s, server.port());
+    QVERIFY(ann.join(u"#links"_s));
+    testfiles::DataFolder folder;
+    QVERIFY(folder.writeRows(u"descriptions.dat"_s, {u"First"_s, u"Second"_s}));
+    QVERIFY(folder.writeRows(u"urls.dat"_s, {u"1.htm"_s, u"2.htm"_s}));
+    QVERIFY(writeSettings(folder, u"protocol = irc\naccount = linkdesk@127.0.0.1\nroom = #links\n"
+                                  u"option.port = %1\noption.ratelimit-burst = 1000\noption.ratelimit-interval = 0\n"_s.arg(
+                                      server.port())));
+    QStringList log;
+    QProcess *process = startServer(folder.path(), &log);
+    QTRY_VERIFY_WITH_TIMEOUT(ann.channelMessages().size() >= 4, 30000);
+    const auto logged = [&log](const QString &text) { return log.join(u'\n').contains(text); };
+    const auto itemReply = [&ann](int item) {
+        ann.clear();
+        ann.say(u"/linkdesk send %1"_s.arg(item));
+        [[maybe_unused]] const bool arrived =
+            QTest::qWaitFor([&ann] { return ann.privateMessages().size() >= 3; }, 10000);
+        QStringList lines;
+        for (const IrcMember::Message &line : ann.privateMessages())
+            lines.append(line.text);
+        return lines.join(u'\n');
+    };
+
+    // An editor saves both files whole.
+    QVERIFY(replaceFile(folder.filePath(u"descriptions.dat"_s), "First\r\nSecond\r\nThird by hand\r\n"));
+    QVERIFY(replaceFile(folder.filePath(u"urls.dat"_s), "1.htm\r\n2.htm\r\n3.htm\r\n"));
+    QTRY_VERIFY_WITH_TIMEOUT(logged(u"Catalogue reloaded: 3 items"_s), 10000);
+    QVERIFY(itemReply(2).startsWith(u"Third by hand <3.htm>"_s));
+
+    // A file written in place.
+    QVERIFY(testfiles::writeBytes(folder.filePath(u"message.txt"_s), "Edited in place\r\n"));
+    QTRY_VERIFY_WITH_TIMEOUT(itemReply(0).contains(u"Edited in place"_s), 10000);
+
+    // Two catalogue commands at once, beside the running server: both land, nothing torn.
+    QProcess first;
+    QProcess second;
+    first.start(QString::fromUtf8(VALDRIN_SERVER_BINARY), {u"--data-dir"_s, folder.path(), u"--add"_s, u"Fourth"_s, u"4.htm"_s});
+    second.start(QString::fromUtf8(VALDRIN_SERVER_BINARY), {u"--data-dir"_s, folder.path(), u"--add"_s, u"Fifth"_s, u"5.htm"_s});
+    QVERIFY(first.waitForFinished(20000) && second.waitForFinished(20000));
+    QCOMPARE(first.exitCode(), 0);
+    QCOMPARE(second.exitCode(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(logged(u"Catalogue reloaded: 5 items"_s), 10000);
+    const QByteArray descriptions = testfiles::readBytes(folder.filePath(u"descriptions.dat"_s));
+    const QByteArray addresses = testfiles::readBytes(folder.filePath(u"urls.dat"_s));
+    QCOMPARE(descriptions.count("\r\n"), 5);
+    QCOMPARE(addresses.count("\r\n"), 5);
+    QVERIFY(descriptions.contains("Fourth\r\n") && descriptions.contains("Fifth\r\n"));
+    QCOMPARE(descriptions.indexOf("Fourth") < descriptions.indexOf("Fifth"),
+             addresses.indexOf("4.htm") < addresses.indexOf("5.htm")); // each item's rows in step
+    QVERIFY(itemReply(4).contains(u"<5.htm>"_s) || itemReply(4).contains(u"<4.htm>"_s));
+
+    // At the stop the files hold the edits, byte for byte.
+    ::kill(pid_t(process->processId()), SIGTERM);
+    QVERIFY(process->waitForFinished(10000));
+    QCOMPARE(process->exitCode(), 0);
+    QCOMPARE(testfiles::readBytes(folder.filePath(u"descriptions.dat"_s)), descriptions);
+    QCOMPARE(testfiles::readBytes(folder.filePath(u"urls.dat"_s)), addresses);
+}
+
+void TestHeadless::unreadableFileKeepsTheCatalogueServing()
+{
+    IrcServer server;
+    const QString started = server.start();
+    QVERIFY2(started.isEmpty(), qPrintable(started));
+    IrcMember ann(u"ann"_s, server.port());
+    QVERIFY(ann.join(u"#links"_s));
+    testfiles::DataFolder folder;
+    QVERIFY(folder.writeSampleCatalogue(3));
+    QVERIFY(writeSettings(folder, u"protocol = irc\naccount = linkdesk@127.0.0.1\nroom = #links\n"
+                                  u"option.port = %1\noption.ratelimit-burst = 1000\noption.ratelimit-interval = 0\n"_s.arg(
+                                      server.port())));
+    QStringList log;
+    QProcess *process = startServer(folder.path(), &log);
+    QTRY_VERIFY_WITH_TIMEOUT(ann.channelMessages().size() >= 4, 30000);
+
+    // Something that is no file takes urls.dat's place: the log names it, and
+    // the catalogue in use keeps serving.
+    QVERIFY(QFile::remove(folder.filePath(u"urls.dat"_s)));
+    QVERIFY(QDir(folder.path()).mkdir(u"urls.dat"_s));
+    QTRY_VERIFY_WITH_TIMEOUT(log.join(u'\n').contains(u"urls.dat: it is a folder, not a file. The catalogue in use "
+                                                       u"stays as it was."_s),
+                             10000);
+    ann.say(u"/linkdesk send 2"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(!ann.privateMessages().isEmpty(), 10000);
+    QVERIFY(ann.privateMessages()[0].text.startsWith(u"Item 2:"_s));
+    ::kill(pid_t(process->processId()), SIGTERM);
+    QVERIFY(process->waitForFinished(10000));
+    QVERIFY(QFileInfo(folder.filePath(u"urls.dat"_s)).isDir()); // never replaced
+}
+
+void TestHeadless::catalogueCommandsChangeTheFolder()
+{
+    testfiles::DataFolder folder;
+    QCOMPARE(runCommand(folder.path(), {u"--add"_s, u"Alpha"_s, u"a.htm"_s}).exitCode, 0);
+    QCOMPARE(runCommand(folder.path(), {u"--add"_s, u"Beta"_s, u"b.htm"_s}).exitCode, 0);
+    CommandRun listed = runCommand(folder.path(), {u"--list"_s});
+    QCOMPARE(listed.exitCode, 0);
+    QCOMPARE(listed.output, u"0) Alpha <a.htm>\n1) Beta <b.htm>\nServer Items: 2\n"_s);
+
+    // Refusals change nothing and say why.
+    const CommandRun missing = runCommand(folder.path(), {u"--remove"_s, u"7"_s});
+    QCOMPARE(missing.exitCode, 1);
+    QVERIFY2(missing.errors.contains(u"There is no item 7"_s), qPrintable(missing.errors));
+    QCOMPARE(runCommand(folder.path(), {u"--add"_s, u"only a description"_s}).exitCode, 2);
+    QCOMPARE(runCommand(folder.path(), {u"--add"_s, u""_s, u"x.htm"_s}).exitCode, 1);
+
+    QCOMPARE(runCommand(folder.path(), {u"--remove"_s, u"0"_s}).exitCode, 0);
+    QCOMPARE(testfiles::readBytes(folder.filePath(u"descriptions.dat"_s)), QByteArray("Beta\r\n"));
+    QCOMPARE(testfiles::readBytes(folder.filePath(u"urls.dat"_s)), QByteArray("b.htm\r\n"));
+
+    QCOMPARE(runCommand(folder.path(), {u"--message"_s, u"Enjoy"_s}).exitCode, 0);
+    QCOMPARE(testfiles::readBytes(folder.filePath(u"message.txt"_s)), QByteArray("Enjoy\r\n"));
+    QVERIFY(testfiles::writeBytes(folder.filePath(u"note.txt"_s), "Two\nlines\n"));
+    QCOMPARE(runCommand(folder.path(), {u"--message-file"_s, folder.filePath(u"note.txt"_s)}).exitCode, 0);
+    QCOMPARE(testfiles::readBytes(folder.filePath(u"message.txt"_s)), QByteArray("Two\r\nlines\r\n"));
 }
 
 void TestHeadless::refusedSignOnIsReportedOnceAndEndsTheServer()

@@ -195,7 +195,7 @@ void TestNetworkSettings::wireTextHasNoRawLineBreaks_data()
     QTest::addColumn<QString>("wire");
     QTest::newRow("CR line breaks") << u"\r0) a\r1) b"_s << u"<br>0) a<br>1) b"_s;
     QTest::newRow("CR LF and LF") << u"a\r\nb\nc"_s << u"a<br>b<br>c"_s;
-    QTest::newRow("NUL and controls") << u"a\u0000b\u0001c\td"_s << u"abc\td"_s;
+    QTest::newRow("NUL and controls") << u"a\u0000b\u0001c\td\u007Fe"_s << u"abc de"_s;
     QTest::newRow("injection") << u"x\rPRIVMSG #links :INJECTED"_s << u"x<br>PRIVMSG #links :INJECTED"_s;
 }
 

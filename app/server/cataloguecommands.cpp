@@ -1,0 +1,154 @@
+#include "app/server/cataloguecommands.h"
+
+#include "app/server/startup.h"
+
+#include "platform/rowlist.h"
+#include "serving/linkserver.h"
+
+#include <QFile>
+#include <QLockFile>
+#include <QStringDecoder>
+#include <QTextStream>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// The exit codes of the commands, besides 0 and 2 (a mistake on the command line).
+constexpr int Refused = 1;
+constexpr int FilesFailed = 4;
+
+// How long a command waits for another program's change to finish.
+constexpr int LockWaitMs = 10000;
+
+QTextStream &out()
+{
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+QTextStream &err()
+{
+    static QTextStream stream(stderr);
+    return stream;
+}
+
+int listItems(const RowList &descriptions, const RowList &addresses)
+{
+    const int count = std::max(descriptions.ListCount(), addresses.ListCount());
+    for (int item = 0; item < count; ++item)
+        out() << item << ") " << descriptions.List(item) << " <" << addresses.List(item) << ">\n";
+    out() << "Server Items: " << descriptions.ListCount() << '\n';
+    if (descriptions.ListCount() != addresses.ListCount()) {
+        err() << u"descriptions.dat holds %1 rows and urls.dat %2: an item without both rows is not sent.\n"_s
+                     .arg(descriptions.ListCount())
+                     .arg(addresses.ListCount());
+    }
+    return 0;
+}
+
+// A message file as a person writes it (UTF-8, LF or CR LF line ends) in the
+// form message.txt keeps it: CR LF between lines, no line end after the last.
+QString messageFromFile(const QString &path, QString *error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = u"Could not read %1: %2"_s.arg(path, file.errorString());
+        return {};
+    }
+    QStringDecoder decoder(QStringConverter::Utf8);
+    QString text = decoder.decode(file.readAll());
+    if (decoder.hasError()) {
+        *error = u"%1 is not UTF-8 text."_s.arg(path);
+        return {};
+    }
+    text.replace(u"\r\n"_s, u"\n"_s);
+    if (text.endsWith(u'\n'))
+        text.chop(1);
+    text.replace(u'\n', u"\r\n"_s);
+    return text;
+}
+
+} // namespace
+
+int runCatalogueCommand(const StartupOptions &options)
+{
+    const DataFolder folder(options.dataFolder);
+    // One change at a time, whichever program makes it: a command, or another
+    // command beside it; a server reading the files waits for the lock too.
+    QLockFile lock(folder.lockPath());
+    if (!lock.tryLock(LockWaitMs)) {
+        err() << u"The catalogue in %1 is being changed by another program (it holds %2). Try again in a moment.\n"_s
+                     .arg(folder.path(), folder.lockPath());
+        return FilesFailed;
+    }
+
+    StringRowList descriptions;
+    StringRowList addresses;
+    LinkServer server(nullptr, descriptions, addresses, folder);
+    const QStringList problems = server.load();
+    if (server.catalogue().filesHeld()) {
+        err() << problems.join(u'\n') << '\n';
+        return FilesFailed;
+    }
+    for (const QString &problem : problems)
+        err() << problem << '\n';
+
+    using Command = StartupOptions::Command;
+    const QStringList &values = options.commandValues;
+    switch (options.command) {
+    case Command::List:
+        return listItems(descriptions, addresses);
+    case Command::Add: {
+        const CatalogueEdit edit = server.add(values.value(0), values.value(1));
+        if (!edit.done) {
+            err() << (edit.message.isEmpty() ? u"Nothing was added: give a description and an address."_s : edit.message)
+                  << '\n';
+            return Refused;
+        }
+        if (!edit.message.isEmpty())
+            err() << edit.message << '\n';
+        if (server.catalogue().hasUnsavedChanges())
+            return FilesFailed;
+        out() << u"Added item %1: %2\n"_s.arg(descriptions.ListCount() - 1).arg(values.value(0));
+        return 0;
+    }
+    case Command::Remove: {
+        bool number = false;
+        const int item = values.value(0).toInt(&number);
+        if (!number || item < 0 || item >= std::max(descriptions.ListCount(), addresses.ListCount())) {
+            err() << u"There is no item %1; --list shows the items and their numbers.\n"_s.arg(values.value(0));
+            return Refused;
+        }
+        const QString description = descriptions.List(item);
+        const CatalogueEdit edit = server.catalogue().remove(item, item);
+        if (!edit.message.isEmpty())
+            err() << edit.message << '\n';
+        if (server.catalogue().hasUnsavedChanges())
+            return FilesFailed;
+        out() << u"Removed item %1: %2\n"_s.arg(item).arg(description);
+        return 0;
+    }
+    case Command::Message:
+    case Command::MessageFile: {
+        QString text = values.value(0);
+        if (options.command == Command::MessageFile) {
+            QString error;
+            text = messageFromFile(values.value(0), &error);
+            if (!error.isEmpty()) {
+                err() << error << '\n';
+                return FilesFailed;
+            }
+        }
+        if (const FileResult saved = server.saveServerMessage(text); !saved.ok()) {
+            err() << saved.error << '\n';
+            return FilesFailed;
+        }
+        out() << "Server message set.\n";
+        return 0;
+    }
+    case Command::Serve:
+        break;
+    }
+    return 0;
+}

@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets (clang's libFuzzer with ASan+UBSan) and runs each for
+# the given number of seconds (default 30), starting from the seed corpus kept
+# in tests/fuzz/corpus. Findings are written to build/fuzz/findings/.
+#   scripts/fuzz.sh [seconds] [target...]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-30}
+shift || true
+
+packages=(clang libfuzzer-14-dev)
+missing=()
+for package in "${packages[@]}"; do
+    status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+    [[ "$status" == "install ok installed" ]] || missing+=("$package")
+done
+if [[ ${#missing[@]} -gt 0 ]]; then
+    sudo_cmd=()
+    [[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
+    "${sudo_cmd[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+bash scripts/install-deps.sh
+
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+
+targets=("$@")
+if [[ ${#targets[@]} -eq 0 ]]; then
+    targets=(fuzz_chatcommand fuzz_itemnumber fuzz_rowfile fuzz_listpages fuzz_networkconf fuzz_wiretext)
+fi
+mkdir -p build/fuzz/findings
+export QT_LOGGING_RULES='valdrin.*=false'
+export ASAN_OPTIONS=detect_leaks=0
+status=0
+for target in "${targets[@]}"; do
+    work=$(mktemp -d)
+    cp -r "tests/fuzz/corpus/$target/." "$work/"
+    echo "== $target for ${seconds} s"
+    if ! "build/fuzz/tests/fuzz/$target" -max_total_time="$seconds" -print_final_stats=1 \
+            -artifact_prefix="build/fuzz/findings/$target-" "$work" 2> "build/fuzz/$target.log"; then
+        echo "$target found a fault:" >&2
+        tail -n 40 "build/fuzz/$target.log" >&2
+        status=1
+    fi
+    grep -E '^stat::number_of_executed_units' "build/fuzz/$target.log" || true
+    rm -rf "$work"
+done
+exit $status

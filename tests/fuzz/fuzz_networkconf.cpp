@@ -1,0 +1,31 @@
+// Any text as network.conf: settings or an error, never both, and an error
+// that names a line names one the text has.
+
+#include "fuzzcheck.h"
+
+#include "platform/network/networksettings.h"
+
+#include <QRegularExpression>
+#include <QString>
+
+#include <cstdint>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QString text = QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(size));
+    const NetworkSettings::Parsed parsed = NetworkSettings::parse(text);
+    FUZZ_CHECK(parsed.settings.has_value() != !parsed.error.isEmpty());
+    if (parsed.settings) {
+        FUZZ_CHECK(!parsed.settings->protocolId.isEmpty());
+        FUZZ_CHECK(!parsed.settings->account.isEmpty());
+        FUZZ_CHECK(!parsed.settings->room.isEmpty());
+        return 0;
+    }
+    static const QRegularExpression lineNumber(QStringLiteral("line (\\d+)"));
+    const QRegularExpressionMatch match = lineNumber.match(parsed.error);
+    if (match.hasMatch()) {
+        const qsizetype line = match.captured(1).toLongLong();
+        FUZZ_CHECK(line >= 1 && line <= text.count(u'\n') + 1);
+    }
+    return 0;
+}
