@@ -26,3 +26,7 @@ fi
 # The Debian package installs and runs; its systemd units verify.
 echo "== Package check"
 bash scripts/check-package.sh
+
+# Fuzz smoke: every fuzz target for a short while, from its seed corpus.
+echo "== Fuzz smoke"
+bash scripts/fuzz.sh 20

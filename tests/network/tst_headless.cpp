@@ -54,6 +54,13 @@ bool writeSettings(const testfiles::DataFolder &folder, const QString &text)
            QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
 
+// network.conf for the test IRC server's #links, with libpurple's pacing off.
+QString ircSettings(quint16 port)
+{
+    return u"protocol = irc\naccount = linkdesk@127.0.0.1\nroom = #links\noption.port = %1\n"
+           u"option.ratelimit-burst = 1000\noption.ratelimit-interval = 0\n"_s.arg(port);
+}
+
 } // namespace
 
 QProcess *TestHeadless::startServer(const QString &folder, QStringList *log, bool windowed)
@@ -94,9 +101,7 @@ void TestHeadless::servesAndStopsPromptlyLeavingTheFilesAlone()
     testfiles::DataFolder folder;
     QVERIFY(folder.writeSampleCatalogue(32767));
     QVERIFY(testfiles::writeBytes(folder.filePath(u"message.txt"_s), "Thanks\r\n"));
-    QVERIFY(writeSettings(folder, u"protocol = irc\naccount = linkdesk@127.0.0.1\nroom = #links\n"
-                                  u"option.port = %1\noption.ratelimit-burst = 1000\noption.ratelimit-interval = 0\n"_s.arg(
-                                      server.port())));
+    QVERIFY(writeSettings(folder, ircSettings(server.port())));
 
     QStringList log;
     QProcess *process = startServer(folder.path(), &log);
@@ -172,9 +177,7 @@ void TestHeadless::editsWhileServingAreServedAndKept()
     testfiles::DataFolder folder;
     QVERIFY(folder.writeRows(u"descriptions.dat"_s, {u"First"_s, u"Second"_s}));
     QVERIFY(folder.writeRows(u"urls.dat"_s, {u"1.htm"_s, u"2.htm"_s}));
-    QVERIFY(writeSettings(folder, u"protocol = irc\naccount = linkdesk@127.0.0.1\nroom = #links\n"
-                                  u"option.port = %1\noption.ratelimit-burst = 1000\noption.ratelimit-interval = 0\n"_s.arg(
-                                      server.port())));
+    QVERIFY(writeSettings(folder, ircSettings(server.port())));
     QStringList log;
     QProcess *process = startServer(folder.path(), &log);
     QTRY_VERIFY_WITH_TIMEOUT(ann.channelMessages().size() >= 4, 30000);
@@ -235,9 +238,7 @@ void TestHeadless::unreadableFileKeepsTheCatalogueServing()
     QVERIFY(ann.join(u"#links"_s));
     testfiles::DataFolder folder;
     QVERIFY(folder.writeSampleCatalogue(3));
-    QVERIFY(writeSettings(folder, u"protocol = irc\naccount = linkdesk@127.0.0.1\nroom = #links\n"
-                                  u"option.port = %1\noption.ratelimit-burst = 1000\noption.ratelimit-interval = 0\n"_s.arg(
-                                      server.port())));
+    QVERIFY(writeSettings(folder, ircSettings(server.port())));
     QStringList log;
     QProcess *process = startServer(folder.path(), &log);
     QTRY_VERIFY_WITH_TIMEOUT(ann.channelMessages().size() >= 4, 30000);
