@@ -110,6 +110,13 @@ constexpr qsizetype LoadBatchRows = 1024;
 // as Latin-1 then, so that no byte is replaced by a substitute character.
 void appendLines(QByteArrayView bytes, RowList &list)
 {
+#ifndef Q_OS_WIN
+    // Rows kept as UTF-8 take the file's lines as they are.
+    if (auto *compact = dynamic_cast<StringRowList *>(&list); compact && bytes.isValidUtf8()) {
+        forEachLine(bytes, [compact](QByteArrayView line) { compact->appendUtf8(line); });
+        return;
+    }
+#endif
     QStringList batch;
     batch.reserve(LoadBatchRows);
     const auto add = [&](QString line) {
@@ -168,6 +175,21 @@ public:
         char *end = m_encoder.appendToBuffer(start, text);
         end = m_encoder.appendToBuffer(end, u"\r\n");
         m_used += end - start;
+    }
+
+    // Appends bytes already in the file's encoding, with CR LF after them.
+    void writeEncodedLine(QByteArrayView bytes)
+    {
+        const qsizetype needed = bytes.size() + 2;
+        if (m_used + needed > m_buffer.size()) {
+            flush();
+            if (needed > m_buffer.size())
+                m_buffer.resize(std::max(needed, WriteChunkBytes));
+        }
+        std::memcpy(m_buffer.data() + m_used, bytes.data(), size_t(bytes.size()));
+        m_buffer[m_used + bytes.size()] = '\r';
+        m_buffer[m_used + bytes.size() + 1] = '\n';
+        m_used += needed;
     }
 
     [[nodiscard]] FileResult commit()
@@ -280,6 +302,15 @@ FileResult LoadList(const QString &path, RowList &list)
 
 FileResult SaveList(const QString &path, const RowList &list)
 {
+#ifndef Q_OS_WIN
+    // Rows kept as UTF-8 are written as they are.
+    if (const auto *compact = dynamic_cast<const StringRowList *>(&list)) {
+        FileReplacement file(path);
+        for (int row = 0; row < compact->ListCount(); ++row)
+            file.writeEncodedLine(compact->utf8(row));
+        return file.commit();
+    }
+#endif
     const QStringList rows = list.allRows();
     FileReplacement file(path);
     for (const QString &row : rows)

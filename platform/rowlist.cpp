@@ -45,6 +45,12 @@ void StringRowList::AddItem(const QString &row)
     m_ends.append(m_text.size());
 }
 
+void StringRowList::appendUtf8(QByteArrayView row)
+{
+    m_text.append(row);
+    m_ends.append(m_text.size());
+}
+
 QString StringRowList::List(int index) const
 {
     return QString::fromUtf8(utf8(index));

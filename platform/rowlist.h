@@ -55,6 +55,8 @@ public:
 
     // The UTF-8 bytes of a row, without a copy while this list lives unchanged.
     [[nodiscard]] QByteArrayView utf8(int index) const;
+    // Appends a row given as UTF-8 (the caller knows it is valid).
+    void appendUtf8(QByteArrayView row);
     void clear();
 
     friend bool operator==(const StringRowList &a, const StringRowList &b)

@@ -5,16 +5,16 @@
 namespace {
 
 // Appends the decimal digits of a row number without building a temporary string.
-void appendNumber(QString &page, int number)
+void appendNumber(QByteArray &page, int number)
 {
-    std::array<char16_t, 12> digits{};
+    std::array<char, 12> digits{};
     auto at = digits.end();
     auto value = unsigned(number);
     do {
-        *--at = char16_t(u'0' + value % 10);
+        *--at = char('0' + value % 10);
         value /= 10;
     } while (value != 0);
-    page.append(reinterpret_cast<const QChar *>(at), digits.end() - at);
+    page.append(at, digits.end() - at);
 }
 
 } // namespace
@@ -42,18 +42,20 @@ QString ListPageSet::at(int page) const
     const int first = page == 0 ? 0 : FirstPageRows + (page - 1) * PageRows;
     const int last = std::min(m_rows.ListCount(), page == 0 ? FirstPageRows : first + PageRows) - 1;
 
+    // The page is put together in UTF-8, as the rows are kept, and turned into
+    // text once.
     qsizetype bytes = 0;
     for (int row = first; row <= last; ++row)
         bytes += m_rows.utf8(row).size() + 8;
-    QString text;
+    QByteArray text;
     text.reserve(bytes);
     for (int row = first; row <= last; ++row) {
-        text.append(QChar(u'\r'));
+        text.append('\r');
         appendNumber(text, row);
-        text.append(u") ");
-        text.append(QString::fromUtf8(m_rows.utf8(row)));
+        text.append(") ");
+        text.append(m_rows.utf8(row));
     }
-    return text;
+    return QString::fromUtf8(text);
 }
 
 QStringList ListPageSet::texts() const
