@@ -186,7 +186,8 @@ public:
             if (needed > m_buffer.size())
                 m_buffer.resize(std::max(needed, WriteChunkBytes));
         }
-        std::memcpy(m_buffer.data() + m_used, bytes.data(), size_t(bytes.size()));
+        if (!bytes.isEmpty()) // an empty row's bytes may be no pointer at all
+            std::memcpy(m_buffer.data() + m_used, bytes.data(), size_t(bytes.size()));
         m_buffer[m_used + bytes.size()] = '\r';
         m_buffer[m_used + bytes.size() + 1] = '\n';
         m_used += needed;

@@ -69,7 +69,6 @@ public:
 
     [[nodiscard]] Catalogue &catalogue() { return m_catalogue; }
     [[nodiscard]] ChatResponder &responder() { return *m_responder; }
-    [[nodiscard]] ServingSwitch &servingSwitch() { return *m_switch; }
     // The advertisement timer: 60000 ms, running only while serving.
     [[nodiscard]] QTimer *timer() const { return m_timer; }
 

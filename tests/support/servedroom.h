@@ -28,8 +28,6 @@ public:
     // Starts libpurple once for the whole test process, in a folder of its own.
     [[nodiscard]] static QString startPurple();
     [[nodiscard]] static QString purpleFolder();
-    // The data folder of this server.
-    [[nodiscard]] QString dataFolder() const { return m_dataFolder.path(); }
 
     // Signs on with the settings and waits until the program is in its room
     // (no wait for a timeout of 0); the error otherwise.
