@@ -1,5 +1,6 @@
 #include "platform/addon.h"
 
+#include "platform/durablefile.h"
 #include "platform/rowlist.h"
 
 #include <QCoreApplication>
@@ -8,9 +9,6 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
-#include <QStringDecoder>
-#include <QStringEncoder>
 #include <QTimer>
 
 #include <chrono>
@@ -23,18 +21,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// Large files are written in pieces of this size, so saving a big catalogue
-// never needs a second copy of it in memory.
-constexpr qsizetype WriteChunkBytes = 64 * 1024;
-
-// Text in files is in the system's code page: the ANSI code page on Windows,
-// UTF-8 elsewhere. Naming UTF-8 directly takes Qt's fast converter.
-#ifdef Q_OS_WIN
-constexpr auto FileEncoding = QStringConverter::System;
-#else
-constexpr auto FileEncoding = QStringConverter::Utf8;
-#endif
-
 QString nativePath(const QString &path)
 {
     return QDir::toNativeSeparators(path);
@@ -45,25 +31,12 @@ QString readFailure(const QString &path, const QString &reason)
     return u"Could not read %1: %2"_s.arg(nativePath(path), reason);
 }
 
-QString writeFailure(const QString &path, const QString &reason)
-{
-    return u"Could not write %1: %2"_s.arg(nativePath(path), reason);
-}
-
 // Why a path that is no regular file cannot be used as a data file; empty
 // text when nothing is there at all (a missing file is no error).
 QString notAFile(const QString &path)
 {
-    const QFileInfo info(path);
-    if (info.isSymLink() && !info.exists())
-        return readFailure(path, u"it is a symbolic link to %1, which does not exist or loops"_s.arg(info.symLinkTarget()));
-    if (!info.exists())
-        return {};
-    if (info.isDir())
-        return readFailure(path, u"it is a folder, not a file"_s);
-    if (!info.isFile())
-        return readFailure(path, u"it is not a regular file (a pipe, a socket or a device)"_s);
-    return {};
+    const durablefile::Target target = durablefile::targetOf(path);
+    return target.error.isEmpty() ? QString() : readFailure(path, target.error);
 }
 
 struct FileBytes
@@ -101,127 +74,107 @@ void forEachLine(QByteArrayView bytes, Take take)
     }
 }
 
+constexpr char ByteOrderMark[] = "\xEF\xBB\xBF";
+
+// The text of bytes that are not valid UTF-8: Windows-1252, the code page old
+// Windows systems wrote; its five undefined bytes stand for the Latin-1 code
+// points of the same value.
+QString fromWindows1252(QByteArrayView bytes)
+{
+    static constexpr char16_t High[32] = {
+        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    QString text(bytes.size(), Qt::Uninitialized);
+    char16_t *out = reinterpret_cast<char16_t *>(text.data());
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        *out++ = byte >= 0x80 && byte < 0xA0 ? High[byte - 0x80] : char16_t(byte);
+    }
+    return text;
+}
+
+// The text of one line: UTF-8 when it is valid UTF-8, otherwise Windows-1252.
+QString decodeLine(QByteArrayView line, bool *converted)
+{
+    if (line.isValidUtf8())
+        return QString::fromUtf8(line);
+    *converted = true;
+    return fromWindows1252(line);
+}
+
 // Rows go to a list in batches of this many, so loading a big catalogue never
 // holds all of it as text twice.
 constexpr qsizetype LoadBatchRows = 1024;
 
-// Appends the lines of the bytes to the list as rows. A file brought over from
-// an older system may hold single-byte text that is not valid UTF-8; it is read
-// as Latin-1 then, so that no byte is replaced by a substitute character.
-void appendLines(QByteArrayView bytes, RowList &list)
+// Appends the lines of the bytes to the list as rows and says how many were
+// not UTF-8. Each line is judged on its own, so one stray byte from an old
+// system changes the reading of its own row and of no other.
+int appendLines(QByteArrayView bytes, RowList &list)
 {
-#ifndef Q_OS_WIN
-    // Rows kept as UTF-8 take the file's lines as they are.
-    if (auto *compact = dynamic_cast<StringRowList *>(&list); compact && bytes.isValidUtf8()) {
-        forEachLine(bytes, [compact](QByteArrayView line) { compact->appendUtf8(line); });
-        return;
+    int converted = 0;
+    const bool allUtf8 = bytes.isValidUtf8();
+    // Rows kept as UTF-8 take the file's valid lines as they are.
+    if (auto *compact = dynamic_cast<StringRowList *>(&list)) {
+        forEachLine(bytes, [&](QByteArrayView line) {
+            if (allUtf8 || line.isValidUtf8()) {
+                compact->appendUtf8(line);
+            } else {
+                ++converted;
+                compact->AddItem(fromWindows1252(line));
+            }
+        });
+        return converted;
     }
-#endif
     QStringList batch;
     batch.reserve(LoadBatchRows);
-    const auto add = [&](QString line) {
-        batch.append(std::move(line));
+    forEachLine(bytes, [&](QByteArrayView line) {
+        bool lineConverted = false;
+        batch.append(allUtf8 ? QString::fromUtf8(line) : decodeLine(line, &lineConverted));
+        converted += lineConverted ? 1 : 0;
         if (batch.size() == LoadBatchRows) {
             list.addItems(std::move(batch));
             batch = QStringList();
             batch.reserve(LoadBatchRows);
         }
-    };
-#ifdef Q_OS_WIN
-    QStringDecoder decoder(FileEncoding);
-    forEachLine(bytes, [&](QByteArrayView line) { add(decoder.decode(line)); });
-#else
-    if (bytes.isValidUtf8())
-        forEachLine(bytes, [&](QByteArrayView line) { add(QString::fromUtf8(line)); });
-    else
-        forEachLine(bytes, [&](QByteArrayView line) { add(QString::fromLatin1(line)); });
-#endif
+    });
     if (!batch.isEmpty())
         list.addItems(std::move(batch));
+    return converted;
 }
 
+// The text of a value file, decoded line by line as rows are; a byte-order
+// mark is dropped.
 QString decodeText(QByteArrayView bytes)
 {
-    QStringDecoder decoder(FileEncoding);
-    QString text = decoder.decode(bytes);
-    if (!decoder.hasError())
-        return text;
-    return QString::fromLatin1(bytes);
+    if (bytes.startsWith(ByteOrderMark))
+        bytes = bytes.sliced(3);
+    if (bytes.isValidUtf8())
+        return QString::fromUtf8(bytes);
+    QString text;
+    bool converted = false;
+    while (!bytes.isEmpty()) {
+        const qsizetype end = bytes.indexOf('\n') + 1;
+        const QByteArrayView line = end > 0 ? bytes.first(end) : bytes;
+        text += decodeLine(line, &converted);
+        bytes = bytes.sliced(line.size());
+    }
+    return text;
 }
 
-// Replaces a file whole: the text goes to a temporary file beside the path,
-// which is renamed over the path only when every byte has been written and
-// flushed. The file is unbuffered, because a write error that showed up only
-// while a buffer is flushed at commit would not stop the rename.
-class FileReplacement final
+// Replaces a file whole and durably with what `write` puts in its new file.
+template <typename Write>
+FileResult replaceFile(const QString &path, Write write)
 {
-public:
-    explicit FileReplacement(const QString &path) : m_path(path), m_file(path)
-    {
-        if (!m_file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-            m_error = writeFailure(path, m_file.errorString());
-    }
-
-    // Appends text, encoded in the system's code page, with CR LF after it.
-    void writeLine(QStringView text)
-    {
-        const qsizetype needed = m_encoder.requiredSpace(text.size() + 2);
-        if (m_used + needed > m_buffer.size()) {
-            flush();
-            if (needed > m_buffer.size())
-                m_buffer.resize(std::max(needed, WriteChunkBytes));
-        }
-        char *const start = m_buffer.data() + m_used;
-        char *end = m_encoder.appendToBuffer(start, text);
-        end = m_encoder.appendToBuffer(end, u"\r\n");
-        m_used += end - start;
-    }
-
-    // Appends bytes already in the file's encoding, with CR LF after them.
-    void writeEncodedLine(QByteArrayView bytes)
-    {
-        const qsizetype needed = bytes.size() + 2;
-        if (m_used + needed > m_buffer.size()) {
-            flush();
-            if (needed > m_buffer.size())
-                m_buffer.resize(std::max(needed, WriteChunkBytes));
-        }
-        if (!bytes.isEmpty()) // an empty row's bytes may be no pointer at all
-            std::memcpy(m_buffer.data() + m_used, bytes.data(), size_t(bytes.size()));
-        m_buffer[m_used + bytes.size()] = '\r';
-        m_buffer[m_used + bytes.size() + 1] = '\n';
-        m_used += needed;
-    }
-
-    [[nodiscard]] FileResult commit()
-    {
-        flush();
-        if (!m_error.isEmpty()) {
-            m_file.cancelWriting();
-            return {m_error};
-        }
-        if (!m_file.commit())
-            return {writeFailure(m_path, m_file.errorString())};
-        return {};
-    }
-
-private:
-    void flush()
-    {
-        if (m_error.isEmpty() && m_used > 0) {
-            if (m_file.write(m_buffer.constData(), m_used) != m_used || m_file.error() != QFileDevice::NoError)
-                m_error = writeFailure(m_path, m_file.errorString());
-        }
-        m_used = 0;
-    }
-
-    QString m_path;
-    QSaveFile m_file;
-    QStringEncoder m_encoder{FileEncoding};
-    QByteArray m_buffer;
-    qsizetype m_used = 0;
-    QString m_error;
-};
+    const durablefile::Target target = durablefile::targetOf(path);
+    if (!target.error.isEmpty())
+        return {durablefile::writeFailure(path, target.error + u"; it was left as it is"_s)};
+    durablefile::NewFile file(target.path, path);
+    write(file);
+    if (FileResult finished = file.finish(); !finished.ok())
+        return finished;
+    return durablefile::moveIntoPlace(file.path(), target.path, path);
+}
 
 } // namespace
 
@@ -272,9 +225,10 @@ bool FileExists(const QString &path)
 
 FileResult WriteTextFile(const QString &path, const QString &value)
 {
-    FileReplacement file(path);
-    file.writeLine(value);
-    return file.commit();
+    return replaceFile(path, [&value](durablefile::NewFile &file) {
+        file.write(value.toUtf8());
+        file.write("\r\n");
+    });
 }
 
 TextFileContents ReadTextFile(const QString &path)
@@ -290,33 +244,44 @@ TextFileContents ReadTextFile(const QString &path)
     return {text, {}};
 }
 
-FileResult LoadList(const QString &path, RowList &list)
+FileResult LoadList(const QString &path, RowList &list, RowFileFormat *format)
 {
     if (!FileExists(path))
         return {notAFile(path)};
     const FileBytes file = readWholeFile(path);
     if (!file.error.isEmpty())
         return {file.error};
-    appendLines(file.bytes, list);
+    QByteArrayView bytes = file.bytes;
+    const bool byteOrderMark = bytes.startsWith(ByteOrderMark);
+    if (byteOrderMark)
+        bytes = bytes.sliced(3);
+    const int converted = appendLines(bytes, list);
+    if (format)
+        *format = {byteOrderMark, converted};
     return {};
 }
 
-FileResult SaveList(const QString &path, const RowList &list)
+void WriteRows(durablefile::NewFile &file, const RowList &list, bool byteOrderMark)
 {
-#ifndef Q_OS_WIN
+    if (byteOrderMark)
+        file.write(ByteOrderMark);
     // Rows kept as UTF-8 are written as they are.
     if (const auto *compact = dynamic_cast<const StringRowList *>(&list)) {
-        FileReplacement file(path);
-        for (int row = 0; row < compact->ListCount(); ++row)
-            file.writeEncodedLine(compact->utf8(row));
-        return file.commit();
+        for (int row = 0; row < compact->ListCount(); ++row) {
+            file.write(compact->utf8(row));
+            file.write("\r\n");
+        }
+        return;
     }
-#endif
-    const QStringList rows = list.allRows();
-    FileReplacement file(path);
-    for (const QString &row : rows)
-        file.writeLine(row);
-    return file.commit();
+    for (int row = 0; row < list.ListCount(); ++row) {
+        file.write(list.List(row).toUtf8());
+        file.write("\r\n");
+    }
+}
+
+FileResult SaveList(const QString &path, const RowList &list, bool byteOrderMark)
+{
+    return replaceFile(path, [&](durablefile::NewFile &file) { WriteRows(file, list, byteOrderMark); });
 }
 
 } // namespace addon
