@@ -1,42 +1,77 @@
 #include "catalogue/catalogue.h"
 
+#include "catalogue/pairsave.h"
+
 #include "platform/rowlist.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QLoggingCategory>
 
 using namespace Qt::StringLiterals;
 
 Q_LOGGING_CATEGORY(lcCatalogue, "valdrin.catalogue")
 
+namespace {
+
+// The rows of the unmatched list shown by name; the rest are counted.
+constexpr int ShownUnmatchedRows = 10;
+
+QString shown(const QString &path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+} // namespace
+
 Catalogue::Catalogue(RowList &descriptions, RowList &addresses, DataFolder folder)
     : m_descriptions(descriptions), m_addresses(addresses), m_folder(std::move(folder))
 {
 }
 
+QString Catalogue::loadFile(const QString &path, RowList &list, RowFileFormat &format, QStringList &told)
+{
+    const FileResult loaded = addon::LoadList(path, list, &format);
+    if (!loaded.ok())
+        return loaded.error;
+    if (format.convertedRows > 0) {
+        told.append(u"%1: %2 not UTF-8 text, so %3 read as Windows-1252 (the code page of older Windows "
+                    u"systems). The next save writes the file as UTF-8."_s
+                        .arg(shown(path),
+                             format.convertedRows == 1 ? u"1 row was"_s
+                                                       : u"%1 rows were"_s.arg(format.convertedRows),
+                             format.convertedRows == 1 ? u"it was"_s : u"they were"_s));
+    }
+    return {};
+}
+
 QStringList Catalogue::load()
 {
     QStringList problems;
-    for (auto [path, list] : {std::pair{m_folder.descriptionsPath(), &m_descriptions},
-                              std::pair{m_folder.addressesPath(), &m_addresses}}) {
-        const FileResult loaded = addon::LoadList(path, *list);
-        if (loaded.ok())
+    const pairsave::Recovery recovery =
+        pairsave::recover(m_folder.journalPath(), {m_folder.descriptionsPath(), m_folder.addressesPath()});
+    if (!recovery.done.isEmpty())
+        qCInfo(lcCatalogue).noquote() << recovery.done;
+    if (!recovery.problem.isEmpty())
+        problems.append(recovery.problem);
+
+    for (auto [path, list, format] :
+         {std::tuple{m_folder.descriptionsPath(), &m_descriptions, &m_descriptionsFormat},
+          std::tuple{m_folder.addressesPath(), &m_addresses, &m_addressesFormat}}) {
+        const QString error = loadFile(path, *list, *format, problems);
+        if (error.isEmpty())
             continue;
         // Writing either list file now would put the two files out of step with
         // each other or destroy rows that only the unreadable file still holds.
-        problems.append(loaded.error);
+        problems.append(error);
         if (m_heldBecause.isEmpty())
-            m_heldBecause = loaded.error;
+            m_heldBecause = error;
     }
     if (filesHeld()) {
         problems.append(u"The catalogue files will be left as they are: no change made in this run "
                         u"will be saved to them. Make the file readable and start the program again."_s);
     }
-    if (m_descriptions.ListCount() != m_addresses.ListCount()) {
-        qCWarning(lcCatalogue).noquote()
-            << u"descriptions.dat holds %1 rows and urls.dat %2: an item without both rows cannot be sent"_s
-                   .arg(m_descriptions.ListCount())
-                   .arg(m_addresses.ListCount());
-    }
+    logMismatch();
 
     for (const QString &problem : std::as_const(problems))
         qCWarning(lcCatalogue).noquote() << problem;
@@ -45,37 +80,53 @@ QStringList Catalogue::load()
 
 FileResult Catalogue::reload()
 {
+    // A save another program left half done is finished or undone first.
+    const pairsave::Recovery recovery =
+        pairsave::recover(m_folder.journalPath(), {m_folder.descriptionsPath(), m_folder.addressesPath()});
+    if (!recovery.done.isEmpty())
+        qCInfo(lcCatalogue).noquote() << recovery.done;
+    if (!recovery.problem.isEmpty())
+        qCWarning(lcCatalogue).noquote() << recovery.problem;
+
     StringRowList descriptions;
     StringRowList addresses;
-    for (auto [path, list] : {std::pair{m_folder.descriptionsPath(), &descriptions},
-                              std::pair{m_folder.addressesPath(), &addresses}}) {
-        if (const FileResult loaded = addon::LoadList(path, *list); !loaded.ok())
-            return {loaded.error + u". The catalogue in use stays as it was."_s};
+    RowFileFormat descriptionsFormat;
+    RowFileFormat addressesFormat;
+    QStringList told;
+    for (auto [path, list, format] : {std::tuple{m_folder.descriptionsPath(), &descriptions, &descriptionsFormat},
+                                      std::tuple{m_folder.addressesPath(), &addresses, &addressesFormat}}) {
+        if (const QString error = loadFile(path, *list, *format, told); !error.isEmpty())
+            return {error + u". The catalogue in use stays as it was."_s};
     }
+    for (const QString &line : std::as_const(told))
+        qCWarning(lcCatalogue).noquote() << line;
     m_descriptions.setRows(descriptions);
     m_addresses.setRows(addresses);
+    m_descriptionsFormat = descriptionsFormat;
+    m_addressesFormat = addressesFormat;
     m_heldBecause.clear(); // both files could be read now
     m_unsaved = false;
-    if (m_descriptions.ListCount() != m_addresses.ListCount()) {
-        qCWarning(lcCatalogue).noquote()
-            << u"descriptions.dat holds %1 rows and urls.dat %2: an item without both rows cannot be sent"_s
-                   .arg(m_descriptions.ListCount())
-                   .arg(m_addresses.ListCount());
-    }
+    logMismatch();
     return {};
+}
+
+void Catalogue::logMismatch() const
+{
+    if (const QString unmatched = unmatchedRows(); !unmatched.isEmpty())
+        qCWarning(lcCatalogue).noquote() << unmatched;
 }
 
 FileResult Catalogue::save()
 {
     if (filesHeld()) {
         return {u"The catalogue was not saved, because a catalogue file could not be read when the program "
-                u"started (%1). Make the file readable and start the program again."_s.arg(m_heldBecause)};
+                u"started (%1). The files on disk were left as they were. Make the file readable and start the "
+                u"program again."_s.arg(m_heldBecause)};
     }
-    // Descriptions first; when they cannot be written the addresses are not
-    // written either, so the two files stay in step with each other.
-    if (FileResult saved = addon::SaveList(m_folder.descriptionsPath(), m_descriptions); !saved.ok())
-        return saved;
-    FileResult saved = addon::SaveList(m_folder.addressesPath(), m_addresses);
+    FileResult saved = pairsave::save(
+        m_folder.journalPath(),
+        {pairsave::ListFile{m_folder.descriptionsPath(), &m_descriptions, m_descriptionsFormat.byteOrderMark},
+         pairsave::ListFile{m_folder.addressesPath(), &m_addresses, m_addressesFormat.byteOrderMark}});
     if (saved.ok())
         m_unsaved = false;
     return saved;
@@ -88,6 +139,10 @@ CatalogueEdit Catalogue::add(const QString &description, const QString &address)
     if (m_descriptions.ListCount() >= MaximumItems || m_addresses.ListCount() >= MaximumItems) {
         return {false, u"The item was not added: the catalogue already holds %1 items, the most it can hold. "
                        u"Remove an item before adding another."_s.arg(MaximumItems)};
+    }
+    if (m_descriptions.ListCount() != m_addresses.ListCount()) {
+        return {false, u"The item was not added, because its description and its address would land in rows of "
+                       u"different items. %1"_s.arg(unmatchedRows())};
     }
     m_descriptions.AddItem(description);
     m_addresses.AddItem(address);
@@ -104,6 +159,41 @@ CatalogueEdit Catalogue::remove(int descriptionRow, int addressRow)
     return savedEdit();
 }
 
+QString Catalogue::unmatchedRows() const
+{
+    const int descriptions = m_descriptions.ListCount();
+    const int addresses = m_addresses.ListCount();
+    if (descriptions == addresses)
+        return {};
+    const bool moreDescriptions = descriptions > addresses;
+    const RowList &longer = moreDescriptions ? m_descriptions : m_addresses;
+    const QString longerName = QFileInfo(moreDescriptions ? m_folder.descriptionsPath() : m_folder.addressesPath())
+                                   .fileName();
+    const int first = std::min(descriptions, addresses);
+    const int count = longer.ListCount() - first;
+    QString rows;
+    for (int row = first; row < first + std::min(count, ShownUnmatchedRows); ++row)
+        rows += u"\n    row %1: %2"_s.arg(row + 1).arg(longer.List(row).left(80));
+    if (count > ShownUnmatchedRows)
+        rows += u"\n    and %1 more"_s.arg(count - ShownUnmatchedRows);
+    return u"descriptions.dat holds %1 rows and urls.dat %2, so the last %3 of %4 %5 no partner in the other "
+           u"file:%6\n\nAn item is a description and the address in the same row of the other file. Remove the "
+           u"unmatched rows (double-click one in the list to remove it), or add the missing rows to the file "
+           u"with an editor."_s.arg(descriptions)
+        .arg(addresses)
+        .arg(count == 1 ? u"row"_s : u"%1 rows"_s.arg(count), longerName, count == 1 ? u"has"_s : u"have"_s, rows);
+}
+
+CatalogueEdit Catalogue::removeUnmatchedRows()
+{
+    const int keep = std::min(m_descriptions.ListCount(), m_addresses.ListCount());
+    for (RowList *list : {&m_descriptions, &m_addresses}) {
+        while (list->ListCount() > keep)
+            list->RemoveItem(list->ListCount() - 1);
+    }
+    return savedEdit();
+}
+
 int Catalogue::itemCount() const
 {
     return m_descriptions.ListCount();
@@ -117,8 +207,11 @@ QString Catalogue::countCaption(int count)
 CatalogueEdit Catalogue::savedEdit()
 {
     m_unsaved = true;
-    if (filesHeld())
-        return {true, {}}; // the operator was told at start that this run saves nothing
+    if (filesHeld()) {
+        return {true, u"This change is kept in the program but is not saved: a catalogue file could not be read "
+                      u"when the program started (%1), so the files on disk are left as they were."_s.arg(
+                          m_heldBecause)};
+    }
     const FileResult saved = save();
     if (saved.ok())
         return {true, {}};

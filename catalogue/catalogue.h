@@ -28,8 +28,10 @@ public:
 
     Catalogue(RowList &descriptions, RowList &addresses, DataFolder folder);
 
-    // The start-up load: appends the rows of descriptions.dat and urls.dat. Returns one
-    // sentence per file that exists but could not be read; such files are never overwritten.
+    // The start-up load: finishes or undoes a save that a crash interrupted, then appends
+    // the rows of descriptions.dat and urls.dat. Returns what the operator should know: a
+    // file that exists but could not be read (such files are never overwritten), rows
+    // read as Windows-1252, a save that was lost.
     [[nodiscard]] QStringList load();
 
     // Reads both list files again, together, for a server whose files someone
@@ -37,15 +39,23 @@ public:
     // error says why they did not.
     [[nodiscard]] FileResult reload();
 
-    // Writes both lists back to their files, descriptions first.
+    // Writes both lists back to their files as one: after a failure or a crash the
+    // two files are both old or both new. A failure says what the files hold.
     [[nodiscard]] FileResult save();
 
     // Appends an item at the end of both lists and saves. An empty description or
-    // address is ignored; an add past the largest catalogue is refused.
+    // address is ignored; an add past the largest catalogue is refused, and so is
+    // one while the lists are out of step (its address would pair with another row).
     [[nodiscard]] CatalogueEdit add(const QString &description, const QString &address);
 
     // Removes the address row, then the description row, and saves.
     [[nodiscard]] CatalogueEdit remove(int descriptionRow, int addressRow);
+
+    // When the two lists hold different numbers of rows: what the operator should
+    // know of the rows without a partner; empty when the lists are in step.
+    [[nodiscard]] QString unmatchedRows() const;
+    // Removes the rows that have no partner in the other list, and saves.
+    [[nodiscard]] CatalogueEdit removeUnmatchedRows();
 
     [[nodiscard]] int itemCount() const;
     // True when a change made here has not reached the files yet.
@@ -59,10 +69,18 @@ public:
 
 private:
     [[nodiscard]] CatalogueEdit savedEdit();
+    // Appends a file's rows, notes how it was written and tells of converted rows;
+    // returns why the file could not be read, or empty text.
+    [[nodiscard]] QString loadFile(const QString &path, RowList &list, RowFileFormat &format,
+                                   QStringList &told);
+    void logMismatch() const;
 
     RowList &m_descriptions;
     RowList &m_addresses;
     DataFolder m_folder;
+    // How each file was written: a byte-order mark there stays there.
+    RowFileFormat m_descriptionsFormat;
+    RowFileFormat m_addressesFormat;
     QString m_heldBecause;
     bool m_unsaved = false;
 };

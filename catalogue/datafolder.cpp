@@ -40,6 +40,11 @@ QString DataFolder::lockPath() const
     return filePath(u"catalogue.lock"_s);
 }
 
+QString DataFolder::journalPath() const
+{
+    return filePath(u"catalogue.journal"_s);
+}
+
 QString DataFolder::filePath(const QString &fileName) const
 {
     return QDir(m_path).filePath(fileName);

@@ -20,6 +20,8 @@ public:
     [[nodiscard]] QString messagePath() const;
     // The lock file that keeps two programs from changing the catalogue at once.
     [[nodiscard]] QString lockPath() const;
+    // The mark a save of the two list files leaves while it replaces them.
+    [[nodiscard]] QString journalPath() const;
 
 private:
     [[nodiscard]] QString filePath(const QString &fileName) const;

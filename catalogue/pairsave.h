@@ -1,0 +1,36 @@
+#pragma once
+
+#include "platform/addon.h"
+
+#include <array>
+
+class RowList;
+
+// The two list files saved as one. Both new files are written and flushed
+// first; then a journal file marks that both are complete; then each replaces
+// its file, and the journal goes. A start that finds the journal finishes the
+// replacing; one that finds new files without a journal removes them. After a
+// crash at any moment the two files are both old or both new.
+namespace pairsave {
+
+struct ListFile
+{
+    QString path;
+    const RowList *rows = nullptr;
+    bool byteOrderMark = false;
+};
+
+// Saves both files; on failure the error says what the files on disk hold.
+[[nodiscard]] FileResult save(const QString &journalPath, const std::array<ListFile, 2> &files);
+
+// What the start found of a save that did not finish.
+struct Recovery
+{
+    // For the log: what was done; empty when no save was interrupted.
+    QString done;
+    // For the operator: a save that was lost, or a journal that could not be followed.
+    QString problem;
+};
+[[nodiscard]] Recovery recover(const QString &journalPath, const std::array<QString, 2> &paths);
+
+} // namespace pairsave
