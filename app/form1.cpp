@@ -20,7 +20,10 @@
 #include <QListWidget>
 #include <QPointer>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QTimer>
+
+#include <limits>
 
 using namespace Qt::StringLiterals;
 
@@ -129,6 +132,8 @@ void Form1::createControls()
     for (QPushButton *button : {Command1, Command2, Command3})
         button->setAutoDefault(true);
     for (QLineEdit *box : {Text1, Text2}) {
+        // Pasted text of any length is taken whole, never cut at a limit.
+        box->setMaxLength(std::numeric_limits<int>::max());
         box->setFont(arialFont(6.75, false));
         makeFlat(box);
     }
@@ -228,12 +233,24 @@ bool Form1::addItemFromBoxes()
 void Form1::List1_Click()
 {
     // Selecting the row a list already has raises nothing, so this cannot echo.
-    List2->setCurrentRow(List1->currentRow());
+    mirrorSelection(List1, List2);
 }
 
 void Form1::List2_Click()
 {
-    List1->setCurrentRow(List2->currentRow());
+    mirrorSelection(List2, List1);
+}
+
+void Form1::mirrorSelection(QListWidget *from, QListWidget *to)
+{
+    // A row the other list lacks (files out of step) leaves nothing selected
+    // there, quietly, so the row stays selected and is removed alone.
+    if (from->currentRow() < to->count()) {
+        to->setCurrentRow(from->currentRow());
+    } else {
+        const QSignalBlocker quiet(to);
+        to->setCurrentRow(-1);
+    }
 }
 
 void Form1::List1_DblClick()
@@ -319,13 +336,27 @@ void Form1::Form_Load()
         // Shown once the window is up, so the start is not held by a dialog.
         QTimer::singleShot(0, this, [this, problems] { OperatorMessages::warnLater(this, problems.join(u"\n\n")); });
     }
+    if (const QString unmatched = catalogue().unmatchedRows(); !unmatched.isEmpty()) {
+        QTimer::singleShot(0, this, [this, unmatched] {
+            OperatorMessages::offerToRemoveUnmatchedRows(this, unmatched, [self = QPointer<Form1>(this)] {
+                if (!self)
+                    return;
+                const CatalogueEdit edit = self->catalogue().removeUnmatchedRows();
+                self->showItemCount();
+                if (!edit.message.isEmpty())
+                    OperatorMessages::warnLater(self, edit.message);
+            });
+        });
+    }
 }
 
 bool Form1::Form_Unload()
 {
     if (catalogue().filesHeld()) {
-        OperatorMessages::show(this, catalogue().save().error);
-        return true;
+        if (!catalogue().hasUnsavedChanges())
+            return true;
+        return OperatorMessages::askAfterFailedSave(this, catalogue().save().error, false) !=
+               OperatorMessages::SaveChoice::KeepOpen;
     }
     for (;;) {
         const FileResult saved = catalogue().save();

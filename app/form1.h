@@ -96,6 +96,7 @@ private:
     // Adds the item in the two boxes; true when it was added.
     bool addItemFromBoxes();
     void removeSelectedItem();
+    static void mirrorSelection(QListWidget *from, QListWidget *to);
 
     std::unique_ptr<ListWidgetRows> m_descriptionRows;
     std::unique_ptr<ListWidgetRows> m_addressRows;

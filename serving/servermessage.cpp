@@ -12,6 +12,12 @@ FileResult ServerMessageFile::load() const
 
 FileResult ServerMessageFile::save(const QString &text) const
 {
+    // A message the file already holds is not written again.
+    if (const TextFileContents stored = addon::ReadTextFile(m_folder.messagePath());
+        stored.ok() && stored.text == text && addon::FileExists(m_folder.messagePath())) {
+        ValdrinBas::ServerMessage = text;
+        return {};
+    }
     FileResult written = addon::WriteTextFile(m_folder.messagePath(), text);
     if (written.ok())
         ValdrinBas::ServerMessage = text;

@@ -24,7 +24,7 @@ Form3::Form3(ServerMessageFile message, QWidget *parent)
     Text1->setGeometry(Twips::rect(60, 270, 2895, 1815));
     Text1->setFrameShape(QFrame::Box);
     Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    Text1->setPlainText(initialText());
+    m_opened = initialText();
     Label1 = addLabel(u"Label1"_s, u"Save"_s, {60, 2100, 2835, 195});
     Label1->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     connect(Label1, &ClickableLabel::clicked, this, &Form3::Label1_Click);
@@ -41,9 +41,15 @@ QString Form3::initialText()
 
 QString Form3::text() const
 {
-    // The edit box keeps its lines apart with LF; the message has CR LF between them.
-    QString text = Text1->toPlainText();
-    text.replace(u'\n', u"\r\n"_s);
+    // Untouched, the editor holds the message it was opened with, byte for byte
+    // (line breaks of any kind and all).
+    QString text = Text1->document()->toRawText();
+    if (text == m_shown)
+        return m_opened;
+    // The raw text keeps non-breaking spaces, which the plain text would turn into
+    // spaces; the edit box keeps its lines apart as paragraphs, the message with CR LF.
+    text.replace(QChar::ParagraphSeparator, u"\r\n"_s);
+    text.replace(QChar::LineSeparator, u"\r\n"_s);
     return text;
 }
 
@@ -51,7 +57,9 @@ void Form3::Form_Load()
 {
     addon::StayOnTop(this);
     if (!ValdrinBas::ServerMessage.isEmpty())
-        Text1->setPlainText(ValdrinBas::ServerMessage);
+        m_opened = ValdrinBas::ServerMessage;
+    Text1->setPlainText(m_opened);
+    m_shown = Text1->document()->toRawText();
 }
 
 void Form3::Label1_Click()

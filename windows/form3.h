@@ -17,7 +17,8 @@ public:
 
     // The text a new editor starts with when no server message is set.
     [[nodiscard]] static QString initialText();
-    // The editor's text with CR LF line breaks, as it is saved.
+    // The text as it is saved: the editor's text with CR LF line breaks, or the
+    // message it was opened with when the operator has not changed it.
     [[nodiscard]] QString text() const;
 
     QPlainTextEdit *Text1 = nullptr;
@@ -29,4 +30,7 @@ private:
     void Form_Load();
 
     ServerMessageFile m_message;
+    // The message the editor was opened with, and how the edit box showed it.
+    QString m_opened;
+    QString m_shown;
 };

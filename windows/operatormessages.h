@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 class QWidget;
 
 // The message boxes the operator reads, all under the program's own title.
@@ -21,5 +23,10 @@ public:
     static void warnLater(QWidget *parent, const QString &text);
 
     // Asks what to do when the catalogue could not be written as the window closes.
-    [[nodiscard]] static SaveChoice askAfterFailedSave(QWidget *parent, const QString &error);
+    // Without `canRetry` (trying again cannot help) there is no Try Again.
+    [[nodiscard]] static SaveChoice askAfterFailedSave(QWidget *parent, const QString &error, bool canRetry = true);
+
+    // Shows rows without a partner in the other list file and offers to remove
+    // them; `remove` runs if the operator chooses that. The box does not stop the program.
+    static void offerToRemoveUnmatchedRows(QWidget *parent, const QString &text, std::function<void()> remove);
 };

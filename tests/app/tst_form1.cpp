@@ -66,6 +66,7 @@ private Q_SLOTS:
     void closeSavesBothLists();
     void failedSaveAtCloseOffersRetry();
     void unreadableFileIsReportedAtStart();
+    void unmatchedRowsAreShownAndCanBeRemoved();
     void buildListFillsPagesFromList1();
 
     void addThroughBothControls();
@@ -96,7 +97,7 @@ void TestForm1::init()
 void TestForm1::loadFillsListsAndCount()
 {
     QVERIFY(writeBytes(m_dir->filePath(u"descriptions.dat"_s), "Alpha\r\nBeta\r\nGamma\r\n"));
-    QVERIFY(writeBytes(m_dir->filePath(u"urls.dat"_s), "a.htm\r\nb.htm\r\n"));
+    QVERIFY(writeBytes(m_dir->filePath(u"urls.dat"_s), "a.htm\r\nb.htm\r\nc.htm\r\n"));
     QVERIFY(writeBytes(m_dir->filePath(u"message.txt"_s), "Enjoy\r\n"));
     ValdrinBas::ListPages = ListPageSet(StringRowList({u"stale"_s}));
 
@@ -104,7 +105,7 @@ void TestForm1::loadFillsListsAndCount()
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     QCOMPARE(form.List1->count(), 3);
-    QCOMPARE(form.List2->count(), 2);
+    QCOMPARE(form.List2->count(), 3);
     QCOMPARE(form.List2->item(1)->text(), u"b.htm"_s);
     QCOMPARE(form.Label10->text(), u"Server Items: 3"_s);
     QCOMPARE(ValdrinBas::ServerMessage, u"Enjoy"_s);
@@ -161,11 +162,58 @@ void TestForm1::unreadableFileIsReportedAtStart()
     QTRY_VERIFY((warning = form->findChild<QMessageBox *>()) != nullptr);
     QVERIFY2(warning->text().contains(u"urls.dat"_s), qPrintable(warning->text()));
     warning->close();
+    QTRY_VERIFY(!form->findChild<QMessageBox *>());
 
-    answerNextMessageBox(u"OK"_s);
+    // An edit of that run says it is not saved, and closing offers to keep the window open.
+    form->Text1->setText(u"Made this run"_s);
+    form->Text2->setText(u"run.htm"_s);
+    form->Label5_Click();
+    QTRY_VERIFY((warning = form->findChild<QMessageBox *>()) != nullptr);
+    QVERIFY2(warning->text().contains(u"not saved"_s), qPrintable(warning->text()));
+    warning->close();
+    QString shown;
+    answerNextMessageBox(u"Keep Open"_s, &shown);
+    QVERIFY(!form->close());
+    QVERIFY2(shown.contains(u"urls.dat"_s), qPrintable(shown));
+    answerNextMessageBox(u"Close Without Saving"_s);
     QVERIFY(form->close());
     QCOMPARE(readBytes(m_dir->filePath(u"urls.dat"_s)), stored);
     QVERIFY(!QFile::exists(m_dir->filePath(u"descriptions.dat"_s)));
+}
+
+void TestForm1::unmatchedRowsAreShownAndCanBeRemoved()
+{
+    // Files out of step, as a crash of an older version could leave them.
+    QVERIFY(writeBytes(m_dir->filePath(u"descriptions.dat"_s), "Alpha\r\nBeta\r\nGamma\r\nDelta\r\n"));
+    QVERIFY(writeBytes(m_dir->filePath(u"urls.dat"_s), "a.htm\r\nb.htm\r\n"));
+    Form1 form{DataFolder(m_dir->path()), new LocalRoom()};
+    form.show();
+    QMessageBox *box = nullptr;
+    QTRY_VERIFY((box = form.findChild<QMessageBox *>()) != nullptr);
+    QVERIFY2(box->text().contains(u"row 3: Gamma"_s) && box->text().contains(u"row 4: Delta"_s),
+             qPrintable(box->text()));
+
+    // A new address never pairs with a left-over description.
+    form.Text1->setText(u"New"_s);
+    form.Text2->setText(u"new.htm"_s);
+    QVERIFY(!form.catalogue().add(form.Text1->text(), form.Text2->text()).done);
+
+    // A row without a partner stays selected and a double click removes it alone.
+    form.List1->setCurrentRow(3);
+    QCOMPARE(form.List1->currentRow(), 3);
+    form.List1_DblClick();
+    QCOMPARE(form.List1->count(), 3);
+    QCOMPARE(form.List2->count(), 2);
+
+    // The box's choice removes the rest.
+    for (QAbstractButton *button : box->buttons()) {
+        if (button->text() == u"Remove Unmatched Rows"_s)
+            button->click();
+    }
+    QCOMPARE(form.List1->count(), 2);
+    QCOMPARE(form.Label10->text(), u"Server Items: 2"_s);
+    QCOMPARE(readBytes(m_dir->filePath(u"descriptions.dat"_s)), QByteArray("Alpha\r\nBeta\r\n"));
+    QCOMPARE(readBytes(m_dir->filePath(u"urls.dat"_s)), QByteArray("a.htm\r\nb.htm\r\n"));
 }
 
 void TestForm1::buildListFillsPagesFromList1()
@@ -207,6 +255,13 @@ void TestForm1::addThroughBothControls()
     QCOMPARE(form.List1->item(3)->text(), u"   "_s);
     QCOMPARE(form.Label10->text(), u"Server Items: 3"_s);
     QCOMPARE(ValdrinBas::ListPages.at(0).count(u'\r'), 3);
+
+    // Pasted text longer than a line box's usual limit is taken whole.
+    const QString pasted(40000, u'x');
+    form.Text1->setText(pasted);
+    form.Text2->setText(pasted);
+    form.Label5_Click();
+    QCOMPARE(form.List2->item(4)->text(), pasted);
 }
 
 void TestForm1::selectionIsMirroredAndDoubleClickRemoves()
