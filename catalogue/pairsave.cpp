@@ -102,6 +102,8 @@ FileResult save(const QString &journalPath, const std::array<ListFile, 2> &files
 
 Recovery recover(const QString &journalPath, const std::array<QString, 2> &paths)
 {
+    // A journal still being written when the program stopped marks nothing.
+    ::unlink(native(durablefile::newPathFor(journalPath)).constData());
     const bool journal = present(journalPath);
     bool found = false;
     for (const QString &path : paths) {

@@ -98,7 +98,7 @@ QString fromWindows1252(QByteArrayView bytes)
 QString decodeLine(QByteArrayView line, bool *converted)
 {
     if (line.isValidUtf8())
-        return QString::fromUtf8(line);
+        return textOfUtf8(line);
     *converted = true;
     return fromWindows1252(line);
 }
@@ -130,7 +130,7 @@ int appendLines(QByteArrayView bytes, RowList &list)
     batch.reserve(LoadBatchRows);
     forEachLine(bytes, [&](QByteArrayView line) {
         bool lineConverted = false;
-        batch.append(allUtf8 ? QString::fromUtf8(line) : decodeLine(line, &lineConverted));
+        batch.append(allUtf8 ? textOfUtf8(line) : decodeLine(line, &lineConverted));
         converted += lineConverted ? 1 : 0;
         if (batch.size() == LoadBatchRows) {
             list.addItems(std::move(batch));
@@ -150,7 +150,7 @@ QString decodeText(QByteArrayView bytes)
     if (bytes.startsWith(ByteOrderMark))
         bytes = bytes.sliced(3);
     if (bytes.isValidUtf8())
-        return QString::fromUtf8(bytes);
+        return textOfUtf8(bytes);
     QString text;
     bool converted = false;
     while (!bytes.isEmpty()) {

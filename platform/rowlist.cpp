@@ -1,5 +1,16 @@
 #include "platform/rowlist.h"
 
+QString textOfUtf8(QByteArrayView utf8)
+{
+    constexpr QByteArrayView ByteOrderMark("\xEF\xBB\xBF");
+    qsizetype marks = 0;
+    while (utf8.size() >= (marks + 1) * 3 && utf8.sliced(marks * 3, 3) == ByteOrderMark)
+        ++marks;
+    if (marks == 0)
+        return QString::fromUtf8(utf8);
+    return QString(marks, QChar(0xFEFF)) + QString::fromUtf8(utf8.sliced(marks * 3));
+}
+
 void RowList::addItems(QStringList rows)
 {
     for (const QString &row : std::as_const(rows))
@@ -53,7 +64,7 @@ void StringRowList::appendUtf8(QByteArrayView row)
 
 QString StringRowList::List(int index) const
 {
-    return QString::fromUtf8(utf8(index));
+    return textOfUtf8(utf8(index));
 }
 
 QByteArrayView StringRowList::utf8(int index) const

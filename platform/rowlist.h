@@ -7,6 +7,10 @@
 
 class StringRowList;
 
+// The text of UTF-8 bytes with every character kept: a byte-order mark at the
+// start of a row is a character of the row, which QString::fromUtf8 would drop.
+[[nodiscard]] QString textOfUtf8(QByteArrayView utf8);
+
 // The few operations the program needs of a list of text rows: the catalogue
 // lists on the main window and the plain lists of the headless server both offer them.
 class RowList

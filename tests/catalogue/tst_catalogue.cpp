@@ -24,6 +24,9 @@ private Q_SLOTS:
     void firstStartWithoutFiles();
     void filesOfUnequalLengthLoadAsTheyAre();
     void loadThenSaveRewritesEveryLineWithCrLf();
+    void olderEncodingsAreToldOnceAndSavedAsUtf8();
+    void interruptedSavesAreFinishedOrUndone_data();
+    void interruptedSavesAreFinishedOrUndone();
     void serverMessageComesBackAsSaved_data();
     void serverMessageComesBackAsSaved();
     void listPagesStartAsOneEmptyPage();
@@ -82,6 +85,81 @@ void TestCatalogue::filesOfUnequalLengthLoadAsTheyAre()
     QCOMPARE(descriptions.ListCount(), 3);
     QCOMPARE(addresses.ListCount(), 2);
     QCOMPARE(Catalogue::countCaption(catalogue.itemCount()), u"Server Items: 3"_s);
+
+    // No add pairs a new address with the left-over description "C".
+    const CatalogueEdit refused = catalogue.add(u"D"_s, u"d.htm"_s);
+    QVERIFY(!refused.done);
+    QVERIFY2(refused.message.contains(u"row 3: C"_s), qPrintable(refused.message));
+    QVERIFY(catalogue.removeUnmatchedRows().done);
+    QCOMPARE(readBytes(m_dir->filePath(u"descriptions.dat"_s)), QByteArray("A\r\nB\r\n"));
+    QVERIFY(catalogue.add(u"D"_s, u"d.htm"_s).done);
+    QCOMPARE(readBytes(m_dir->filePath(u"urls.dat"_s)), QByteArray("a.htm\r\nb.htm\r\nd.htm\r\n"));
+}
+
+void TestCatalogue::olderEncodingsAreToldOnceAndSavedAsUtf8()
+{
+    QVERIFY(writeBytes(m_dir->filePath(u"descriptions.dat"_s), "\xEF\xBB\xBF" "Caf\xC3\xA9\r\n\x93Old\x94\r\n"));
+    QVERIFY(writeBytes(m_dir->filePath(u"urls.dat"_s), "a.htm\r\nb.htm\r\n"));
+    StringRowList descriptions;
+    StringRowList addresses;
+    Catalogue catalogue(descriptions, addresses, folder());
+    const QStringList told = catalogue.load();
+    QCOMPARE(told.size(), 1);
+    QVERIFY2(told.first().contains(u"descriptions.dat: 1 row was not UTF-8 text"_s), qPrintable(told.first()));
+    QVERIFY(catalogue.save().ok());
+    QCOMPARE(readBytes(m_dir->filePath(u"descriptions.dat"_s)),
+             QByteArray("\xEF\xBB\xBF" "Caf\xC3\xA9\r\n\xE2\x80\x9COld\xE2\x80\x9D\r\n"));
+    StringRowList again;
+    StringRowList againAddresses;
+    QVERIFY(Catalogue(again, againAddresses, folder()).load().isEmpty());
+    QCOMPARE(again.allRows(), descriptions.allRows());
+}
+
+void TestCatalogue::interruptedSavesAreFinishedOrUndone_data()
+{
+    // The files a save leaves when the program is killed at each of its steps.
+    QTest::addColumn<QByteArrayList>("newFiles"); // descriptions.dat.new, urls.dat.new ("" = none)
+    QTest::addColumn<bool>("journal");
+    QTest::addColumn<bool>("descriptionsReplaced");
+    QTest::addColumn<bool>("urlsReplaced");
+    QTest::addColumn<bool>("expectNew");
+    QTest::newRow("while writing the first new file") << QByteArrayList{"New\r\nhalf", ""} << false << false << false << false;
+    QTest::newRow("while writing the second") << QByteArrayList{"New\r\nRows\r\n", "new"} << false << false << false << false;
+    QTest::newRow("before the journal") << QByteArrayList{"New\r\nRows\r\n", "new.htm\r\nrows.htm\r\n"} << false << false << false << false;
+    QTest::newRow("after the journal") << QByteArrayList{"New\r\nRows\r\n", "new.htm\r\nrows.htm\r\n"} << true << false << false << true;
+    QTest::newRow("between the two renames") << QByteArrayList{"", "new.htm\r\nrows.htm\r\n"} << true << true << false << true;
+    QTest::newRow("before the journal goes") << QByteArrayList{"", ""} << true << true << true << true;
+}
+
+void TestCatalogue::interruptedSavesAreFinishedOrUndone()
+{
+    QFETCH(QByteArrayList, newFiles);
+    QFETCH(bool, journal);
+    QFETCH(bool, descriptionsReplaced);
+    QFETCH(bool, urlsReplaced);
+    QFETCH(bool, expectNew);
+    const QByteArray oldDescriptions("Old\r\n"), oldUrls("old.htm\r\n");
+    const QByteArray newDescriptions("New\r\nRows\r\n"), newUrls("new.htm\r\nrows.htm\r\n");
+    QVERIFY(writeBytes(m_dir->filePath(u"descriptions.dat"_s), descriptionsReplaced ? newDescriptions : oldDescriptions));
+    QVERIFY(writeBytes(m_dir->filePath(u"urls.dat"_s), urlsReplaced ? newUrls : oldUrls));
+    if (!newFiles[0].isEmpty())
+        QVERIFY(writeBytes(m_dir->filePath(u"descriptions.dat.new"_s), newFiles[0]));
+    if (!newFiles[1].isEmpty())
+        QVERIFY(writeBytes(m_dir->filePath(u"urls.dat.new"_s), newFiles[1]));
+    if (journal)
+        QVERIFY(writeBytes(m_dir->filePath(u"catalogue.journal"_s), "Replacing\n"));
+
+    StringRowList descriptions;
+    StringRowList addresses;
+    const QStringList told = Catalogue(descriptions, addresses, folder()).load();
+    QCOMPARE(readBytes(m_dir->filePath(u"descriptions.dat"_s)), expectNew ? newDescriptions : oldDescriptions);
+    QCOMPARE(readBytes(m_dir->filePath(u"urls.dat"_s)), expectNew ? newUrls : oldUrls);
+    QCOMPARE(descriptions.ListCount(), addresses.ListCount());
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), (QStringList{u"descriptions.dat"_s, u"urls.dat"_s}));
+    // A finished save needs no word; a lost one is told.
+    QCOMPARE(told.isEmpty(), expectNew);
+    if (!expectNew)
+        QVERIFY2(told.first().contains(u"did not finish"_s), qPrintable(told.first()));
 }
 
 void TestCatalogue::loadThenSaveRewritesEveryLineWithCrLf()
@@ -266,14 +344,19 @@ void TestCatalogue::failedSaveAfterAnAddIsReported()
     QVERIFY(catalogue.load().isEmpty());
     CatalogueEdit edit;
     {
-        testfiles::FileSizeLimit diskFull(0);
-        edit = catalogue.add(u"Kept in memory"_s, u"kept.htm"_s);
+        // Room for the new descriptions file, not for the addresses.
+        testfiles::FileSizeLimit diskFull(20);
+        edit = catalogue.add(u"Kept in memory"_s, u"a-long-address-that-does-not-fit.htm"_s);
     }
     QVERIFY(edit.done);
-    QVERIFY2(edit.message.contains(u"descriptions.dat"_s), qPrintable(edit.message));
+    QVERIFY2(edit.message.contains(u"urls.dat: the file would grow past"_s) &&
+                 edit.message.contains(u"descriptions.dat and urls.dat were not changed"_s),
+             qPrintable(edit.message));
+    QVERIFY(QDir(m_dir->path()).entryList(QDir::Files).isEmpty()); // no new file left behind
     QCOMPARE(catalogue.itemCount(), 1);
     QVERIFY(catalogue.save().ok());
     QCOMPARE(readBytes(m_dir->filePath(u"descriptions.dat"_s)), QByteArray("Kept in memory\r\n"));
+    QCOMPARE(readBytes(m_dir->filePath(u"urls.dat"_s)), QByteArray("a-long-address-that-does-not-fit.htm\r\n"));
 }
 
 QTEST_GUILESS_MAIN(TestCatalogue)

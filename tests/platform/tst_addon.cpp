@@ -9,7 +9,10 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <QRandomGenerator>
+
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <limits>
@@ -26,6 +29,34 @@ double processCpuSeconds()
     getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// The rows of the main window's lists are held as text, not as UTF-8: a row
+// list of that kind takes the other path through loading and saving.
+class TextRows final : public RowList
+{
+public:
+    void AddItem(const QString &row) override { rows.append(row); }
+    [[nodiscard]] int ListCount() const override { return int(rows.size()); }
+    [[nodiscard]] QString List(int index) const override { return rows.value(index); }
+    void RemoveItem(int index) override { rows.remove(index); }
+
+    QStringList rows;
+};
+
+// Bytes an old or careless system may leave in a row file: ASCII, line breaks of
+// every kind, UTF-8 sequences whole and broken, Windows-1252's high bytes, NUL.
+QByteArray randomFileBytes(QRandomGenerator &random)
+{
+    static const QByteArrayList pieces = {
+        "a", "Z", " ", "\r\n", "\r", "\n", "\xEF\xBB\xBF", "\xC3\xA9", "\xE6\x97\xA5", "\xF0\x9F\x98\x80",
+        "\xC3", "\xE6\x97", "\x80", "\x81", "\x93", "\x9D", "\xA0", "\xE9", "\xFF", "\xED\xA0\x80", "\xC0\xAF",
+        QByteArray(1, '\0')};
+    QByteArray bytes;
+    const int count = int(random.bounded(40));
+    for (int i = 0; i < count; ++i)
+        bytes += pieces[random.bounded(int(pieces.size()))];
+    return bytes;
 }
 
 } // namespace
@@ -52,12 +83,17 @@ private Q_SLOTS:
     void saveListBytes();
     void rowsSurviveSaveAndLoad();
     void rowsPastTheItemLimitAreKept();
-    void singleByteTextIsNotReplaced();
     void fileExistsOnlyForVisibleRegularFiles();
+
+    // Text from older systems: each row read as UTF-8 or as Windows-1252.
+    void rowsAreReadOneByOne();
+    void loadSaveLoadGivesTheFirstText();
 
     // Failures are reported, and a failed write leaves the old file whole.
     void failedWriteLeavesOldFile();
     void writeIntoMissingFolderSaysWhere();
+    void specialFilesAreReportedAndNeverReplaced();
+    void fullAndReadOnlyDisksAreNamed();
     void unreadableFileIsReportedAndAddsNothing();
 
     // Pause waits on a timer and keeps the program's events going.
@@ -78,7 +114,7 @@ private:
 void TestAddon::init()
 {
     QVERIFY(m_dir.isValid());
-    for (const QString &name : QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::Dirs | QDir::NoDotAndDotDot))
+    for (const QString &name : QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::Dirs | QDir::System | QDir::NoDotAndDotDot))
         QVERIFY(QFile::remove(path(name)) || QDir(path(name)).removeRecursively());
 }
 
@@ -229,15 +265,6 @@ void TestAddon::rowsPastTheItemLimitAreKept()
     QCOMPARE(loaded.allRows(), rows);
 }
 
-void TestAddon::singleByteTextIsNotReplaced()
-{
-    // A Latin-1 file from an older system is not valid UTF-8; no character is lost.
-    QVERIFY(writeBytes(path(u"descriptions.dat"_s), "caf\xe9\r\nna\xefve\r\n"));
-    StringRowList list;
-    QVERIFY(addon::LoadList(path(u"descriptions.dat"_s), list).ok());
-    QCOMPARE(list.allRows(), (QStringList{u"caf\u00e9"_s, u"na\u00efve"_s}));
-}
-
 void TestAddon::fileExistsOnlyForVisibleRegularFiles()
 {
     QVERIFY(!addon::FileExists(path(u"urls.dat"_s)));
@@ -247,6 +274,63 @@ void TestAddon::fileExistsOnlyForVisibleRegularFiles()
     QVERIFY(!addon::FileExists(path(u".hidden.dat"_s)));
     QVERIFY(QDir(m_dir.path()).mkdir(u"folder.dat"_s));
     QVERIFY(!addon::FileExists(path(u"folder.dat"_s)));
+}
+
+void TestAddon::rowsAreReadOneByOne()
+{
+    // One stray byte changes the reading of its own row only; Windows-1252's
+    // quotes and euro sign come through, its five undefined bytes as Latin-1.
+    const QString file = path(u"descriptions.dat"_s);
+    QVERIFY(writeBytes(file, "\xEF\xBB\xBF" "Caf\xC3\xA9 cr\xC3\xA8me\r\n\xE6\x97\xA5\xE6\x9C\xAC\r\n"
+                             "stray \xFF\r\n\x93quoted\x94 \x80 5 \x81\r\n"));
+    for (const bool text : {false, true}) {
+        StringRowList compact;
+        TextRows rows;
+        RowFileFormat format;
+        QVERIFY(addon::LoadList(file, text ? static_cast<RowList &>(rows) : compact, &format).ok());
+        QCOMPARE(text ? rows.rows : compact.allRows(),
+                 (QStringList{u"Caf\u00e9 cr\u00e8me"_s, u"\u65e5\u672c"_s, u"stray \u00ff"_s,
+                              u"\u201cquoted\u201d \u20ac 5 \u0081"_s}));
+        QVERIFY(format.byteOrderMark);
+        QCOMPARE(format.convertedRows, 2);
+    }
+
+    // Saved back as UTF-8, byte-order mark and all; the UTF-8 rows keep their bytes.
+    StringRowList rows;
+    RowFileFormat format;
+    QVERIFY(addon::LoadList(file, rows, &format).ok());
+    QVERIFY(addon::SaveList(file, rows, format.byteOrderMark).ok());
+    QCOMPARE(readBytes(file), QByteArray("\xEF\xBB\xBF" "Caf\xC3\xA9 cr\xC3\xA8me\r\n\xE6\x97\xA5\xE6\x9C\xAC\r\n"
+                                         "stray \xC3\xBF\r\n\xE2\x80\x9Cquoted\xE2\x80\x9D \xE2\x82\xAC 5 \xC2\x81\r\n"));
+
+    // The server message is read the same way, line by line.
+    QVERIFY(writeBytes(path(u"message.txt"_s), "Caf\xC3\xA9\r\n\x93Hi\x94\r\n"));
+    QCOMPARE(addon::ReadTextFile(path(u"message.txt"_s)).text, u"Caf\u00e9\r\n\u201cHi\u201d"_s);
+}
+
+void TestAddon::loadSaveLoadGivesTheFirstText()
+{
+    // Whatever bytes a file holds, the text the program reads from it is what a
+    // save writes: nothing is decoded twice.
+    QRandomGenerator random(20261208);
+    const QString file = path(u"urls.dat"_s);
+    for (int round = 0; round < 400; ++round) {
+        QByteArray bytes;
+        const int rows = int(random.bounded(6));
+        for (int row = 0; row < rows; ++row)
+            bytes += randomFileBytes(random) + "\r\n";
+        const bool text = round % 2 == 1;
+        QVERIFY(writeBytes(file, bytes));
+        StringRowList compact;
+        TextRows plain;
+        RowList &first = text ? static_cast<RowList &>(plain) : compact;
+        RowFileFormat format;
+        QVERIFY(addon::LoadList(file, first, &format).ok());
+        QVERIFY(addon::SaveList(file, first, format.byteOrderMark).ok());
+        StringRowList again;
+        QVERIFY(addon::LoadList(file, again).ok());
+        QVERIFY2(again.allRows() == first.allRows(), bytes.toHex(' ').constData());
+    }
 }
 
 void TestAddon::failedWriteLeavesOldFile()
@@ -262,7 +346,8 @@ void TestAddon::failedWriteLeavesOldFile()
         written = addon::WriteTextFile(file, QString(1000, u'x'));
     }
     QVERIFY(!saved.ok());
-    QVERIFY2(saved.error.contains(u"descriptions.dat"_s), qPrintable(saved.error));
+    QVERIFY2(saved.error.contains(u"descriptions.dat: the file would grow past the largest size"_s),
+             qPrintable(saved.error));
     QVERIFY(!written.ok());
     QCOMPARE(readBytes(file), old);
     QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{u"descriptions.dat"_s});
@@ -273,13 +358,68 @@ void TestAddon::writeIntoMissingFolderSaysWhere()
     const QString file = path(u"no such folder/message.txt"_s);
     const FileResult written = addon::WriteTextFile(file, u"text"_s);
     QVERIFY(!written.ok());
-    QVERIFY2(written.error.contains(QDir::toNativeSeparators(file)), qPrintable(written.error));
+    QVERIFY2(written.error.contains(QDir::toNativeSeparators(file) + u": the folder does not exist"_s),
+             qPrintable(written.error));
+}
 
-    // A folder where the file should be cannot be replaced by a file either.
-    QVERIFY(QDir(m_dir.path()).mkdir(u"urls.dat"_s));
-    const FileResult saved = addon::SaveList(path(u"urls.dat"_s), StringRowList(QStringList{u"a"_s}));
-    QVERIFY(!saved.ok());
-    QVERIFY(QFileInfo(path(u"urls.dat"_s)).isDir());
+void TestAddon::specialFilesAreReportedAndNeverReplaced()
+{
+    const QString file = path(u"urls.dat"_s);
+    const StringRowList rows(QStringList{u"a"_s});
+    const auto kind = [&file] {
+        struct stat info {};
+        return ::lstat(file.toLocal8Bit().constData(), &info) == 0 ? info.st_mode & S_IFMT : 0;
+    };
+    const struct {
+        const char *reason;
+        std::function<bool()> make;
+    } cases[] = {
+        {"it is a folder, not a file", [&] { return QDir(m_dir.path()).mkdir(u"urls.dat"_s); }},
+        {"it is not a regular file", [&] { return ::mkfifo(file.toLocal8Bit().constData(), 0600) == 0; }},
+        {"which does not exist or loops", [&] { return QFile::link(file, file); }},
+        {"which does not exist or loops", [&] { return QFile::link(path(u"gone.dat"_s), file); }},
+    };
+    for (const auto &special : cases) {
+        init();
+        QVERIFY(special.make());
+        const auto before = kind();
+        StringRowList loaded;
+        const FileResult read = addon::LoadList(file, loaded);
+        QVERIFY2(read.error.contains(QString::fromLatin1(special.reason)), qPrintable(read.error));
+        for (const FileResult &written : {addon::SaveList(file, rows), addon::WriteTextFile(file, u"a"_s)})
+            QVERIFY2(written.error.contains(u"it was left as it is"_s), qPrintable(written.error));
+        QCOMPARE(kind(), before);
+    }
+
+    // A link to a regular file is followed: the file it names is replaced, the link stays.
+    init();
+    QVERIFY(writeBytes(path(u"real.dat"_s), "old\r\n"));
+    QVERIFY(QFile::link(path(u"real.dat"_s), file));
+    QVERIFY(addon::SaveList(file, rows).ok());
+    QVERIFY(QFileInfo(file).isSymLink());
+    QCOMPARE(readBytes(path(u"real.dat"_s)), QByteArray("a\r\n"));
+}
+
+void TestAddon::fullAndReadOnlyDisksAreNamed()
+{
+    testfiles::TinyDisk disk(64);
+    if (!disk.isMounted())
+        QSKIP("Mounting a small disk needs root");
+    const QString file = disk.filePath(u"descriptions.dat"_s);
+    const QByteArray old("kept\r\n");
+    QVERIFY(writeBytes(file, old));
+    const StringRowList rows(testfiles::sampleRows(100));
+
+    disk.fill();
+    FileResult saved = addon::SaveList(file, rows);
+    QVERIFY2(saved.error.endsWith(u"descriptions.dat: the disk is full"_s), qPrintable(saved.error));
+    disk.empty();
+    QVERIFY(disk.makeReadOnly());
+    saved = addon::SaveList(file, rows);
+    QVERIFY2(saved.error.endsWith(u"descriptions.dat: the disk or folder is read-only"_s), qPrintable(saved.error));
+    QVERIFY(disk.makeWritable());
+    QCOMPARE(readBytes(file), old);
+    QCOMPARE(QDir(disk.path()).entryList(QDir::Files | QDir::Hidden), QStringList{u"descriptions.dat"_s});
 }
 
 void TestAddon::unreadableFileIsReportedAndAddsNothing()

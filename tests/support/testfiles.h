@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -113,6 +114,60 @@ public:
 private:
     rlimit m_saved{};
     void (*m_savedHandler)(int) = nullptr;
+};
+
+// A small disk of its own while alive: a tmpfs of the given size mounted on a
+// fresh folder (only root may mount; elsewhere isMounted() is false). fill()
+// takes its last free byte, so writes fail as on a full disk; makeReadOnly()
+// turns it read-only, which a folder's permissions cannot do for root.
+class TinyDisk
+{
+public:
+    explicit TinyDisk(int kib) : m_options(QByteArray("size=") + QByteArray::number(kib) + "k")
+    {
+        m_mounted = m_dir.isValid() &&
+                    ::mount("tmpfs", m_dir.path().toLocal8Bit().constData(), "tmpfs", MS_NOSUID | MS_NODEV,
+                            m_options.constData()) == 0;
+    }
+    ~TinyDisk()
+    {
+        if (m_mounted)
+            ::umount2(m_dir.path().toLocal8Bit().constData(), MNT_DETACH);
+    }
+    TinyDisk(const TinyDisk &) = delete;
+    TinyDisk &operator=(const TinyDisk &) = delete;
+
+    [[nodiscard]] bool isMounted() const { return m_mounted; }
+    [[nodiscard]] QString path() const { return m_dir.path(); }
+    [[nodiscard]] QString filePath(const QString &name) const { return m_dir.filePath(name); }
+
+    // Writes a ballast file until the disk has no room left.
+    void fill() const
+    {
+        QFile ballast(filePath(QStringLiteral(".ballast")));
+        if (!ballast.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+            return;
+        const QByteArray block(4096, 'b');
+        while (ballast.write(block) == block.size()) {
+        }
+        for (qint64 written = 1; written > 0;)
+            written = ballast.write("b", 1);
+    }
+    // Gives the disk's room back.
+    void empty() const { QFile::remove(filePath(QStringLiteral(".ballast"))); }
+    [[nodiscard]] bool makeReadOnly() const { return remount(MS_RDONLY); }
+    [[nodiscard]] bool makeWritable() const { return remount(0); }
+
+private:
+    [[nodiscard]] bool remount(unsigned long flags) const
+    {
+        return ::mount(nullptr, m_dir.path().toLocal8Bit().constData(), nullptr,
+                       MS_REMOUNT | MS_NOSUID | MS_NODEV | flags, m_options.constData()) == 0;
+    }
+
+    QTemporaryDir m_dir;
+    QByteArray m_options;
+    bool m_mounted = false;
 };
 
 } // namespace testfiles

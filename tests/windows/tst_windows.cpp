@@ -13,6 +13,8 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 using namespace Qt::StringLiterals;
 using testfiles::readBytes;
 
@@ -40,6 +42,7 @@ private Q_SLOTS:
     void saveWritesTheFileThenTheMessageThenCloses();
     void emptyTextSavesALineBreakAndShowsTheInitialTextAgain();
     void failedSaveKeepsTheEditorAndTheOldMessage();
+    void editorKeepsWhatTheOperatorSees();
 
 private:
     std::unique_ptr<testfiles::DataFolder> m_dir;
@@ -157,6 +160,35 @@ void TestWindows::failedSaveKeepsTheEditorAndTheOldMessage()
     QCOMPARE(ValdrinBas::ServerMessage, u"old message"_s);
     QVERIFY(editor.isVisible());
     QCOMPARE(editor.text(), u"new message"_s);
+}
+
+void TestWindows::editorKeepsWhatTheOperatorSees()
+{
+    // A message with a non-breaking space and line breaks of two kinds.
+    const QByteArray stored("Free\xC2\xA0links\rfor all\ntoday\r\n");
+    const QString file = m_dir->filePath(u"message.txt"_s);
+    QVERIFY(testfiles::writeBytes(file, stored));
+    ServerMessageFile message{DataFolder(m_dir->path())};
+    QVERIFY(message.load().ok());
+    // A save replaces the file, so a file rewritten is a new inode.
+    const auto inode = [&file] {
+        struct stat info {};
+        return ::stat(file.toLocal8Bit().constData(), &info) == 0 ? info.st_ino : 0;
+    };
+    const auto written = inode();
+
+    // Saved untouched: the file is not written again and the message is the same.
+    auto *editor = new Form3(message);
+    editor->Label1_Click();
+    QCOMPARE(readBytes(file), stored);
+    QCOMPARE(inode(), written);
+    QCOMPARE(ValdrinBas::ServerMessage, u"Free\u00a0links\rfor all\ntoday"_s);
+
+    // Edited: the non-breaking space stays what it is.
+    editor = new Form3(message);
+    editor->Text1->setPlainText(u"Free\u00a0links\nnow"_s);
+    editor->Label1_Click();
+    QCOMPARE(readBytes(file), QByteArray("Free\xC2\xA0links\r\nnow\r\n"));
 }
 
 QTEST_MAIN(TestWindows)
