@@ -49,7 +49,7 @@ QStringList Catalogue::load()
 {
     QStringList problems;
     const pairsave::Recovery recovery =
-        pairsave::recover(m_folder.journalPath(), {m_folder.descriptionsPath(), m_folder.addressesPath()});
+        pairsave::recover(m_folder.journalPath(), {m_folder.descriptionsPath(), m_folder.addressesPath()}, true);
     if (!recovery.done.isEmpty())
         qCInfo(lcCatalogue).noquote() << recovery.done;
     if (!recovery.problem.isEmpty())
@@ -80,9 +80,9 @@ QStringList Catalogue::load()
 
 FileResult Catalogue::reload()
 {
-    // A save another program left half done is finished or undone first.
+    // A save another program left half done is finished first.
     const pairsave::Recovery recovery =
-        pairsave::recover(m_folder.journalPath(), {m_folder.descriptionsPath(), m_folder.addressesPath()});
+        pairsave::recover(m_folder.journalPath(), {m_folder.descriptionsPath(), m_folder.addressesPath()}, false);
     if (!recovery.done.isEmpty())
         qCInfo(lcCatalogue).noquote() << recovery.done;
     if (!recovery.problem.isEmpty())

@@ -100,11 +100,13 @@ FileResult save(const QString &journalPath, const std::array<ListFile, 2> &files
     return {};
 }
 
-Recovery recover(const QString &journalPath, const std::array<QString, 2> &paths)
+Recovery recover(const QString &journalPath, const std::array<QString, 2> &paths, bool removeUnfinished)
 {
+    const bool journal = present(journalPath);
+    if (!journal && !removeUnfinished)
+        return {};
     // A journal still being written when the program stopped marks nothing.
     ::unlink(native(durablefile::newPathFor(journalPath)).constData());
-    const bool journal = present(journalPath);
     bool found = false;
     for (const QString &path : paths) {
         const durablefile::Target target = durablefile::targetOf(path);

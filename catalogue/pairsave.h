@@ -31,6 +31,10 @@ struct Recovery
     // For the operator: a save that was lost, or a journal that could not be followed.
     QString problem;
 };
-[[nodiscard]] Recovery recover(const QString &journalPath, const std::array<QString, 2> &paths);
+// Finishes a save the journal marks complete. New files without a journal are
+// removed only when `removeUnfinished` (at start: another program saving into
+// the folder right now would lose its files).
+[[nodiscard]] Recovery recover(const QString &journalPath, const std::array<QString, 2> &paths,
+                               bool removeUnfinished);
 
 } // namespace pairsave

@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -94,9 +95,24 @@ Target targetOf(const QString &path)
     return {path, {}};
 }
 
+QString folderProblem(const QString &folder)
+{
+    const QByteArray name = native(folder);
+    struct statvfs disk {};
+    if (::statvfs(name.constData(), &disk) == 0) {
+        if (disk.f_flag & ST_RDONLY)
+            return reason(EROFS);
+        if (disk.f_bavail == 0)
+            return reason(ENOSPC);
+    }
+    if (::access(name.constData(), W_OK) != 0)
+        return reason(errno);
+    return {};
+}
+
 QString newPathFor(const QString &target)
 {
-    return target + u".new"_s;
+    return target + u".valdrin-new"_s;
 }
 
 NewFile::NewFile(const QString &target, const QString &shownName)

@@ -6,7 +6,7 @@
 #include <QString>
 
 // Files replaced whole and durably. The new content goes to a file named
-// NAME.new beside the file (beside the file a symbolic link names, when the
+// NAME.valdrin-new beside the file (beside the file a symbolic link names, when the
 // name is a link); it is flushed to the disk, then renamed over the file, and
 // the folder is flushed after the rename. A crash or a power cut at any moment
 // leaves the old file or the new one, never a mix or an empty file.
@@ -27,6 +27,10 @@ struct Target
 [[nodiscard]] QString reason(int error);
 // "Could not write FILE: REASON", with the file as the system shows it.
 [[nodiscard]] QString writeFailure(const QString &path, const QString &reason);
+
+// Why nothing can be written in the folder (a read-only or full disk, no
+// permission); empty text when nothing is known to stop a write.
+[[nodiscard]] QString folderProblem(const QString &folder);
 
 // The name a new file is written under before it replaces the target.
 [[nodiscard]] QString newPathFor(const QString &target);

@@ -2,6 +2,7 @@
 
 #include "app/server/startup.h"
 
+#include "platform/durablefile.h"
 #include "platform/rowlist.h"
 #include "serving/linkserver.h"
 
@@ -78,9 +79,17 @@ int runCatalogueCommand(const StartupOptions &options)
     // command beside it; a server reading the files waits for the lock too.
     QLockFile lock(folder.lockPath());
     if (!lock.tryLock(LockWaitMs)) {
-        err() << u"The catalogue in %1 is being changed by another program (it holds %2). Try again in a moment.\n"_s
-                     .arg(folder.path(), folder.lockPath());
-        return FilesFailed;
+        const QString problem = durablefile::folderProblem(folder.path());
+        if (problem.isEmpty()) {
+            err() << u"The catalogue in %1 is being changed by another program (it holds %2). Try again in a "
+                     u"moment.\n"_s.arg(folder.path(), folder.lockPath());
+            return FilesFailed;
+        }
+        // A folder nobody can write in needs no lock to be read.
+        if (options.command != StartupOptions::Command::List) {
+            err() << u"Nothing was changed: the program cannot write in %1 (%2).\n"_s.arg(folder.path(), problem);
+            return FilesFailed;
+        }
     }
 
     StringRowList descriptions;

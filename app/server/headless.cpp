@@ -8,6 +8,7 @@
 
 #include "platform/messenger.h"
 #include "platform/network/networksettings.h"
+#include "platform/durablefile.h"
 #include "platform/rowlist.h"
 #include "serving/linkserver.h"
 #include "serving/servingswitch.h"
@@ -83,7 +84,8 @@ int runHeadless(const StartupOptions &options)
     // on SIGHUP. It waits for a command's change to be complete.
     const auto reload = [&server, &folder] {
         QLockFile lock(folder.lockPath());
-        if (!lock.tryLock(ReloadLockWaitMs)) {
+        // A folder nobody can write in needs no lock to be read.
+        if (!lock.tryLock(ReloadLockWaitMs) && durablefile::folderProblem(folder.path()).isEmpty()) {
             qCWarning(lcHeadless).noquote() << u"The catalogue was not read again: %1 stays locked. The catalogue in "
                                                u"use stays as it was."_s.arg(folder.lockPath());
             return;

@@ -118,7 +118,7 @@ void TestCatalogue::olderEncodingsAreToldOnceAndSavedAsUtf8()
 void TestCatalogue::interruptedSavesAreFinishedOrUndone_data()
 {
     // The files a save leaves when the program is killed at each of its steps.
-    QTest::addColumn<QByteArrayList>("newFiles"); // descriptions.dat.new, urls.dat.new ("" = none)
+    QTest::addColumn<QByteArrayList>("newFiles"); // descriptions.dat.valdrin-new, urls.dat.valdrin-new ("" = none)
     QTest::addColumn<bool>("journal");
     QTest::addColumn<bool>("descriptionsReplaced");
     QTest::addColumn<bool>("urlsReplaced");
@@ -143,9 +143,9 @@ void TestCatalogue::interruptedSavesAreFinishedOrUndone()
     QVERIFY(writeBytes(m_dir->filePath(u"descriptions.dat"_s), descriptionsReplaced ? newDescriptions : oldDescriptions));
     QVERIFY(writeBytes(m_dir->filePath(u"urls.dat"_s), urlsReplaced ? newUrls : oldUrls));
     if (!newFiles[0].isEmpty())
-        QVERIFY(writeBytes(m_dir->filePath(u"descriptions.dat.new"_s), newFiles[0]));
+        QVERIFY(writeBytes(m_dir->filePath(u"descriptions.dat.valdrin-new"_s), newFiles[0]));
     if (!newFiles[1].isEmpty())
-        QVERIFY(writeBytes(m_dir->filePath(u"urls.dat.new"_s), newFiles[1]));
+        QVERIFY(writeBytes(m_dir->filePath(u"urls.dat.valdrin-new"_s), newFiles[1]));
     if (journal)
         QVERIFY(writeBytes(m_dir->filePath(u"catalogue.journal"_s), "Replacing\n"));
 

@@ -136,7 +136,7 @@ int main(int argc, char **argv)
         const int d = which(testfiles::readBytes(folder.filePath(u"descriptions.dat"_s)), descriptionBytes);
         const int a = which(testfiles::readBytes(folder.filePath(u"urls.dat"_s)), addressBytes);
         const bool journal = QFile::exists(folder.filePath(u"catalogue.journal"_s));
-        const QStringList leftovers = QDir(folder.path()).entryList({u"*.new"_s}, QDir::Files);
+        const QStringList leftovers = QDir(folder.path()).entryList({u"*.valdrin-new"_s}, QDir::Files);
         QString state;
         if (d < 0 || a < 0) {
             state = u"FAULT: a file is neither version"_s;
