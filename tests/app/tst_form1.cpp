@@ -67,6 +67,7 @@ private Q_SLOTS:
     void failedSaveAtCloseOffersRetry();
     void unreadableFileIsReportedAtStart();
     void unmatchedRowsAreShownAndCanBeRemoved();
+    void fullAndReadOnlyDisksLoseNothing();
     void buildListFillsPagesFromList1();
 
     void addThroughBothControls();
@@ -214,6 +215,42 @@ void TestForm1::unmatchedRowsAreShownAndCanBeRemoved()
     QCOMPARE(form.Label10->text(), u"Server Items: 2"_s);
     QCOMPARE(readBytes(m_dir->filePath(u"descriptions.dat"_s)), QByteArray("Alpha\r\nBeta\r\n"));
     QCOMPARE(readBytes(m_dir->filePath(u"urls.dat"_s)), QByteArray("a.htm\r\nb.htm\r\n"));
+}
+
+void TestForm1::fullAndReadOnlyDisksLoseNothing()
+{
+    testfiles::TinyDisk disk(64);
+    if (!disk.isMounted())
+        QSKIP("Mounting a small disk needs root");
+    QVERIFY(writeBytes(disk.filePath(u"descriptions.dat"_s), "Alpha\r\n"));
+    QVERIFY(writeBytes(disk.filePath(u"urls.dat"_s), "a.htm\r\n"));
+    Form1 form{DataFolder(disk.path()), new LocalRoom()};
+    form.show();
+
+    // Full: the add is kept in the window, the box names the cause and what the files hold.
+    disk.fill();
+    form.Text1->setText(u"Beta"_s);
+    form.Text2->setText(u"b.htm"_s);
+    form.Label5_Click();
+    QMessageBox *warning = nullptr;
+    QTRY_VERIFY((warning = form.findChild<QMessageBox *>()) != nullptr);
+    QVERIFY2(warning->text().contains(u"the disk is full"_s) && warning->text().contains(u"were not changed"_s),
+             qPrintable(warning->text()));
+    warning->close();
+    QCOMPARE(form.List1->count(), 2);
+    QCOMPARE(readBytes(disk.filePath(u"descriptions.dat"_s)), QByteArray("Alpha\r\n"));
+    disk.empty();
+
+    // Read-only at close: the operator keeps the window open, then saves once it is writable.
+    QVERIFY(disk.makeReadOnly());
+    QString shown;
+    answerNextMessageBox(u"Keep Open"_s, &shown);
+    QVERIFY(!form.close());
+    QVERIFY2(shown.contains(u"read-only"_s), qPrintable(shown));
+    QCOMPARE(readBytes(disk.filePath(u"urls.dat"_s)), QByteArray("a.htm\r\n"));
+    answerNextMessageBox(u"Try Again"_s, nullptr, [&disk] { QVERIFY(disk.makeWritable()); });
+    QVERIFY(form.close());
+    QCOMPARE(readBytes(disk.filePath(u"urls.dat"_s)), QByteArray("a.htm\r\nb.htm\r\n"));
 }
 
 void TestForm1::buildListFillsPagesFromList1()

@@ -30,6 +30,7 @@ private Q_SLOTS:
     void editsWhileServingAreServedAndKept();
     void unreadableFileKeepsTheCatalogueServing();
     void catalogueCommandsChangeTheFolder();
+    void fullAndReadOnlyDisksKeepTheFiles();
     void refusedSignOnIsReportedOnceAndEndsTheServer();
     void passwordFromTheEnvironmentIsWrittenNowhere();
     void refusesToStartWithoutNetworkSettings();
@@ -283,6 +284,40 @@ void TestHeadless::catalogueCommandsChangeTheFolder()
     QVERIFY(testfiles::writeBytes(folder.filePath(u"note.txt"_s), "Two\nlines\n"));
     QCOMPARE(runCommand(folder.path(), {u"--message-file"_s, folder.filePath(u"note.txt"_s)}).exitCode, 0);
     QCOMPARE(testfiles::readBytes(folder.filePath(u"message.txt"_s)), QByteArray("Two\r\nlines\r\n"));
+}
+
+void TestHeadless::fullAndReadOnlyDisksKeepTheFiles()
+{
+    testfiles::TinyDisk disk(64);
+    if (!disk.isMounted())
+        QSKIP("Mounting a small disk needs root");
+    QCOMPARE(runCommand(disk.path(), {u"--add"_s, u"Alpha"_s, u"a.htm"_s}).exitCode, 0);
+    QCOMPARE(runCommand(disk.path(), {u"--message"_s, u"Enjoy"_s}).exitCode, 0);
+    const QByteArray descriptions = testfiles::readBytes(disk.filePath(u"descriptions.dat"_s));
+    const QByteArray urls = testfiles::readBytes(disk.filePath(u"urls.dat"_s));
+
+    // A full disk: refused with the reason and a non-zero exit; the files stay whole.
+    disk.fill();
+    CommandRun run = runCommand(disk.path(), {u"--add"_s, u"Beta"_s, u"b.htm"_s});
+    QCOMPARE(run.exitCode, 4);
+    QVERIFY2(run.errors.contains(u"the disk is full"_s), qPrintable(run.errors));
+    run = runCommand(disk.path(), {u"--message"_s, u"Changed"_s});
+    QCOMPARE(run.exitCode, 4);
+    QVERIFY2(run.errors.contains(u"the disk is full"_s), qPrintable(run.errors));
+    disk.empty();
+
+    // A read-only folder: the same, and the catalogue can still be listed.
+    QVERIFY(disk.makeReadOnly());
+    run = runCommand(disk.path(), {u"--remove"_s, u"0"_s});
+    QCOMPARE(run.exitCode, 4);
+    QVERIFY2(run.errors.contains(u"read-only"_s), qPrintable(run.errors));
+    run = runCommand(disk.path(), {u"--list"_s});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.output, u"0) Alpha <a.htm>\nServer Items: 1\n"_s);
+    QVERIFY(disk.makeWritable());
+    QCOMPARE(testfiles::readBytes(disk.filePath(u"descriptions.dat"_s)), descriptions);
+    QCOMPARE(testfiles::readBytes(disk.filePath(u"urls.dat"_s)), urls);
+    QCOMPARE(testfiles::readBytes(disk.filePath(u"message.txt"_s)), QByteArray("Enjoy\r\n"));
 }
 
 void TestHeadless::refusedSignOnIsReportedOnceAndEndsTheServer()
