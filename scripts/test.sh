@@ -29,4 +29,4 @@ bash scripts/check-package.sh
 
 # Fuzz smoke: every fuzz target for a short while, from its seed corpus.
 echo "== Fuzz smoke"
-bash scripts/fuzz.sh 20
+bash scripts/fuzz.sh 30
