@@ -178,8 +178,8 @@ QString Catalogue::unmatchedRows() const
         rows += u"\n    and %1 more"_s.arg(count - ShownUnmatchedRows);
     return u"descriptions.dat holds %1 rows and urls.dat %2, so the last %3 of %4 %5 no partner in the other "
            u"file:%6\n\nAn item is a description and the address in the same row of the other file. Remove the "
-           u"unmatched rows (double-click one in the list to remove it), or add the missing rows to the file "
-           u"with an editor."_s.arg(descriptions)
+           u"unmatched rows (in the window, double-click one; with --remove N, item N is row N+1), or add the "
+           u"missing rows to the other file with an editor."_s.arg(descriptions)
         .arg(addresses)
         .arg(count == 1 ? u"row"_s : u"%1 rows"_s.arg(count), longerName, count == 1 ? u"has"_s : u"have"_s, rows);
 }

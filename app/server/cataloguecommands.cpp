@@ -8,6 +8,7 @@
 
 #include <QFile>
 #include <QLockFile>
+#include <QLoggingCategory>
 #include <QStringDecoder>
 #include <QTextStream>
 
@@ -34,17 +35,14 @@ QTextStream &err()
     return stream;
 }
 
-int listItems(const RowList &descriptions, const RowList &addresses)
+int listItems(const RowList &descriptions, const RowList &addresses, const QString &unmatched)
 {
     const int count = std::max(descriptions.ListCount(), addresses.ListCount());
     for (int item = 0; item < count; ++item)
         out() << item << ") " << descriptions.List(item) << " <" << addresses.List(item) << ">\n";
     out() << "Server Items: " << descriptions.ListCount() << '\n';
-    if (descriptions.ListCount() != addresses.ListCount()) {
-        err() << u"descriptions.dat holds %1 rows and urls.dat %2: an item without both rows is not sent.\n"_s
-                     .arg(descriptions.ListCount())
-                     .arg(addresses.ListCount());
-    }
+    if (!unmatched.isEmpty())
+        err() << unmatched << '\n';
     return 0;
 }
 
@@ -92,6 +90,8 @@ int runCatalogueCommand(const StartupOptions &options)
         }
     }
 
+    // Everything the catalogue would log is printed here once, as the command's own words.
+    QLoggingCategory::setFilterRules(u"valdrin.catalogue.warning=false\nvaldrin.catalogue.info=false"_s);
     StringRowList descriptions;
     StringRowList addresses;
     LinkServer server(nullptr, descriptions, addresses, folder);
@@ -107,7 +107,7 @@ int runCatalogueCommand(const StartupOptions &options)
     const QStringList &values = options.commandValues;
     switch (options.command) {
     case Command::List:
-        return listItems(descriptions, addresses);
+        return listItems(descriptions, addresses, server.catalogue().unmatchedRows());
     case Command::Add: {
         const CatalogueEdit edit = server.add(values.value(0), values.value(1));
         if (!edit.done) {
