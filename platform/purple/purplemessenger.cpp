@@ -365,6 +365,9 @@ struct PurpleMessenger::Private
     {
         if (!conversation || purple_conv_chat_get_id(purple_conversation_get_chat_data(conversation)) != chatId)
             return;
+        // libpurple keeps every line a conversation shows; a server runs for
+        // months in a busy room and reads none of them back.
+        purple_conversation_clear_message_history(conversation);
         // The room's own news (a kick and its reason) is worth a line in the log.
         if (flags & PURPLE_MESSAGE_SYSTEM) {
             qCInfo(lcPurple).noquote() << "In the room" << roomName << ":" << plainText(message);
@@ -608,6 +611,7 @@ void PurpleMessenger::SendChat(const QString &text)
     if (!chat)
         throw MorvexAIMOCX::MessengerError(u"SendChat: the program is in no room"_s);
     purple_conv_chat_send(chat, wireText(text).toUtf8().constData());
+    purple_conversation_clear_message_history(purple_conv_chat_get_conversation(chat));
 }
 
 void PurpleMessenger::SendIM(const QString &screenName, const QString &text)
