@@ -10,7 +10,11 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -62,6 +66,27 @@ void BM_PlainFileReadAllWrite(benchmark::State &state)
     }
 }
 BENCHMARK(BM_PlainFileReadAllWrite)->Unit(benchmark::kMillisecond);
+
+// The same, with the bytes flushed to the disk (the file, then its folder) as a
+// save that must outlive a power cut does.
+void BM_PlainFileReadAllWriteSync(benchmark::State &state)
+{
+    const QByteArray folder = QFile::encodeName(QFileInfo(files().target).absolutePath());
+    for (auto _ : state) {
+        QFile in(files().source);
+        if (!in.open(QIODevice::ReadOnly))
+            state.SkipWithError("cannot read");
+        const QByteArray bytes = in.readAll();
+        QFile out(files().target);
+        if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(bytes) != bytes.size() ||
+            !out.flush() || ::fsync(out.handle()) != 0)
+            state.SkipWithError("cannot write");
+        const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY);
+        ::fsync(dir);
+        ::close(dir);
+    }
+}
+BENCHMARK(BM_PlainFileReadAllWriteSync)->Unit(benchmark::kMillisecond);
 
 void BM_LoadListSaveList(benchmark::State &state)
 {
@@ -134,6 +159,8 @@ int main(int argc, char **argv)
                          {
                              {"LoadList+SaveList / QFile readAll+write (32767 rows)", "BM_LoadListSaveList",
                               "BM_PlainFileReadAllWrite", 3.0},
+                             {"LoadList+SaveList / readAll+write+fsync of file and folder (32767 rows)",
+                              "BM_LoadListSaveList", "BM_PlainFileReadAllWriteSync", 3.0},
                              {"BuildList + every page's text / append to reserved QString (32767 rows)", "BM_BuildList/32767",
                               "BM_AppendToReservedString/32767", 3.0},
                              {"BuildList 32767 rows / 3276 rows (linear: about 10)", "BM_BuildList/32767",

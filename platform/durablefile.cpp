@@ -129,7 +129,7 @@ NewFile::NewFile(const QString &target, const QString &shownName)
     struct stat old {};
     if (::stat(native(target).constData(), &old) == 0)
         (void)::fchmod(m_fd, old.st_mode & 07777);
-    m_buffer.reserve(WriteChunkBytes);
+    m_buffer.resize(WriteChunkBytes);
 }
 
 NewFile::~NewFile()
@@ -142,18 +142,22 @@ NewFile::~NewFile()
 
 void NewFile::write(QByteArrayView bytes)
 {
-    if (m_buffer.size() + bytes.size() > WriteChunkBytes)
+    if (m_used + bytes.size() > m_buffer.size()) {
         flush();
-    if (bytes.size() >= WriteChunkBytes)
-        writeOut(bytes); // large pieces go straight through
-    else
-        m_buffer.append(bytes);
+        if (bytes.size() >= m_buffer.size()) {
+            writeOut(bytes); // large pieces go straight through
+            return;
+        }
+    }
+    if (!bytes.isEmpty()) // an empty piece may be no pointer at all
+        std::memcpy(m_buffer.data() + m_used, bytes.data(), size_t(bytes.size()));
+    m_used += bytes.size();
 }
 
 void NewFile::flush()
 {
-    writeOut(m_buffer);
-    m_buffer.resize(0);
+    writeOut(QByteArrayView(m_buffer).first(m_used));
+    m_used = 0;
 }
 
 void NewFile::writeOut(QByteArrayView bytes)

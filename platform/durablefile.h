@@ -62,6 +62,7 @@ private:
     QString m_shownName;
     int m_fd = -1;
     QByteArray m_buffer;
+    qsizetype m_used = 0;
     QString m_error;
     bool m_finished = false;
 };
