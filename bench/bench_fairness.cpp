@@ -6,6 +6,7 @@
 //
 //   bench_fairness [seconds of steady use]          (default 300)
 
+#include "membercounts.h"
 #include "support/ircmember.h"
 #include "support/ircserver.h"
 #include "support/servedroom.h"
@@ -25,23 +26,6 @@ namespace {
 
 constexpr int Items = 50; // three list pages
 const QString Room = u"#links"_s;
-
-// A member has the whole list when every row of it has arrived.
-int listRowsReceived(const IrcMember &member)
-{
-    int rows = 0;
-    for (const IrcMember::Message &line : member.privateMessages())
-        rows += line.text.contains(u") Item "_s) ? 1 : 0;
-    return rows;
-}
-
-int itemsReceived(const IrcMember &member)
-{
-    int items = 0;
-    for (const IrcMember::Message &line : member.privateMessages())
-        items += line.text.startsWith(u"Item "_s) && line.text.contains(u"<http"_s) ? 1 : 0;
-    return items;
-}
 
 std::vector<std::unique_ptr<IrcMember>> joinMembers(const QString &prefix, int count, quint16 port)
 {

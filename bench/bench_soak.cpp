@@ -7,9 +7,11 @@
 //
 //   bench_soak SERVER_BINARY [SECONDS]          (default 600)
 
+#include "membercounts.h"
 #include "support/ircmember.h"
 #include "support/ircserver.h"
 #include "support/testfiles.h"
+#include "support/testprocesses.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -30,34 +32,6 @@ namespace {
 
 constexpr int Items = 50; // three list pages
 const QString Room = u"#links"_s;
-
-int listRowsReceived(const IrcMember &member)
-{
-    int rows = 0;
-    for (const IrcMember::Message &line : member.privateMessages())
-        rows += line.text.contains(u") Item "_s) ? 1 : 0;
-    return rows;
-}
-
-int itemsReceived(const IrcMember &member)
-{
-    int items = 0;
-    for (const IrcMember::Message &line : member.privateMessages())
-        items += line.text.startsWith(u"Item "_s) && line.text.contains(u"<http"_s) ? 1 : 0;
-    return items;
-}
-
-long residentKb(qint64 pid)
-{
-    QFile status(u"/proc/%1/status"_s.arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    }
-    return -1;
-}
 
 // The slope of the least-squares line through (minutes, kB).
 double slopeKbPerMinute(const std::vector<std::pair<double, double>> &samples)
@@ -162,7 +136,7 @@ int main(int argc, char **argv)
     QElapsedTimer clock;
     QTimer sampler;
     QObject::connect(&sampler, &QTimer::timeout, [&] {
-        samples.emplace_back(double(clock.elapsed()) / 60000.0, double(residentKb(server.processId())));
+        samples.emplace_back(double(clock.elapsed()) / 60000.0, double(testprocesses::residentKilobytes(QString::number(server.processId()))));
     });
     clock.start();
     ticker.start(2000);
