@@ -18,6 +18,18 @@ public:
     explicit MessengerError(const QString &what) : std::runtime_error(what.toStdString()) {}
 };
 
+// How a network takes what the program sends.
+struct Delivery
+{
+    // Lines a second the server passes, and how many at once after a quiet
+    // while; 0 lines a second: as fast as the program sends them.
+    double linesPerSecond = 0;
+    int burst = 1;
+    // Every line of a message reaches the network as a message of its own (IRC),
+    // so the program may send a message line by line without changing it.
+    bool lineByLine = false;
+};
+
 class AIM : public QObject
 {
     Q_OBJECT
@@ -43,6 +55,9 @@ public:
     virtual void StartChatWatch() = 0;
     virtual void StopChatWatch() = 0;
 
+    // How this messenger's network takes what the program sends.
+    [[nodiscard]] virtual Delivery delivery() const { return {}; }
+
 Q_SIGNALS:
     // One line written in the room: who wrote it and its text (markup removed).
     void ChatLine(const QString &sender, const QString &text);
@@ -53,6 +68,10 @@ Q_SIGNALS:
     // The network turned the program away for good (a wrong password, a refused
     // name or certificate): it does not try again; the text says why.
     void signOnRefused(const QString &text);
+    // A member left the room or the network; nothing more reaches him.
+    void memberLeft(const QString &member);
+    // A member of the room goes by another name now.
+    void memberRenamed(const QString &oldName, const QString &newName);
 };
 
 } // namespace MorvexAIMOCX

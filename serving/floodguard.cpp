@@ -19,12 +19,24 @@ void FloodGuard::forgetOld(Member &member, qint64 now) const
     member.recentMs.erase(member.recentMs.cbegin(), stale);
 }
 
-bool FloodGuard::admit(const QString &member)
+QString FloodGuard::keyOf(const QString &member)
 {
-    const qint64 now = m_now();
     // Names differ in case and blanks on some networks; one person, one record.
     QString key = member.toCaseFolded();
     key.remove(u' ');
+    return key;
+}
+
+bool FloodGuard::isMuted(const QString &member) const
+{
+    const auto found = m_members.constFind(keyOf(member));
+    return found != m_members.cend() && m_now() < found->mutedUntilMs;
+}
+
+bool FloodGuard::admit(const QString &member)
+{
+    const qint64 now = m_now();
+    const QString key = keyOf(member);
 
     auto found = m_members.find(key);
     if (found == m_members.end()) {

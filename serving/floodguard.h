@@ -32,6 +32,8 @@ public:
 
     // True when the member's command is to be answered; counts it.
     [[nodiscard]] bool admit(const QString &member);
+    // True while the member is ignored for flooding.
+    [[nodiscard]] bool isMuted(const QString &member) const;
     [[nodiscard]] int trackedMemberCount() const { return int(m_members.size()); }
 
     // The clock, in milliseconds; tests may move it on by hand.
@@ -44,6 +46,7 @@ private:
         qint64 mutedUntilMs = 0;
     };
 
+    [[nodiscard]] static QString keyOf(const QString &member);
     void forgetOld(Member &member, qint64 now) const;
     void forgetIdleMembers(qint64 now);
 

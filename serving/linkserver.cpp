@@ -2,6 +2,7 @@
 
 #include "serving/chatresponder.h"
 #include "serving/listpagebuilder.h"
+#include "serving/sendscheduler.h"
 #include "serving/servingswitch.h"
 #include "serving/servingtexts.h"
 #include "serving/valdrinbas.h"
@@ -16,12 +17,17 @@ LinkServer::LinkServer(MorvexAIMOCX::AIM *messenger, RowList &descriptions, RowL
                        QObject *parent)
     : QObject(parent), m_descriptions(descriptions), m_addresses(addresses),
       m_catalogue(descriptions, addresses, folder),
-      m_message(folder), m_timer(new QTimer(this)),
-      m_responder(new ChatResponder(messenger, descriptions, addresses, this)),
-      m_switch(new ServingSwitch(messenger, descriptions, m_timer, this))
+      m_message(folder), m_timer(new QTimer(this)), m_scheduler(new SendScheduler(messenger, this)),
+      m_responder(new ChatResponder(messenger, descriptions, addresses, m_scheduler, this)),
+      m_switch(new ServingSwitch(messenger, m_scheduler, descriptions, m_timer, this))
 {
-    if (messenger)
+    if (messenger) {
         connect(messenger, &MorvexAIMOCX::AIM::ChatLine, m_responder, &ChatResponder::handleChatLine);
+        // Replies follow a member who changes his name, and stop for one who left.
+        connect(messenger, &MorvexAIMOCX::AIM::memberRenamed, m_scheduler, &SendScheduler::renameMember);
+        connect(messenger, &MorvexAIMOCX::AIM::memberLeft, m_scheduler,
+                [this](const QString &member) { m_scheduler->dropMember(member, u"left the room"_s); });
+    }
     connect(m_timer, &QTimer::timeout, m_switch, &ServingSwitch::Timer1_Timer);
     connect(m_switch, &ServingSwitch::refused, this, &LinkServer::switchRefused);
 }

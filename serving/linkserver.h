@@ -9,6 +9,7 @@
 class ChatResponder;
 class QTimer;
 class RowList;
+class SendScheduler;
 class ServingSwitch;
 class SwitchCaption;
 
@@ -69,6 +70,8 @@ public:
 
     [[nodiscard]] Catalogue &catalogue() { return m_catalogue; }
     [[nodiscard]] ChatResponder &responder() { return *m_responder; }
+    // Everything this server sends leaves through it, fairly and at the network's rate.
+    [[nodiscard]] SendScheduler &scheduler() { return *m_scheduler; }
     // The advertisement timer: 60000 ms, running only while serving.
     [[nodiscard]] QTimer *timer() const { return m_timer; }
 
@@ -85,6 +88,7 @@ private:
     Catalogue m_catalogue;
     ServerMessageFile m_message;
     QTimer *m_timer;
+    SendScheduler *m_scheduler;
     ChatResponder *m_responder;
     ServingSwitch *m_switch;
 };

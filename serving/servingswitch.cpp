@@ -1,6 +1,7 @@
 #include "serving/servingswitch.h"
 
 #include "serving/listpagebuilder.h"
+#include "serving/sendscheduler.h"
 #include "serving/servingtexts.h"
 #include "serving/valdrinbas.h"
 
@@ -21,9 +22,9 @@ const QString SwitchOff = u"Off"_s;
 
 } // namespace
 
-ServingSwitch::ServingSwitch(MorvexAIMOCX::AIM *messenger, const RowList &descriptions, QTimer *timer,
-                             QObject *parent)
-    : QObject(parent), m_messenger(messenger), m_descriptions(descriptions), m_timer(timer)
+ServingSwitch::ServingSwitch(MorvexAIMOCX::AIM *messenger, SendScheduler *scheduler, const RowList &descriptions,
+                             QTimer *timer, QObject *parent)
+    : QObject(parent), m_messenger(messenger), m_scheduler(scheduler), m_descriptions(descriptions), m_timer(timer)
 {
     m_timer->setInterval(AdvertisementIntervalMs);
     m_timer->stop();
@@ -56,10 +57,10 @@ void ServingSwitch::Label2_Click(SwitchCaption &caption)
             return;
         }
         ListPageBuilder::BuildList(m_descriptions, ValdrinBas::ListPages);
-        m_messenger->SendChat(ServingTexts::titleLine());
-        m_messenger->SendChat(ServingTexts::startSizeLine(m_descriptions.ListCount()));
-        m_messenger->SendChat(ServingTexts::listCommandLine(m_messenger->ScreenName()));
-        m_messenger->SendChat(ServingTexts::itemCommandLine(m_messenger->ScreenName()));
+        m_scheduler->postInRoom(ServingTexts::titleLine());
+        m_scheduler->postInRoom(ServingTexts::startSizeLine(m_descriptions.ListCount()));
+        m_scheduler->postInRoom(ServingTexts::listCommandLine(m_messenger->ScreenName()));
+        m_scheduler->postInRoom(ServingTexts::itemCommandLine(m_messenger->ScreenName()));
         m_messenger->StartChatWatch();
         m_serving = true;
         caption.setText(SwitchOff);
@@ -74,9 +75,9 @@ void ServingSwitch::Command2_Click(SwitchCaption &caption)
             switchOff(caption, ServingTexts::buttonStopLine());
             return;
         }
-        m_messenger->SendChat(ServingTexts::titleLine());
-        m_messenger->SendChat(ServingTexts::listCommandLine(m_messenger->ScreenName()));
-        m_messenger->SendChat(ServingTexts::itemCommandLine(m_messenger->ScreenName()));
+        m_scheduler->postInRoom(ServingTexts::titleLine());
+        m_scheduler->postInRoom(ServingTexts::listCommandLine(m_messenger->ScreenName()));
+        m_scheduler->postInRoom(ServingTexts::itemCommandLine(m_messenger->ScreenName()));
         m_messenger->StartChatWatch();
         m_serving = true;
         caption.setText(SwitchOff);
@@ -87,17 +88,17 @@ void ServingSwitch::Command2_Click(SwitchCaption &caption)
 void ServingSwitch::Timer1_Timer()
 {
     runSteps("Timer1_Timer", [&] {
-        m_messenger->SendChat(ServingTexts::titleLine());
-        m_messenger->SendChat(ServingTexts::advertisedSizeLine(m_descriptions.ListCount()));
-        m_messenger->SendChat(ServingTexts::listCommandLine(m_messenger->ScreenName()));
-        m_messenger->SendChat(ServingTexts::itemCommandLine(m_messenger->ScreenName()));
+        m_scheduler->postInRoom(ServingTexts::titleLine());
+        m_scheduler->postInRoom(ServingTexts::advertisedSizeLine(m_descriptions.ListCount()));
+        m_scheduler->postInRoom(ServingTexts::listCommandLine(m_messenger->ScreenName()));
+        m_scheduler->postInRoom(ServingTexts::itemCommandLine(m_messenger->ScreenName()));
     });
 }
 
 void ServingSwitch::switchOff(SwitchCaption &caption, const QString &stopLine)
 {
-    m_messenger->SendChat(ServingTexts::titleLine());
-    m_messenger->SendChat(stopLine);
+    m_scheduler->postInRoom(ServingTexts::titleLine());
+    m_scheduler->postInRoom(stopLine);
     m_messenger->StopChatWatch();
     m_serving = false;
     caption.setText(SwitchOn);

@@ -7,6 +7,7 @@
 
 class QTimer;
 class RowList;
+class SendScheduler;
 
 namespace MorvexAIMOCX {
 class AIM;
@@ -45,7 +46,8 @@ class ServingSwitch final : public QObject
 public:
     static constexpr int AdvertisementIntervalMs = 60000;
 
-    ServingSwitch(MorvexAIMOCX::AIM *messenger, const RowList &descriptions, QTimer *timer,
+    // The room's lines leave through the scheduler, ahead of every reply.
+    ServingSwitch(MorvexAIMOCX::AIM *messenger, SendScheduler *scheduler, const RowList &descriptions, QTimer *timer,
                   QObject *parent = nullptr);
 
     // The visible switch: tests the messenger, rebuilds the pages, counts the items.
@@ -68,6 +70,7 @@ private:
     void switchOff(SwitchCaption &caption, const QString &stopLine);
 
     QPointer<MorvexAIMOCX::AIM> m_messenger;
+    SendScheduler *m_scheduler;
     const RowList &m_descriptions;
     QTimer *m_timer;
     bool m_serving = false;

@@ -87,6 +87,31 @@ QString NetworkSettings::optionValue(const QString &name) const
     return {};
 }
 
+MorvexAIMOCX::Delivery NetworkSettings::delivery() const
+{
+    MorvexAIMOCX::Delivery delivery;
+    const bool irc = protocolId == u"prpl-irc";
+    // IRC sends a line per line of a message, and servers pass only a few a
+    // second; XMPP servers take what comes.
+    delivery.lineByLine = irc;
+    delivery.burst = sendBurst > 0 ? sendBurst : DefaultIrcBurst;
+    if (sendRate >= 0) {
+        delivery.linesPerSecond = sendRate;
+        return delivery;
+    }
+    if (!irc)
+        return delivery;
+    // A file written for libpurple's own pacing keeps its figures.
+    bool ok = false;
+    if (const double interval = optionValue(u"ratelimit-interval"_s).toDouble(&ok); ok && interval >= 0)
+        delivery.linesPerSecond = interval > 0 ? 1.0 / interval : 0.0;
+    else
+        delivery.linesPerSecond = DefaultIrcRate;
+    if (const int burst = optionValue(u"ratelimit-burst"_s).toInt(&ok); ok && burst > 0 && sendBurst <= 0)
+        delivery.burst = burst;
+    return delivery;
+}
+
 QString NetworkSettings::fileName()
 {
     return u"network.conf"_s;
@@ -152,12 +177,26 @@ NetworkSettings::Parsed NetworkSettings::parse(const QString &text)
             if (!QFileInfo(value).isFile() || !QFileInfo(value).isReadable())
                 return {std::nullopt, lineError(number, u"tls-ca-file names %1, which is not a readable file"_s.arg(value))};
             settings.tlsAuthorityFile = QFileInfo(value).absoluteFilePath();
+        } else if (key == u"send-rate") {
+            bool ok = false;
+            const double rate = value.toDouble(&ok);
+            if (!ok || !(rate >= 0 && rate <= 1000))
+                return {std::nullopt, lineError(number, u"send-rate takes the lines a second the server passes, a "
+                                                        u"number from 0 (no limit) to 1000, such as 0.5"_s)};
+            settings.sendRate = rate;
+        } else if (key == u"send-burst") {
+            bool ok = false;
+            const int burst = value.toInt(&ok);
+            if (!ok || burst < 1 || burst > 1000)
+                return {std::nullopt, lineError(number, u"send-burst takes a whole number of lines from 1 to 1000"_s)};
+            settings.sendBurst = burst;
         } else if (key.startsWith(u"option.") && key.size() > 7) {
             settings.options.append({line.left(equals).trimmed().mid(7), value, number});
         } else {
             return {std::nullopt,
                     lineError(number, u"unknown key \"%1\"; the keys are protocol, account, password, "
-                                      u"password-env, room, nick, tls-fingerprint, tls-ca-file and option.NAME"_s
+                                      u"password-env, room, nick, tls-fingerprint, tls-ca-file, send-rate, send-burst and "
+                                      u"option.NAME"_s
                                           .arg(key))};
         }
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/messenger.h"
+
 #include <QList>
 #include <QString>
 
@@ -16,9 +18,16 @@
 //   nick         = Link Desk            the program's name in an XMPP room (blanks allowed)
 //   tls-fingerprint = AB:CD:...         trust exactly the server certificate with this SHA-256
 //   tls-ca-file  = /path/ca.pem         trust certificates of these authorities too
+//   send-rate    = 0.5                  lines a second the server passes (0: no limit)
+//   send-burst   = 5                    lines it passes at once after a quiet while
 class NetworkSettings final
 {
 public:
+    // One line every two seconds after a burst of five: what the common IRC
+    // networks let a client send without disconnecting it for flooding.
+    static constexpr double DefaultIrcRate = 0.5;
+    static constexpr int DefaultIrcBurst = 5;
+
     struct Option
     {
         QString name;
@@ -38,8 +47,15 @@ public:
     QByteArray tlsFingerprint;
     QString tlsAuthorityFile;
     QList<Option> options;
+    // The program's own pacing; unset (negative, 0) means the protocol's default.
+    double sendRate = -1;
+    int sendBurst = 0;
     // Set when the file can be read by other users of the machine.
     QString permissionWarning;
+
+    // How fast the program sends on this network: send-rate and send-burst, or
+    // for IRC libpurple's ratelimit options of older files, or the defaults.
+    [[nodiscard]] MorvexAIMOCX::Delivery delivery() const;
 
     // The settings file's name in the data folder.
     [[nodiscard]] static QString fileName();

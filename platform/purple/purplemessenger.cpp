@@ -395,6 +395,28 @@ struct PurpleMessenger::Private
             Qt::QueuedConnection);
     }
 
+    // A member of the program's room left it (or the network), or took another name.
+    void memberLeft(PurpleConversation *conversation, const QString &member)
+    {
+        if (!isOurRoom(conversation) || member.isEmpty())
+            return;
+        QMetaObject::invokeMethod(q, [q = q, member] { Q_EMIT q->memberLeft(member); }, Qt::QueuedConnection);
+    }
+
+    void memberRenamed(PurpleConversation *conversation, const QString &oldName, const QString &newName)
+    {
+        if (!isOurRoom(conversation) || oldName.isEmpty() || newName.isEmpty())
+            return;
+        QMetaObject::invokeMethod(
+            q, [q = q, oldName, newName] { Q_EMIT q->memberRenamed(oldName, newName); }, Qt::QueuedConnection);
+    }
+
+    bool isOurRoom(PurpleConversation *conversation) const
+    {
+        return conversation && purple_conversation_get_type(conversation) == PURPLE_CONV_TYPE_CHAT && chatId != 0 &&
+               purple_conv_chat_get_id(purple_conversation_get_chat_data(conversation)) == chatId;
+    }
+
     void instantMessage(const QString &from, const char *message)
     {
         const QString text = plainText(message);
@@ -472,6 +494,25 @@ void onChatMessage(PurpleAccount *account, char *sender, char *message, PurpleCo
         d->chatMessage(fromUtf8(sender), message, conversation, flags);
 }
 
+void onMemberLeft(PurpleConversation *conversation, const char *member, const char *, gpointer)
+{
+    if (PurpleMessenger::Private *d = messengerOf(conversation))
+        d->memberLeft(conversation, fromUtf8(member));
+}
+
+// libpurple tells a rename only to the user interface.
+void onMemberRenamed(PurpleConversation *conversation, const char *oldName, const char *newName, const char *)
+{
+    if (PurpleMessenger::Private *d = messengerOf(conversation))
+        d->memberRenamed(conversation, fromUtf8(oldName), fromUtf8(newName));
+}
+
+PurpleConversationUiOps conversationOps = [] {
+    PurpleConversationUiOps ops{};
+    ops.chat_rename_user = onMemberRenamed;
+    return ops;
+}();
+
 void onInstantMessage(PurpleAccount *account, char *sender, char *message, PurpleConversation *, PurpleMessageFlags,
                       gpointer)
 {
@@ -503,6 +544,8 @@ void connectSignalsOnce()
     connectSignal(conversations, "chat-join-failed", onChatJoinFailed);
     connectSignal(conversations, "received-chat-msg", onChatMessage);
     connectSignal(conversations, "received-im-msg", onInstantMessage);
+    connectSignal(conversations, "chat-buddy-left", onMemberLeft);
+    purple_conversations_set_ui_ops(&conversationOps);
     PurpleRuntime::setNoticeHandler([](const QString &text) {
         for (PurpleMessenger::Private *d : std::as_const(messengers()))
             d->notice(text);
@@ -571,6 +614,12 @@ QString PurpleMessenger::start()
         d->account = nullptr;
         return wrong;
     }
+    // The program paces what it sends itself, fairly (see delivery()); libpurple's
+    // own first-come queue behind it would undo the order.
+    if (d->isIrc()) {
+        purple_account_set_int(account, "ratelimit-interval", 0);
+        purple_account_set_int(account, "ratelimit-burst", 1000);
+    }
     messengers().insert(account, d.get());
     qCInfo(lcPurple).noquote() << "Signing on to" << settings.account << "with" << settings.protocolId;
     purple_account_set_enabled(account, purple_core_get_ui(), TRUE);
@@ -629,6 +678,11 @@ void PurpleMessenger::FinishIM(const QString &screenName)
     // The exchange is over: the conversation goes, so a busy room leaves none behind.
     if (PurpleConversation *conversation = d->imConversation(screenName, false))
         purple_conversation_destroy(conversation);
+}
+
+MorvexAIMOCX::Delivery PurpleMessenger::delivery() const
+{
+    return d->settings.delivery();
 }
 
 void PurpleMessenger::StartChatWatch()

@@ -31,6 +31,7 @@ public:
     void FinishIM(const QString &screenName) override;
     void StartChatWatch() override;
     void StopChatWatch() override;
+    [[nodiscard]] MorvexAIMOCX::Delivery delivery() const override;
 
     // The first wait before signing on again after a lost connection; it doubles
     // with every failed try up to a minute. A room that does not let the program

@@ -14,6 +14,8 @@ public:
     QString screenName = QStringLiteral("Link Desk");
     bool running = true;
     qint32 chatRoom = 7;
+    // How the network takes what is sent (read when a scheduler is made).
+    MorvexAIMOCX::Delivery network;
     // Calls whose name is here throw MessengerError.
     QStringList failing;
     // One entry per call: "SendChat:<text>", "SendIM:<name>:<text>", "FinishIM:<name>", ...
@@ -38,6 +40,7 @@ public:
     void FinishIM(const QString &name) override { record(QStringLiteral("FinishIM"), name); }
     void StartChatWatch() override { record(QStringLiteral("StartChatWatch")); }
     void StopChatWatch() override { record(QStringLiteral("StopChatWatch")); }
+    [[nodiscard]] MorvexAIMOCX::Delivery delivery() const override { return network; }
 
     [[nodiscard]] QStringList callsNamed(const QString &name) const
     {

@@ -3,6 +3,7 @@
 #include "platform/rowlist.h"
 #include "serving/chatresponder.h"
 #include "serving/linkserver.h"
+#include "serving/sendscheduler.h"
 #include "serving/servingswitch.h"
 #include "serving/valdrinbas.h"
 
@@ -47,6 +48,7 @@ private:
     StringRowList m_descriptions;
     QTimer m_timer;
     QStringList m_boxes;
+    std::unique_ptr<SendScheduler> m_scheduler;
     std::unique_ptr<ServingSwitch> m_switch;
 };
 
@@ -56,7 +58,9 @@ void TestServingSwitch::init()
     m_descriptions = StringRowList(QStringList(12, u"x"_s));
     ValdrinBas::ListPages = ListPageSet();
     m_boxes.clear();
-    m_switch = std::make_unique<ServingSwitch>(m_messenger.get(), m_descriptions, &m_timer);
+    m_switch.reset();
+    m_scheduler = std::make_unique<SendScheduler>(m_messenger.get());
+    m_switch = std::make_unique<ServingSwitch>(m_messenger.get(), m_scheduler.get(), m_descriptions, &m_timer);
     connect(m_switch.get(), &ServingSwitch::refused, this, [this](const QString &text) { m_boxes.append(text); });
 }
 
@@ -173,7 +177,6 @@ void TestServingSwitch::linkServerAnswersChatLinesAndTicks()
     StringRowList addresses(QStringList(12, u"a.htm"_s));
     QTemporaryDir folder;
     LinkServer server(m_messenger.get(), m_descriptions, addresses, DataFolder(folder.path()));
-    server.responder().setPauseFunction([](double) {});
     Q_EMIT m_messenger->ChatLine(u"Ann"_s, u"/LinkDesk send 3"_s);
     QCOMPARE(m_messenger->callsNamed(u"FinishIM"_s), QStringList{u"Ann"_s});
 

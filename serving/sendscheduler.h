@@ -1,0 +1,164 @@
+#pragma once
+
+#include "serving/listpages.h"
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+
+#include <deque>
+#include <functional>
+#include <utility>
+
+class QTimer;
+
+namespace MorvexAIMOCX {
+class AIM;
+}
+
+// Everything the program sends to one connection goes through here, and leaves
+// at the rate the network takes it: the room's own lines first, then members in
+// turn, an item reply ahead of any list page, each member's pages in order and a
+// second apart. A request that could not start for a long while is answered
+// "busy" instead of joining a queue nobody sees the end of.
+class SendScheduler final : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Lists sent at once (in turn, line by line); the others wait in line.
+    static constexpr int ListsAtOnce = 4;
+    static constexpr int ListsWaitingAtMost = 256;
+    // An item reply that could not start within this is not queued: "busy".
+    static constexpr qint64 LongestItemWaitMs = 30000;
+    // A list that could not start within this is not queued either.
+    static constexpr qint64 LongestListWaitMs = 300000;
+    static constexpr int ItemRepliesWaitingPerMember = 4;
+    // Members with something waiting; one more is told busy.
+    static constexpr int MembersWaitingAtMost = 1024;
+    static constexpr qint64 BusyNoticeEveryMs = 60000;
+    static constexpr qint64 BacklogReportEveryMs = 60000;
+    // A backlog this long (in time to send it) is worth a line in the log.
+    static constexpr qint64 LongBacklogMs = 10000;
+
+    // What happened to a request.
+    enum class Outcome { Started, Waiting, AlreadyWaiting, ToldBusy, Refused };
+
+    // What the scheduler has done since it was made, for the logs and metrics.
+    struct Counters
+    {
+        qint64 linesSent = 0;
+        qint64 linesDropped = 0;    // replies cut off: a member who left, was ignored, or a failed send
+        qint64 toldBusy = 0;        // "busy" replies sent
+        qint64 requestsRefused = 0; // requests neither served nor told (told busy within the minute)
+        int linesWaiting = 0;
+        int listsRunning = 0;
+        int listsWaiting = 0;
+    };
+
+    explicit SendScheduler(MorvexAIMOCX::AIM *messenger, QObject *parent = nullptr);
+    ~SendScheduler() override;
+
+    // Lines a second and how many may go at once after a quiet while; a rate of
+    // 0 sends everything as fast as the messenger takes it. The messenger's own
+    // figures are used until this is called.
+    void setRate(double linesPerSecond, int burst);
+    // The least time between two list pages to one member.
+    void setPageInterval(qint64 milliseconds) { m_pageIntervalMs = milliseconds; }
+    // The clock in milliseconds; with it no timer runs, and tests call sendDue().
+    void setClockForTesting(std::function<qint64()> now);
+
+    // A line in the room (an announcement). It goes ahead of every reply; a line
+    // that is still waiting is not queued twice. When it can go at once it does,
+    // and a failing messenger call is thrown to the caller.
+    void postInRoom(const QString &text);
+    // An item reply to a member, sent whole.
+    Outcome sendItem(const QString &member, const QString &text);
+    // The list pages to a member, one at a time; one list per member.
+    Outcome sendList(const QString &member, const ListPageSet &pages);
+
+    // True while a list is being sent to the member, or waits for its turn.
+    [[nodiscard]] bool hasList(const QString &member) const;
+
+    // The member left or is ignored: what waits for him goes, and his list ends.
+    void dropMember(const QString &member, const QString &why);
+    // The member is known by another name now: his replies follow him.
+    void renameMember(const QString &oldName, const QString &newName);
+    // Nothing more is sent; what waits is dropped. For a program that is closing.
+    void stop();
+
+    // Sends what may go now and arms the timer for the rest.
+    void sendDue();
+
+    [[nodiscard]] Counters counters() const;
+    [[nodiscard]] int mostListsAtOnce() const { return m_mostListsAtOnce; }
+    [[nodiscard]] bool isThrottled() const { return m_linesPerSecond > 0; }
+
+private:
+    struct Message
+    {
+        QStringList parts; // lines on a line-by-line network, else the whole text
+        int next = 0;
+        bool isPage = false;
+    };
+    struct Member
+    {
+        std::deque<QString> items; // item replies and busy notices, whole texts
+        Message current;           // the message being sent, part by part
+        bool hasCurrent = false;
+        bool listRunning = false;
+        ListPageSet pages;
+        int nextPage = 0;
+        qint64 nextPageAtMs = 0;
+    };
+
+    [[nodiscard]] qint64 now() const { return m_now(); }
+    [[nodiscard]] Message split(const QString &text, bool isPage) const;
+    [[nodiscard]] int linesOf(const QString &text) const;
+    [[nodiscard]] int itemLinesWaiting() const;
+    [[nodiscard]] qint64 timeForLines(double lines) const;
+    [[nodiscard]] qint64 itemWaitMs(const QString &member) const;
+    [[nodiscard]] qint64 listWaitMs(const ListPageSet &pages) const;
+    [[nodiscard]] bool memberReady(const Member &member, bool items, qint64 at) const;
+
+    Member &memberEntry(const QString &member);
+    void tellBusy(const QString &member, qint64 waitMs);
+    void startList(const QString &member, const ListPageSet &pages);
+    void endList(const QString &name, Member &member);
+    void startWaitingLists();
+    void forgetIfIdle(const QString &member);
+    void refill(qint64 at);
+    bool sendOne(qint64 at);
+    void sendPart(const QString &member);
+    void armTimer(qint64 at);
+    void reportBacklog(qint64 at);
+
+    QPointer<MorvexAIMOCX::AIM> m_messenger;
+    bool m_lineByLine = false;
+    double m_linesPerSecond = 0;
+    double m_burst = 1;
+    double m_tokens = 1;
+    qint64 m_refilledAtMs = 0;
+    qint64 m_pageIntervalMs = 1000;
+
+    std::deque<QString> m_roomLines;
+    QHash<QString, Member> m_members;
+    QStringList m_turns; // members with something to send, in turn
+    int m_turn = 0;
+    QStringList m_running; // members whose list is being sent
+    std::deque<std::pair<QString, ListPageSet>> m_listsWaiting;
+    int m_listsRunning = 0;
+    int m_mostListsAtOnce = 0;
+    QHash<QString, qint64> m_toldBusyAtMs;
+
+    Counters m_counters;
+    qint64 m_backlogReportedAtMs = -BacklogReportEveryMs;
+    bool m_stopped = false;
+    bool m_sending = false;
+    QTimer *m_timer;
+    bool m_useTimer = true;
+    QElapsedTimer m_clock;
+    std::function<qint64()> m_now;
+};
