@@ -250,17 +250,30 @@ SendScheduler::Counters SendScheduler::counters() const
     return counters;
 }
 
+QStringList SendScheduler::wireLines(const QString &text)
+{
+    // What the network makes of a message: a line per line break, an empty
+    // line too (sent as a lone break), and nothing after a final break.
+    static const QRegularExpression lineBreak(u"\r\n|\r|\n"_s);
+    QStringList lines = text.split(lineBreak);
+    if (lines.last().isEmpty())
+        lines.removeLast();
+    for (QString &line : lines) {
+        if (line.isEmpty())
+            line = u"\r"_s;
+    }
+    return lines;
+}
+
 SendScheduler::Message SendScheduler::split(const QString &text, bool isPage) const
 {
     Message message;
     message.isPage = isPage;
-    if (m_lineByLine) {
-        // The network sends a line per line break, and none for an empty line.
-        static const QRegularExpression lineBreak(u"\r\n|\r|\n"_s);
-        message.parts = text.split(lineBreak, Qt::SkipEmptyParts);
-    }
+    if (m_lineByLine)
+        message.parts = wireLines(text);
+    // An empty message is handed over as it is; the network sends nothing for it.
     if (message.parts.isEmpty())
-        message.parts.append(text);
+        message.parts.append(m_lineByLine ? QString() : text);
     return message;
 }
 
@@ -269,10 +282,8 @@ int SendScheduler::linesOf(const QString &text) const
     if (!m_lineByLine)
         return 1;
     int lines = 0;
-    for (const QStringView line : QStringView(text).split(u'\r', Qt::SkipEmptyParts)) {
-        const qsizetype bytes = line.toUtf8().size();
-        lines += int(std::max<qsizetype>(1, (bytes + WireLineBytes - 1) / WireLineBytes));
-    }
+    for (const QString &line : wireLines(text))
+        lines += int(std::max<qsizetype>(1, (line.toUtf8().size() + WireLineBytes - 1) / WireLineBytes));
     return std::max(1, lines);
 }
 

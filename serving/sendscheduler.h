@@ -115,6 +115,7 @@ private:
     };
 
     [[nodiscard]] qint64 now() const { return m_now(); }
+    [[nodiscard]] static QStringList wireLines(const QString &text);
     [[nodiscard]] Message split(const QString &text, bool isPage) const;
     [[nodiscard]] int linesOf(const QString &text) const;
     [[nodiscard]] int itemLinesWaiting() const;

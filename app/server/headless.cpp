@@ -56,6 +56,11 @@ int runHeadless(const StartupOptions &options)
         qCWarning(lcHeadless).noquote() << problem;
     qCInfo(lcHeadless).noquote() << u"Catalogue loaded: %1 items from the data folder %2"_s.arg(
         server.catalogue().itemCount()).arg(folder.path());
+    if (const MorvexAIMOCX::Delivery delivery = messenger->delivery(); delivery.linesPerSecond > 0) {
+        qCInfo(lcHeadless).noquote() << u"Sending at most %1 line(s) a second after %2 at once (send-rate, send-burst)"_s
+                                            .arg(delivery.linesPerSecond)
+                                            .arg(delivery.burst);
+    }
     QObject::connect(&server, &LinkServer::switchRefused, &server,
                      [](const QString &text) { qCWarning(lcHeadless).noquote() << text; });
 

@@ -615,8 +615,11 @@ QString PurpleMessenger::start()
         return wrong;
     }
     // The program paces what it sends itself, fairly (see delivery()); libpurple's
-    // own first-come queue behind it would undo the order.
-    if (d->isIrc()) {
+    // own first-come queue behind it would undo the order. Only a file that
+    // turns the program's pacing off (send-rate = 0) keeps libpurple's.
+    const bool libpurplePaces = settings.delivery().linesPerSecond == 0 &&
+                                !settings.optionValue(u"ratelimit-interval"_s).isEmpty();
+    if (d->isIrc() && !libpurplePaces) {
         purple_account_set_int(account, "ratelimit-interval", 0);
         purple_account_set_int(account, "ratelimit-burst", 1000);
     }

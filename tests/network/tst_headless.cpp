@@ -55,11 +55,11 @@ bool writeSettings(const testfiles::DataFolder &folder, const QString &text)
            QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
 
-// network.conf for the test IRC server's #links, with libpurple's pacing off.
+// network.conf for the test IRC server's #links, sending as fast as the server passes lines.
 QString ircSettings(quint16 port)
 {
     return u"protocol = irc\naccount = linkdesk@127.0.0.1\nroom = #links\noption.port = %1\n"
-           u"option.ratelimit-burst = 1000\noption.ratelimit-interval = 0\n"_s.arg(port);
+           u"send-rate = 3\nsend-burst = 3\n"_s.arg(port);
 }
 
 } // namespace

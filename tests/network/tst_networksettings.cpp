@@ -20,6 +20,8 @@ private Q_SLOTS:
     void mistakesNameTheLine_data();
     void mistakesNameTheLine();
     void trustAndNickAreRead();
+    void pacingFollowsTheFile_data();
+    void pacingFollowsTheFile();
     void secretsAreNeverRepeated_data();
     void secretsAreNeverRepeated();
     void passwordFromTheEnvironment();
@@ -76,6 +78,10 @@ void TestNetworkSettings::mistakesNameTheLine_data()
                                  << u"line 4: on IRC the program's nick is the account's name"_s;
     QTest::newRow("short fingerprint") << u"protocol = irc\naccount = a@b\nroom = #r\ntls-fingerprint = AB:CD"_s
                                        << u"line 4: tls-fingerprint takes the certificate's SHA-256"_s;
+    QTest::newRow("send rate not a number") << u"protocol = irc\naccount = a@b\nroom = #r\nsend-rate = fast"_s
+                                            << u"line 4: send-rate takes"_s;
+    QTest::newRow("send burst of none") << u"protocol = irc\naccount = a@b\nroom = #r\nsend-burst = 0"_s
+                                        << u"line 4: send-burst takes"_s;
     QTest::newRow("missing authority file")
         << u"protocol = irc\naccount = a@b\nroom = #r\ntls-ca-file = /nonexistent/ca.pem"_s
         << u"line 4: tls-ca-file names /nonexistent/ca.pem, which is not a readable file"_s;
@@ -91,6 +97,35 @@ void TestNetworkSettings::trustAndNickAreRead()
     QCOMPARE(parsed.settings->nick, u"Link Desk"_s);
     QCOMPARE(parsed.settings->tlsFingerprint, QByteArray::fromHex(QString(hex).remove(u':').toLatin1()));
     QCOMPARE(parsed.settings->serverHost(), u"example.org"_s);
+}
+
+void TestNetworkSettings::pacingFollowsTheFile_data()
+{
+    QTest::addColumn<QString>("lines");
+    QTest::addColumn<double>("rate");
+    QTest::addColumn<int>("burst");
+    QTest::addColumn<bool>("lineByLine");
+    const QString irc = u"protocol = irc\naccount = a@b\nroom = #r\n"_s;
+    QTest::newRow("IRC: public pacing by default") << irc << 0.5 << 5 << true;
+    QTest::newRow("IRC: the file's pacing") << irc + u"send-rate = 3\nsend-burst = 3"_s << 3.0 << 3 << true;
+    QTest::newRow("IRC: no pacing") << irc + u"send-rate = 0"_s << 0.0 << 5 << true;
+    QTest::newRow("IRC: libpurple's options of older files")
+        << irc + u"option.ratelimit-interval = 4\noption.ratelimit-burst = 2"_s << 0.25 << 2 << true;
+    QTest::newRow("XMPP: no limit by default") << u"protocol = xmpp\naccount = a@b\nroom = r@c"_s << 0.0 << 5 << false;
+}
+
+void TestNetworkSettings::pacingFollowsTheFile()
+{
+    QFETCH(QString, lines);
+    QFETCH(double, rate);
+    QFETCH(int, burst);
+    QFETCH(bool, lineByLine);
+    const NetworkSettings::Parsed parsed = NetworkSettings::parse(lines);
+    QVERIFY2(parsed.settings, qPrintable(parsed.error));
+    const MorvexAIMOCX::Delivery delivery = parsed.settings->delivery();
+    QCOMPARE(delivery.linesPerSecond, rate);
+    QCOMPARE(delivery.burst, burst);
+    QCOMPARE(delivery.lineByLine, lineByLine);
 }
 
 void TestNetworkSettings::secretsAreNeverRepeated_data()

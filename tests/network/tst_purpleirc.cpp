@@ -7,6 +7,8 @@
 #include "platform/rowlist.h"
 #include "serving/chatresponder.h"
 #include "serving/listpagebuilder.h"
+#include "serving/listpages.h"
+#include "serving/sendscheduler.h"
 #include "support/servedroom.h"
 
 #include <QElapsedTimer>
@@ -44,6 +46,7 @@ private Q_SLOTS:
     void nonCommandGetsNothing();
     void nothingIsInjectedIntoRoomOrServer();
     void secondMemberIsAnsweredDuringAList();
+    void listStopsForAMemberWhoQuitsAndFollowsARename();
     void noticeAndTabGetNothing();
     void hugeDescriptionGetsABoundedReply();
     void twelveListsAtOnceArriveWholeAndInOrder();
@@ -53,11 +56,17 @@ private Q_SLOTS:
     void floodLeavesTheProgramConnectedAndPolite();
 
 private:
-    [[nodiscard]] QString sendItemAndWait(IrcMember &member, int item);
+    [[nodiscard]] QString sendItemAndWait(IrcMember &member, int item, const QString &nick = u"linkdesk"_s);
+    // The program on an ngircd that passes three lines a second, as it comes,
+    // sending at that rate itself; Ann is in that room too.
+    void startThrottledRoom();
 
     IrcServer m_server;
     ServedRoom m_room{Items};
     std::unique_ptr<IrcMember> m_ann;
+    IrcServer m_throttledServer;
+    std::unique_ptr<ServedRoom> m_throttledRoom;
+    std::unique_ptr<IrcMember> m_throttledAnn;
 };
 
 void TestPurpleIrc::initTestCase()
@@ -80,12 +89,31 @@ void TestPurpleIrc::initTestCase()
 void TestPurpleIrc::cleanupTestCase()
 {
     m_ann.reset();
+    m_throttledAnn.reset();
+    m_throttledRoom.reset();
 }
 
-QString TestPurpleIrc::sendItemAndWait(IrcMember &member, int item)
+void TestPurpleIrc::startThrottledRoom()
+{
+    if (m_throttledRoom)
+        return;
+    m_throttledServer.setThrottled(true);
+    const QString started = m_throttledServer.start();
+    QVERIFY2(started.isEmpty(), qPrintable(started));
+    m_throttledAnn = std::make_unique<IrcMember>(u"ann"_s, m_throttledServer.port());
+    QVERIFY(m_throttledAnn->join(Room));
+    m_throttledRoom = std::make_unique<ServedRoom>(Items);
+    const QString joined =
+        m_throttledRoom->start(ServedRoom::ircSettings(m_throttledServer.port(), Room, ServedRoom::NgircdLinesPerSecond,
+                                                       u"slowdesk"_s));
+    QVERIFY2(joined.isEmpty(), qPrintable(joined));
+    QVERIFY(m_throttledRoom->switchOn());
+}
+
+QString TestPurpleIrc::sendItemAndWait(IrcMember &member, int item, const QString &nick)
 {
     const qsizetype before = member.privateMessages().size();
-    member.say(u"/linkdesk send %1"_s.arg(item));
+    member.say(u"/%1 send %2"_s.arg(nick).arg(item));
     if (!QTest::qWaitFor([&] { return member.privateMessages().size() >= before + 3; }, 10000))
         return {};
     QStringList lines;
@@ -186,23 +214,61 @@ void TestPurpleIrc::nothingIsInjectedIntoRoomOrServer()
 
 void TestPurpleIrc::secondMemberIsAnsweredDuringAList()
 {
-    auto cat = std::make_unique<IrcMember>(u"cat"_s, m_server.port());
+    startThrottledRoom();
+    auto cat = std::make_unique<IrcMember>(u"cat"_s, m_throttledServer.port());
     QVERIFY(cat->join(Room));
-    m_ann->clear();
+    m_throttledAnn->clear();
     // Cat asks as soon as Ann's first list line arrives. The members share this
     // thread with the program, so they act from the event loop, as the program does.
     qsizetype annLinesWhenCatWasAnswered = -1;
-    connect(m_ann.get(), &IrcMember::messageReceived, cat.get(), [&cat] { cat->say(u"/linkdesk send 5"_s); },
-            Qt::SingleShotConnection);
-    connect(cat.get(), &IrcMember::messageReceived, this,
-            [&] { annLinesWhenCatWasAnswered = m_ann->privateMessages().size(); }, Qt::SingleShotConnection);
-    m_ann->say(u"/linkdesk send list"_s);
-    QTRY_VERIFY_WITH_TIMEOUT(m_ann->privateMessages().size() >= Items, 20000);
+    QElapsedTimer catWaited;
+    qint64 catWaitedMs = -1;
+    connect(m_throttledAnn.get(), &IrcMember::messageReceived, cat.get(), [&] {
+        catWaited.start();
+        cat->say(u"/slowdesk send 5"_s);
+    }, Qt::SingleShotConnection);
+    connect(cat.get(), &IrcMember::messageReceived, this, [&] {
+        annLinesWhenCatWasAnswered = m_throttledAnn->privateMessages().size();
+        catWaitedMs = catWaited.elapsed();
+    }, Qt::SingleShotConnection);
+    m_throttledAnn->say(u"/slowdesk send list"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(m_throttledAnn->privateMessages().size() >= Items, 20000);
     QTRY_VERIFY_WITH_TIMEOUT(!cat->privateMessages().isEmpty(), 10000);
     QVERIFY(cat->privateMessages()[0].text.startsWith(u"Item 5 about links"_s));
     // Cat's item arrived while Ann's list was still on its way.
     QVERIFY2(annLinesWhenCatWasAnswered >= 0 && annLinesWhenCatWasAnswered < Items,
              qPrintable(QString::number(annLinesWhenCatWasAnswered)));
+    // An item goes ahead of the list's lines: the link came within a few lines'
+    // time of the request, not after the list.
+    QVERIFY2(catWaitedMs < 4000, qPrintable(QString::number(catWaitedMs)));
+}
+
+void TestPurpleIrc::listStopsForAMemberWhoQuitsAndFollowsARename()
+{
+    auto dave = std::make_unique<IrcMember>(u"dave"_s, m_server.port());
+    auto eve = std::make_unique<IrcMember>(u"eve"_s, m_server.port());
+    QVERIFY(dave->join(Room));
+    QVERIFY(eve->join(Room));
+    connect(dave.get(), &IrcMember::messageReceived, dave.get(), [&dave] { dave->sendRaw("QUIT :bye"); },
+            Qt::SingleShotConnection);
+    connect(eve.get(), &IrcMember::messageReceived, eve.get(), [&eve] { eve->sendRaw("NICK eve2"); },
+            Qt::SingleShotConnection);
+    if (!m_room.server().isServing())
+        QVERIFY(m_room.switchOn());
+    const SendScheduler::Counters before = m_room.server().scheduler().counters();
+    dave->say(u"/linkdesk send list"_s);
+    eve->say(u"/linkdesk send list"_s);
+    // The pages after Eve's rename reach her new name (what was handed over
+    // before it went to the old one); Dave's list ended when he quit.
+    QTRY_VERIFY_WITH_TIMEOUT(!eve->received().isEmpty() && eve->received().last().text == u"49) Item 49 about links"_s,
+                             20000);
+    QList<IrcMember::Message> rows = eve->received();
+    rows.removeIf([](const IrcMember::Message &row) { return row.text.isEmpty() || row.target != u"eve2"; });
+    QVERIFY(rows.size() >= Items - ListPageSet::FirstPageRows);
+    for (qsizetype i = 0; i < rows.size(); ++i)
+        QCOMPARE(rows[i].text, u"%1) Item %1 about links"_s.arg(Items - rows.size() + i));
+    QTRY_COMPARE_WITH_TIMEOUT(m_room.server().scheduler().counters().listsRunning, 0, 5000);
+    QVERIFY(m_room.server().scheduler().counters().linesDropped > before.linesDropped);
 }
 
 void TestPurpleIrc::noticeAndTabGetNothing()
@@ -276,7 +342,7 @@ void TestPurpleIrc::keyedRoomIsReportedAndJoinedOnceOpen()
     QTest::qWait(500);
 
     ServedRoom locked(1);
-    QVERIFY(locked.start(ServedRoom::ircSettings(m_server.port(), u"#locked"_s, false, u"keydesk"_s), 0).isEmpty());
+    QVERIFY(locked.start(ServedRoom::ircSettings(m_server.port(), u"#locked"_s, 0, u"keydesk"_s), 0).isEmpty());
     locked.messenger().setReconnectDelay(200);
     QSignalSpy problems(&locked.messenger(), &MorvexAIMOCX::AIM::problem);
     QSignalSpy joined(&locked.messenger(), &MorvexAIMOCX::AIM::roomJoined);
@@ -306,25 +372,30 @@ void TestPurpleIrc::rejoinsAfterServerRestart()
 
 void TestPurpleIrc::floodLeavesTheProgramConnectedAndPolite()
 {
+    startThrottledRoom();
     const qint64 memoryBefore = testprocesses::residentKilobytes();
     std::vector<std::unique_ptr<IrcMember>> flooders;
     for (int i = 0; i < 20; ++i) {
-        flooders.push_back(std::make_unique<IrcMember>(u"flood%1"_s.arg(i), m_server.port()));
+        flooders.push_back(std::make_unique<IrcMember>(u"flood%1"_s.arg(i), m_throttledServer.port()));
         QVERIFY(flooders.back()->join(Room));
     }
     for (int line = 0; line < 100; ++line) {
         for (auto &member : flooders)
-            member->say(line % 10 == 0 ? u"/linkdesk send list"_s : u"/linkdesk send %1"_s.arg(line % Items));
+            member->say(line % 10 == 0 ? u"/slowdesk send list"_s : u"/slowdesk send %1"_s.arg(line % Items));
     }
+    const SendScheduler::Counters before = m_throttledRoom->server().scheduler().counters();
     QTest::qWait(3000);
     QElapsedTimer clock;
     clock.start();
-    const QString reply = sendItemAndWait(*m_ann, 9);
+    const QString reply = sendItemAndWait(*m_throttledAnn, 9, u"slowdesk"_s);
     QVERIFY2(!reply.isEmpty(), "the polite member was not answered");
     qInfo() << "polite member answered" << clock.elapsed() << "ms after 2,000 flood lines";
-    QVERIFY(clock.elapsed() < 10000);
-    QVERIFY(m_room.messenger().IsRunning());
-    QVERIFY(m_room.messenger().ChatRoom() != 0);
+    // The flooders' replies still waiting went when they were ignored, so
+    // nothing of theirs stands before the polite member.
+    QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(m_throttledRoom->server().scheduler().counters().linesDropped > before.linesDropped);
+    QVERIFY(m_throttledRoom->messenger().IsRunning());
+    QVERIFY(m_throttledRoom->messenger().ChatRoom() != 0);
     const qint64 grown = testprocesses::residentKilobytes() - memoryBefore;
     qInfo() << "resident memory grew by" << grown << "kB";
 #ifndef __SANITIZE_ADDRESS__ // the sanitizer keeps freed memory on purpose

@@ -78,7 +78,7 @@ void TestPurpleTls::initTestCase()
 
 NetworkSettings TestPurpleTls::ircTls(quint16 port, const QString &nick) const
 {
-    NetworkSettings settings = ServedRoom::ircSettings(port, u"#links"_s, false, nick);
+    NetworkSettings settings = ServedRoom::ircSettings(port, u"#links"_s, 0, nick);
     settings.options.append({u"ssl"_s, u"true"_s, 9});
     return settings;
 }

@@ -30,14 +30,15 @@ QString IrcServer::start()
     QFile file(config);
     if (!file.open(QIODevice::WriteOnly))
         return u"cannot write %1"_s.arg(config);
-    // No limits on connections from one address and no flood penalties: the
-    // tests bring twenty members from 127.0.0.1 and measure the program, not the server.
+    // No limits on connections from one address: the tests bring twenty members
+    // from 127.0.0.1. Without flood penalties unless asked for: most tests
+    // measure the program, not the server.
     file.write(QStringLiteral("[Global]\nName = irc.test\nInfo = Valdrin test server\nListen = 127.0.0.1\n"
                               "Ports = %1\nMotdPhrase = \"test\"\n[Limits]\nMaxConnectionsIP = 0\nMaxJoins = 0\n"
-                              "MaxPenaltyTime = 0\nMaxNickLength = 30\n[Options]\nDNS = no\nIdent = no\nPAM = no\n"
+                              "%3MaxNickLength = 30\n[Options]\nDNS = no\nIdent = no\nPAM = no\n"
                               "IncludeDir = %2\n")
                    .arg(m_port)
-                   .arg(empty)
+                   .arg(empty, m_throttled ? QString() : u"MaxPenaltyTime = 0\n"_s)
                    .toUtf8());
     if (!m_password.isEmpty())
         file.write(QStringLiteral("[Global]\nPassword = %1\n").arg(m_password).toUtf8());

@@ -15,6 +15,9 @@ public:
     [[nodiscard]] QString start();
     // A password every connection must give (set before start).
     void setPassword(const QString &password) { m_password = password; }
+    // Keeps ngircd's flood penalty, which passes three lines a second from a
+    // client (set before start); otherwise the server passes all at once.
+    void setThrottled(bool throttled) { m_throttled = throttled; }
     // Also takes TLS connections, on tlsPort(), with this certificate (set before start).
     void enableTls(const QString &certificateFile, const QString &keyFile);
     [[nodiscard]] quint16 tlsPort() const { return m_tlsPort; }
@@ -26,6 +29,7 @@ private:
     QProcess m_process;
     quint16 m_port = 0;
     QString m_password;
+    bool m_throttled = false;
     QString m_certificateFile;
     QString m_keyFile;
     quint16 m_tlsPort = 0;

@@ -18,15 +18,15 @@ ServedRoom::~ServedRoom()
     m_messenger.reset();
 }
 
-NetworkSettings ServedRoom::ircSettings(quint16 port, const QString &room, bool paced, const QString &nick)
+NetworkSettings ServedRoom::ircSettings(quint16 port, const QString &room, double linesPerSecond, const QString &nick)
 {
     NetworkSettings settings;
     settings.protocolId = u"prpl-irc"_s;
     settings.account = nick + u"@127.0.0.1"_s;
     settings.room = room;
     settings.options = {{u"port"_s, QString::number(port), 1}};
-    if (!paced)
-        settings.options += {{u"ratelimit-burst"_s, u"1000"_s, 2}, {u"ratelimit-interval"_s, u"0"_s, 3}};
+    settings.sendRate = linesPerSecond;
+    settings.sendBurst = linesPerSecond >= 1 ? int(linesPerSecond) : NetworkSettings::DefaultIrcBurst;
     return settings;
 }
 

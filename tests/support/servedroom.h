@@ -19,8 +19,11 @@ public:
     explicit ServedRoom(int items);
     ~ServedRoom();
 
-    // An account on a test IRC server; libpurple's pacing is off unless asked for.
-    [[nodiscard]] static NetworkSettings ircSettings(quint16 port, const QString &room, bool paced = false,
+    // What a throttled ngircd passes from one client: three lines a second.
+    static constexpr double NgircdLinesPerSecond = 3;
+    // An account on a test IRC server; the program sends this many lines a
+    // second (0: as fast as it can, for a server without flood penalties).
+    [[nodiscard]] static NetworkSettings ircSettings(quint16 port, const QString &room, double linesPerSecond = 0,
                                                      const QString &nick = QStringLiteral("linkdesk"));
     // An account of the user (password "secret") on a test XMPP server, in its room "links".
     [[nodiscard]] static NetworkSettings xmppSettings(const QString &user, quint16 port);
