@@ -1,6 +1,7 @@
 #include "app/form1.h"
 #include "app/server/cataloguecommands.h"
 #include "app/server/headless.h"
+#include "app/server/signalhandler.h"
 #include "app/server/messengerfactory.h"
 #include "app/server/startup.h"
 
@@ -64,17 +65,23 @@ int runWindowed(const StartupOptions &options)
 
 int main(int argc, char *argv[])
 {
+    // Before anything else: a stop or reload signal in the first moments of a
+    // headless start is kept for the server, never its death.
+    catchSignalsEarly();
     int exitCode = 0;
     if (needsNoWindow(argc, argv)) {
         QCoreApplication app(argc, argv);
         describeApplication();
         const std::optional<StartupOptions> options = readCommandLine(exitCode);
+        if (!options || options->command != StartupOptions::Command::Serve)
+            releaseSignals();
         if (!options)
             return exitCode;
         if (options->command != StartupOptions::Command::Serve)
             return runCatalogueCommand(*options);
         return runHeadless(*options);
     }
+    releaseSignals();
     QApplication app(argc, argv);
     describeApplication();
     const std::optional<StartupOptions> options = readCommandLine(exitCode);

@@ -98,6 +98,19 @@ FileResult Catalogue::reload()
         if (const QString error = loadFile(path, *list, *format, told); !error.isEmpty())
             return {error + u". The catalogue in use stays as it was."_s};
     }
+    // Files out of step are an edit half done (one file written, the other not
+    // yet) or a file removed: serving them would pair descriptions with the
+    // wrong addresses, or answer nothing. The catalogue in use stays until the
+    // files are in step again; both empty is an empty catalogue.
+    if (descriptions.ListCount() != addresses.ListCount()) {
+        return {u"%1 holds %2 row(s) and %3 holds %4: the two files are out of step (an edit not finished, or a "
+                u"file removed). The catalogue in use stays as it was, %5 item(s), until they are in step again."_s
+                    .arg(QFileInfo(m_folder.descriptionsPath()).fileName())
+                    .arg(descriptions.ListCount())
+                    .arg(QFileInfo(m_folder.addressesPath()).fileName())
+                    .arg(addresses.ListCount())
+                    .arg(std::min(m_descriptions.ListCount(), m_addresses.ListCount()))};
+    }
     for (const QString &line : std::as_const(told))
         qCWarning(lcCatalogue).noquote() << line;
     m_descriptions.setRows(descriptions);
@@ -106,7 +119,6 @@ FileResult Catalogue::reload()
     m_addressesFormat = addressesFormat;
     m_heldBecause.clear(); // both files could be read now
     m_unsaved = false;
-    logMismatch();
     return {};
 }
 
@@ -132,10 +144,30 @@ FileResult Catalogue::save()
     return saved;
 }
 
+QString Catalogue::checkValue(const QString &text, const QString &what)
+{
+    // A row of the files is one line: a line break would split it in two and
+    // put the pair out of step, and other control characters cannot be typed back.
+    for (const QChar c : text) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F) {
+            return u"the %1 holds a line break or another control character (code %2); a catalogue row is one "
+                   u"line of text."_s.arg(what).arg(c.unicode());
+        }
+    }
+    return {};
+}
+
 CatalogueEdit Catalogue::add(const QString &description, const QString &address)
 {
     if (description.isEmpty() || address.isEmpty())
         return {};
+    for (const auto &[value, what] : {std::pair{&description, u"description"_s}, std::pair{&address, u"address"_s}}) {
+        if (const QString wrong = checkValue(*value, what); !wrong.isEmpty())
+            return {false, u"The item was not added: %1"_s.arg(wrong)};
+    }
+    // A blank description is the operator's choice; a blank address leads nowhere.
+    if (address.trimmed().isEmpty())
+        return {false, u"The item was not added: the address is blank."_s};
     if (m_descriptions.ListCount() >= MaximumItems || m_addresses.ListCount() >= MaximumItems) {
         return {false, u"The item was not added: the catalogue already holds %1 items, the most it can hold. "
                        u"Remove an item before adding another."_s.arg(MaximumItems)};

@@ -43,9 +43,14 @@ public:
     // two files are both old or both new. A failure says what the files hold.
     [[nodiscard]] FileResult save();
 
+    // What is wrong with a description or address ("what" names it) that a row
+    // of the files could not hold: a control character. Empty text when it can be stored.
+    [[nodiscard]] static QString checkValue(const QString &text, const QString &what);
+
     // Appends an item at the end of both lists and saves. An empty description or
     // address is ignored; an add past the largest catalogue is refused, and so is
-    // one while the lists are out of step (its address would pair with another row).
+    // one while the lists are out of step (its address would pair with another row),
+    // one that checkValue refuses, and a blank address.
     [[nodiscard]] CatalogueEdit add(const QString &description, const QString &address);
 
     // Removes the address row, then the description row, and saves.

@@ -5,12 +5,16 @@
 #include "platform/durablefile.h"
 #include "platform/rowlist.h"
 #include "serving/linkserver.h"
+#include "serving/servingtexts.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QLockFile>
 #include <QLoggingCategory>
 #include <QStringDecoder>
 #include <QTextStream>
+
+#include <cerrno>
 
 using namespace Qt::StringLiterals;
 
@@ -18,6 +22,7 @@ namespace {
 
 // The exit codes of the commands, besides 0 and 2 (a mistake on the command line).
 constexpr int Refused = 1;
+constexpr int UsageError = 2;
 constexpr int FilesFailed = 4;
 
 // How long a command waits for another program's change to finish.
@@ -50,13 +55,27 @@ int listItems(const RowList &descriptions, const RowList &addresses, const QStri
 // form message.txt keeps it: CR LF between lines, no line end after the last.
 QString messageFromFile(const QString &path, QString *error)
 {
-    QFile file(path);
+    // Only a regular file: a device never ends, and a pipe with no writer never answers.
+    const durablefile::Target target = durablefile::targetOf(path);
+    if (!target.error.isEmpty() || !QFileInfo::exists(target.path)) {
+        *error = u"Could not read %1: %2"_s.arg(path, target.error.isEmpty() ? durablefile::reason(ENOENT)
+                                                                               : target.error);
+        return {};
+    }
+    QFile file(target.path);
     if (!file.open(QIODevice::ReadOnly)) {
         *error = u"Could not read %1: %2"_s.arg(path, file.errorString());
         return {};
     }
+    // The message goes with every item reply, and one reply carries no more.
+    const QByteArray bytes = file.read(ServingTexts::LongestMessageBytes + 1);
+    if (bytes.size() > ServingTexts::LongestMessageBytes) {
+        *error = u"%1 is larger than the %2 KiB a server message can be: it goes with every item reply, and one "
+                 u"reply carries no more. Shorten it."_s.arg(path).arg(ServingTexts::LongestMessageBytes / 1024);
+        return {};
+    }
     QStringDecoder decoder(QStringConverter::Utf8);
-    QString text = decoder.decode(file.readAll());
+    QString text = decoder.decode(bytes);
     if (decoder.hasError()) {
         *error = u"%1 is not UTF-8 text."_s.arg(path);
         return {};
@@ -109,6 +128,18 @@ int runCatalogueCommand(const StartupOptions &options)
     case Command::List:
         return listItems(descriptions, addresses, server.catalogue().unmatchedRows());
     case Command::Add: {
+        // A row of the files holds one line: what could not be read back is not stored.
+        for (const auto &[value, what] : {std::pair{values.value(0), u"description"_s},
+                                          std::pair{values.value(1), u"address"_s}}) {
+            if (const QString wrong = Catalogue::checkValue(value, what); !wrong.isEmpty()) {
+                err() << u"Nothing was added: %1\n"_s.arg(wrong);
+                return UsageError;
+            }
+        }
+        if (!values.value(1).isEmpty() && values.value(1).trimmed().isEmpty()) {
+            err() << "Nothing was added: the address is blank.\n";
+            return UsageError;
+        }
         const CatalogueEdit edit = server.add(values.value(0), values.value(1));
         if (!edit.done) {
             err() << (edit.message.isEmpty() ? u"Nothing was added: give a description and an address."_s : edit.message)

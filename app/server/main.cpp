@@ -1,5 +1,6 @@
 #include "app/server/cataloguecommands.h"
 #include "app/server/headless.h"
+#include "app/server/signalhandler.h"
 #include "app/server/startup.h"
 
 #include <QCoreApplication>
@@ -8,11 +9,21 @@
 // network named in network.conf until SIGINT or SIGTERM.
 int main(int argc, char *argv[])
 {
+    // Before anything else: a stop or reload signal in the first moments of a
+    // start is kept for the server, never its death.
+    const bool signalsCaught = catchSignalsEarly();
     QCoreApplication app(argc, argv);
     describeApplication();
     int exitCode = 0;
     const std::optional<StartupOptions> options = readCommandLine(exitCode, true);
-    if (!options)
+    if (!options) {
+        releaseSignals();
         return exitCode;
-    return options->command == StartupOptions::Command::Serve ? runHeadless(*options) : runCatalogueCommand(*options);
+    }
+    if (options->command != StartupOptions::Command::Serve) {
+        releaseSignals();
+        return runCatalogueCommand(*options);
+    }
+    Q_UNUSED(signalsCaught) // runHeadless says when the signals cannot be caught
+    return runHeadless(*options);
 }

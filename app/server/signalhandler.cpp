@@ -22,10 +22,36 @@ void onSignal(int number)
 
 } // namespace
 
-bool handleSignals(QObject *context, std::function<void()> beforeQuit, std::function<void()> onReload)
+bool catchSignalsEarly()
 {
+    std::signal(SIGPIPE, SIG_IGN);
     if (signalPipe[0] < 0 && ::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return false;
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    return sigaction(SIGINT, &action, nullptr) == 0 && sigaction(SIGTERM, &action, nullptr) == 0 &&
+           sigaction(SIGHUP, &action, nullptr) == 0;
+}
+
+void releaseSignals()
+{
+    for (const int number : {SIGINT, SIGTERM, SIGHUP})
+        std::signal(number, SIG_DFL);
+    if (signalPipe[0] < 0)
+        return;
+    char byte = 0;
+    while (::read(signalPipe[0], &byte, 1) == 1)
+        std::raise(byte);
+}
+
+bool handleSignals(QObject *context, std::function<void()> beforeQuit, std::function<void()> onReload)
+{
+    if (!catchSignalsEarly())
+        return false;
+    // A signal that came before the event loop ran is in the pipe already, and
+    // is acted on as soon as the loop starts.
     auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, context);
     QObject::connect(notifier, &QSocketNotifier::activated, context,
                      [beforeQuit = std::move(beforeQuit), onReload = std::move(onReload)] {
@@ -42,9 +68,5 @@ bool handleSignals(QObject *context, std::function<void()> beforeQuit, std::func
                              return;
                          }
                      });
-    struct sigaction action = {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    return sigaction(SIGINT, &action, nullptr) == 0 && sigaction(SIGTERM, &action, nullptr) == 0 &&
-           sigaction(SIGHUP, &action, nullptr) == 0;
+    return true;
 }

@@ -7,6 +7,8 @@
 #include <QHash>
 #include <QRegularExpression>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -145,6 +147,12 @@ NetworkSettings::Parsed NetworkSettings::parse(const QString &text)
             return {std::nullopt, lineError(number, u"\"%1\" is already set on line %2"_s.arg(key).arg(seen[key]))};
         seen.insert(key, number);
 
+        // A control character (a NUL, say) would cut the value short on its way
+        // into libpurple, which would then use something else than what the file says.
+        if (std::any_of(value.cbegin(), value.cend(), [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; })) {
+            return {std::nullopt, lineError(number, u"the value of \"%1\" holds a control character (such as NUL "
+                                                    u"or a tab); remove it"_s.arg(key))};
+        }
         // An empty value is never what a person meant; libpurple cannot take it.
         if (value.isEmpty() && !key.startsWith(u"option."))
             return {std::nullopt, lineError(number, u"\"%1\" has no value"_s.arg(key))};
@@ -216,6 +224,11 @@ NetworkSettings::Parsed NetworkSettings::parse(const QString &text)
         return {std::nullopt, lineError(nickLine, u"on IRC the program's nick is the account's name: write "
                                                   u"account = NICK@SERVER instead of nick"_s)};
     }
+    // One room: a list such as "#links,#other" would join them all on IRC.
+    if (settings.protocolId == u"prpl-irc" && (settings.room.contains(u',') || settings.room.contains(u' '))) {
+        return {std::nullopt, lineError(seen.value(u"room"_s), u"room names one IRC channel, without a comma or a "
+                                                               u"blank"_s)};
+    }
     if (seen.contains(u"password"_s) && !passwordVariable.isEmpty()) {
         return {std::nullopt, lineError(passwordVariableLine, u"set either password or password-env, not both"_s)};
     }
@@ -225,6 +238,15 @@ NetworkSettings::Parsed NetworkSettings::parse(const QString &text)
                                             u"the environment variable %1 is not set"_s.arg(passwordVariable))};
         }
         settings.password = qEnvironmentVariable(passwordVariable.toLocal8Bit().constData());
+        if (settings.password.isEmpty()) {
+            return {std::nullopt, lineError(passwordVariableLine, u"the environment variable %1 is empty; it should "
+                                                                  u"hold the password"_s.arg(passwordVariable))};
+        }
+        if (std::any_of(settings.password.cbegin(), settings.password.cend(),
+                        [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; })) {
+            return {std::nullopt, lineError(passwordVariableLine, u"the environment variable %1 holds a control "
+                                                                  u"character"_s.arg(passwordVariable))};
+        }
     }
     return {settings, {}};
 }

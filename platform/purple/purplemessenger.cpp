@@ -16,6 +16,9 @@ Q_DECLARE_LOGGING_CATEGORY(lcPurple)
 namespace {
 
 constexpr int LongestReconnectDelayMs = 60000;
+// A server that takes the connection and then says nothing (a TLS handshake
+// on a plain port, a server that hangs) gets this long to sign the program on.
+constexpr int SignOnDeadlineMs = 30000;
 // A room that refuses the program is tried again, less and less often.
 constexpr int LongestRejoinDelayMs = 300000;
 
@@ -88,8 +91,10 @@ struct PurpleMessenger::Private
     int firstDelayMs = 1000;
     int delayMs = 1000;
     int rejoinDelayMs = 5000;
+    int signOnDeadlineMs = SignOnDeadlineMs;
     QTimer reconnectTimer;
     QTimer rejoinTimer;
+    QTimer signOnTimer;
     QString lastJoinProblem;
     QString signOnProblem; // what went wrong while signing on, when libpurple said it first
 
@@ -194,7 +199,28 @@ struct PurpleMessenger::Private
             return;
         qCInfo(lcPurple).noquote() << "Signing on to" << settings.account;
         signOnProblem.clear();
+        connect();
+    }
+
+    void connect()
+    {
+        signOnTimer.start(signOnDeadlineMs);
         purple_account_connect(account);
+    }
+
+    // The sign-on did not finish in time: the connection goes, and the program
+    // tries again after its growing wait.
+    void signOnTimedOut()
+    {
+        if (stopped || refused || !account || purple_account_is_connected(account))
+            return;
+        report(u"Signing on to %1 timed out: the server at %2 took the connection but did not sign the program on "
+               u"within %3 s (is option.ssl set for a port without TLS, or the other way round?). Trying again in "
+               u"%4 s."_s.arg(settings.account, settings.serverHost())
+                   .arg(signOnDeadlineMs / 1000.0)
+                   .arg(delayMs / 1000.0));
+        purple_account_disconnect(account);
+        scheduleReconnect();
     }
 
     void joinRoom(PurpleConnection *gc)
@@ -260,6 +286,7 @@ struct PurpleMessenger::Private
 
     void signedOn(PurpleConnection *gc)
     {
+        signOnTimer.stop();
         delayMs = firstDelayMs;
         rejoinDelayMs = firstRejoinDelayMs();
         everSignedOn = true;
@@ -278,6 +305,7 @@ struct PurpleMessenger::Private
 
     void connectionError(PurpleConnectionError reason, QString why)
     {
+        signOnTimer.stop();
         chatId = 0;
         rejoinTimer.stop();
         why.replace(u'\n', u' ');
@@ -571,6 +599,8 @@ PurpleMessenger::PurpleMessenger(NetworkSettings settings, QObject *parent)
     connect(&d->reconnectTimer, &QTimer::timeout, this, [this] { d->reconnect(); });
     d->rejoinTimer.setSingleShot(true);
     connect(&d->rejoinTimer, &QTimer::timeout, this, [this] { d->rejoin(); });
+    d->signOnTimer.setSingleShot(true);
+    connect(&d->signOnTimer, &QTimer::timeout, this, [this] { d->signOnTimedOut(); });
 }
 
 PurpleMessenger::~PurpleMessenger()
@@ -627,8 +657,15 @@ QString PurpleMessenger::start()
     qCInfo(lcPurple).noquote() << "Signing on to" << settings.account << "with" << settings.protocolId;
     purple_account_set_enabled(account, purple_core_get_ui(), TRUE);
     if (purple_account_is_disconnected(account))
-        purple_account_connect(account);
+        d->connect();
+    else
+        d->signOnTimer.start(d->signOnDeadlineMs); // enabling it began the sign-on
     return {};
+}
+
+void PurpleMessenger::setSignOnDeadline(int milliseconds)
+{
+    d->signOnDeadlineMs = milliseconds;
 }
 
 void PurpleMessenger::setReconnectDelay(int milliseconds)

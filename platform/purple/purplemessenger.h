@@ -38,6 +38,9 @@ public:
     // in is tried again after five times as long, doubling up to five minutes.
     // Tests make it shorter.
     void setReconnectDelay(int milliseconds);
+    // How long a sign-on may take before the connection is given up and tried
+    // again (30 s); tests make it shorter.
+    void setSignOnDeadline(int milliseconds);
 
     // Turns a text of this program (HTML, CR line breaks) into what libpurple
     // sends safely: every line break a <br>, a tab a blank, no raw CR, LF, NUL

@@ -37,6 +37,9 @@ private Q_SLOTS:
     void removeTakesBothRowsAndSaves();
     void catalogueLongerThanTheLimitLoadsAndSavesWhole();
     void addPastTheLimitIsRefused();
+    void addRefusesWhatARowCannotHold_data();
+    void addRefusesWhatARowCannotHold();
+    void reloadWaitsForFilesInStep();
 
     // Failures reach the operator; nothing is overwritten that could not be read.
     void unreadableFileIsNeverOverwritten();
@@ -219,6 +222,66 @@ void TestCatalogue::addIgnoresAnEmptyBox()
     }
     QCOMPARE(catalogue.itemCount(), 0);
     QVERIFY(!QFile::exists(m_dir->filePath(u"descriptions.dat"_s)));
+}
+
+void TestCatalogue::addRefusesWhatARowCannotHold_data()
+{
+    QTest::addColumn<QString>("description");
+    QTest::addColumn<QString>("address");
+    QTest::newRow("CR in the description") << u"cr\rinside"_s << u"a.htm"_s;
+    QTest::newRow("LF in the description") << u"lf\ninside"_s << u"a.htm"_s;
+    QTest::newRow("NUL in the description") << u"nul\u0000inside"_s << u"a.htm"_s;
+    QTest::newRow("tab in the description") << u"tab\tinside"_s << u"a.htm"_s;
+    QTest::newRow("CR LF in the address") << u"Page"_s << u"a.htm\r\nb.htm"_s;
+    QTest::newRow("DEL in the address") << u"Page"_s << u"a\u007F.htm"_s;
+    QTest::newRow("blank address") << u"Page"_s << u"   "_s;
+}
+
+void TestCatalogue::addRefusesWhatARowCannotHold()
+{
+    QFETCH(QString, description);
+    QFETCH(QString, address);
+    QVERIFY(writeBytes(m_dir->filePath(u"descriptions.dat"_s), "Alpha\r\n"));
+    QVERIFY(writeBytes(m_dir->filePath(u"urls.dat"_s), "a.htm\r\n"));
+    StringRowList descriptions;
+    StringRowList addresses;
+    Catalogue catalogue(descriptions, addresses, folder());
+    QVERIFY(catalogue.load().isEmpty());
+    const CatalogueEdit edit = catalogue.add(description, address);
+    QVERIFY(!edit.done);
+    QVERIFY2(edit.message.startsWith(u"The item was not added: "_s), qPrintable(edit.message));
+    QCOMPARE(catalogue.itemCount(), 1);
+    QCOMPARE(readBytes(m_dir->filePath(u"descriptions.dat"_s)), QByteArray("Alpha\r\n"));
+    QVERIFY(catalogue.add(u"Beta"_s, u"b.htm"_s).done); // the next add is not held up
+}
+
+void TestCatalogue::reloadWaitsForFilesInStep()
+{
+    QVERIFY(writeBytes(m_dir->filePath(u"descriptions.dat"_s), "Alpha\r\nBeta\r\n"));
+    QVERIFY(writeBytes(m_dir->filePath(u"urls.dat"_s), "a.htm\r\nb.htm\r\n"));
+    StringRowList descriptions;
+    StringRowList addresses;
+    Catalogue catalogue(descriptions, addresses, folder());
+    QVERIFY(catalogue.load().isEmpty());
+
+    // One file written, the other not yet; one file removed: the catalogue in use stays.
+    QVERIFY(writeBytes(m_dir->filePath(u"descriptions.dat"_s), "Alpha\r\n"));
+    FileResult reloaded = catalogue.reload();
+    QVERIFY2(reloaded.error.contains(u"out of step"_s), qPrintable(reloaded.error));
+    QCOMPARE(descriptions.ListCount(), 2);
+    QVERIFY(QFile::remove(m_dir->filePath(u"descriptions.dat"_s)));
+    QVERIFY(!catalogue.reload().ok());
+    QCOMPARE(addresses.List(1), u"b.htm"_s);
+
+    // In step again: taken; both gone is an empty catalogue.
+    QVERIFY(writeBytes(m_dir->filePath(u"descriptions.dat"_s), "Gamma\r\n"));
+    QVERIFY(writeBytes(m_dir->filePath(u"urls.dat"_s), "c.htm\r\n"));
+    QVERIFY(catalogue.reload().ok());
+    QCOMPARE(descriptions.List(0), u"Gamma"_s);
+    QVERIFY(QFile::remove(m_dir->filePath(u"descriptions.dat"_s)));
+    QVERIFY(QFile::remove(m_dir->filePath(u"urls.dat"_s)));
+    QVERIFY(catalogue.reload().ok());
+    QCOMPARE(catalogue.itemCount(), 0);
 }
 
 void TestCatalogue::addAppendsAndSaves()

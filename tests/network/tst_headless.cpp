@@ -16,6 +16,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <sys/stat.h>
 #include <cstdio>
 
 using namespace Qt::StringLiterals;
@@ -26,7 +27,10 @@ class TestHeadless : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void cleanup();
+
     void servesAndStopsPromptlyLeavingTheFilesAlone();
+    void signalsAtStartAndBrokenPipesAreHandled();
     void editsWhileServingAreServedAndKept();
     void unreadableFileKeepsTheCatalogueServing();
     void catalogueCommandsChangeTheFolder();
@@ -89,6 +93,52 @@ QProcess *TestHeadless::startServer(const QString &folder, QStringList *log, boo
 #endif
     process->start(QString::fromUtf8(VALDRIN_SERVER_BINARY), {u"--data-dir"_s, folder});
     return process;
+}
+
+void TestHeadless::cleanup()
+{
+    // A server a failed test left running stops here, before the log it writes to goes.
+    for (QProcess *process : findChildren<QProcess *>()) {
+        process->disconnect();
+        process->kill();
+        process->waitForFinished(5000);
+        delete process;
+    }
+}
+
+void TestHeadless::signalsAtStartAndBrokenPipesAreHandled()
+{
+    IrcServer server;
+    const QString started = server.start();
+    QVERIFY2(started.isEmpty(), qPrintable(started));
+    IrcMember ann(u"ann"_s, server.port());
+    QVERIFY(ann.join(u"#links"_s));
+    testfiles::DataFolder folder;
+    QVERIFY(folder.writeSampleCatalogue(3));
+    QVERIFY(writeSettings(folder, ircSettings(server.port())));
+
+    // A stop as soon as the server says anything ends it cleanly, before it serves.
+    QStringList log;
+    QProcess *process = startServer(folder.path(), &log);
+    QTRY_VERIFY_WITH_TIMEOUT(!log.isEmpty(), 10000);
+    ::kill(pid_t(process->processId()), SIGTERM);
+    QVERIFY(process->waitForFinished(10000));
+    QCOMPARE(process->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process->exitCode(), 0);
+
+    // A reload that early, and a write to a connection the other side closed
+    // (SIGPIPE), change nothing: it signs on and serves.
+    log.clear();
+    process = startServer(folder.path(), &log);
+    QTRY_VERIFY_WITH_TIMEOUT(!log.isEmpty(), 10000);
+    ::kill(pid_t(process->processId()), SIGHUP);
+    ::kill(pid_t(process->processId()), SIGPIPE);
+    QTRY_VERIFY_WITH_TIMEOUT(ann.channelMessages().size() >= 4, 30000);
+    QCOMPARE(process->state(), QProcess::Running);
+    ::kill(pid_t(process->processId()), SIGTERM);
+    QVERIFY(process->waitForFinished(10000));
+    QCOMPARE(process->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process->exitCode(), 0);
 }
 
 void TestHeadless::servesAndStopsPromptlyLeavingTheFilesAlone()
@@ -274,6 +324,15 @@ void TestHeadless::catalogueCommandsChangeTheFolder()
     QVERIFY2(missing.errors.contains(u"There is no item 7"_s), qPrintable(missing.errors));
     QCOMPARE(runCommand(folder.path(), {u"--add"_s, u"only a description"_s}).exitCode, 2);
     QCOMPARE(runCommand(folder.path(), {u"--add"_s, u""_s, u"x.htm"_s}).exitCode, 1);
+    // What a row cannot hold is refused, so the files never go out of step.
+    for (const auto &[description, address] : {std::pair{u"cr\rinside"_s, u"x.htm"_s},
+                                               std::pair{u"lf\ninside"_s, u"x.htm"_s},
+                                               std::pair{u"Gamma"_s, u"x\u0001.htm"_s}, std::pair{u"Gamma"_s, u" "_s}}) {
+        const CommandRun refused = runCommand(folder.path(), {u"--add"_s, description, address});
+        QCOMPARE(refused.exitCode, 2);
+        QVERIFY2(refused.errors.startsWith(u"Nothing was added: "_s), qPrintable(refused.errors));
+    }
+    QCOMPARE(runCommand(folder.path(), {u"--list"_s}).output, listed.output);
 
     QCOMPARE(runCommand(folder.path(), {u"--remove"_s, u"0"_s}).exitCode, 0);
     QCOMPARE(testfiles::readBytes(folder.filePath(u"descriptions.dat"_s)), QByteArray("Beta\r\n"));
@@ -283,6 +342,17 @@ void TestHeadless::catalogueCommandsChangeTheFolder()
     QCOMPARE(testfiles::readBytes(folder.filePath(u"message.txt"_s)), QByteArray("Enjoy\r\n"));
     QVERIFY(testfiles::writeBytes(folder.filePath(u"note.txt"_s), "Two\nlines\n"));
     QCOMPARE(runCommand(folder.path(), {u"--message-file"_s, folder.filePath(u"note.txt"_s)}).exitCode, 0);
+    QCOMPARE(testfiles::readBytes(folder.filePath(u"message.txt"_s)), QByteArray("Two\r\nlines\r\n"));
+
+    // Only a regular file of a size a message can be, never a device or a pipe that never ends.
+    const QString fifo = folder.filePath(u"pipe"_s);
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QVERIFY(testfiles::writeBytes(folder.filePath(u"big.txt"_s), QByteArray(64 * 1024, 'x')));
+    for (const QString &path : {u"/dev/zero"_s, fifo, folder.filePath(u"big.txt"_s), folder.path()}) {
+        const CommandRun refused = runCommand(folder.path(), {u"--message-file"_s, path});
+        QCOMPARE(refused.exitCode, 4);
+        QVERIFY2(refused.errors.contains(path), qPrintable(refused.errors));
+    }
     QCOMPARE(testfiles::readBytes(folder.filePath(u"message.txt"_s)), QByteArray("Two\r\nlines\r\n"));
 }
 

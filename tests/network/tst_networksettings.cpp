@@ -78,6 +78,10 @@ void TestNetworkSettings::mistakesNameTheLine_data()
                                  << u"line 4: on IRC the program's nick is the account's name"_s;
     QTest::newRow("short fingerprint") << u"protocol = irc\naccount = a@b\nroom = #r\ntls-fingerprint = AB:CD"_s
                                        << u"line 4: tls-fingerprint takes the certificate's SHA-256"_s;
+    QTest::newRow("NUL in a value") << u"protocol = irc\naccount = a@b\nroom = #links\u0000junk"_s
+                                    << u"line 3: the value of \"room\" holds a control character"_s;
+    QTest::newRow("two IRC channels") << u"protocol = irc\naccount = a@b\nroom = #links,#other"_s
+                                      << u"line 3: room names one IRC channel"_s;
     QTest::newRow("send rate not a number") << u"protocol = irc\naccount = a@b\nroom = #r\nsend-rate = fast"_s
                                             << u"line 4: send-rate takes"_s;
     QTest::newRow("send burst of none") << u"protocol = irc\naccount = a@b\nroom = #r\nsend-burst = 0"_s
@@ -167,6 +171,11 @@ void TestNetworkSettings::passwordFromTheEnvironment()
     qunsetenv("VALDRIN_TEST_PASSWORD");
     const NetworkSettings::Parsed unset = NetworkSettings::parse(text);
     QVERIFY(unset.error.contains(u"line 4: the environment variable VALDRIN_TEST_PASSWORD is not set"_s));
+    qputenv("VALDRIN_TEST_PASSWORD", "");
+    QVERIFY(NetworkSettings::parse(text).error.contains(u"line 4: the environment variable VALDRIN_TEST_PASSWORD "
+                                                        u"is empty"_s));
+    qputenv("VALDRIN_TEST_PASSWORD", "cut\x01here");
+    QVERIFY(NetworkSettings::parse(text).error.contains(u"holds a control character"_s));
     qputenv("VALDRIN_TEST_PASSWORD", "from the environment");
     QCOMPARE(NetworkSettings::parse(text).settings->password, u"from the environment"_s);
     qunsetenv("VALDRIN_TEST_PASSWORD");

@@ -13,6 +13,7 @@
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -54,6 +55,7 @@ private Q_SLOTS:
     void keyedRoomIsReportedAndJoinedOnceOpen();
     void rejoinsAfterServerRestart();
     void floodLeavesTheProgramConnectedAndPolite();
+    void stalledSignOnTimesOutAndTriesAgain();
 
 private:
     [[nodiscard]] QString sendItemAndWait(IrcMember &member, int item, const QString &nick = u"linkdesk"_s);
@@ -401,6 +403,29 @@ void TestPurpleIrc::floodLeavesTheProgramConnectedAndPolite()
 #ifndef __SANITIZE_ADDRESS__ // the sanitizer keeps freed memory on purpose
     QVERIFY2(grown < 50 * 1024, qPrintable(u"memory grew by %1 kB"_s.arg(grown)));
 #endif
+}
+
+void TestPurpleIrc::stalledSignOnTimesOutAndTriesAgain()
+{
+    // A server that takes the connection and never says a word.
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost));
+    int connections = 0;
+    connect(&silent, &QTcpServer::newConnection, this, [&] {
+        while (silent.hasPendingConnections()) {
+            silent.nextPendingConnection(); // kept open, owned by the server
+            ++connections;
+        }
+    });
+    PurpleMessenger messenger(ServedRoom::ircSettings(silent.serverPort(), Room, 0, u"stalldesk"_s));
+    messenger.setSignOnDeadline(1000);
+    messenger.setReconnectDelay(300);
+    QSignalSpy problems(&messenger, &MorvexAIMOCX::AIM::problem);
+    QVERIFY(messenger.start().isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(!problems.isEmpty(), 5000);
+    QVERIFY2(problems.first().first().toString().contains(u"timed out"_s), qPrintable(problems.first().first().toString()));
+    QTRY_VERIFY_WITH_TIMEOUT(connections >= 2, 10000);
+    QVERIFY(!messenger.IsRunning());
 }
 
 QTEST_GUILESS_MAIN(TestPurpleIrc)
