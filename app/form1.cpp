@@ -218,6 +218,18 @@ void Form1::Command1_Click()
     addItemFromBoxes();
 }
 
+void Form1::tellEdit(const CatalogueEdit &edit)
+{
+    if (edit.message.isEmpty())
+        return;
+    QString text = edit.message;
+    // The window keeps an unsaved change and tries again; a held catalogue says its own.
+    if (edit.done && catalogue().hasUnsavedChanges() && !catalogue().filesHeld())
+        text += u"\n\nThe change is kept in the program and will be saved again with the next change and when "
+                u"the main window closes."_s;
+    OperatorMessages::warnLater(this, text);
+}
+
 bool Form1::addItemFromBoxes()
 {
     const CatalogueEdit edit = m_server->add(Text1->text(), Text2->text());
@@ -225,8 +237,7 @@ bool Form1::addItemFromBoxes()
         Text1->setText(QString());
         Text2->setText(QString());
     }
-    if (!edit.message.isEmpty())
-        OperatorMessages::warnLater(this, edit.message);
+    tellEdit(edit);
     return edit.done;
 }
 
@@ -282,8 +293,7 @@ void Form1::removeSelectedItem()
     if (!edit.done)
         return;
     showItemCount();
-    if (!edit.message.isEmpty())
-        OperatorMessages::warnLater(this, edit.message);
+    tellEdit(edit);
 }
 
 void Form1::Label6_Click()
@@ -343,8 +353,7 @@ void Form1::Form_Load()
                     return;
                 const CatalogueEdit edit = self->catalogue().removeUnmatchedRows();
                 self->showItemCount();
-                if (!edit.message.isEmpty())
-                    OperatorMessages::warnLater(self, edit.message);
+                self->tellEdit(edit);
             });
         });
     }

@@ -14,6 +14,7 @@ class ClickableLabel;
 class LinkServer;
 class ListWidgetRows;
 class QLabel;
+struct CatalogueEdit;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
@@ -95,6 +96,8 @@ private:
     void showItemCount();
     // Adds the item in the two boxes; true when it was added.
     bool addItemFromBoxes();
+    // Shows what an edit has to say, and when it could not be saved that the window keeps it.
+    void tellEdit(const CatalogueEdit &edit);
     void removeSelectedItem();
     static void mirrorSelection(QListWidget *from, QListWidget *to);
 

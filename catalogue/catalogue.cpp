@@ -248,7 +248,5 @@ CatalogueEdit Catalogue::savedEdit()
     if (saved.ok())
         return {true, {}};
     qCWarning(lcCatalogue).noquote() << saved.error;
-    return {true, saved.error % u"\n\nThe change is kept in the program and will be saved again with the next "
-                                 u"change and when the main window closes. Check the free space and the "
-                                 u"permissions of the data folder."_s};
+    return {true, saved.error % u"\n\nCheck the free space and the permissions of the data folder."_s};
 }

@@ -148,8 +148,10 @@ int runCatalogueCommand(const StartupOptions &options)
         }
         if (!edit.message.isEmpty())
             err() << edit.message << '\n';
-        if (server.catalogue().hasUnsavedChanges())
+        if (server.catalogue().hasUnsavedChanges()) {
+            err() << "Nothing was added: the files stay as they were.\n";
             return FilesFailed;
+        }
         out() << u"Added item %1: %2\n"_s.arg(descriptions.ListCount() - 1).arg(values.value(0));
         return 0;
     }
@@ -164,8 +166,10 @@ int runCatalogueCommand(const StartupOptions &options)
         const CatalogueEdit edit = server.catalogue().remove(item, item);
         if (!edit.message.isEmpty())
             err() << edit.message << '\n';
-        if (server.catalogue().hasUnsavedChanges())
+        if (server.catalogue().hasUnsavedChanges()) {
+            err() << "Nothing was removed: the files stay as they were.\n";
             return FilesFailed;
+        }
         out() << u"Removed item %1: %2\n"_s.arg(item).arg(description);
         return 0;
     }

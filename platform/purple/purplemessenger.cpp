@@ -250,6 +250,13 @@ struct PurpleMessenger::Private
         rejoinDelayMs = std::min(rejoinDelayMs * 2, LongestRejoinDelayMs);
     }
 
+    // When the next join is tried, as the timer has it (the wait after this one is longer).
+    int secondsToRejoin() const
+    {
+        const int remainingMs = rejoinTimer.isActive() ? rejoinTimer.remainingTime() : rejoinDelayMs;
+        return std::max(1, (remainingMs + 999) / 1000);
+    }
+
     void rejoin()
     {
         PurpleConnection *gc = connection();
@@ -347,17 +354,17 @@ struct PurpleMessenger::Private
         if (purple_conv_chat_get_id(purple_conversation_get_chat_data(conversation)) != chatId)
             return;
         chatId = 0;
-        report(u"The program is no longer in the room %1; it joins again in %2 s."_s.arg(roomName).arg(
-            rejoinDelayMs / 1000.0));
         scheduleRejoin();
+        report(u"The program is no longer in the room %1; it joins again in %2 s."_s.arg(roomName).arg(
+            secondsToRejoin()));
     }
 
     void chatJoinFailed()
     {
+        scheduleRejoin();
         report(u"The room %1 could not be joined. Check the room in %2; the program tries again in %3 s."_s
                    .arg(settings.room, NetworkSettings::fileName())
-                   .arg(rejoinDelayMs / 1000.0));
-        scheduleRejoin();
+                   .arg(secondsToRejoin()));
     }
 
     // What libpurple tells its user about this account: a room that refused the
@@ -366,9 +373,12 @@ struct PurpleMessenger::Private
     {
         // While signing on, it explains the failure that follows (a refused certificate).
         if (!purple_account_is_connected(account)) {
+            // It is logged with the failure it explains, once.
             for (const QString &name : certificateNames()) {
-                if (text.contains(name, Qt::CaseInsensitive))
+                if (text.contains(name, Qt::CaseInsensitive)) {
                     signOnProblem = text;
+                    return;
+                }
             }
             qCInfo(lcPurple).noquote() << text;
             return;
@@ -423,11 +433,29 @@ struct PurpleMessenger::Private
             Qt::QueuedConnection);
     }
 
+    // On IRC a nick taken at sign-on makes libpurple take another one; when its
+    // holder goes, the program takes its own name back.
+    void takeNickBackFrom(const QString &gone)
+    {
+        PurpleConnection *gc = connection();
+        const QString wanted = settings.account.section(u'@', 0, 0);
+        if (!isIrc() || !gc || gone.compare(wanted, Qt::CaseInsensitive) != 0 ||
+            fromUtf8(purple_connection_get_display_name(gc)).compare(wanted, Qt::CaseInsensitive) == 0)
+            return;
+        PurplePluginProtocolInfo *protocol = protocolInfo(purple_connection_get_prpl(gc));
+        if (!protocol->send_raw)
+            return;
+        qCInfo(lcPurple).noquote() << "Taking the nick" << wanted << "back";
+        const QByteArray line = "NICK " + wanted.toUtf8() + "\r\n";
+        protocol->send_raw(gc, line.constData(), int(line.size()));
+    }
+
     // A member of the program's room left it (or the network), or took another name.
     void memberLeft(PurpleConversation *conversation, const QString &member)
     {
         if (!isOurRoom(conversation) || member.isEmpty())
             return;
+        takeNickBackFrom(member);
         QMetaObject::invokeMethod(q, [q = q, member] { Q_EMIT q->memberLeft(member); }, Qt::QueuedConnection);
     }
 
@@ -435,6 +463,7 @@ struct PurpleMessenger::Private
     {
         if (!isOurRoom(conversation) || oldName.isEmpty() || newName.isEmpty())
             return;
+        takeNickBackFrom(oldName);
         QMetaObject::invokeMethod(
             q, [q = q, oldName, newName] { Q_EMIT q->memberRenamed(oldName, newName); }, Qt::QueuedConnection);
     }

@@ -1,5 +1,7 @@
 #include "platform/purple/purpleruntime.h"
 
+#include "platform/durablefile.h"
+
 #include "platform/purple/purpleheaders.h"
 
 #include <QAbstractEventDispatcher>
@@ -483,10 +485,22 @@ QString start(const QString &userFolder)
     started = true;
 
     // libpurple's files may hold what an account needs: the folder is private.
-    if (!QDir().mkpath(userFolder) ||
-        !QFile::setPermissions(userFolder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner))
-        return outcome = u"Could not create libpurple's folder %1 (private to this user)."_s.arg(
-                   QDir::toNativeSeparators(userFolder));
+    if (!QFileInfo(userFolder).isDir() && !QDir().mkpath(userFolder)) {
+        const QString parent = QFileInfo(userFolder).absolutePath();
+        const QString why = durablefile::folderProblem(parent);
+        return outcome = u"Could not create libpurple's folder %1%2."_s.arg(QDir::toNativeSeparators(userFolder),
+                                                                             why.isEmpty() ? QString() : u": "_s + why);
+    }
+    constexpr QFileDevice::Permissions OthersMayUse = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
+                                                      QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                                                      QFileDevice::WriteOther | QFileDevice::ExeOther;
+    if ((QFileInfo(userFolder).permissions() & OthersMayUse) &&
+        !QFile::setPermissions(userFolder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner)) {
+        const QString why = durablefile::folderProblem(userFolder);
+        return outcome = u"libpurple's folder %1 can be read by other users, and could not be made private to "
+                         u"this user%2."_s.arg(QDir::toNativeSeparators(userFolder),
+                                                why.isEmpty() ? QString() : u": "_s + why);
+    }
     purple_util_set_user_dir(QFile::encodeName(QDir::toNativeSeparators(userFolder)).constData());
     purple_debug_set_enabled(FALSE);
     purple_core_set_ui_ops(&coreOps);

@@ -371,6 +371,8 @@ void TestHeadless::fullAndReadOnlyDisksKeepTheFiles()
     CommandRun run = runCommand(disk.path(), {u"--add"_s, u"Beta"_s, u"b.htm"_s});
     QCOMPARE(run.exitCode, 4);
     QVERIFY2(run.errors.contains(u"the disk is full"_s), qPrintable(run.errors));
+    // A command ends here: it promises no later save.
+    QVERIFY2(!run.errors.contains(u"main window"_s), qPrintable(run.errors));
     run = runCommand(disk.path(), {u"--message"_s, u"Changed"_s});
     QCOMPARE(run.exitCode, 4);
     QVERIFY2(run.errors.contains(u"the disk is full"_s), qPrintable(run.errors));

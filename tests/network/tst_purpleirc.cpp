@@ -56,6 +56,7 @@ private Q_SLOTS:
     void rejoinsAfterServerRestart();
     void floodLeavesTheProgramConnectedAndPolite();
     void stalledSignOnTimesOutAndTriesAgain();
+    void takesItsNickBackWhenItsHolderLeaves();
 
 private:
     [[nodiscard]] QString sendItemAndWait(IrcMember &member, int item, const QString &nick = u"linkdesk"_s);
@@ -426,6 +427,18 @@ void TestPurpleIrc::stalledSignOnTimesOutAndTriesAgain()
     QVERIFY2(problems.first().first().toString().contains(u"timed out"_s), qPrintable(problems.first().first().toString()));
     QTRY_VERIFY_WITH_TIMEOUT(connections >= 2, 10000);
     QVERIFY(!messenger.IsRunning());
+}
+
+void TestPurpleIrc::takesItsNickBackWhenItsHolderLeaves()
+{
+    auto holder = std::make_unique<IrcMember>(u"nickdesk"_s, m_server.port());
+    QVERIFY(holder->join(Room));
+    ServedRoom room(3);
+    const QString joined = room.start(ServedRoom::ircSettings(m_server.port(), Room, 0, u"nickdesk"_s));
+    QVERIFY2(joined.isEmpty(), qPrintable(joined));
+    QVERIFY(room.messenger().ScreenName() != u"nickdesk"_s);
+    holder->sendRaw("QUIT :bye");
+    QTRY_COMPARE_WITH_TIMEOUT(room.messenger().ScreenName(), u"nickdesk"_s, 10000);
 }
 
 QTEST_GUILESS_MAIN(TestPurpleIrc)
