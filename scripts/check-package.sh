@@ -1,18 +1,21 @@
 #!/usr/bin/env bash
 # Builds the Debian package, installs it on this machine, runs what a new
 # operator runs first, checks the systemd units, and removes the package again.
+#   scripts/check-package.sh [PRESET]   the build to package (default: package,
+#                                       the release build under /usr)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+preset=${1:-package}
 
 bash scripts/install-deps.sh
 sudo_cmd=()
 [[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
 
-cmake --preset package >/dev/null
-cmake --build --preset package
-rm -f build/package/valdrin-aim-server_*.deb
-(cd build/package && cpack -G DEB >/dev/null)
-deb=$(ls build/package/valdrin-aim-server_*.deb)
+cmake --preset "$preset" >/dev/null
+cmake --build --preset "$preset"
+rm -f "build/$preset"/valdrin-aim-server_*.deb
+(cd "build/$preset" && cpack -G DEB >/dev/null)
+deb=$(ls "build/$preset"/valdrin-aim-server_*.deb)
 echo "== Package: $deb"
 dpkg-deb --info "$deb" | grep -E '^ (Package|Version|Depends):'
 
