@@ -107,7 +107,9 @@ void flood(bool scheduled)
         return;
     std::vector<std::unique_ptr<IrcMember>> flooders;
     for (int i = 0; i < 20; ++i)
-        flooders.push_back(member(*setup, u"flood%1"_s.arg(i)));
+        flooders.push_back(std::make_unique<IrcMember>(u"flood%1"_s.arg(i), setup->server.port()));
+    if (!IrcMember::joinAll(flooders, Room))
+        return;
     for (int line = 0; line < 100; ++line) {
         for (auto &flooder : flooders) {
             flooder->say(line % 10 == 0 ? u"/%1 send list"_s.arg(setup->nick)
@@ -163,7 +165,9 @@ void steady(bool scheduled, int steadySeconds)
         return;
     std::vector<std::unique_ptr<IrcMember>> members;
     for (int i = 0; i < 10; ++i)
-        members.push_back(member(*setup, u"steady%1"_s.arg(i)));
+        members.push_back(std::make_unique<IrcMember>(u"steady%1"_s.arg(i), setup->server.port()));
+    if (!IrcMember::joinAll(members, Room))
+        return;
     int asked = 0;
     int round = 0;
     QList<qint64> memoryKb;
@@ -212,6 +216,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 1;
     }
+    std::setvbuf(stdout, nullptr, _IOLBF, 0); // each figure as soon as it is known
     std::printf("ngircd passing 3 lines a second; unpaced = every line handed over at once\n");
     for (const bool scheduled : {false, true})
         flood(scheduled);

@@ -116,8 +116,10 @@ void TestListPageBuilder::buildReplacesEveryPage()
 
     // After removals a rebuild holds exactly the pages of the rows left, while
     // the pages built before keep the rows they were built from.
-    while (rows.ListCount() > 22)
-        rows.RemoveItem(0);
+    StringRowList left;
+    for (int row = rows.ListCount() - 22; row < rows.ListCount(); ++row)
+        left.AddItem(rows.List(row));
+    rows = left;
     ListPageBuilder::BuildList(rows, second);
     QCOMPARE(second.size(), 2);
     QCOMPARE(second.at(1), u"\r21) d32766"_s);

@@ -2,6 +2,8 @@
 
 #include <QTest>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 IrcMember::IrcMember(QString nick, quint16 port, QObject *parent)
@@ -11,20 +13,35 @@ IrcMember::IrcMember(QString nick, quint16 port, QObject *parent)
     connect(&m_socket, &QTcpSocket::readyRead, this, &IrcMember::readLines);
 }
 
-bool IrcMember::join(const QString &channel, int timeoutMs)
+void IrcMember::startJoin(const QString &channel)
 {
     m_channel = channel;
     m_joined = false;
     m_registered = false;
     m_socket.abort();
+    connect(&m_socket, &QTcpSocket::connected, this, [this] {
+        if (!m_password.isEmpty())
+            sendRaw("PASS " + m_password.toUtf8());
+        sendRaw("NICK " + m_nick.toUtf8());
+        sendRaw("USER " + m_nick.toUtf8() + " 0 * :Test member");
+    }, Qt::SingleShotConnection);
     m_socket.connectToHost(u"127.0.0.1"_s, m_port);
-    if (!m_socket.waitForConnected(timeoutMs))
-        return false;
-    if (!m_password.isEmpty())
-        sendRaw("PASS " + m_password.toUtf8());
-    sendRaw("NICK " + m_nick.toUtf8());
-    sendRaw("USER " + m_nick.toUtf8() + " 0 * :Test member");
+}
+
+bool IrcMember::join(const QString &channel, int timeoutMs)
+{
+    startJoin(channel);
     return QTest::qWaitFor([this] { return m_joined; }, timeoutMs);
+}
+
+bool IrcMember::joinAll(const std::vector<std::unique_ptr<IrcMember>> &members, const QString &channel,
+                        int timeoutMs)
+{
+    for (const auto &member : members)
+        member->startJoin(channel);
+    return QTest::qWaitFor(
+        [&] { return std::all_of(members.cbegin(), members.cend(), [](const auto &member) { return member->m_joined; }); },
+        timeoutMs);
 }
 
 void IrcMember::say(const QString &text)

@@ -5,6 +5,9 @@
 #include <QStringList>
 #include <QTcpSocket>
 
+#include <memory>
+#include <vector>
+
 // A member of an IRC room, speaking the protocol over a plain socket, so the
 // tests see exactly what a person's client would receive.
 class IrcMember final : public QObject
@@ -24,6 +27,11 @@ public:
 
     // Connects, registers and joins the channel; false after the timeout.
     [[nodiscard]] bool join(const QString &channel, int timeoutMs = 10000);
+    // Begins to join; the member is in once isInChannel().
+    void startJoin(const QString &channel);
+    // Joins all the members at once (a throttled server registers each slowly).
+    [[nodiscard]] static bool joinAll(const std::vector<std::unique_ptr<IrcMember>> &members, const QString &channel,
+                                      int timeoutMs = 20000);
     void say(const QString &text);
     // The server's password, for a server that asks for one (set before join).
     void setPassword(const QString &password) { m_password = password; }
