@@ -1,5 +1,6 @@
 #include "app/form1.h"
 #include "app/server/cataloguecommands.h"
+#include "app/server/exitcodes.h"
 #include "app/server/headless.h"
 #include "app/server/signalhandler.h"
 #include "app/server/messengerfactory.h"
@@ -39,7 +40,7 @@ int runWindowed(const StartupOptions &options)
     MessengerChoice choice = chooseMessenger(options.dataFolder);
     if (!choice.error.isEmpty()) {
         OperatorMessages::show(nullptr, choice.error);
-        return 2;
+        return ExitCode::UsageError;
     }
     LocalRoom *room = nullptr;
     MorvexAIMOCX::AIM *messenger = choice.network.release();

@@ -1,5 +1,6 @@
 #include "app/server/cataloguecommands.h"
 
+#include "app/server/exitcodes.h"
 #include "app/server/startup.h"
 
 #include "platform/durablefile.h"
@@ -20,10 +21,9 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// The exit codes of the commands, besides 0 and 2 (a mistake on the command line).
-constexpr int Refused = 1;
-constexpr int UsageError = 2;
-constexpr int FilesFailed = 4;
+using ExitCode::FilesFailed;
+using ExitCode::Refused;
+using ExitCode::UsageError;
 
 // How long a command waits for another program's change to finish.
 constexpr int LockWaitMs = 10000;
@@ -48,7 +48,7 @@ int listItems(const RowList &descriptions, const RowList &addresses, const QStri
     out() << "Server Items: " << descriptions.ListCount() << '\n';
     if (!unmatched.isEmpty())
         err() << unmatched << '\n';
-    return 0;
+    return ExitCode::Success;
 }
 
 // A message file as a person writes it (UTF-8, LF or CR LF line ends) in the
@@ -153,7 +153,7 @@ int runCatalogueCommand(const StartupOptions &options)
             return FilesFailed;
         }
         out() << u"Added item %1: %2\n"_s.arg(descriptions.ListCount() - 1).arg(values.value(0));
-        return 0;
+        return ExitCode::Success;
     }
     case Command::Remove: {
         bool number = false;
@@ -171,7 +171,7 @@ int runCatalogueCommand(const StartupOptions &options)
             return FilesFailed;
         }
         out() << u"Removed item %1: %2\n"_s.arg(item).arg(description);
-        return 0;
+        return ExitCode::Success;
     }
     case Command::Message:
     case Command::MessageFile: {
@@ -189,10 +189,10 @@ int runCatalogueCommand(const StartupOptions &options)
             return FilesFailed;
         }
         out() << "Server message set.\n";
-        return 0;
+        return ExitCode::Success;
     }
     case Command::Serve:
         break;
     }
-    return 0;
+    return ExitCode::Success;
 }

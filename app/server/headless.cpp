@@ -1,6 +1,7 @@
 #include "app/server/headless.h"
 
 #include "app/server/cataloguewatcher.h"
+#include "app/server/exitcodes.h"
 #include "app/server/messengerfactory.h"
 #include "app/server/serverlog.h"
 #include "app/server/signalhandler.h"
@@ -25,8 +26,6 @@ namespace {
 
 // How long a reload waits for a catalogue command to finish its change.
 constexpr int ReloadLockWaitMs = 5000;
-// The exit code after a catalogue that could not be saved at the end.
-constexpr int SaveFailedExitCode = 4;
 
 } // namespace
 
@@ -38,13 +37,13 @@ int runHeadless(const StartupOptions &options)
     MessengerChoice choice = chooseMessenger(folder.path());
     if (!choice.error.isEmpty()) {
         qCCritical(lcHeadless).noquote() << choice.error;
-        return 2;
+        return ExitCode::UsageError;
     }
     if (!choice.network) {
         qCCritical(lcHeadless).noquote()
             << u"The headless server serves a chat network: write %1 in %2 (see the README)."_s.arg(
                    NetworkSettings::fileName(), folder.path());
-        return 2;
+        return ExitCode::UsageError;
     }
     MorvexAIMOCX::AIM *messenger = choice.network.release();
     messenger->setParent(QCoreApplication::instance());
@@ -77,11 +76,10 @@ int runHeadless(const StartupOptions &options)
 
     // A network that turned the program away for good is not asked again; a
     // service manager sees the failure in the exit code.
-    constexpr int RefusedExitCode = 3;
     QObject::connect(messenger, &MorvexAIMOCX::AIM::signOnRefused, &server, [&server] {
         qCCritical(lcHeadless) << "Stopping: the network refused the sign-on";
         server.stopReplies();
-        QCoreApplication::exit(RefusedExitCode);
+        QCoreApplication::exit(ExitCode::SignOnRefused);
     });
 
     // The operator edits the files while the server runs (by hand, or with this
@@ -112,7 +110,7 @@ int runHeadless(const StartupOptions &options)
     const FileResult saved = server.catalogue().save();
     if (!saved.ok()) {
         qCCritical(lcHeadless).noquote() << saved.error;
-        return code == 0 ? SaveFailedExitCode : code;
+        return code == 0 ? ExitCode::FilesFailed : code;
     }
     qCInfo(lcHeadless) << "Catalogue saved";
     return code;

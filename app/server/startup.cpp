@@ -1,5 +1,7 @@
 #include "app/server/startup.h"
 
+#include "app/server/exitcodes.h"
+
 #include "catalogue/datafolder.h"
 
 #include <QCommandLineParser>
@@ -40,7 +42,7 @@ StartupDecision parseCommandLine(const QStringList &arguments, const QString &pr
     parser.addPositionalArgument(u"DESCRIPTION URL"_s, u"The item that --add adds."_s);
 
     if (!parser.parse(arguments))
-        return {std::nullopt, parser.errorText() + u"\nTry --help."_s, 2};
+        return {std::nullopt, parser.errorText() + u"\nTry --help."_s, ExitCode::UsageError};
     if (parser.isSet(helpOption)) {
         return {std::nullopt,
                 parser.helpText() +
@@ -49,7 +51,7 @@ StartupDecision parseCommandLine(const QStringList &arguments, const QString &pr
                 0};
     }
     if (parser.isSet(versionOption))
-        return {std::nullopt, u"Valdrin AIM Server v2 (" VALDRIN_VERSION ")"_s, 0};
+        return {std::nullopt, u"Valdrin AIM Server v2 (" VALDRIN_VERSION ")"_s, ExitCode::Success};
     StartupOptions options{programFolder, windowless || parser.isSet(headlessOption), {}, {}};
     int commands = 0;
     for (const auto &[option, command] : {std::pair{&listOption, StartupOptions::Command::List},
@@ -65,22 +67,22 @@ StartupDecision parseCommandLine(const QStringList &arguments, const QString &pr
             options.commandValues = {parser.value(*option)};
     }
     if (commands > 1)
-        return {std::nullopt, u"Give one of --list, --add, --remove, --message and --message-file at a time."_s, 2};
+        return {std::nullopt, u"Give one of --list, --add, --remove, --message and --message-file at a time."_s, ExitCode::UsageError};
     QStringList positional = parser.positionalArguments();
     if (options.command == StartupOptions::Command::Add) {
         if (positional.size() != 2)
-            return {std::nullopt, u"--add takes two values: --add DESCRIPTION URL\nTry --help."_s, 2};
+            return {std::nullopt, u"--add takes two values: --add DESCRIPTION URL\nTry --help."_s, ExitCode::UsageError};
         options.commandValues = positional;
         positional.clear();
     }
     if (!positional.isEmpty())
-        return {std::nullopt, u"Unexpected argument: %1\nTry --help."_s.arg(positional.constFirst()), 2};
+        return {std::nullopt, u"Unexpected argument: %1\nTry --help."_s.arg(positional.constFirst()), ExitCode::UsageError};
 
     const QString folder = parser.isSet(dataOption) ? parser.value(dataOption) : options.dataFolder;
     if (!QDir().mkpath(folder) || !QFileInfo(folder).isDir())
-        return {std::nullopt, u"The data folder %1 cannot be created or is not a folder."_s.arg(folder), 2};
+        return {std::nullopt, u"The data folder %1 cannot be created or is not a folder."_s.arg(folder), ExitCode::UsageError};
     options.dataFolder = QFileInfo(folder).absoluteFilePath();
-    return {options, {}, 0};
+    return {options, {}, ExitCode::Success};
 }
 
 void describeApplication()

@@ -1,7 +1,6 @@
 #include "support/testfiles.h"
 
 #include "app/form1.h"
-#include "app/server/startup.h"
 #include "windows/clickablelabel.h"
 #include "catalogue/catalogue.h"
 #include "serving/valdrinbas.h"
@@ -75,9 +74,6 @@ private Q_SLOTS:
     void switchMessageBoxesAndServingThroughTheLocalRoom();
     void closingDuringAListReplyDoesNotCrash();
 
-    void commandLine_data();
-    void commandLine();
-    void dataFolderOptionCreatesTheFolder();
 
 private:
 
@@ -393,48 +389,6 @@ void TestForm1::closingDuringAListReplyDoesNotCrash()
     QVERIFY(pagesAtClose >= 1 && pagesAtClose < 5);
 }
 
-void TestForm1::commandLine_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<bool>("starts");
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QString>("output");
-    QTest::newRow("no arguments") << QStringList{u"prog"_s} << true << 0 << QString();
-    QTest::newRow("help") << QStringList{u"prog"_s, u"--help"_s} << false << 0 << u"--data-dir"_s;
-    QTest::newRow("version") << QStringList{u"prog"_s, u"--version"_s} << false << 0 << u"Valdrin AIM Server v2"_s;
-    QTest::newRow("unknown option") << QStringList{u"prog"_s, u"--bogus"_s} << false << 2 << u"bogus"_s;
-    QTest::newRow("stray argument") << QStringList{u"prog"_s, u"stray"_s} << false << 2 << u"stray"_s;
-    QTest::newRow("folder missing its value") << QStringList{u"prog"_s, u"--data-dir"_s} << false << 2
-                                               << u"data-dir"_s;
-}
-
-void TestForm1::commandLine()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(bool, starts);
-    QFETCH(int, exitCode);
-    QFETCH(QString, output);
-    const StartupDecision decision = parseCommandLine(arguments, u"/program/folder"_s);
-    QCOMPARE(decision.options.has_value(), starts);
-    QCOMPARE(decision.exitCode, exitCode);
-    QVERIFY2(decision.output.contains(output), qPrintable(decision.output));
-    if (starts)
-        QCOMPARE(decision.options->dataFolder, u"/program/folder"_s);
-}
-
-void TestForm1::dataFolderOptionCreatesTheFolder()
-{
-    const QString folder = m_dir->filePath(u"nested/data"_s);
-    const StartupDecision decision = parseCommandLine({u"prog"_s, u"--data-dir"_s, folder}, u"/program"_s);
-    QVERIFY(decision.options);
-    QCOMPARE(decision.options->dataFolder, folder);
-    QVERIFY(QFileInfo(folder).isDir());
-
-    QVERIFY(writeBytes(m_dir->filePath(u"plain-file"_s), "x"));
-    const StartupDecision notAFolder = parseCommandLine({u"prog"_s, u"-d"_s, m_dir->filePath(u"plain-file"_s)}, u"/p"_s);
-    QVERIFY(!notAFolder.options);
-    QCOMPARE(notAFolder.exitCode, 2);
-}
 
 QTEST_MAIN(TestForm1)
 #include "tst_form1.moc"
