@@ -3,7 +3,7 @@
 #include "app/listwidgetrows.h"
 
 #include "catalogue/catalogue.h"
-#include "platform/addonwindow.h"
+#include "windows/addonwindow.h"
 #include "platform/messenger.h"
 #include "serving/linkserver.h"
 #include "serving/servingswitch.h"

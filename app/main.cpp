@@ -7,7 +7,7 @@
 #include "app/server/startup.h"
 
 #include "platform/localroom/localroom.h"
-#include "platform/localroom/localroomwindow.h"
+#include "windows/localroomwindow.h"
 #include "windows/operatormessages.h"
 
 #include <QApplication>

@@ -5,7 +5,7 @@
 #include "serving/valdrinbas.h"
 #include "platform/addon.h"
 #include "platform/localroom/localroom.h"
-#include "platform/localroom/localroomwindow.h"
+#include "windows/localroomwindow.h"
 #include "platform/rowlist.h"
 
 #include <QApplication>

@@ -40,7 +40,7 @@ struct RowFileFormat
 // and a line read ends at CR LF or at a lone CR (a lone LF stays in the line).
 // Files are written in UTF-8; a line read that is not valid UTF-8 is read as
 // Windows-1252, so no byte is lost or replaced.
-// The window routines (FormDrag, StayOnTop, OpenDocument) are in addonwindow.h.
+// The window routines (FormDrag, StayOnTop, OpenDocument) are in windows/addonwindow.h.
 namespace addon {
 
 // Waits the given number of seconds while the program goes on handling its events.

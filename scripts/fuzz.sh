@@ -34,18 +34,36 @@ export QT_LOGGING_RULES='valdrin.*=false'
 export ASAN_OPTIONS=detect_leaks=0
 # The row file target writes files: memory is faster than a disk.
 [[ -d /dev/shm && -w /dev/shm ]] && export TMPDIR=/dev/shm
-status=0
-for target in "${targets[@]}"; do
+# Two targets at a time, one a core.
+run_target() {
+    local target=$1 work
     work=$(mktemp -d)
     cp -r "tests/fuzz/corpus/$target/." "$work/"
-    echo "== $target for ${seconds} s"
+    local status=0
     if ! "build/fuzz/tests/fuzz/$target" -max_total_time="$seconds" -print_final_stats=1 \
             -artifact_prefix="build/fuzz/findings/$target-" "$work" 2> "build/fuzz/$target.log"; then
-        echo "$target found a fault:" >&2
-        tail -n 40 "build/fuzz/$target.log" >&2
         status=1
     fi
-    grep -E '^stat::number_of_executed_units' "build/fuzz/$target.log" || true
     rm -rf "$work"
+    return $status
+}
+status=0
+for ((i = 0; i < ${#targets[@]}; i += 2)); do
+    pids=()
+    batch=("${targets[@]:i:2}")
+    for target in "${batch[@]}"; do
+        echo "== ${target} for ${seconds} s"
+        run_target "$target" &
+        pids+=($!)
+    done
+    for index in "${!pids[@]}"; do
+        target=${batch[$index]}
+        if ! wait "${pids[$index]}"; then
+            echo "$target found a fault:" >&2
+            tail -n 40 "build/fuzz/$target.log" >&2
+            status=1
+        fi
+        grep -E '^stat::number_of_executed_units' "build/fuzz/$target.log" || true
+    done
 done
 exit $status

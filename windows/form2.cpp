@@ -2,7 +2,7 @@
 
 #include "windows/clickablelabel.h"
 
-#include "platform/addonwindow.h"
+#include "windows/addonwindow.h"
 
 using namespace Qt::StringLiterals;
 

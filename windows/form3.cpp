@@ -6,7 +6,7 @@
 
 #include "serving/valdrinbas.h"
 #include "platform/addon.h"
-#include "platform/addonwindow.h"
+#include "windows/addonwindow.h"
 
 #include <QPlainTextEdit>
 

@@ -3,7 +3,7 @@
 #include "windows/clickablelabel.h"
 #include "windows/twips.h"
 
-#include "platform/addonwindow.h"
+#include "windows/addonwindow.h"
 
 #include <QApplication>
 #include <QFontDatabase>

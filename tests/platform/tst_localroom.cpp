@@ -1,5 +1,5 @@
 #include "platform/localroom/localroom.h"
-#include "platform/localroom/localroomwindow.h"
+#include "windows/localroomwindow.h"
 
 #include <QLineEdit>
 #include <QListWidget>

@@ -1,4 +1,4 @@
-#include "platform/addonwindow.h"
+#include "windows/addonwindow.h"
 
 #include <QDesktopServices>
 #include <QMouseEvent>

@@ -1,4 +1,4 @@
-#include "platform/localroom/localroomwindow.h"
+#include "windows/localroomwindow.h"
 
 #include "platform/localroom/localroom.h"
 
