@@ -123,6 +123,20 @@ void logQuestion(const char *title, const char *primary, const QString &answer)
         fromUtf8(title), fromUtf8(primary), answer);
 }
 
+// libpurple keeps every question until the handle its answer returned is
+// closed; a null handle would only be "closed" when its connection goes, with
+// GLib warnings. A question answered at once returns this handle and is
+// closed from the event loop.
+char answeredQuestion = 0;
+
+void *answered(PurpleRequestType type)
+{
+    if (QCoreApplication *application = QCoreApplication::instance()) {
+        QTimer::singleShot(0, application, [type] { purple_request_close(type, &answeredQuestion); });
+    }
+    return &answeredQuestion;
+}
+
 struct Action
 {
     QString label;
@@ -155,16 +169,16 @@ void *answerAction(const char *title, const char *primary, const char *, int, Pu
     };
     if (fromUtf8(title) == pidginText("Create New Room") && choose(pidginText("_Accept Defaults"))) {
         qCInfo(lcPurple) << "Created the room with its default settings";
-        return nullptr;
+        return answered(PURPLE_REQUEST_ACTION);
     }
     for (const char *refusal : {"_Cancel", "Cancel", "Reject", "_Reject", "_No", "No", "_Deny", "Deny"}) {
         if (choose(pidginText(refusal))) {
             logQuestion(title, primary, pidginText(refusal).remove(u'_'));
-            return nullptr;
+            return answered(PURPLE_REQUEST_ACTION);
         }
     }
     logQuestion(title, primary, u"none: it offered no way to refuse"_s);
-    return nullptr;
+    return answered(PURPLE_REQUEST_ACTION);
 }
 
 void *answerActionWithIcon(const char *title, const char *primary, const char *secondary, int defaultAction,
@@ -182,7 +196,7 @@ void *cancelInput(const char *title, const char *primary, const char *, const ch
     logQuestion(title, primary, u"Cancel"_s);
     if (cancel)
         reinterpret_cast<PurpleRequestInputCb>(cancel)(userData, defaultValue);
-    return nullptr;
+    return answered(PURPLE_REQUEST_INPUT);
 }
 
 void *cancelChoice(const char *title, const char *primary, const char *, int defaultValue, const char *, GCallback,
@@ -192,7 +206,7 @@ void *cancelChoice(const char *title, const char *primary, const char *, int def
     logQuestion(title, primary, u"Cancel"_s);
     if (cancel)
         reinterpret_cast<PurpleRequestChoiceCb>(cancel)(userData, defaultValue);
-    return nullptr;
+    return answered(PURPLE_REQUEST_CHOICE);
 }
 
 void *cancelFields(const char *title, const char *primary, const char *, PurpleRequestFields *fields, const char *,
@@ -204,7 +218,7 @@ void *cancelFields(const char *title, const char *primary, const char *, PurpleR
         reinterpret_cast<PurpleRequestFieldsCb>(cancel)(userData, fields);
     // The fields belong to whoever shows them; nothing shows them here.
     purple_request_fields_destroy(fields);
-    return nullptr;
+    return answered(PURPLE_REQUEST_FIELDS);
 }
 
 void *cancelFile(const char *title, const char *, gboolean, GCallback, GCallback cancel, PurpleAccount *, const char *,
@@ -213,7 +227,7 @@ void *cancelFile(const char *title, const char *, gboolean, GCallback, GCallback
     logQuestion(title, "a file", u"Cancel"_s);
     if (cancel)
         reinterpret_cast<PurpleRequestFileCb>(cancel)(userData, nullptr);
-    return nullptr;
+    return answered(PURPLE_REQUEST_FILE);
 }
 
 void *cancelFolder(const char *title, const char *, GCallback, GCallback cancel, PurpleAccount *, const char *,
@@ -222,7 +236,7 @@ void *cancelFolder(const char *title, const char *, GCallback, GCallback cancel,
     logQuestion(title, "a folder", u"Cancel"_s);
     if (cancel)
         reinterpret_cast<PurpleRequestFileCb>(cancel)(userData, nullptr);
-    return nullptr;
+    return answered(PURPLE_REQUEST_FOLDER);
 }
 
 PurpleRequestUiOps requestOps = [] {
