@@ -1,3 +1,4 @@
+#include "support/cataloguefixture.h"
 #include "support/testfiles.h"
 
 #include "catalogue/catalogue.h"
@@ -48,6 +49,10 @@ private Q_SLOTS:
 
 private:
     DataFolder folder() const { return DataFolder(m_dir->path()); }
+    // Writes the two files and loads the catalogue from them; nothing when a
+    // file could not be written or the load had something to tell.
+    [[nodiscard]] std::unique_ptr<CatalogueFixture> loadedCatalogue(const QByteArray &descriptions,
+                                                                    const QByteArray &urls) const;
 
     std::unique_ptr<testfiles::DataFolder> m_dir;
 };
@@ -58,6 +63,16 @@ void TestCatalogue::init()
     QVERIFY(m_dir->isValid());
     ValdrinBas::ListPages = ListPageSet(StringRowList({u"stale"_s}));
     ValdrinBas::ServerMessage = u"stale message"_s;
+}
+
+std::unique_ptr<CatalogueFixture> TestCatalogue::loadedCatalogue(const QByteArray &descriptions,
+                                                                 const QByteArray &urls) const
+{
+    if (!writeBytes(m_dir->filePath(u"descriptions.dat"_s), descriptions) ||
+        !writeBytes(m_dir->filePath(u"urls.dat"_s), urls))
+        return nullptr;
+    auto fixture = std::make_unique<CatalogueFixture>(folder());
+    return fixture->catalogue.load().isEmpty() ? std::move(fixture) : nullptr;
 }
 
 void TestCatalogue::firstStartWithoutFiles()
@@ -79,12 +94,9 @@ void TestCatalogue::firstStartWithoutFiles()
 
 void TestCatalogue::filesOfUnequalLengthLoadAsTheyAre()
 {
-    QVERIFY(writeBytes(m_dir->filePath(u"descriptions.dat"_s), "A\r\nB\r\nC\r\n"));
-    QVERIFY(writeBytes(m_dir->filePath(u"urls.dat"_s), "a.htm\r\nb.htm\r\n"));
-    StringRowList descriptions;
-    StringRowList addresses;
-    Catalogue catalogue(descriptions, addresses, folder());
-    QVERIFY(catalogue.load().isEmpty());
+    const std::unique_ptr<CatalogueFixture> loaded = loadedCatalogue("A\r\nB\r\nC\r\n", "a.htm\r\nb.htm\r\n");
+    QVERIFY(loaded);
+    auto &[descriptions, addresses, catalogue] = *loaded;
     QCOMPARE(descriptions.ListCount(), 3);
     QCOMPARE(addresses.ListCount(), 2);
     QCOMPARE(Catalogue::countCaption(catalogue.itemCount()), u"Server Items: 3"_s);
@@ -167,12 +179,9 @@ void TestCatalogue::interruptedSavesAreFinishedOrUndone()
 
 void TestCatalogue::loadThenSaveRewritesEveryLineWithCrLf()
 {
-    QVERIFY(writeBytes(m_dir->filePath(u"descriptions.dat"_s), "Alpha\r\n\r\nwith\nfeeds\nLast"));
-    QVERIFY(writeBytes(m_dir->filePath(u"urls.dat"_s), "a.htm\rb.htm\r\nc.htm\r\nd.htm"));
-    StringRowList descriptions;
-    StringRowList addresses;
-    Catalogue catalogue(descriptions, addresses, folder());
-    QVERIFY(catalogue.load().isEmpty());
+    const std::unique_ptr<CatalogueFixture> loaded = loadedCatalogue("Alpha\r\n\r\nwith\nfeeds\nLast", "a.htm\rb.htm\r\nc.htm\r\nd.htm");
+    QVERIFY(loaded);
+    auto &[descriptions, addresses, catalogue] = *loaded;
     QCOMPARE(descriptions.allRows(), (QStringList{u"Alpha"_s, QString(), u"with\nfeeds\nLast"_s}));
     QVERIFY(catalogue.save().ok());
     QCOMPARE(readBytes(m_dir->filePath(u"descriptions.dat"_s)), QByteArray("Alpha\r\n\r\nwith\nfeeds\nLast\r\n"));
@@ -211,9 +220,8 @@ void TestCatalogue::listPagesStartAsOneEmptyPage()
 
 void TestCatalogue::addIgnoresAnEmptyBox()
 {
-    StringRowList descriptions;
-    StringRowList addresses;
-    Catalogue catalogue(descriptions, addresses, folder());
+    CatalogueFixture fixture(folder());
+    auto &[descriptions, addresses, catalogue] = fixture;
     QVERIFY(catalogue.load().isEmpty());
     for (const auto &[description, address] : {std::pair{u"Page"_s, QString()}, std::pair{QString(), u"a.htm"_s}}) {
         const CatalogueEdit edit = catalogue.add(description, address);
@@ -241,12 +249,9 @@ void TestCatalogue::addRefusesWhatARowCannotHold()
 {
     QFETCH(QString, description);
     QFETCH(QString, address);
-    QVERIFY(writeBytes(m_dir->filePath(u"descriptions.dat"_s), "Alpha\r\n"));
-    QVERIFY(writeBytes(m_dir->filePath(u"urls.dat"_s), "a.htm\r\n"));
-    StringRowList descriptions;
-    StringRowList addresses;
-    Catalogue catalogue(descriptions, addresses, folder());
-    QVERIFY(catalogue.load().isEmpty());
+    const std::unique_ptr<CatalogueFixture> loaded = loadedCatalogue("Alpha\r\n", "a.htm\r\n");
+    QVERIFY(loaded);
+    auto &[descriptions, addresses, catalogue] = *loaded;
     const CatalogueEdit edit = catalogue.add(description, address);
     QVERIFY(!edit.done);
     QVERIFY2(edit.message.startsWith(u"The item was not added: "_s), qPrintable(edit.message));
@@ -257,12 +262,9 @@ void TestCatalogue::addRefusesWhatARowCannotHold()
 
 void TestCatalogue::reloadWaitsForFilesInStep()
 {
-    QVERIFY(writeBytes(m_dir->filePath(u"descriptions.dat"_s), "Alpha\r\nBeta\r\n"));
-    QVERIFY(writeBytes(m_dir->filePath(u"urls.dat"_s), "a.htm\r\nb.htm\r\n"));
-    StringRowList descriptions;
-    StringRowList addresses;
-    Catalogue catalogue(descriptions, addresses, folder());
-    QVERIFY(catalogue.load().isEmpty());
+    const std::unique_ptr<CatalogueFixture> loaded = loadedCatalogue("Alpha\r\nBeta\r\n", "a.htm\r\nb.htm\r\n");
+    QVERIFY(loaded);
+    auto &[descriptions, addresses, catalogue] = *loaded;
 
     // One file written, the other not yet; one file removed: the catalogue in use stays.
     QVERIFY(writeBytes(m_dir->filePath(u"descriptions.dat"_s), "Alpha\r\n"));
@@ -286,12 +288,9 @@ void TestCatalogue::reloadWaitsForFilesInStep()
 
 void TestCatalogue::addAppendsAndSaves()
 {
-    QVERIFY(writeBytes(m_dir->filePath(u"descriptions.dat"_s), "Alpha\r\nBeta\r\n"));
-    QVERIFY(writeBytes(m_dir->filePath(u"urls.dat"_s), "a.htm\r\nb.htm\r\n"));
-    StringRowList descriptions;
-    StringRowList addresses;
-    Catalogue catalogue(descriptions, addresses, folder());
-    QVERIFY(catalogue.load().isEmpty());
+    const std::unique_ptr<CatalogueFixture> loaded = loadedCatalogue("Alpha\r\nBeta\r\n", "a.htm\r\nb.htm\r\n");
+    QVERIFY(loaded);
+    auto &[descriptions, addresses, catalogue] = *loaded;
 
     const CatalogueEdit edit = catalogue.add(u"   "_s, u"c.htm"_s);
     QVERIFY(edit.done);
@@ -304,12 +303,9 @@ void TestCatalogue::addAppendsAndSaves()
 
 void TestCatalogue::removeTakesBothRowsAndSaves()
 {
-    QVERIFY(writeBytes(m_dir->filePath(u"descriptions.dat"_s), "A\r\nB\r\nC\r\n"));
-    QVERIFY(writeBytes(m_dir->filePath(u"urls.dat"_s), "a\r\nb\r\nc\r\n"));
-    StringRowList descriptions;
-    StringRowList addresses;
-    Catalogue catalogue(descriptions, addresses, folder());
-    QVERIFY(catalogue.load().isEmpty());
+    const std::unique_ptr<CatalogueFixture> loaded = loadedCatalogue("A\r\nB\r\nC\r\n", "a\r\nb\r\nc\r\n");
+    QVERIFY(loaded);
+    auto &[descriptions, addresses, catalogue] = *loaded;
 
     QVERIFY(catalogue.remove(1, 1).done);
     QCOMPARE(readBytes(m_dir->filePath(u"descriptions.dat"_s)), QByteArray("A\r\nC\r\n"));
