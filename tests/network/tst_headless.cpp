@@ -66,6 +66,27 @@ QString ircSettings(quint16 port)
            u"send-rate = 0\n"_s.arg(port);
 }
 
+// A test IRC server, Ann in its #links, and a data folder of three items
+// whose network.conf names that room.
+struct IrcRoomFolder
+{
+    IrcServer server;
+    IrcMember ann{QStringLiteral("ann"), server.port()};
+    testfiles::DataFolder folder;
+
+    // Empty text once all of it is ready.
+    QString start()
+    {
+        if (const QString started = server.start(); !started.isEmpty())
+            return started;
+        if (!ann.join(QStringLiteral("#links")))
+            return QStringLiteral("Ann could not join #links");
+        if (!folder.writeSampleCatalogue(3) || !writeSettings(folder, ircSettings(server.port())))
+            return QStringLiteral("the data folder could not be written");
+        return {};
+    }
+};
+
 } // namespace
 
 QProcess *TestHeadless::startServer(const QString &folder, QStringList *log, bool windowed)
@@ -108,14 +129,10 @@ void TestHeadless::cleanup()
 
 void TestHeadless::signalsAtStartAndBrokenPipesAreHandled()
 {
-    IrcServer server;
-    const QString started = server.start();
+    IrcRoomFolder room;
+    const QString started = room.start();
     QVERIFY2(started.isEmpty(), qPrintable(started));
-    IrcMember ann(u"ann"_s, server.port());
-    QVERIFY(ann.join(u"#links"_s));
-    testfiles::DataFolder folder;
-    QVERIFY(folder.writeSampleCatalogue(3));
-    QVERIFY(writeSettings(folder, ircSettings(server.port())));
+    auto &[server, ann, folder] = room;
 
     // A stop as soon as the server says anything ends it cleanly, before it serves.
     QStringList log;
@@ -282,14 +299,10 @@ void TestHeadless::editsWhileServingAreServedAndKept()
 
 void TestHeadless::unreadableFileKeepsTheCatalogueServing()
 {
-    IrcServer server;
-    const QString started = server.start();
+    IrcRoomFolder room;
+    const QString started = room.start();
     QVERIFY2(started.isEmpty(), qPrintable(started));
-    IrcMember ann(u"ann"_s, server.port());
-    QVERIFY(ann.join(u"#links"_s));
-    testfiles::DataFolder folder;
-    QVERIFY(folder.writeSampleCatalogue(3));
-    QVERIFY(writeSettings(folder, ircSettings(server.port())));
+    auto &[server, ann, folder] = room;
     QStringList log;
     QProcess *process = startServer(folder.path(), &log);
     QTRY_VERIFY_WITH_TIMEOUT(ann.channelMessages().size() >= 4, 30000);
