@@ -1,5 +1,6 @@
 #include "platform/purple/purplemessenger.h"
 
+#include "platform/purple/backoff.h"
 #include "platform/purple/purpleheaders.h"
 #include "platform/purple/purpleruntime.h"
 
@@ -88,19 +89,14 @@ struct PurpleMessenger::Private
     bool stopped = false;
     bool refused = false;      // a sign-on the server refused for good (a wrong password)
     bool everSignedOn = false; // signed on at least once in this run
-    int firstDelayMs = 1000;
-    int delayMs = 1000;
-    int rejoinDelayMs = 5000;
     int signOnDeadlineMs = SignOnDeadlineMs;
-    QTimer reconnectTimer;
-    QTimer rejoinTimer;
+    // A join takes a second or two; a room that has not let the program in by
+    // then is asked again, first after five times the first wait to sign on.
+    Backoff signOnWaits{1000, LongestReconnectDelayMs};
+    Backoff joinWaits{5000, LongestRejoinDelayMs};
     QTimer signOnTimer;
     QString lastJoinProblem;
     QString signOnProblem; // what went wrong while signing on, when libpurple said it first
-
-    // A join takes a second or two; a room that has not let the program in by
-    // then is asked again, first after this long.
-    int firstRejoinDelayMs() const { return 5 * firstDelayMs; }
 
     PurpleConnection *connection() const { return account ? purple_account_get_connection(account) : nullptr; }
 
@@ -186,11 +182,10 @@ struct PurpleMessenger::Private
 
     void scheduleReconnect()
     {
-        if (stopped || refused || reconnectTimer.isActive())
+        if (stopped || refused)
             return;
-        qCInfo(lcPurple) << "Signing on again in" << delayMs / 1000.0 << "s";
-        reconnectTimer.start(delayMs);
-        delayMs = std::min(delayMs * 2, LongestReconnectDelayMs);
+        if (const int wait = signOnWaits.schedule(); wait > 0)
+            qCInfo(lcPurple) << "Signing on again in" << wait / 1000.0 << "s";
     }
 
     void reconnect()
@@ -218,7 +213,7 @@ struct PurpleMessenger::Private
                u"within %3 s (is option.ssl set for a port without TLS, or the other way round?). Trying again in "
                u"%4 s."_s.arg(settings.account, settings.serverHost())
                    .arg(signOnDeadlineMs / 1000.0)
-                   .arg(delayMs / 1000.0));
+                   .arg(signOnWaits.msUntilTry() / 1000.0));
         purple_account_disconnect(account);
         scheduleReconnect();
     }
@@ -244,17 +239,15 @@ struct PurpleMessenger::Private
 
     void scheduleRejoin()
     {
-        if (stopped || rejoinTimer.isActive() || !account || !purple_account_is_connected(account) || chat())
+        if (stopped || !account || !purple_account_is_connected(account) || chat())
             return;
-        rejoinTimer.start(rejoinDelayMs);
-        rejoinDelayMs = std::min(rejoinDelayMs * 2, LongestRejoinDelayMs);
+        joinWaits.schedule();
     }
 
     // When the next join is tried, as the timer has it (the wait after this one is longer).
     int secondsToRejoin() const
     {
-        const int remainingMs = rejoinTimer.isActive() ? rejoinTimer.remainingTime() : rejoinDelayMs;
-        return std::max(1, (remainingMs + 999) / 1000);
+        return std::max(1, (joinWaits.msUntilTry() + 999) / 1000);
     }
 
     void rejoin()
@@ -294,8 +287,8 @@ struct PurpleMessenger::Private
     void signedOn(PurpleConnection *gc)
     {
         signOnTimer.stop();
-        delayMs = firstDelayMs;
-        rejoinDelayMs = firstRejoinDelayMs();
+        signOnWaits.succeeded();
+        joinWaits.succeeded();
         everSignedOn = true;
         qCInfo(lcPurple).noquote() << "Signed on to" << settings.account << "as"
                                    << fromUtf8(purple_connection_get_display_name(gc));
@@ -305,7 +298,7 @@ struct PurpleMessenger::Private
     void signedOff()
     {
         chatId = 0;
-        rejoinTimer.stop();
+        joinWaits.stop();
         qCInfo(lcPurple).noquote() << "Signed off from" << settings.account;
         scheduleReconnect();
     }
@@ -314,7 +307,7 @@ struct PurpleMessenger::Private
     {
         signOnTimer.stop();
         chatId = 0;
-        rejoinTimer.stop();
+        joinWaits.stop();
         why.replace(u'\n', u' ');
         // An IRC server that answers a new connection with an ERROR line has
         // turned the program away (a wrong server password, a ban); one that
@@ -342,8 +335,8 @@ struct PurpleMessenger::Private
     {
         chatId = purple_conv_chat_get_id(purple_conversation_get_chat_data(conversation));
         roomName = fromUtf8(purple_conversation_get_name(conversation));
-        rejoinTimer.stop();
-        rejoinDelayMs = firstRejoinDelayMs();
+        joinWaits.stop();
+        joinWaits.succeeded();
         lastJoinProblem.clear();
         qCInfo(lcPurple).noquote() << "Joined the room" << roomName << "as" << q->ScreenName();
         QMetaObject::invokeMethod(q, [q = q] { Q_EMIT q->roomJoined(); }, Qt::QueuedConnection);
@@ -624,10 +617,8 @@ PurpleMessenger::PurpleMessenger(NetworkSettings settings, QObject *parent)
 {
     d->q = this;
     d->settings = std::move(settings);
-    d->reconnectTimer.setSingleShot(true);
-    connect(&d->reconnectTimer, &QTimer::timeout, this, [this] { d->reconnect(); });
-    d->rejoinTimer.setSingleShot(true);
-    connect(&d->rejoinTimer, &QTimer::timeout, this, [this] { d->rejoin(); });
+    d->signOnWaits.onTry(this, [this] { d->reconnect(); });
+    d->joinWaits.onTry(this, [this] { d->rejoin(); });
     d->signOnTimer.setSingleShot(true);
     connect(&d->signOnTimer, &QTimer::timeout, this, [this] { d->signOnTimedOut(); });
 }
@@ -699,8 +690,8 @@ void PurpleMessenger::setSignOnDeadline(int milliseconds)
 
 void PurpleMessenger::setReconnectDelay(int milliseconds)
 {
-    d->firstDelayMs = d->delayMs = milliseconds;
-    d->rejoinDelayMs = d->firstRejoinDelayMs();
+    d->signOnWaits.setFirstWait(milliseconds);
+    d->joinWaits.setFirstWait(5 * milliseconds);
 }
 
 QString PurpleMessenger::ScreenName() const
