@@ -43,7 +43,7 @@ int runWindowed(const StartupOptions &options)
         return ExitCode::UsageError;
     }
     LocalRoom *room = nullptr;
-    MorvexAIMOCX::AIM *messenger = choice.network.release();
+    MorvexAIMOCX::AIM *messenger = choice.value.release();
     if (!messenger) // with no chat network set up, the program serves the room built into it
         messenger = room = new LocalRoom();
 

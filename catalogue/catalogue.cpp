@@ -50,10 +50,10 @@ QStringList Catalogue::load()
     QStringList problems;
     const pairsave::Recovery recovery =
         pairsave::recover(m_folder.journalPath(), {m_folder.descriptionsPath(), m_folder.addressesPath()}, true);
-    if (!recovery.done.isEmpty())
-        qCInfo(lcCatalogue).noquote() << recovery.done;
-    if (!recovery.problem.isEmpty())
-        problems.append(recovery.problem);
+    if (!recovery.value.isEmpty())
+        qCInfo(lcCatalogue).noquote() << recovery.value;
+    if (!recovery.error.isEmpty())
+        problems.append(recovery.error);
 
     for (auto [path, list, format] :
          {std::tuple{m_folder.descriptionsPath(), &m_descriptions, &m_descriptionsFormat},
@@ -83,10 +83,10 @@ FileResult Catalogue::reload()
     // A save another program left half done is finished first.
     const pairsave::Recovery recovery =
         pairsave::recover(m_folder.journalPath(), {m_folder.descriptionsPath(), m_folder.addressesPath()}, false);
-    if (!recovery.done.isEmpty())
-        qCInfo(lcCatalogue).noquote() << recovery.done;
-    if (!recovery.problem.isEmpty())
-        qCWarning(lcCatalogue).noquote() << recovery.problem;
+    if (!recovery.value.isEmpty())
+        qCInfo(lcCatalogue).noquote() << recovery.value;
+    if (!recovery.error.isEmpty())
+        qCWarning(lcCatalogue).noquote() << recovery.error;
 
     StringRowList descriptions;
     StringRowList addresses;

@@ -65,7 +65,7 @@ FileResult save(const QString &journalPath, const std::array<ListFile, 2> &files
         return FileResult{unchanged(error, files)};
     };
     for (size_t i = 0; i < files.size(); ++i) {
-        written[i] = std::make_unique<NewFile>(targets[i].path, files[i].path);
+        written[i] = std::make_unique<NewFile>(targets[i].value, files[i].path);
         addon::WriteRows(*written[i], *files[i].rows, files[i].byteOrderMark);
         if (const FileResult finished = written[i]->finish(); !finished.ok())
             return discard(finished.error);
@@ -85,12 +85,12 @@ FileResult save(const QString &journalPath, const std::array<ListFile, 2> &files
         ::unlink(native(journalPath).constData());
         durablefile::syncFolder(QFileInfo(journalPath).absolutePath());
     };
-    if (const FileResult first = durablefile::moveIntoPlace(written[0]->path(), targets[0].path, files[0].path);
+    if (const FileResult first = durablefile::moveIntoPlace(written[0]->path(), targets[0].value, files[0].path);
         !first.ok()) {
         unmark();
         return discard(first.error);
     }
-    if (const FileResult second = durablefile::moveIntoPlace(written[1]->path(), targets[1].path, files[1].path);
+    if (const FileResult second = durablefile::moveIntoPlace(written[1]->path(), targets[1].value, files[1].path);
         !second.ok()) {
         return {u"%1. %2 already holds the new catalogue; %3 still holds the old one until the program finishes "
                 u"replacing it at its next start."_s.arg(second.error, fileName(files[0].path),
@@ -112,7 +112,7 @@ Recovery recover(const QString &journalPath, const std::array<QString, 2> &paths
         const durablefile::Target target = durablefile::targetOf(path);
         if (!target.error.isEmpty())
             continue; // reported when the file is read
-        const QString newPath = durablefile::newPathFor(target.path);
+        const QString newPath = durablefile::newPathFor(target.value);
         if (!present(newPath))
             continue;
         found = true;
@@ -120,7 +120,7 @@ Recovery recover(const QString &journalPath, const std::array<QString, 2> &paths
             ::unlink(native(newPath).constData());
             continue;
         }
-        if (const FileResult moved = durablefile::moveIntoPlace(newPath, target.path, path); !moved.ok()) {
+        if (const FileResult moved = durablefile::moveIntoPlace(newPath, target.value, path); !moved.ok()) {
             return {{}, u"The last save of the catalogue was interrupted and could not be finished: %1. Both new "
                         u"files and %2 are kept; make the folder writable and start the program again."_s
                             .arg(moved.error, QDir::toNativeSeparators(journalPath))};

@@ -23,14 +23,10 @@ struct ListFile
 // Saves both files; on failure the error says what the files on disk hold.
 [[nodiscard]] FileResult save(const QString &journalPath, const std::array<ListFile, 2> &files);
 
-// What the start found of a save that did not finish.
-struct Recovery
-{
-    // For the log: what was done; empty when no save was interrupted.
-    QString done;
-    // For the operator: a save that was lost, or a journal that could not be followed.
-    QString problem;
-};
+// What the start found of a save that did not finish: for the log, what was
+// done (the value; empty when no save was interrupted), and for the operator a
+// save that was lost or a journal that could not be followed (the error).
+using Recovery = Result<QString>;
 // Finishes a save the journal marks complete. New files without a journal are
 // removed only when `removeUnfinished` (at start: another program saving into
 // the folder right now would lose its files).

@@ -169,11 +169,11 @@ FileResult replaceFile(const QString &path, Write write)
     const durablefile::Target target = durablefile::targetOf(path);
     if (!target.error.isEmpty())
         return {durablefile::writeFailure(path, target.error + u"; it was left as it is"_s)};
-    durablefile::NewFile file(target.path, path);
+    durablefile::NewFile file(target.value, path);
     write(file);
     if (FileResult finished = file.finish(); !finished.ok())
         return finished;
-    return durablefile::moveIntoPlace(file.path(), target.path, path);
+    return durablefile::moveIntoPlace(file.path(), target.value, path);
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/result.h"
+
 #include <QString>
 
 class RowList;
@@ -8,23 +10,12 @@ namespace durablefile {
 class NewFile;
 }
 
-// What a file routine did: nothing to report, or what failed and why.
-struct FileResult
-{
-    // Empty when the routine succeeded; otherwise names the file and the reason.
-    QString error;
-
-    [[nodiscard]] bool ok() const { return error.isEmpty(); }
-};
+// What a file routine did: nothing to report, or what failed and why (the
+// file and the reason).
+using FileResult = Result<>;
 
 // The text of a whole file, or what stopped it from being read.
-struct TextFileContents
-{
-    QString text;
-    QString error;
-
-    [[nodiscard]] bool ok() const { return error.isEmpty(); }
-};
+using TextFileContents = Result<QString>;
 
 // How a row file was written, as far as writing it back needs to know.
 struct RowFileFormat

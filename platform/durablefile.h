@@ -12,15 +12,11 @@
 // leaves the old file or the new one, never a mix or an empty file.
 namespace durablefile {
 
-// What a save of a path replaces: the path itself, or the regular file a
-// symbolic link names. A folder, pipe, socket, device or broken link under the
-// name is never replaced: then there is no path and the error says why
-// ("it is a folder, not a file").
-struct Target
-{
-    QString path;
-    QString error;
-};
+// What a save of a path replaces (the value): the path itself, or the regular
+// file a symbolic link names. A folder, pipe, socket, device or broken link
+// under the name is never replaced: then there is no path and the error says
+// why ("it is a folder, not a file").
+using Target = Result<QString>;
 [[nodiscard]] Target targetOf(const QString &path);
 
 // Why a file routine's system call failed, in the operator's words.

@@ -6,7 +6,7 @@ FileResult ServerMessageFile::load() const
 {
     const TextFileContents message = addon::ReadTextFile(m_folder.messagePath());
     if (message.ok())
-        ValdrinBas::ServerMessage = message.text;
+        ValdrinBas::ServerMessage = message.value;
     return {message.error};
 }
 
@@ -14,7 +14,7 @@ FileResult ServerMessageFile::save(const QString &text) const
 {
     // A message the file already holds is not written again.
     if (const TextFileContents stored = addon::ReadTextFile(m_folder.messagePath());
-        stored.ok() && stored.text == text && addon::FileExists(m_folder.messagePath())) {
+        stored.ok() && stored.value == text && addon::FileExists(m_folder.messagePath())) {
         ValdrinBas::ServerMessage = text;
         return {};
     }

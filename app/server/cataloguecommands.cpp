@@ -57,12 +57,12 @@ QString messageFromFile(const QString &path, QString *error)
 {
     // Only a regular file: a device never ends, and a pipe with no writer never answers.
     const durablefile::Target target = durablefile::targetOf(path);
-    if (!target.error.isEmpty() || !QFileInfo::exists(target.path)) {
+    if (!target.error.isEmpty() || !QFileInfo::exists(target.value)) {
         *error = u"Could not read %1: %2"_s.arg(path, target.error.isEmpty() ? durablefile::reason(ENOENT)
                                                                                : target.error);
         return {};
     }
-    QFile file(target.path);
+    QFile file(target.value);
     if (!file.open(QIODevice::ReadOnly)) {
         *error = u"Could not read %1: %2"_s.arg(path, file.errorString());
         return {};

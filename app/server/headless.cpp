@@ -39,13 +39,13 @@ int runHeadless(const StartupOptions &options)
         qCCritical(lcHeadless).noquote() << choice.error;
         return ExitCode::UsageError;
     }
-    if (!choice.network) {
+    if (!choice.value) {
         qCCritical(lcHeadless).noquote()
             << u"The headless server serves a chat network: write %1 in %2 (see the README)."_s.arg(
                    NetworkSettings::fileName(), folder.path());
         return ExitCode::UsageError;
     }
-    MorvexAIMOCX::AIM *messenger = choice.network.release();
+    MorvexAIMOCX::AIM *messenger = choice.value.release();
     messenger->setParent(QCoreApplication::instance());
 
     StringRowList descriptions;

@@ -19,15 +19,15 @@ MessengerChoice chooseMessenger(const QString &dataFolder)
     NetworkSettings::Parsed parsed = NetworkSettings::load(dataFolder);
     if (!parsed.error.isEmpty())
         return {nullptr, parsed.error};
-    if (!parsed.settings)
+    if (!parsed.value)
         return {};
-    if (!parsed.settings->permissionWarning.isEmpty())
-        qCWarning(lcStartup).noquote() << parsed.settings->permissionWarning;
+    if (!parsed.value->permissionWarning.isEmpty())
+        qCWarning(lcStartup).noquote() << parsed.value->permissionWarning;
 #ifdef VALDRIN_HAVE_PURPLE
     const QString started = PurpleMessenger::initialise(QDir(dataFolder).filePath(u"purple"_s));
     if (!started.isEmpty())
         return {nullptr, started};
-    auto messenger = std::make_unique<PurpleMessenger>(*std::move(parsed.settings));
+    auto messenger = std::make_unique<PurpleMessenger>(*std::move(parsed.value));
     if (const QString error = messenger->start(); !error.isEmpty())
         return {nullptr, error};
     return {std::move(messenger), {}};

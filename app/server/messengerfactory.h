@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/result.h"
+
 #include <QString>
 
 #include <memory>
@@ -8,14 +10,10 @@ namespace MorvexAIMOCX {
 class AIM;
 }
 
-// The messenger the program serves through: a chat network when the data
-// folder holds network settings, otherwise none (the local room is used).
-struct MessengerChoice
-{
-    std::unique_ptr<MorvexAIMOCX::AIM> network;
-    // What is wrong with the settings or the network library; nothing starts then.
-    QString error;
-};
+// The messenger the program serves through (the value): a chat network when
+// the data folder holds network settings, otherwise none (the local room is
+// used); or what is wrong with the settings or the network library.
+using MessengerChoice = Result<std::unique_ptr<MorvexAIMOCX::AIM>>;
 
 // Reads the settings of the data folder and, when there are any, signs on.
 [[nodiscard]] MessengerChoice chooseMessenger(const QString &dataFolder);

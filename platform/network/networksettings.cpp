@@ -259,11 +259,11 @@ NetworkSettings::Parsed NetworkSettings::load(const QString &folder)
     const TextFileContents file = addon::ReadTextFile(path);
     if (!file.ok())
         return {std::nullopt, file.error};
-    Parsed parsed = parse(file.text);
-    if (parsed.settings) {
+    Parsed parsed = parse(file.value);
+    if (parsed.value) {
         const QFileDevice::Permissions permissions = QFileInfo(path).permissions();
         if (permissions & (QFileDevice::ReadGroup | QFileDevice::ReadOther)) {
-            parsed.settings->permissionWarning =
+            parsed.value->permissionWarning =
                 u"%1 can be read by other users of this machine; it may hold a password. "
                 u"Make it private: chmod 600 %1"_s.arg(QDir::toNativeSeparators(path));
         }

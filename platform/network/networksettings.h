@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/messenger.h"
+#include "platform/result.h"
 
 #include <QList>
 #include <QString>
@@ -78,16 +79,10 @@ public:
     [[nodiscard]] QString serverHost() const;
 
     // Settings from the text of a settings file, or what is wrong and on which line.
-    struct Parsed;
+    using Parsed = Result<std::optional<NetworkSettings>>;
     [[nodiscard]] static Parsed parse(const QString &text);
 
     // The settings file of a data folder: nothing when there is none (the local
     // room is used then), settings, or what is wrong with the file.
     [[nodiscard]] static Parsed load(const QString &folder);
-};
-
-struct NetworkSettings::Parsed
-{
-    std::optional<NetworkSettings> settings;
-    QString error;
 };

@@ -14,11 +14,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QString text = QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(size));
     const NetworkSettings::Parsed parsed = NetworkSettings::parse(text);
-    FUZZ_CHECK(parsed.settings.has_value() != !parsed.error.isEmpty());
-    if (parsed.settings) {
-        FUZZ_CHECK(!parsed.settings->protocolId.isEmpty());
-        FUZZ_CHECK(!parsed.settings->account.isEmpty());
-        FUZZ_CHECK(!parsed.settings->room.isEmpty());
+    FUZZ_CHECK(parsed.value.has_value() != !parsed.error.isEmpty());
+    if (parsed.value) {
+        FUZZ_CHECK(!parsed.value->protocolId.isEmpty());
+        FUZZ_CHECK(!parsed.value->account.isEmpty());
+        FUZZ_CHECK(!parsed.value->room.isEmpty());
         return 0;
     }
     static const QRegularExpression lineNumber(QStringLiteral("line (\\d+)"));

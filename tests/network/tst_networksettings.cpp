@@ -46,16 +46,16 @@ void TestNetworkSettings::goodFileIsRead()
     const NetworkSettings::Parsed parsed = NetworkSettings::parse(
         u"# the program's network\r\nprotocol = IRC\naccount = linkdesk@irc.example.org\n\n"
         u"password = se=cret\nroom = #links\noption.port = 6697\noption.ssl = true\n"_s);
-    QVERIFY2(parsed.settings, qPrintable(parsed.error));
-    QCOMPARE(parsed.settings->protocolId, u"prpl-irc"_s);
-    QCOMPARE(parsed.settings->protocolLine, 2);
-    QCOMPARE(parsed.settings->account, u"linkdesk@irc.example.org"_s);
-    QCOMPARE(parsed.settings->password, u"se=cret"_s);
-    QCOMPARE(parsed.settings->room, u"#links"_s);
-    QCOMPARE(parsed.settings->options.size(), 2);
-    QCOMPARE(parsed.settings->options[1].name, u"ssl"_s);
-    QCOMPARE(parsed.settings->options[1].line, 8);
-    QCOMPARE(NetworkSettings::parse(u"protocol = xmpp\naccount = a@b\nroom = r@c"_s).settings->protocolId,
+    QVERIFY2(parsed.value, qPrintable(parsed.error));
+    QCOMPARE(parsed.value->protocolId, u"prpl-irc"_s);
+    QCOMPARE(parsed.value->protocolLine, 2);
+    QCOMPARE(parsed.value->account, u"linkdesk@irc.example.org"_s);
+    QCOMPARE(parsed.value->password, u"se=cret"_s);
+    QCOMPARE(parsed.value->room, u"#links"_s);
+    QCOMPARE(parsed.value->options.size(), 2);
+    QCOMPARE(parsed.value->options[1].name, u"ssl"_s);
+    QCOMPARE(parsed.value->options[1].line, 8);
+    QCOMPARE(NetworkSettings::parse(u"protocol = xmpp\naccount = a@b\nroom = r@c"_s).value->protocolId,
              u"prpl-jabber"_s);
 }
 
@@ -97,10 +97,10 @@ void TestNetworkSettings::trustAndNickAreRead()
     const NetworkSettings::Parsed parsed = NetworkSettings::parse(
         u"protocol = xmpp\naccount = desk@example.org\nroom = r@conference.example.org\nnick = Link Desk\n"
         u"tls-fingerprint = "_s + hex);
-    QVERIFY2(parsed.settings, qPrintable(parsed.error));
-    QCOMPARE(parsed.settings->nick, u"Link Desk"_s);
-    QCOMPARE(parsed.settings->tlsFingerprint, QByteArray::fromHex(QString(hex).remove(u':').toLatin1()));
-    QCOMPARE(parsed.settings->serverHost(), u"example.org"_s);
+    QVERIFY2(parsed.value, qPrintable(parsed.error));
+    QCOMPARE(parsed.value->nick, u"Link Desk"_s);
+    QCOMPARE(parsed.value->tlsFingerprint, QByteArray::fromHex(QString(hex).remove(u':').toLatin1()));
+    QCOMPARE(parsed.value->serverHost(), u"example.org"_s);
 }
 
 void TestNetworkSettings::pacingFollowsTheFile_data()
@@ -125,8 +125,8 @@ void TestNetworkSettings::pacingFollowsTheFile()
     QFETCH(int, burst);
     QFETCH(bool, lineByLine);
     const NetworkSettings::Parsed parsed = NetworkSettings::parse(lines);
-    QVERIFY2(parsed.settings, qPrintable(parsed.error));
-    const MorvexAIMOCX::Delivery delivery = parsed.settings->delivery();
+    QVERIFY2(parsed.value, qPrintable(parsed.error));
+    const MorvexAIMOCX::Delivery delivery = parsed.value->delivery();
     QCOMPARE(delivery.linesPerSecond, rate);
     QCOMPARE(delivery.burst, burst);
     QCOMPARE(delivery.lineByLine, lineByLine);
@@ -147,8 +147,8 @@ void TestNetworkSettings::secretsAreNeverRepeated()
     const NetworkSettings::Parsed parsed =
         NetworkSettings::parse(u"protocol = irc\naccount = a@b\nroom = #r\n"_s + line);
     QString error = parsed.error;
-    if (parsed.settings) { // an option's value is checked against the protocol
-        PurpleMessenger messenger(*parsed.settings);
+    if (parsed.value) { // an option's value is checked against the protocol
+        PurpleMessenger messenger(*parsed.value);
         error = messenger.start();
     }
     QVERIFY2(error.contains(u"line 4"_s), qPrintable(error));
@@ -160,7 +160,7 @@ void TestNetworkSettings::mistakesNameTheLine()
     QFETCH(QString, text);
     QFETCH(QString, error);
     const NetworkSettings::Parsed parsed = NetworkSettings::parse(text);
-    QVERIFY(!parsed.settings);
+    QVERIFY(!parsed.value);
     QVERIFY2(parsed.error.contains(error), qPrintable(parsed.error));
     QVERIFY(parsed.error.startsWith(u"network.conf"_s));
 }
@@ -177,7 +177,7 @@ void TestNetworkSettings::passwordFromTheEnvironment()
     qputenv("VALDRIN_TEST_PASSWORD", "cut\x01here");
     QVERIFY(NetworkSettings::parse(text).error.contains(u"holds a control character"_s));
     qputenv("VALDRIN_TEST_PASSWORD", "from the environment");
-    QCOMPARE(NetworkSettings::parse(text).settings->password, u"from the environment"_s);
+    QCOMPARE(NetworkSettings::parse(text).value->password, u"from the environment"_s);
     qunsetenv("VALDRIN_TEST_PASSWORD");
 }
 
@@ -185,7 +185,7 @@ void TestNetworkSettings::noFileMeansTheLocalRoom()
 {
     QTemporaryDir folder;
     const NetworkSettings::Parsed parsed = NetworkSettings::load(folder.path());
-    QVERIFY(!parsed.settings);
+    QVERIFY(!parsed.value);
     QVERIFY(parsed.error.isEmpty());
 }
 
@@ -196,11 +196,11 @@ void TestNetworkSettings::fileReadableByOthersIsWarnedAbout()
     QVERIFY(testfiles::writeBytes(path, "protocol = irc\naccount = a@b\nroom = #r\npassword = secret\n"));
     QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
     NetworkSettings::Parsed parsed = NetworkSettings::load(folder.path());
-    QVERIFY(parsed.settings);
-    QVERIFY(parsed.settings->permissionWarning.contains(u"chmod 600"_s));
-    QVERIFY(!parsed.settings->permissionWarning.contains(u"secret"_s));
+    QVERIFY(parsed.value);
+    QVERIFY(parsed.value->permissionWarning.contains(u"chmod 600"_s));
+    QVERIFY(!parsed.value->permissionWarning.contains(u"secret"_s));
     QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    QVERIFY(NetworkSettings::load(folder.path()).settings->permissionWarning.isEmpty());
+    QVERIFY(NetworkSettings::load(folder.path()).value->permissionWarning.isEmpty());
 }
 
 void TestNetworkSettings::unknownProtocolAndOptionsAreRefused_data()
@@ -226,8 +226,8 @@ void TestNetworkSettings::unknownProtocolAndOptionsAreRefused()
     QFETCH(QString, text);
     QFETCH(QString, error);
     const NetworkSettings::Parsed parsed = NetworkSettings::parse(text);
-    QVERIFY2(parsed.settings, qPrintable(parsed.error));
-    PurpleMessenger messenger(*parsed.settings);
+    QVERIFY2(parsed.value, qPrintable(parsed.error));
+    PurpleMessenger messenger(*parsed.value);
     const QString refused = messenger.start();
     QVERIFY2(refused.contains(error), qPrintable(refused));
     QVERIFY(!messenger.IsRunning());

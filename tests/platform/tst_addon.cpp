@@ -141,7 +141,7 @@ void TestAddon::writeTextFileBytes()
 
     const TextFileContents read = addon::ReadTextFile(file);
     QVERIFY(read.ok());
-    QCOMPARE(read.text, value);
+    QCOMPARE(read.value, value);
 }
 
 void TestAddon::readTextFileTakesOffOneLineBreak_data()
@@ -162,19 +162,19 @@ void TestAddon::readTextFileTakesOffOneLineBreak()
     QVERIFY(writeBytes(path(u"message.txt"_s), bytes));
     const TextFileContents read = addon::ReadTextFile(path(u"message.txt"_s));
     QVERIFY(read.ok());
-    QCOMPARE(read.text, text);
+    QCOMPARE(read.value, text);
 }
 
 void TestAddon::readTextFileOfMissingOrHiddenFileIsEmpty()
 {
     const TextFileContents missing = addon::ReadTextFile(path(u"message.txt"_s));
     QVERIFY(missing.ok());
-    QVERIFY(missing.text.isEmpty());
+    QVERIFY(missing.value.isEmpty());
 
     QVERIFY(writeBytes(path(u".message.txt"_s), "hidden\r\n"));
     const TextFileContents hidden = addon::ReadTextFile(path(u".message.txt"_s));
     QVERIFY(hidden.ok());
-    QVERIFY(hidden.text.isEmpty());
+    QVERIFY(hidden.value.isEmpty());
 }
 
 void TestAddon::loadListRows_data()
@@ -305,7 +305,7 @@ void TestAddon::rowsAreReadOneByOne()
 
     // The server message is read the same way, line by line.
     QVERIFY(writeBytes(path(u"message.txt"_s), "Caf\xC3\xA9\r\n\x93Hi\x94\r\n"));
-    QCOMPARE(addon::ReadTextFile(path(u"message.txt"_s)).text, u"Caf\u00e9\r\n\u201cHi\u201d"_s);
+    QCOMPARE(addon::ReadTextFile(path(u"message.txt"_s)).value, u"Caf\u00e9\r\n\u201cHi\u201d"_s);
 }
 
 void TestAddon::loadSaveLoadGivesTheFirstText()
@@ -438,7 +438,7 @@ void TestAddon::unreadableFileIsReportedAndAddsNothing()
     QVERIFY2(loaded.error.contains(u"descriptions.dat"_s), qPrintable(loaded.error));
     QCOMPARE(list.allRows(), QStringList{u"before"_s});
     QVERIFY(!message.ok());
-    QVERIFY(message.text.isEmpty());
+    QVERIFY(message.value.isEmpty());
 }
 
 void TestAddon::pauseOfZeroOrLessReturnsAtOnce_data()
