@@ -30,8 +30,9 @@ env -u DISPLAY -u WAYLAND_DISPLAY valdrin-aim-server --version
 test -f /usr/share/man/man1/valdrin-aim-serverd.1*
 test -f /usr/share/applications/valdrin-aim-server.desktop
 
-# Both units; manual pages are checked above (man-db may not be installed).
+# The units; manual pages are checked above (man-db may not be installed).
 systemd-analyze --man=no verify /usr/lib/systemd/system/valdrin-aim-serverd.service
+systemd-analyze --man=no verify /usr/lib/systemd/system/valdrin-aim-serverd@.service
 runtime=$(mktemp -d)
 XDG_RUNTIME_DIR="$runtime" systemd-analyze --user --man=no verify /usr/lib/systemd/user/valdrin-aim-serverd.service
 rm -rf "$runtime"
