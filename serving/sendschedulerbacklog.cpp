@@ -1,0 +1,189 @@
+#include "serving/sendscheduler.h"
+
+#include <QLoggingCategory>
+#include <QRegularExpression>
+
+#include <cmath>
+
+using namespace Qt::StringLiterals;
+
+Q_DECLARE_LOGGING_CATEGORY(lcServing)
+
+// The scheduler's backlog: what waits, how long it takes to send at the
+// network's rate, and the members told to ask again (the sending is in
+// sendscheduler.cpp).
+
+namespace {
+
+// libpurple cuts an IRC line longer than the protocol allows into several;
+// each costs the server's allowance like any other line.
+constexpr qsizetype WireLineBytes = 400;
+// Members told "busy" are remembered for a minute, this many at most.
+constexpr int BusyMembersRemembered = 4096;
+
+QString busyText(qint64 waitMs)
+{
+    return u"busy: ask again in about %1 s"_s.arg(std::max<qint64>(1, (waitMs + 999) / 1000));
+}
+
+} // namespace
+
+SendScheduler::Counters SendScheduler::counters() const
+{
+    Counters counters = m_counters;
+    counters.linesWaiting = int(m_roomLines.size()) + itemLinesWaiting();
+    for (const QString &name : m_running) {
+        const Member &entry = m_members[name];
+        counters.linesWaiting += (entry.pages.size() - entry.nextPage) * (m_lineByLine ? ListPageSet::PageRows : 1);
+    }
+    counters.listsRunning = m_listsRunning;
+    counters.listsWaiting = int(m_listsWaiting.size());
+    return counters;
+}
+
+QStringList SendScheduler::wireLines(const QString &text)
+{
+    // What the network makes of a message: a line per line break, an empty
+    // line too (sent as a lone break), and nothing after a final break.
+    static const QRegularExpression lineBreak(u"\r\n|\r|\n"_s);
+    QStringList lines = text.split(lineBreak);
+    if (lines.last().isEmpty())
+        lines.removeLast();
+    for (QString &line : lines) {
+        if (line.isEmpty())
+            line = u"\r"_s;
+    }
+    return lines;
+}
+
+SendScheduler::Message SendScheduler::split(const QString &text, bool isPage) const
+{
+    Message message;
+    message.isPage = isPage;
+    if (m_lineByLine)
+        message.parts = wireLines(text);
+    // An empty message is handed over as it is; the network sends nothing for it.
+    if (message.parts.isEmpty())
+        message.parts.append(m_lineByLine ? QString() : text);
+    return message;
+}
+
+int SendScheduler::linesOf(const QString &text) const
+{
+    if (!m_lineByLine)
+        return 1;
+    int lines = 0;
+    for (const QString &line : wireLines(text))
+        lines += int(std::max<qsizetype>(1, (line.toUtf8().size() + WireLineBytes - 1) / WireLineBytes));
+    return std::max(1, lines);
+}
+
+int SendScheduler::itemLinesWaiting() const
+{
+    int lines = 0;
+    for (const Member &entry : m_members) {
+        for (const QString &item : entry.items)
+            lines += linesOf(item);
+        if (entry.hasCurrent)
+            lines += int(entry.current.parts.size()) - entry.current.next;
+    }
+    return lines;
+}
+
+qint64 SendScheduler::timeForLines(double lines) const
+{
+    if (!isThrottled() || lines <= 0)
+        return 0;
+    return qint64(std::ceil(lines * 1000.0 / m_linesPerSecond));
+}
+
+qint64 SendScheduler::itemWaitMs(const QString &member) const
+{
+    if (!isThrottled())
+        return 0;
+    // Members take turns a line each: ahead of a new reply are the room's
+    // lines, the member's own earlier replies, and about one line of every
+    // other member with a reply waiting, for every line of his own.
+    double own = 0;
+    if (const auto found = m_members.constFind(member); found != m_members.cend()) {
+        for (const QString &item : found->items)
+            own += linesOf(item);
+        if (found->hasCurrent)
+            own += found->current.parts.size() - found->current.next;
+    }
+    double ahead = double(m_roomLines.size()) + own;
+    for (auto it = m_members.cbegin(); it != m_members.cend(); ++it) {
+        if (it.key() == member)
+            continue;
+        double theirs = 0;
+        for (const QString &item : it->items)
+            theirs += linesOf(item);
+        if (it->hasCurrent && !it->current.isPage)
+            theirs += it->current.parts.size() - it->current.next;
+        ahead += std::min(theirs, own + 1);
+    }
+    return timeForLines(ahead + 1 - m_tokens);
+}
+
+qint64 SendScheduler::listWaitMs(const ListPageSet &pages) const
+{
+    const double rowsPerPage = m_lineByLine ? ListPageSet::PageRows : 1;
+    // A list alone takes its lines at the network's rate, or its pages a page interval apart.
+    const auto listTime = [&](double pageCount, int sharing) {
+        return std::max(timeForLines(pageCount * rowsPerPage * sharing), qint64(pageCount * double(m_pageIntervalMs)));
+    };
+    qint64 firstFree = std::numeric_limits<qint64>::max();
+    for (const QString &name : m_running) {
+        const Member &entry = m_members[name];
+        firstFree = std::min(firstFree, listTime(entry.pages.size() - entry.nextPage, m_listsRunning));
+    }
+    if (m_running.isEmpty())
+        firstFree = 0;
+    // Then one of the lists before it ends about every time a list takes alone.
+    return firstFree + qint64(m_listsWaiting.size()) * listTime(pages.size(), 1);
+}
+
+void SendScheduler::tellBusy(const QString &member, qint64 waitMs)
+{
+    const qint64 at = now();
+    const auto told = m_toldBusyAtMs.constFind(member);
+    if (told != m_toldBusyAtMs.cend() && at - *told < BusyNoticeEveryMs) {
+        ++m_counters.requestsRefused;
+        return;
+    }
+    if (m_toldBusyAtMs.size() >= BusyMembersRemembered) {
+        m_toldBusyAtMs.removeIf([&](const auto &entry) { return at - entry.value() >= BusyNoticeEveryMs; });
+        if (m_toldBusyAtMs.size() >= BusyMembersRemembered) {
+            ++m_counters.requestsRefused;
+            return;
+        }
+    }
+    m_toldBusyAtMs.insert(member, at);
+    ++m_counters.toldBusy;
+    qCInfo(lcServing).noquote() << u"Told %1 to ask again in about %2 s: the replies waiting would take too long"_s
+                                       .arg(member)
+                                       .arg(std::max<qint64>(1, (waitMs + 999) / 1000));
+    memberEntry(member).items.push_back(busyText(waitMs));
+    sendDue();
+}
+
+void SendScheduler::reportBacklog(qint64 at)
+{
+    if (!isThrottled() || at - m_backlogReportedAtMs < BacklogReportEveryMs)
+        return;
+    const Counters now = counters();
+    const qint64 backlogMs = timeForLines(now.linesWaiting);
+    if (backlogMs < LongBacklogMs)
+        return;
+    m_backlogReportedAtMs = at;
+    qCWarning(lcServing).noquote()
+        << u"Send backlog: about %1 s of replies waiting (%2 lines at %3 a second; %4 list(s) being sent, %5 waiting). "
+           u"So far %6 lines sent, %7 dropped, %8 members told to ask again."_s.arg((backlogMs + 999) / 1000)
+               .arg(now.linesWaiting)
+               .arg(m_linesPerSecond)
+               .arg(now.listsRunning)
+               .arg(now.listsWaiting)
+               .arg(now.linesSent)
+               .arg(now.linesDropped)
+               .arg(now.toldBusy);
+}
