@@ -22,6 +22,7 @@ private Q_SLOTS:
     void trustAndNickAreRead();
     void pacingFollowsTheFile_data();
     void pacingFollowsTheFile();
+    void samplesInTheDocsAreRead();
     void secretsAreNeverRepeated_data();
     void secretsAreNeverRepeated();
     void passwordFromTheEnvironment();
@@ -130,6 +131,18 @@ void TestNetworkSettings::pacingFollowsTheFile()
     QCOMPARE(delivery.linesPerSecond, rate);
     QCOMPARE(delivery.burst, burst);
     QCOMPARE(delivery.lineByLine, lineByLine);
+}
+
+void TestNetworkSettings::samplesInTheDocsAreRead()
+{
+    qputenv("VALDRIN_PASSWORD", "sample");
+    for (const char *sample : {"network-irc.conf", "network-xmpp.conf"}) {
+        QFile file(QStringLiteral(VALDRIN_SOURCE_DIR "/docs/") + QLatin1StringView(sample));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const NetworkSettings::Parsed parsed = NetworkSettings::parse(QString::fromUtf8(file.readAll()));
+        QVERIFY2(parsed.ok(), qPrintable(parsed.error));
+    }
+    qunsetenv("VALDRIN_PASSWORD");
 }
 
 void TestNetworkSettings::secretsAreNeverRepeated_data()
