@@ -85,7 +85,7 @@ SendScheduler::Outcome SendScheduler::sendItem(const QString &member, const QStr
         tellBusy(member, std::max(waitMs, timeForLines(itemLinesWaiting())));
         return Outcome::ToldBusy;
     }
-    memberEntry(member).items.push_back(text);
+    queueItem(member, text);
     sendDue();
     return waitMs == 0 && !m_members.contains(member) ? Outcome::Started : Outcome::Waiting;
 }
@@ -123,8 +123,7 @@ void SendScheduler::dropMember(const QString &member, const QString &why)
     qint64 dropped = 0;
     bool hadList = false;
     if (const auto found = m_members.find(member); found != m_members.end()) {
-        for (const QString &item : found->items)
-            dropped += linesOf(item);
+        dropped += found->itemLines;
         if (found->hasCurrent)
             dropped += found->current.parts.size() - found->current.next;
         if (found->listRunning) {
@@ -135,11 +134,7 @@ void SendScheduler::dropMember(const QString &member, const QString &why)
             --m_listsRunning;
         }
         m_members.erase(found);
-        if (const qsizetype turn = m_turns.indexOf(member); turn >= 0) {
-            m_turns.removeAt(turn);
-            if (turn < m_turn)
-                --m_turn;
-        }
+        removeTurn(member);
     }
     const auto waiting = std::find_if(m_listsWaiting.begin(), m_listsWaiting.end(),
                                       [&](const auto &entry) { return entry.first == member; });
@@ -275,6 +270,11 @@ void SendScheduler::forgetIfIdle(const QString &member)
     if (found == m_members.cend() || found->hasCurrent || !found->items.empty() || found->listRunning)
         return;
     m_members.erase(found);
+    removeTurn(member);
+}
+
+void SendScheduler::removeTurn(const QString &member)
+{
     if (const qsizetype turn = m_turns.indexOf(member); turn >= 0) {
         m_turns.removeAt(turn);
         if (turn < m_turn)
@@ -351,6 +351,7 @@ void SendScheduler::sendPart(const QString &member)
         if (!entry.hasCurrent) {
             if (!entry.items.empty()) {
                 entry.current = split(entry.items.front(), false);
+                entry.itemLines -= linesOf(entry.items.front());
                 entry.items.pop_front();
             } else {
                 entry.current = split(entry.pages.at(entry.nextPage++), true);

@@ -106,6 +106,7 @@ private:
     struct Member
     {
         std::deque<QString> items; // item replies and busy notices, whole texts
+        int itemLines = 0;         // the wire lines of those, counted once as they are queued
         Message current;           // the message being sent, part by part
         bool hasCurrent = false;
         bool listRunning = false;
@@ -125,6 +126,8 @@ private:
     [[nodiscard]] bool memberReady(const Member &member, bool items, qint64 at) const;
 
     Member &memberEntry(const QString &member);
+    void queueItem(const QString &member, const QString &text);
+    void removeTurn(const QString &member);
     void tellBusy(const QString &member, qint64 waitMs);
     void startList(const QString &member, const ListPageSet &pages);
     void endList(const QString &name, Member &member);

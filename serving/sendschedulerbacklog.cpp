@@ -28,6 +28,13 @@ QString busyText(qint64 waitMs)
 
 } // namespace
 
+void SendScheduler::queueItem(const QString &member, const QString &text)
+{
+    Member &entry = memberEntry(member);
+    entry.items.push_back(text);
+    entry.itemLines += linesOf(text);
+}
+
 SendScheduler::Counters SendScheduler::counters() const
 {
     Counters counters = m_counters;
@@ -82,8 +89,7 @@ int SendScheduler::itemLinesWaiting() const
 {
     int lines = 0;
     for (const Member &entry : m_members) {
-        for (const QString &item : entry.items)
-            lines += linesOf(item);
+        lines += entry.itemLines;
         if (entry.hasCurrent)
             lines += int(entry.current.parts.size()) - entry.current.next;
     }
@@ -106,8 +112,7 @@ qint64 SendScheduler::itemWaitMs(const QString &member) const
     // other member with a reply waiting, for every line of his own.
     double own = 0;
     if (const auto found = m_members.constFind(member); found != m_members.cend()) {
-        for (const QString &item : found->items)
-            own += linesOf(item);
+        own += found->itemLines;
         if (found->hasCurrent)
             own += found->current.parts.size() - found->current.next;
     }
@@ -115,9 +120,7 @@ qint64 SendScheduler::itemWaitMs(const QString &member) const
     for (auto it = m_members.cbegin(); it != m_members.cend(); ++it) {
         if (it.key() == member)
             continue;
-        double theirs = 0;
-        for (const QString &item : it->items)
-            theirs += linesOf(item);
+        double theirs = it->itemLines;
         if (it->hasCurrent && !it->current.isPage)
             theirs += it->current.parts.size() - it->current.next;
         ahead += std::min(theirs, own + 1);
@@ -163,7 +166,7 @@ void SendScheduler::tellBusy(const QString &member, qint64 waitMs)
     qCInfo(lcServing).noquote() << u"Told %1 to ask again in about %2 s: the replies waiting would take too long"_s
                                        .arg(member)
                                        .arg(std::max<qint64>(1, (waitMs + 999) / 1000));
-    memberEntry(member).items.push_back(busyText(waitMs));
+    queueItem(member, busyText(waitMs));
     sendDue();
 }
 

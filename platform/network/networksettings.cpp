@@ -21,6 +21,11 @@ const QHash<QString, QString> &protocolAliases()
     return aliases;
 }
 
+bool holdsControlCharacter(const QString &text)
+{
+    return std::any_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; });
+}
+
 const QStringList &trueWords()
 {
     static const QStringList words{u"true"_s, u"yes"_s, u"on"_s, u"1"_s};
@@ -149,7 +154,7 @@ NetworkSettings::Parsed NetworkSettings::parse(const QString &text)
 
         // A control character (a NUL, say) would cut the value short on its way
         // into libpurple, which would then use something else than what the file says.
-        if (std::any_of(value.cbegin(), value.cend(), [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; })) {
+        if (holdsControlCharacter(value)) {
             return {std::nullopt, lineError(number, u"the value of \"%1\" holds a control character (such as NUL "
                                                     u"or a tab); remove it"_s.arg(key))};
         }
@@ -242,8 +247,7 @@ NetworkSettings::Parsed NetworkSettings::parse(const QString &text)
             return {std::nullopt, lineError(passwordVariableLine, u"the environment variable %1 is empty; it should "
                                                                   u"hold the password"_s.arg(passwordVariable))};
         }
-        if (std::any_of(settings.password.cbegin(), settings.password.cend(),
-                        [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; })) {
+        if (holdsControlCharacter(settings.password)) {
             return {std::nullopt, lineError(passwordVariableLine, u"the environment variable %1 holds a control "
                                                                   u"character"_s.arg(passwordVariable))};
         }
