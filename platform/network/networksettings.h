@@ -21,9 +21,21 @@
 //   tls-ca-file  = /path/ca.pem         trust certificates of these authorities too
 //   send-rate    = 0.5                  lines a second the server passes (0: no limit)
 //   send-burst   = 5                    lines it passes at once after a quiet while
+//
+// A file may serve several connections: each "[NAME]" section is one, with one
+// or more room lines; the keys above the first section are every section's
+// defaults (NetworkConfig reads such a file).
 class NetworkSettings final
 {
 public:
+    // One room a connection serves; a keyed IRC channel has its key.
+    struct Room
+    {
+        QString name;
+        QString key; // never logged
+        int line = 0;
+    };
+
     // One line every two seconds after a burst of five: what the common IRC
     // networks let a client send without disconnecting it for flooding.
     static constexpr double DefaultIrcRate = 0.5;
@@ -36,11 +48,13 @@ public:
         int line = 0;
     };
 
+    // The section's name, "[libera]", or for a file without sections the server's.
+    QString name;
     QString protocolId;  // libpurple's id: prpl-irc, prpl-jabber, ...
     int protocolLine = 0;
     QString account;
     QString password;
-    QString room;
+    QList<Room> rooms;
     // The program's nickname in the room; empty: the account's name.
     QString nick;
     // SHA-256 of the one server certificate trusted on purpose (raw bytes), and
@@ -51,9 +65,6 @@ public:
     // The program's own pacing; unset (negative, 0) means the protocol's default.
     double sendRate = -1;
     int sendBurst = 0;
-    // Set when the file can be read by other users of the machine.
-    QString permissionWarning;
-
     // How fast the program sends on this network: send-rate and send-burst, or
     // for IRC libpurple's ratelimit options of older files, or the defaults.
     [[nodiscard]] MorvexAIMOCX::Delivery delivery() const;
@@ -78,10 +89,31 @@ public:
     // the account after "@" (without an XMPP resource).
     [[nodiscard]] QString serverHost() const;
 
-    // Settings from the text of a settings file, or what is wrong and on which line.
+    // The first connection of a settings file's text, or what is wrong and on which line.
     using Parsed = Result<std::optional<NetworkSettings>>;
     [[nodiscard]] static Parsed parse(const QString &text);
 
+    // True when two rooms of a connection are the same room.
+    [[nodiscard]] bool sameRoom(const QString &one, const QString &other) const;
+};
+
+// Everything network.conf says: the connections, each with its rooms.
+struct NetworkConfig
+{
+    // What one process serves at most.
+    static constexpr int MostConnections = 10;
+    static constexpr int MostRoomsPerConnection = 50;
+
+    QList<NetworkSettings> connections;
+    // Set when the file can be read by other users of the machine.
+    QString permissionWarning;
+
+    [[nodiscard]] int roomCount() const;
+    [[nodiscard]] const NetworkSettings *connection(const QString &name) const;
+
+    using Parsed = Result<std::optional<NetworkConfig>>;
+    // The settings from a file's text, or what is wrong, with its section and line.
+    [[nodiscard]] static Parsed parse(const QString &text);
     // The settings file of a data folder: nothing when there is none (the local
     // room is used then), settings, or what is wrong with the file.
     [[nodiscard]] static Parsed load(const QString &folder);

@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (parsed.value) {
         FUZZ_CHECK(!parsed.value->protocolId.isEmpty());
         FUZZ_CHECK(!parsed.value->account.isEmpty());
-        FUZZ_CHECK(!parsed.value->room.isEmpty());
+        FUZZ_CHECK(!parsed.value->rooms.isEmpty() && !parsed.value->rooms.first().name.isEmpty());
         return 0;
     }
     static const QRegularExpression lineNumber(QStringLiteral("line (\\d+)"));

@@ -19,6 +19,7 @@ private Q_SLOTS:
     void goodFileIsRead();
     void mistakesNameTheLine_data();
     void mistakesNameTheLine();
+    void sectionsShareTheirDefaults();
     void trustAndNickAreRead();
     void pacingFollowsTheFile_data();
     void pacingFollowsTheFile();
@@ -52,7 +53,7 @@ void TestNetworkSettings::goodFileIsRead()
     QCOMPARE(parsed.value->protocolLine, 2);
     QCOMPARE(parsed.value->account, u"linkdesk@irc.example.org"_s);
     QCOMPARE(parsed.value->password, u"se=cret"_s);
-    QCOMPARE(parsed.value->room, u"#links"_s);
+    QCOMPARE(parsed.value->rooms.first().name, u"#links"_s);
     QCOMPARE(parsed.value->options.size(), 2);
     QCOMPARE(parsed.value->options[1].name, u"ssl"_s);
     QCOMPARE(parsed.value->options[1].line, 8);
@@ -66,7 +67,7 @@ void TestNetworkSettings::mistakesNameTheLine_data()
     QTest::addColumn<QString>("error");
     QTest::newRow("no equals sign") << u"protocol = irc\nroom #links"_s << u"line 2: expected"_s;
     QTest::newRow("unknown key") << u"protocol = irc\nchannel = #links"_s << u"line 2: unknown key \"channel\""_s;
-    QTest::newRow("twice") << u"room = a\nroom = b"_s << u"line 2: \"room\" is already set on line 1"_s;
+    QTest::newRow("twice") << u"account = a@b\naccount = c@d"_s << u"line 2: \"account\" is already set on line 1"_s;
     QTest::newRow("missing room") << u"protocol = irc\naccount = a@b"_s << u"\"room\" is missing"_s;
     QTest::newRow("both passwords") << u"protocol = irc\naccount = a@b\nroom = #r\npassword = x\npassword-env = P"_s
                                     << u"line 5: set either password or password-env"_s;
@@ -90,6 +91,67 @@ void TestNetworkSettings::mistakesNameTheLine_data()
     QTest::newRow("missing authority file")
         << u"protocol = irc\naccount = a@b\nroom = #r\ntls-ca-file = /nonexistent/ca.pem"_s
         << u"line 4: tls-ca-file names /nonexistent/ca.pem, which is not a readable file"_s;
+
+    // Files of several connections: each mistake names its section.
+    const QString irc = u"[one]\nprotocol = irc\naccount = a@b\n"_s;
+    QTest::newRow("section without a room") << irc + u"room = #r\n[two]\nprotocol = irc\naccount = c@b"_s
+                                            << u"section [two]: \"room\" is missing"_s;
+    QTest::newRow("one account in two sections")
+        << irc + u"room = #r\n[two]\nprotocol = irc\naccount = A@b\nroom = #s"_s
+        << u"line 7, section [two]: the section [one] signs on with this account already"_s;
+    QTest::newRow("the same room twice") << irc + u"room = #links\nroom = #Links"_s
+                                         << u"line 5, section [one]: this room is already served, on line 4"_s;
+    QTest::newRow("a blank in an IRC room") << irc + u"room = #my links"_s
+                                            << u"line 4, section [one]: room names one IRC channel"_s;
+    QTest::newRow("a control character in a room") << irc + u"room = #li\u0007nks"_s
+                                                   << u"line 4, section [one]: the value of \"room\" holds a control"_s;
+    QTest::newRow("] missing") << u"[one\nprotocol = irc"_s << u"line 1: a section starts with [NAME]; the ] is missing"_s;
+    QTest::newRow("section name not a word") << u"[my network]"_s << u"line 1: a section's name is one word"_s;
+    QTest::newRow("section twice") << irc + u"room = #r\n[One]"_s << u"line 5: the section [One] is already on line 1"_s;
+    QTest::newRow("account above the sections") << u"account = a@b\n"_s + irc + u"room = #r"_s
+                                                << u"line 1: \"account\" belongs in a section"_s;
+    QTest::newRow("a key without its room") << irc + u"room-key = k\nroom = #r"_s
+                                            << u"line 4, section [one]: \"room-key\" gives the key of the room"_s;
+    QTest::newRow("a room's key from an unset variable")
+        << irc + u"room = #r\nroom-key-env = VALDRIN_TEST_UNSET_KEY"_s
+        << u"line 5, section [one]: the environment variable VALDRIN_TEST_UNSET_KEY is not set"_s;
+    QString connections;
+    for (int n = 0; n <= NetworkConfig::MostConnections; ++n)
+        connections += u"[n%1]\nprotocol = irc\naccount = a%1@b\nroom = #r\n"_s.arg(n);
+    QTest::newRow("eleven connections") << connections << u"line 41: one server serves at most 10 connections"_s;
+    QString rooms = irc;
+    for (int n = 0; n <= NetworkConfig::MostRoomsPerConnection; ++n)
+        rooms += u"room = #r%1\n"_s.arg(n);
+    QTest::newRow("51 rooms") << rooms << u"line 54, section [one]: a connection serves at most 50 rooms"_s;
+}
+
+void TestNetworkSettings::sectionsShareTheirDefaults()
+{
+    qputenv("VALDRIN_TEST_ROOM_KEY", "door");
+    const NetworkConfig::Parsed parsed = NetworkConfig::parse(
+        u"protocol = irc\nsend-rate = 2\noption.port = 6697\n"
+        u"[libera]\naccount = desk@irc.libera.example\nroom = #links\nroom = #keyed\nroom-key-env = VALDRIN_TEST_ROOM_KEY\n"
+        u"[chat]\nprotocol = xmpp\naccount = desk@chat.example\nsend-rate = 0\noption.port = 5222\n"
+        u"room = links@rooms.chat.example\nroom-key = open sesame\n"_s);
+    qunsetenv("VALDRIN_TEST_ROOM_KEY");
+    QVERIFY2(parsed.value, qPrintable(parsed.error));
+    QCOMPARE(parsed.value->connections.size(), 2);
+    QCOMPARE(parsed.value->roomCount(), 3);
+    const NetworkSettings &libera = parsed.value->connections[0];
+    QCOMPARE(libera.name, u"libera"_s);
+    QCOMPARE(libera.protocolId, u"prpl-irc"_s);
+    QCOMPARE(libera.delivery().linesPerSecond, 2.0);
+    QCOMPARE(libera.optionValue(u"port"_s), u"6697"_s);
+    QCOMPARE(libera.rooms[1].name, u"#keyed"_s);
+    QCOMPARE(libera.rooms[1].key, u"door"_s);
+    const NetworkSettings &chat = parsed.value->connections[1];
+    QCOMPARE(chat.protocolId, u"prpl-jabber"_s);
+    QCOMPARE(chat.delivery().linesPerSecond, 0.0);
+    QCOMPARE(chat.optionValue(u"port"_s), u"5222"_s);
+    QCOMPARE(chat.rooms[0].key, u"open sesame"_s);
+    // A file without sections is one connection, named after its server.
+    QCOMPARE(NetworkSettings::parse(u"protocol = irc\naccount = a@irc.example\nroom = #r"_s).value->name,
+             u"irc.example"_s);
 }
 
 void TestNetworkSettings::trustAndNickAreRead()
@@ -197,7 +259,7 @@ void TestNetworkSettings::passwordFromTheEnvironment()
 void TestNetworkSettings::noFileMeansTheLocalRoom()
 {
     QTemporaryDir folder;
-    const NetworkSettings::Parsed parsed = NetworkSettings::load(folder.path());
+    const NetworkConfig::Parsed parsed = NetworkConfig::load(folder.path());
     QVERIFY(!parsed.value);
     QVERIFY(parsed.error.isEmpty());
 }
@@ -208,12 +270,12 @@ void TestNetworkSettings::fileReadableByOthersIsWarnedAbout()
     const QString path = QDir(folder.path()).filePath(u"network.conf"_s);
     QVERIFY(testfiles::writeBytes(path, "protocol = irc\naccount = a@b\nroom = #r\npassword = secret\n"));
     QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
-    NetworkSettings::Parsed parsed = NetworkSettings::load(folder.path());
+    NetworkConfig::Parsed parsed = NetworkConfig::load(folder.path());
     QVERIFY(parsed.value);
     QVERIFY(parsed.value->permissionWarning.contains(u"chmod 600"_s));
     QVERIFY(!parsed.value->permissionWarning.contains(u"secret"_s));
     QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    QVERIFY(NetworkSettings::load(folder.path()).value->permissionWarning.isEmpty());
+    QVERIFY(NetworkConfig::load(folder.path()).value->permissionWarning.isEmpty());
 }
 
 void TestNetworkSettings::unknownProtocolAndOptionsAreRefused_data()
