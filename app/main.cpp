@@ -37,7 +37,8 @@ int runWindowed(const StartupOptions &options)
     FramelessWindow::endProgramWithLastWindow();
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/artwork/icon.png")));
 
-    MessengerChoice choice = chooseMessenger(options.dataFolder);
+    QString othersNotice;
+    MessengerChoice choice = chooseMessenger(options.dataFolder, &othersNotice);
     if (!choice.error.isEmpty()) {
         OperatorMessages::show(nullptr, choice.error);
         return ExitCode::UsageError;
@@ -52,6 +53,8 @@ int runWindowed(const StartupOptions &options)
     QObject::connect(messenger, &MorvexAIMOCX::AIM::problem, window,
                      [window](const QString &text) { OperatorMessages::warnLater(window, text); });
     window->show();
+    if (!othersNotice.isEmpty())
+        OperatorMessages::warnLater(window, othersNotice);
 
     if (room) {
         auto *roomWindow = new LocalRoomWindow(room);

@@ -57,6 +57,9 @@ public:
 
     // How this messenger's network takes what the program sends.
     [[nodiscard]] virtual Delivery delivery() const { return {}; }
+    // Who a member of the room is on the whole connection: his name where a
+    // name is one person network-wide (IRC), else the room's address for him.
+    [[nodiscard]] virtual QString memberAddress(const QString &member) const { return member; }
 
 Q_SIGNALS:
     // One line written in the room: who wrote it and its text (markup removed).

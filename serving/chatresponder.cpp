@@ -46,20 +46,25 @@ void ChatResponder::handleChatLine(const QString &sender, const QString &text)
             return;
         sendItem(sender, command->numberText);
     } catch (const MorvexAIMOCX::MessengerError &error) {
-        qCInfo(lcServing) << "Reply to" << sender << "stopped:" << error.what();
+        qCInfo(lcServing).noquote() << ServingTexts::logLine(
+            m_label, u"Reply to %1 stopped: %2"_s.arg(ServingTexts::shownName(sender), QString::fromUtf8(error.what())));
     } catch (const std::exception &error) {
-        qCWarning(lcServing) << "Reply to" << sender << "stopped:" << error.what();
+        qCWarning(lcServing).noquote() << ServingTexts::logLine(
+            m_label, u"Reply to %1 stopped: %2"_s.arg(ServingTexts::shownName(sender), QString::fromUtf8(error.what())));
     }
 }
 
 bool ChatResponder::admit(const QString &sender)
 {
-    if (m_floodGuard.admit(sender))
+    const QString member = m_messenger->memberAddress(sender);
+    if (floodGuard().admit(member))
         return true;
     // A member who floods the room is ignored, and so are the replies he has
     // waiting: his flood never pushes anyone else back.
-    if (m_floodGuard.isMuted(sender))
-        m_scheduler->dropMember(sender, u"ignored for a minute for sending commands faster than a person types"_s);
+    if (floodGuard().isMuted(member)) {
+        m_scheduler->dropMember(sender, u"ignored for a minute for sending commands faster than a person types"_s,
+                                m_messenger);
+    }
     return false;
 }
 
@@ -73,12 +78,14 @@ void ChatResponder::sendItem(const QString &sender, const QString &numberText)
         return;
     const QString reply = ServingTexts::itemReply(m_addresses.List(*item), m_descriptions.List(*item),
                                                   ValdrinBas::ServerMessage);
-    switch (m_scheduler->sendItem(sender, ServingTexts::boundedMessage(reply))) {
+    switch (m_scheduler->sendItem(sender, ServingTexts::boundedMessage(reply), m_messenger)) {
     case SendScheduler::Outcome::Started:
-        qCInfo(lcServing) << "Sent item" << *item << "to" << sender;
+        qCInfo(lcServing).noquote() << ServingTexts::logLine(
+            m_label, u"Sent item %1 to %2"_s.arg(*item).arg(ServingTexts::shownName(sender)));
         break;
     case SendScheduler::Outcome::Waiting:
-        qCInfo(lcServing) << "Item" << *item << "for" << sender << "waits its turn";
+        qCInfo(lcServing).noquote() << ServingTexts::logLine(
+            m_label, u"Item %1 for %2 waits its turn"_s.arg(*item).arg(ServingTexts::shownName(sender)));
         break;
     default:
         break;
@@ -89,18 +96,20 @@ void ChatResponder::requestList(const QString &sender)
 {
     // One list at a time per member: asking again while a list is on its way,
     // or while waiting for one, keeps the member's place.
-    if (m_scheduler->hasList(sender))
+    if (m_scheduler->hasList(sender, m_messenger))
         return;
     if (!admit(sender))
         return;
     // The pages as they are now: a rebuild during the reply does not mix two lists.
     const ListPageSet &pages = ValdrinBas::ListPages;
-    switch (m_scheduler->sendList(sender, pages)) {
+    switch (m_scheduler->sendList(sender, pages, m_messenger)) {
     case SendScheduler::Outcome::Started:
-        qCInfo(lcServing) << "Sending the list," << pages.size() << "page(s), to" << sender;
+        qCInfo(lcServing).noquote() << ServingTexts::logLine(
+            m_label, u"Sending the list, %1 page(s), to %2"_s.arg(pages.size()).arg(ServingTexts::shownName(sender)));
         break;
     case SendScheduler::Outcome::Waiting:
-        qCInfo(lcServing) << "The list for" << sender << "waits its turn";
+        qCInfo(lcServing).noquote() << ServingTexts::logLine(
+            m_label, u"The list for %1 waits its turn"_s.arg(ServingTexts::shownName(sender)));
         break;
     default:
         break;

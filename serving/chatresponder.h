@@ -34,8 +34,13 @@ public:
     // program that is closing.
     void stopReplies();
 
-    [[nodiscard]] FloodGuard &floodGuard() { return m_floodGuard; }
+    // The rooms of one connection share a flood guard: a member cannot double
+    // his allowance by joining two of them. The guard must outlive the responder.
+    void shareFloodGuard(FloodGuard *guard) { m_sharedGuard = guard; }
+    [[nodiscard]] FloodGuard &floodGuard() { return m_sharedGuard ? *m_sharedGuard : m_floodGuard; }
     [[nodiscard]] SendScheduler &scheduler() { return *m_scheduler; }
+    // The room's name in the log, "[libera #links]".
+    void setLabel(const QString &label) { m_label = label; }
 
 private:
     // Counts the member's command; false when he is not answered now.
@@ -49,5 +54,7 @@ private:
     SendScheduler *m_scheduler;
     CommandForms m_forms;
     FloodGuard m_floodGuard;
+    FloodGuard *m_sharedGuard = nullptr;
+    QString m_label;
     bool m_stopped = false;
 };

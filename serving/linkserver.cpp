@@ -1,15 +1,10 @@
 #include "serving/linkserver.h"
 
-#include "serving/chatresponder.h"
 #include "serving/listpagebuilder.h"
+#include "serving/roomserver.h"
 #include "serving/sendscheduler.h"
-#include "serving/servingswitch.h"
 #include "serving/servingtexts.h"
 #include "serving/valdrinbas.h"
-
-#include "platform/messenger.h"
-
-#include <QTimer>
 
 using namespace Qt::StringLiterals;
 
@@ -17,19 +12,10 @@ LinkServer::LinkServer(MorvexAIMOCX::AIM *messenger, RowList &descriptions, RowL
                        QObject *parent)
     : QObject(parent), m_descriptions(descriptions), m_addresses(addresses),
       m_catalogue(descriptions, addresses, folder),
-      m_message(folder), m_timer(new QTimer(this)), m_scheduler(new SendScheduler(messenger, this)),
-      m_responder(new ChatResponder(messenger, descriptions, addresses, m_scheduler, this)),
-      m_switch(new ServingSwitch(messenger, m_scheduler, descriptions, m_timer, this))
+      m_message(folder), m_scheduler(new SendScheduler(messenger, this)),
+      m_room(new RoomServer(messenger, m_scheduler, nullptr, descriptions, addresses, this))
 {
-    if (messenger) {
-        connect(messenger, &MorvexAIMOCX::AIM::ChatLine, m_responder, &ChatResponder::handleChatLine);
-        // Replies follow a member who changes his name, and stop for one who left.
-        connect(messenger, &MorvexAIMOCX::AIM::memberRenamed, m_scheduler, &SendScheduler::renameMember);
-        connect(messenger, &MorvexAIMOCX::AIM::memberLeft, m_scheduler,
-                [this](const QString &member) { m_scheduler->dropMember(member, u"left the room"_s); });
-    }
-    connect(m_timer, &QTimer::timeout, m_switch, &ServingSwitch::Timer1_Timer);
-    connect(m_switch, &ServingSwitch::refused, this, &LinkServer::switchRefused);
+    connect(m_room, &RoomServer::switchRefused, this, &LinkServer::switchRefused);
 }
 
 LinkServer::~LinkServer() = default;
@@ -110,25 +96,35 @@ void LinkServer::BuildList2()
 
 void LinkServer::Label2_Click(SwitchCaption &caption)
 {
-    m_switch->Label2_Click(caption);
+    m_room->Label2_Click(caption);
 }
 
 void LinkServer::Command2_Click(SwitchCaption &caption)
 {
-    m_switch->Command2_Click(caption);
+    m_room->Command2_Click(caption);
 }
 
 void LinkServer::Timer1_Timer()
 {
-    m_switch->Timer1_Timer();
+    m_room->Timer1_Timer();
 }
 
 void LinkServer::stopReplies()
 {
-    m_responder->stopReplies();
+    m_room->stopReplies();
 }
 
 bool LinkServer::isServing() const
 {
-    return m_switch->isServing();
+    return m_room->isServing();
+}
+
+ChatResponder &LinkServer::responder()
+{
+    return m_room->responder();
+}
+
+QTimer *LinkServer::timer() const
+{
+    return m_room->timer();
 }

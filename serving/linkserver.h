@@ -8,19 +8,19 @@
 
 class ChatResponder;
 class QTimer;
+class RoomServer;
 class RowList;
 class SendScheduler;
-class ServingSwitch;
 class SwitchCaption;
 
 namespace MorvexAIMOCX {
 class AIM;
 }
 
-// The link server: the catalogue, the list pages, the server message, the
-// responder to the room's commands and the serving switch with its
-// advertisement timer, owned together. The main window forwards its handlers
-// here; the windowless server makes one and switches it on.
+// The link server: the catalogue, the list pages, the server message, and the
+// serving of the messenger's room (its responder, and its serving switch with
+// the advertisement timer), owned together. The main window forwards its
+// handlers here; the windowless server serves more rooms through ServedRooms.
 class LinkServer final : public QObject
 {
     Q_OBJECT
@@ -69,11 +69,15 @@ public:
     void stopReplies();
 
     [[nodiscard]] Catalogue &catalogue() { return m_catalogue; }
-    [[nodiscard]] ChatResponder &responder() { return *m_responder; }
+    // The catalogue's rows, for the serving of more rooms.
+    [[nodiscard]] const RowList &descriptions() const { return m_descriptions; }
+    [[nodiscard]] const RowList &addresses() const { return m_addresses; }
+    [[nodiscard]] RoomServer &room() { return *m_room; }
+    [[nodiscard]] ChatResponder &responder();
     // Everything this server sends leaves through it, fairly and at the network's rate.
     [[nodiscard]] SendScheduler &scheduler() { return *m_scheduler; }
     // The advertisement timer: 60000 ms, running only while serving.
-    [[nodiscard]] QTimer *timer() const { return m_timer; }
+    [[nodiscard]] QTimer *timer() const;
 
 Q_SIGNALS:
     // The visible switch could not turn serving on; the text says why.
@@ -87,8 +91,6 @@ private:
     const RowList &m_addresses;
     Catalogue m_catalogue;
     ServerMessageFile m_message;
-    QTimer *m_timer;
     SendScheduler *m_scheduler;
-    ChatResponder *m_responder;
-    ServingSwitch *m_switch;
+    RoomServer *m_room;
 };

@@ -1,5 +1,7 @@
 #include "serving/sendscheduler.h"
 
+#include "serving/servingtexts.h"
+
 #include "platform/messenger.h"
 
 #include <QLoggingCategory>
@@ -20,17 +22,31 @@ constexpr std::size_t RoomLinesAtMost = 32;
 } // namespace
 
 SendScheduler::SendScheduler(MorvexAIMOCX::AIM *messenger, QObject *parent)
-    : QObject(parent), m_messenger(messenger), m_timer(new QTimer(this))
+    : SendScheduler(messenger ? messenger->delivery() : MorvexAIMOCX::Delivery{}, parent)
+{
+    m_messenger = messenger;
+}
+
+SendScheduler::SendScheduler(const MorvexAIMOCX::Delivery &delivery, QObject *parent)
+    : QObject(parent), m_timer(new QTimer(this))
 {
     m_clock.start();
     m_now = [this] { return m_clock.elapsed(); };
     m_timer->setSingleShot(true);
     connect(m_timer, &QTimer::timeout, this, &SendScheduler::sendDue);
-    if (messenger) {
-        const MorvexAIMOCX::Delivery delivery = messenger->delivery();
-        m_lineByLine = delivery.lineByLine;
-        setRate(delivery.linesPerSecond, delivery.burst);
-    }
+    m_lineByLine = delivery.lineByLine;
+    setRate(delivery.linesPerSecond, delivery.burst);
+}
+
+MorvexAIMOCX::AIM *SendScheduler::target(MorvexAIMOCX::AIM *room) const
+{
+    return room ? room : m_messenger.get();
+}
+
+SendScheduler::Recipient SendScheduler::recipient(const QString &member, MorvexAIMOCX::AIM *room) const
+{
+    MorvexAIMOCX::AIM *via = target(room);
+    return {via ? via->memberAddress(member) : member, member, via};
 }
 
 SendScheduler::~SendScheduler() = default;
@@ -51,74 +67,86 @@ void SendScheduler::setClockForTesting(std::function<qint64()> clock)
     m_refilledAtMs = now();
 }
 
-void SendScheduler::postInRoom(const QString &text)
+void SendScheduler::postInRoom(const QString &text, MorvexAIMOCX::AIM *room)
 {
-    if (m_stopped || !m_messenger)
+    room = target(room);
+    if (m_stopped || !room)
         throw MorvexAIMOCX::MessengerError(u"the messenger is gone"_s);
     refill(now());
     // Nothing waits ahead of it and the network takes it now: it goes at once,
     // and the caller learns when the messenger fails.
     if (m_roomLines.empty() && (!isThrottled() || m_tokens >= 1)) {
-        m_messenger->SendChat(text);
+        room->SendChat(text);
         if (isThrottled())
             m_tokens -= linesOf(text);
         ++m_counters.linesSent;
         return;
     }
     // An announcement that has not gone out yet is not bunched with the next.
-    if (std::find(m_roomLines.cbegin(), m_roomLines.cend(), text) != m_roomLines.cend() ||
-        m_roomLines.size() >= RoomLinesAtMost)
+    const bool waiting = std::any_of(m_roomLines.cbegin(), m_roomLines.cend(),
+                                     [&](const RoomLine &line) { return line.room == room && line.text == text; });
+    if (waiting || m_roomLines.size() >= RoomLinesAtMost)
         return;
-    m_roomLines.push_back(text);
+    m_roomLines.push_back({room, text});
     sendDue();
 }
 
-SendScheduler::Outcome SendScheduler::sendItem(const QString &member, const QString &text)
+SendScheduler::Outcome SendScheduler::sendItem(const QString &name, const QString &text, MorvexAIMOCX::AIM *room)
 {
-    if (m_stopped || !m_messenger)
+    const Recipient to = recipient(name, room);
+    if (m_stopped || !to.via)
         return Outcome::Refused;
+    const QString &member = to.key;
     const auto found = m_members.constFind(member);
     const bool tooMany = found == m_members.cend() ? m_members.size() >= MembersWaitingAtMost
                                                    : found->items.size() >= std::size_t(ItemRepliesWaitingPerMember);
     const qint64 waitMs = itemWaitMs(member);
     if (tooMany || waitMs > LongestItemWaitMs) {
-        tellBusy(member, std::max(waitMs, timeForLines(itemLinesWaiting())));
+        tellBusy(to, std::max(waitMs, timeForLines(itemLinesWaiting())));
         return Outcome::ToldBusy;
     }
-    queueItem(member, text);
+    queueItem(to, text);
     sendDue();
     return waitMs == 0 && !m_members.contains(member) ? Outcome::Started : Outcome::Waiting;
 }
 
-SendScheduler::Outcome SendScheduler::sendList(const QString &member, const ListPageSet &pages)
+SendScheduler::Outcome SendScheduler::sendList(const QString &name, const ListPageSet &pages,
+                                              MorvexAIMOCX::AIM *room)
 {
-    if (m_stopped || !m_messenger)
+    const Recipient to = recipient(name, room);
+    if (m_stopped || !to.via)
         return Outcome::Refused;
-    if (hasList(member))
+    if (hasList(name, room))
         return Outcome::AlreadyWaiting;
     if (m_listsRunning < ListsAtOnce) {
-        startList(member, pages);
+        startList(to, pages);
         sendDue();
         return Outcome::Started;
     }
     const qint64 waitMs = listWaitMs(pages);
     if (m_listsWaiting.size() >= std::size_t(ListsWaitingAtMost) || waitMs > LongestListWaitMs) {
-        tellBusy(member, waitMs);
+        tellBusy(to, waitMs);
         return Outcome::ToldBusy;
     }
-    m_listsWaiting.emplace_back(member, pages);
+    m_listsWaiting.emplace_back(to, pages);
     return Outcome::Waiting;
 }
 
-bool SendScheduler::hasList(const QString &member) const
+bool SendScheduler::hasList(const QString &name, MorvexAIMOCX::AIM *room) const
 {
+    const QString member = recipient(name, room).key;
     const auto found = m_members.constFind(member);
     return (found != m_members.cend() && found->listRunning) ||
            std::any_of(m_listsWaiting.cbegin(), m_listsWaiting.cend(),
-                       [&](const auto &entry) { return entry.first == member; });
+                       [&](const auto &entry) { return entry.first.key == member; });
 }
 
-void SendScheduler::dropMember(const QString &member, const QString &why)
+void SendScheduler::dropMember(const QString &name, const QString &why, MorvexAIMOCX::AIM *room)
+{
+    dropKey(recipient(name, room).key, why);
+}
+
+void SendScheduler::dropKey(const QString &member, const QString &why)
 {
     qint64 dropped = 0;
     bool hadList = false;
@@ -137,7 +165,7 @@ void SendScheduler::dropMember(const QString &member, const QString &why)
         removeTurn(member);
     }
     const auto waiting = std::find_if(m_listsWaiting.begin(), m_listsWaiting.end(),
-                                      [&](const auto &entry) { return entry.first == member; });
+                                      [&](const auto &entry) { return entry.first.key == member; });
     if (waiting != m_listsWaiting.end()) {
         m_listsWaiting.erase(waiting);
         hadList = true;
@@ -145,27 +173,32 @@ void SendScheduler::dropMember(const QString &member, const QString &why)
     if (dropped == 0 && !hadList)
         return;
     m_counters.linesDropped += dropped;
-    qCInfo(lcServing).noquote() << u"Dropped the replies waiting for %1 (%2 line(s)%3): %4"_s.arg(member)
-                                       .arg(dropped)
-                                       .arg(hadList ? u", a list"_s : QString(), why);
+    qCInfo(lcServing).noquote() << ServingTexts::logLine(
+        m_label, u"Dropped the replies waiting for %1 (%2 line(s)%3): %4"_s.arg(ServingTexts::shownName(member))
+                     .arg(dropped)
+                     .arg(hadList ? u", a list"_s : QString(), why));
     startWaitingLists();
     sendDue();
 }
 
-void SendScheduler::renameMember(const QString &oldName, const QString &newName)
+void SendScheduler::renameMember(const QString &oldMember, const QString &newMember, MorvexAIMOCX::AIM *room)
 {
+    const QString oldName = recipient(oldMember, room).key;
+    const QString newName = recipient(newMember, room).key;
     if (oldName == newName)
         return;
     const bool pending = m_members.contains(oldName) ||
                          std::any_of(m_listsWaiting.cbegin(), m_listsWaiting.cend(),
-                                     [&](const auto &entry) { return entry.first == oldName; });
+                                     [&](const auto &entry) { return entry.first.key == oldName; });
     if (!pending)
         return;
     // Two members cannot share a name: what waits for a name taken over goes.
-    dropMember(newName, u"the name was taken by %1"_s.arg(oldName));
+    dropKey(newName, u"the name was taken by %1"_s.arg(oldMember));
     if (const auto found = m_members.find(oldName); found != m_members.end()) {
-        m_members.insert(newName, std::move(*found));
+        Member moved = std::move(*found);
+        moved.name = newMember;
         m_members.remove(oldName);
+        m_members.insert(newName, std::move(moved));
     }
     for (QStringList *names : {&m_turns, &m_running}) {
         for (QString &name : *names) {
@@ -174,14 +207,60 @@ void SendScheduler::renameMember(const QString &oldName, const QString &newName)
         }
     }
     for (auto &entry : m_listsWaiting) {
-        if (entry.first == oldName)
-            entry.first = newName;
+        if (entry.first.key == oldName) {
+            entry.first.key = newName;
+            entry.first.name = newMember;
+        }
     }
     if (const auto told = m_toldBusyAtMs.find(oldName); told != m_toldBusyAtMs.end()) {
         m_toldBusyAtMs.insert(newName, *told);
         m_toldBusyAtMs.erase(told);
     }
-    qCInfo(lcServing).noquote() << u"The replies waiting for %1 follow the new name %2"_s.arg(oldName, newName);
+    qCInfo(lcServing).noquote() << ServingTexts::logLine(
+        m_label, u"The replies waiting for %1 follow the new name %2"_s.arg(ServingTexts::shownName(oldMember),
+                                                                           ServingTexts::shownName(newMember)));
+}
+
+void SendScheduler::dropRoom(MorvexAIMOCX::AIM *room)
+{
+    if (!room)
+        return;
+    std::erase_if(m_roomLines, [room](const RoomLine &line) { return line.room == room; });
+    std::erase_if(m_listsWaiting, [room](const auto &entry) { return entry.first.via == room; });
+    qint64 dropped = 0;
+    for (auto member = m_members.begin(); member != m_members.end(); ++member) {
+        if (member->via != room)
+            continue;
+        // The message on its way (a list page) is finished; the rest goes.
+        dropped += member->itemLines;
+        member->items.clear();
+        member->itemLines = 0;
+        if (member->listRunning) {
+            dropped += linesOf(member->pages.at(std::min(member->nextPage, int(member->pages.size()) - 1))) *
+                       (member->pages.size() - member->nextPage);
+            member->nextPage = int(member->pages.size());
+        }
+    }
+    m_counters.linesDropped += dropped;
+    m_roomsLeft.append(room);
+    // Ended lists and idle members go as the sending goes on.
+    sendDue();
+    finishRoomsLeft();
+}
+
+void SendScheduler::finishRoomsLeft()
+{
+    for (qsizetype i = m_roomsLeft.size() - 1; i >= 0; --i) {
+        MorvexAIMOCX::AIM *room = m_roomsLeft.at(i);
+        const bool busy = room && std::any_of(m_members.cbegin(), m_members.cend(), [room](const Member &member) {
+                              return member.via == room && member.hasCurrent;
+                          });
+        if (busy)
+            continue;
+        m_roomsLeft.removeAt(i);
+        if (room)
+            Q_EMIT roomFinished(room);
+    }
 }
 
 void SendScheduler::stop()
@@ -198,7 +277,7 @@ void SendScheduler::stop()
 
 void SendScheduler::sendDue()
 {
-    if (m_sending || m_stopped || !m_messenger)
+    if (m_sending || m_stopped)
         return;
     m_sending = true;
     const qint64 at = now();
@@ -209,34 +288,44 @@ void SendScheduler::sendDue()
         if (entry.hasCurrent || entry.nextPage < entry.pages.size() || at < entry.nextPageAtMs)
             continue;
         try {
-            m_messenger->FinishIM(name);
+            if (!entry.via)
+                throw MorvexAIMOCX::MessengerError(u"the room is gone"_s);
+            entry.via->FinishIM(entry.name);
         } catch (const std::exception &error) {
-            qCInfo(lcServing) << "The list to" << name << "ended with:" << error.what();
+            qCInfo(lcServing).noquote() << ServingTexts::logLine(
+                m_label, u"The list to %1 ended with: %2"_s.arg(ServingTexts::shownName(entry.name),
+                                                                 QString::fromUtf8(error.what())));
         }
         if (const auto found = m_members.find(name); found != m_members.end() && found->listRunning)
             endList(name, *found);
         forgetIfIdle(name);
     }
-    while (!m_stopped && m_messenger && sendOne(at)) {
+    while (!m_stopped && sendOne(at)) {
     }
     m_sending = false;
+    if (!m_roomsLeft.isEmpty())
+        finishRoomsLeft();
     reportBacklog(at);
     armTimer(at);
 }
 
-SendScheduler::Member &SendScheduler::memberEntry(const QString &member)
+SendScheduler::Member &SendScheduler::memberEntry(const Recipient &recipient)
 {
-    auto found = m_members.find(member);
+    auto found = m_members.find(recipient.key);
     if (found == m_members.end()) {
-        found = m_members.insert(member, Member{});
-        m_turns.append(member);
+        found = m_members.insert(recipient.key, Member{});
+        m_turns.append(recipient.key);
     }
+    // Replies go through the room the member asked in last.
+    found->name = recipient.name;
+    found->via = recipient.via;
     return *found;
 }
 
-void SendScheduler::startList(const QString &member, const ListPageSet &pages)
+void SendScheduler::startList(const Recipient &recipient, const ListPageSet &pages)
 {
-    Member &entry = memberEntry(member);
+    const QString &member = recipient.key;
+    Member &entry = memberEntry(recipient);
     entry.listRunning = true;
     entry.pages = pages;
     entry.nextPage = 0;
@@ -307,17 +396,20 @@ bool SendScheduler::sendOne(qint64 at)
     if (!m_roomLines.empty()) {
         if (!mayGo)
             return false;
-        const QString line = std::move(m_roomLines.front());
+        const RoomLine line = std::move(m_roomLines.front());
         m_roomLines.pop_front();
         try {
-            m_messenger->SendChat(line);
+            if (!line.room)
+                throw MorvexAIMOCX::MessengerError(u"the room is gone"_s);
+            line.room->SendChat(line.text);
             ++m_counters.linesSent;
         } catch (const std::exception &error) {
             ++m_counters.linesDropped;
-            qCInfo(lcServing) << "A line in the room was not sent:" << error.what();
+            qCInfo(lcServing).noquote() << ServingTexts::logLine(
+                m_label, u"A line in the room was not sent: %1"_s.arg(QString::fromUtf8(error.what())));
         }
         if (isThrottled())
-            m_tokens -= linesOf(line);
+            m_tokens -= linesOf(line.text);
         return true;
     }
     // Item replies first, then list pages; within each, members in turn.
@@ -346,8 +438,12 @@ void SendScheduler::sendPart(const QString &member)
     QString part;
     bool last = false;
     bool isPage = false;
+    QString name;
+    QPointer<MorvexAIMOCX::AIM> via;
     {
         Member &entry = m_members[member];
+        name = entry.name;
+        via = entry.via;
         if (!entry.hasCurrent) {
             if (!entry.items.empty()) {
                 entry.current = split(entry.items.front(), false);
@@ -369,16 +465,19 @@ void SendScheduler::sendPart(const QString &member)
     // The messenger may call back into the program: the member is looked up
     // again after every call, and may be gone.
     try {
-        m_messenger->SendIM(member, part);
+        if (!via)
+            throw MorvexAIMOCX::MessengerError(u"the room is gone"_s);
+        via->SendIM(name, part);
         ++m_counters.linesSent;
         if (!last)
             return;
-        m_messenger->FinishIM(member);
+        via->FinishIM(name);
         // The next page a page interval after this one, measured from after its finish call.
         if (const auto found = m_members.find(member); isPage && found != m_members.end())
             found->nextPageAtMs = now() + m_pageIntervalMs;
     } catch (const std::exception &error) {
-        qCInfo(lcServing) << "Reply to" << member << "stopped:" << error.what();
+        qCInfo(lcServing).noquote() << ServingTexts::logLine(
+            m_label, u"Reply to %1 stopped: %2"_s.arg(ServingTexts::shownName(name), QString::fromUtf8(error.what())));
         // What was sent stays sent; the rest of this reply goes, and a list ends here.
         const auto found = m_members.find(member);
         if (found == m_members.end())

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/messenger.h"
 #include "serving/listpages.h"
 
 #include <QElapsedTimer>
@@ -14,9 +15,6 @@
 
 class QTimer;
 
-namespace MorvexAIMOCX {
-class AIM;
-}
 
 // Everything the program sends to one connection goes through here, and leaves
 // at the rate the network takes it: the room's own lines first, then members in
@@ -58,34 +56,47 @@ public:
         int listsWaiting = 0;
     };
 
+    // For one room: the messenger's room and members, at its network's rate.
     explicit SendScheduler(MorvexAIMOCX::AIM *messenger, QObject *parent = nullptr);
+    // For the rooms of one connection, which share its rate: every call names
+    // its room. A member is who the room says he is on the connection (see
+    // AIM::memberAddress), so one member in two rooms of an IRC network is one.
+    explicit SendScheduler(const MorvexAIMOCX::Delivery &delivery, QObject *parent = nullptr);
     ~SendScheduler() override;
 
     // Lines a second and how many may go at once after a quiet while; a rate of
     // 0 sends everything as fast as the messenger takes it. The messenger's own
     // figures are used until this is called.
     void setRate(double linesPerSecond, int burst);
+    // The connection's name in the log, "[libera]".
+    void setLabel(const QString &label) { m_label = label; }
     // The least time between two list pages to one member.
     void setPageInterval(qint64 milliseconds) { m_pageIntervalMs = milliseconds; }
     // The clock in milliseconds; with it no timer runs, and tests call sendDue().
     void setClockForTesting(std::function<qint64()> now);
 
+    // Below, room is the messenger of the room concerned; none: the scheduler's own.
+
     // A line in the room (an announcement). It goes ahead of every reply; a line
     // that is still waiting is not queued twice. When it can go at once it does,
     // and a failing messenger call is thrown to the caller.
-    void postInRoom(const QString &text);
+    void postInRoom(const QString &text, MorvexAIMOCX::AIM *room = nullptr);
     // An item reply to a member, sent whole.
-    Outcome sendItem(const QString &member, const QString &text);
+    Outcome sendItem(const QString &member, const QString &text, MorvexAIMOCX::AIM *room = nullptr);
     // The list pages to a member, one at a time; one list per member.
-    Outcome sendList(const QString &member, const ListPageSet &pages);
+    Outcome sendList(const QString &member, const ListPageSet &pages, MorvexAIMOCX::AIM *room = nullptr);
 
     // True while a list is being sent to the member, or waits for its turn.
-    [[nodiscard]] bool hasList(const QString &member) const;
+    [[nodiscard]] bool hasList(const QString &member, MorvexAIMOCX::AIM *room = nullptr) const;
 
     // The member left or is ignored: what waits for him goes, and his list ends.
-    void dropMember(const QString &member, const QString &why);
+    void dropMember(const QString &member, const QString &why, MorvexAIMOCX::AIM *room = nullptr);
     // The member is known by another name now: his replies follow him.
-    void renameMember(const QString &oldName, const QString &newName);
+    void renameMember(const QString &oldName, const QString &newName, MorvexAIMOCX::AIM *room = nullptr);
+    // The room is no longer served: its waiting lines go, and a reply being sent
+    // there ends after the message (a list page) on its way. roomFinished tells
+    // when nothing more is sent through the room's messenger.
+    void dropRoom(MorvexAIMOCX::AIM *room);
     // Nothing more is sent; what waits is dropped. For a program that is closing.
     void stop();
 
@@ -96,7 +107,20 @@ public:
     [[nodiscard]] int mostListsAtOnce() const { return m_mostListsAtOnce; }
     [[nodiscard]] bool isThrottled() const { return m_linesPerSecond > 0; }
 
+Q_SIGNALS:
+    // A room given up with dropRoom has nothing more on its way.
+    void roomFinished(MorvexAIMOCX::AIM *room);
+
 private:
+    // Who a reply goes to: the key he is known by on the connection, his name in
+    // the room, and the room's messenger that reaches him.
+    struct Recipient
+    {
+        QString key;
+        QString name;
+        QPointer<MorvexAIMOCX::AIM> via;
+    };
+
     struct Message
     {
         QStringList parts; // lines on a line-by-line network, else the whole text
@@ -105,6 +129,8 @@ private:
     };
     struct Member
     {
+        QString name;
+        QPointer<MorvexAIMOCX::AIM> via;
         std::deque<QString> items; // item replies and busy notices, whole texts
         int itemLines = 0;         // the wire lines of those, counted once as they are queued
         Message current;           // the message being sent, part by part
@@ -125,11 +151,16 @@ private:
     [[nodiscard]] qint64 listWaitMs(const ListPageSet &pages) const;
     [[nodiscard]] bool memberReady(const Member &member, bool items, qint64 at) const;
 
-    Member &memberEntry(const QString &member);
-    void queueItem(const QString &member, const QString &text);
+    [[nodiscard]] MorvexAIMOCX::AIM *target(MorvexAIMOCX::AIM *room) const;
+    [[nodiscard]] Recipient recipient(const QString &member, MorvexAIMOCX::AIM *room) const;
+    void dropKey(const QString &key, const QString &why);
+    void finishRoomsLeft();
+
+    Member &memberEntry(const Recipient &recipient);
+    void queueItem(const Recipient &recipient, const QString &text);
     void removeTurn(const QString &member);
-    void tellBusy(const QString &member, qint64 waitMs);
-    void startList(const QString &member, const ListPageSet &pages);
+    void tellBusy(const Recipient &recipient, qint64 waitMs);
+    void startList(const Recipient &recipient, const ListPageSet &pages);
     void endList(const QString &name, Member &member);
     void startWaitingLists();
     void forgetIfIdle(const QString &member);
@@ -147,16 +178,23 @@ private:
     qint64 m_refilledAtMs = 0;
     qint64 m_pageIntervalMs = 1000;
 
-    std::deque<QString> m_roomLines;
+    struct RoomLine
+    {
+        QPointer<MorvexAIMOCX::AIM> room;
+        QString text;
+    };
+    std::deque<RoomLine> m_roomLines;
+    QList<QPointer<MorvexAIMOCX::AIM>> m_roomsLeft; // given up, with a message still on its way
     QHash<QString, Member> m_members;
     QStringList m_turns; // members with something to send, in turn
     int m_turn = 0;
     QStringList m_running; // members whose list is being sent
-    std::deque<std::pair<QString, ListPageSet>> m_listsWaiting;
+    std::deque<std::pair<Recipient, ListPageSet>> m_listsWaiting;
     int m_listsRunning = 0;
     int m_mostListsAtOnce = 0;
     QHash<QString, qint64> m_toldBusyAtMs;
 
+    QString m_label;
     Counters m_counters;
     qint64 m_backlogReportedAtMs = -BacklogReportEveryMs;
     bool m_stopped = false;

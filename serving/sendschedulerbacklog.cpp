@@ -1,5 +1,7 @@
 #include "serving/sendscheduler.h"
 
+#include "serving/servingtexts.h"
+
 #include <QLoggingCategory>
 #include <QRegularExpression>
 
@@ -28,9 +30,9 @@ QString busyText(qint64 waitMs)
 
 } // namespace
 
-void SendScheduler::queueItem(const QString &member, const QString &text)
+void SendScheduler::queueItem(const Recipient &recipient, const QString &text)
 {
-    Member &entry = memberEntry(member);
+    Member &entry = memberEntry(recipient);
     entry.items.push_back(text);
     entry.itemLines += linesOf(text);
 }
@@ -146,8 +148,9 @@ qint64 SendScheduler::listWaitMs(const ListPageSet &pages) const
     return firstFree + qint64(m_listsWaiting.size()) * listTime(pages.size(), 1);
 }
 
-void SendScheduler::tellBusy(const QString &member, qint64 waitMs)
+void SendScheduler::tellBusy(const Recipient &recipient, qint64 waitMs)
 {
+    const QString &member = recipient.key;
     const qint64 at = now();
     const auto told = m_toldBusyAtMs.constFind(member);
     if (told != m_toldBusyAtMs.cend() && at - *told < BusyNoticeEveryMs) {
@@ -163,10 +166,11 @@ void SendScheduler::tellBusy(const QString &member, qint64 waitMs)
     }
     m_toldBusyAtMs.insert(member, at);
     ++m_counters.toldBusy;
-    qCInfo(lcServing).noquote() << u"Told %1 to ask again in about %2 s: the replies waiting would take too long"_s
-                                       .arg(member)
-                                       .arg(std::max<qint64>(1, (waitMs + 999) / 1000));
-    queueItem(member, busyText(waitMs));
+    qCInfo(lcServing).noquote() << ServingTexts::logLine(
+        m_label, u"Told %1 to ask again in about %2 s: the replies waiting would take too long"_s
+                     .arg(ServingTexts::shownName(recipient.name))
+                     .arg(std::max<qint64>(1, (waitMs + 999) / 1000)));
+    queueItem(recipient, busyText(waitMs));
     sendDue();
 }
 
@@ -179,14 +183,15 @@ void SendScheduler::reportBacklog(qint64 at)
     if (backlogMs < LongBacklogMs)
         return;
     m_backlogReportedAtMs = at;
-    qCWarning(lcServing).noquote()
-        << u"Send backlog: about %1 s of replies waiting (%2 lines at %3 a second; %4 list(s) being sent, %5 waiting). "
-           u"So far %6 lines sent, %7 dropped, %8 members told to ask again."_s.arg((backlogMs + 999) / 1000)
-               .arg(now.linesWaiting)
-               .arg(m_linesPerSecond)
-               .arg(now.listsRunning)
-               .arg(now.listsWaiting)
-               .arg(now.linesSent)
-               .arg(now.linesDropped)
-               .arg(now.toldBusy);
+    qCWarning(lcServing).noquote() << ServingTexts::logLine(
+        m_label, u"Send backlog: about %1 s of replies waiting (%2 lines at %3 a second; %4 list(s) being sent, %5 "
+                 u"waiting). So far %6 lines sent, %7 dropped, %8 members told to ask again."_s
+                     .arg((backlogMs + 999) / 1000)
+                     .arg(now.linesWaiting)
+                     .arg(m_linesPerSecond)
+                     .arg(now.listsRunning)
+                     .arg(now.listsWaiting)
+                     .arg(now.linesSent)
+                     .arg(now.linesDropped)
+                     .arg(now.toldBusy));
 }

@@ -57,10 +57,10 @@ void ServingSwitch::Label2_Click(SwitchCaption &caption)
             return;
         }
         ListPageBuilder::BuildList(m_descriptions, ValdrinBas::ListPages);
-        m_scheduler->postInRoom(ServingTexts::titleLine());
-        m_scheduler->postInRoom(ServingTexts::startSizeLine(m_descriptions.ListCount()));
-        m_scheduler->postInRoom(ServingTexts::listCommandLine(m_messenger->ScreenName()));
-        m_scheduler->postInRoom(ServingTexts::itemCommandLine(m_messenger->ScreenName()));
+        m_scheduler->postInRoom(ServingTexts::titleLine(), m_messenger);
+        m_scheduler->postInRoom(ServingTexts::startSizeLine(m_descriptions.ListCount()), m_messenger);
+        m_scheduler->postInRoom(ServingTexts::listCommandLine(m_messenger->ScreenName()), m_messenger);
+        m_scheduler->postInRoom(ServingTexts::itemCommandLine(m_messenger->ScreenName()), m_messenger);
         m_messenger->StartChatWatch();
         m_serving = true;
         caption.setText(SwitchOff);
@@ -75,9 +75,9 @@ void ServingSwitch::Command2_Click(SwitchCaption &caption)
             switchOff(caption, ServingTexts::buttonStopLine());
             return;
         }
-        m_scheduler->postInRoom(ServingTexts::titleLine());
-        m_scheduler->postInRoom(ServingTexts::listCommandLine(m_messenger->ScreenName()));
-        m_scheduler->postInRoom(ServingTexts::itemCommandLine(m_messenger->ScreenName()));
+        m_scheduler->postInRoom(ServingTexts::titleLine(), m_messenger);
+        m_scheduler->postInRoom(ServingTexts::listCommandLine(m_messenger->ScreenName()), m_messenger);
+        m_scheduler->postInRoom(ServingTexts::itemCommandLine(m_messenger->ScreenName()), m_messenger);
         m_messenger->StartChatWatch();
         m_serving = true;
         caption.setText(SwitchOff);
@@ -88,17 +88,17 @@ void ServingSwitch::Command2_Click(SwitchCaption &caption)
 void ServingSwitch::Timer1_Timer()
 {
     runSteps("Timer1_Timer", [&] {
-        m_scheduler->postInRoom(ServingTexts::titleLine());
-        m_scheduler->postInRoom(ServingTexts::advertisedSizeLine(m_descriptions.ListCount()));
-        m_scheduler->postInRoom(ServingTexts::listCommandLine(m_messenger->ScreenName()));
-        m_scheduler->postInRoom(ServingTexts::itemCommandLine(m_messenger->ScreenName()));
+        m_scheduler->postInRoom(ServingTexts::titleLine(), m_messenger);
+        m_scheduler->postInRoom(ServingTexts::advertisedSizeLine(m_descriptions.ListCount()), m_messenger);
+        m_scheduler->postInRoom(ServingTexts::listCommandLine(m_messenger->ScreenName()), m_messenger);
+        m_scheduler->postInRoom(ServingTexts::itemCommandLine(m_messenger->ScreenName()), m_messenger);
     });
 }
 
 void ServingSwitch::switchOff(SwitchCaption &caption, const QString &stopLine)
 {
-    m_scheduler->postInRoom(ServingTexts::titleLine());
-    m_scheduler->postInRoom(stopLine);
+    m_scheduler->postInRoom(ServingTexts::titleLine(), m_messenger);
+    m_scheduler->postInRoom(stopLine, m_messenger);
     m_messenger->StopChatWatch();
     m_serving = false;
     caption.setText(SwitchOn);

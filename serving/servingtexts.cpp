@@ -1,5 +1,7 @@
 #include "serving/servingtexts.h"
 
+#include <QDebug>
+
 using namespace Qt::StringLiterals;
 
 namespace ServingTexts {
@@ -100,6 +102,18 @@ QString boundedMessage(const QString &text)
         end = next;
     }
     return text.left(end) + QStringView(CutMarker);
+}
+
+QString logLine(const QString &label, const QString &text)
+{
+    return label.isEmpty() ? text : label + u' ' + text;
+}
+
+QString shownName(const QString &name)
+{
+    QString shown;
+    QDebug(&shown) << name;
+    return shown.trimmed();
 }
 
 } // namespace ServingTexts

@@ -40,4 +40,10 @@ inline constexpr char16_t CutMarker[] = u"\r[...]";
 // between two characters, and the marker, within LongestMessageBytes.
 [[nodiscard]] QString boundedMessage(const QString &text);
 
+// A line for the log about a room or a connection: its name first, "[libera #links] ...".
+[[nodiscard]] QString logLine(const QString &label, const QString &text);
+// A member's name as the log shows it: quoted, with control characters escaped,
+// so no name can fake a line of its own.
+[[nodiscard]] QString shownName(const QString &name);
+
 } // namespace ServingTexts

@@ -2,19 +2,23 @@
 
 #include "app/server/cataloguewatcher.h"
 #include "app/server/exitcodes.h"
-#include "app/server/messengerfactory.h"
 #include "app/server/serverlog.h"
 #include "app/server/signalhandler.h"
 #include "app/server/startup.h"
 
-#include "platform/messenger.h"
-#include "platform/network/networksettings.h"
 #include "platform/durablefile.h"
+#include "platform/network/networksettings.h"
 #include "platform/rowlist.h"
 #include "serving/linkserver.h"
-#include "serving/servingswitch.h"
+#include "serving/servedrooms.h"
+
+#ifdef VALDRIN_HAVE_PURPLE
+#include "app/server/networkserver.h"
+#include "platform/purple/purplemessenger.h"
+#endif
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QLockFile>
 #include <QLoggingCategory>
 
@@ -27,6 +31,17 @@ namespace {
 // How long a reload waits for a catalogue command to finish its change.
 constexpr int ReloadLockWaitMs = 5000;
 
+// The settings of the data folder's network.conf, or why there are none to serve.
+NetworkConfig::Parsed networkSettings(const DataFolder &folder)
+{
+    NetworkConfig::Parsed parsed = NetworkConfig::load(folder.path());
+    if (parsed.error.isEmpty() && !parsed.value) {
+        parsed.error = u"The headless server serves a chat network: write %1 in %2 (see the README)."_s.arg(
+            NetworkSettings::fileName(), folder.path());
+    }
+    return parsed;
+}
+
 } // namespace
 
 int runHeadless(const StartupOptions &options)
@@ -34,53 +49,49 @@ int runHeadless(const StartupOptions &options)
     logToStandardError();
     const DataFolder folder(options.dataFolder);
 
-    MessengerChoice choice = chooseMessenger(folder.path());
-    if (!choice.error.isEmpty()) {
-        qCCritical(lcHeadless).noquote() << choice.error;
+    NetworkConfig::Parsed settings = networkSettings(folder);
+    if (!settings.error.isEmpty()) {
+        qCCritical(lcHeadless).noquote() << settings.error;
         return ExitCode::UsageError;
     }
-    if (!choice.value) {
-        qCCritical(lcHeadless).noquote()
-            << u"The headless server serves a chat network: write %1 in %2 (see the README)."_s.arg(
-                   NetworkSettings::fileName(), folder.path());
+    if (!settings.value->permissionWarning.isEmpty())
+        qCWarning(lcHeadless).noquote() << settings.value->permissionWarning;
+#ifdef VALDRIN_HAVE_PURPLE
+    if (const QString started = PurpleMessenger::initialise(QDir(folder.path()).filePath(u"purple"_s));
+        !started.isEmpty()) {
+        qCCritical(lcHeadless).noquote() << started;
         return ExitCode::UsageError;
     }
-    MorvexAIMOCX::AIM *messenger = choice.value.release();
-    messenger->setParent(QCoreApplication::instance());
+#else
+    qCCritical(lcHeadless).noquote() << u"%1 names a chat network, but this build of the program has no libpurple. "
+                                        u"Build with libpurple-dev installed."_s.arg(NetworkSettings::fileName());
+    return ExitCode::UsageError;
+#endif
 
     StringRowList descriptions;
     StringRowList addresses;
-    LinkServer server(messenger, descriptions, addresses, folder);
+    // The catalogue, the list pages and the server message: one for every room.
+    LinkServer server(nullptr, descriptions, addresses, folder);
     for (const QString &problem : server.load())
         qCWarning(lcHeadless).noquote() << problem;
     qCInfo(lcHeadless).noquote() << u"Catalogue loaded: %1 items from the data folder %2"_s.arg(
         server.catalogue().itemCount()).arg(folder.path());
-    if (const MorvexAIMOCX::Delivery delivery = messenger->delivery(); delivery.linesPerSecond > 0) {
-        qCInfo(lcHeadless).noquote() << u"Sending at most %1 line(s) a second after %2 at once (send-rate, send-burst)"_s
-                                            .arg(delivery.linesPerSecond)
-                                            .arg(delivery.burst);
+
+    ServedRooms rooms(server);
+#ifdef VALDRIN_HAVE_PURPLE
+    NetworkServer networks(rooms);
+    if (const QString wrong = networks.start(*settings.value); !wrong.isEmpty()) {
+        qCCritical(lcHeadless).noquote() << wrong;
+        return ExitCode::UsageError;
     }
-    QObject::connect(&server, &LinkServer::switchRefused, &server,
-                     [](const QString &text) { qCWarning(lcHeadless).noquote() << text; });
-
-    // Once in the room, serving goes on as the "On" switch turns it on; after a
-    // reconnect the program is still serving and needs nothing more.
-    PlainCaption servingSwitch;
-    QObject::connect(messenger, &MorvexAIMOCX::AIM::roomJoined, &server, [&] {
-        if (server.isServing())
-            return;
-        server.Label2_Click(servingSwitch);
-        if (server.isServing())
-            qCInfo(lcHeadless) << "Serving" << server.catalogue().itemCount() << "items";
-    });
-
-    // A network that turned the program away for good is not asked again; a
-    // service manager sees the failure in the exit code.
-    QObject::connect(messenger, &MorvexAIMOCX::AIM::signOnRefused, &server, [&server] {
-        qCCritical(lcHeadless) << "Stopping: the network refused the sign-on";
-        server.stopReplies();
+    // Networks that turned the program away for good are not asked again; when
+    // every one did, a service manager sees the failure in the exit code.
+    QObject::connect(&networks, &NetworkServer::allRefused, &server, [&rooms] {
+        qCCritical(lcHeadless) << "Stopping: every network refused the sign-on";
+        rooms.stopReplies();
         QCoreApplication::exit(ExitCode::SignOnRefused);
     });
+#endif
 
     // The operator edits the files while the server runs (by hand, or with this
     // program's catalogue commands): it reads them again when they change, and
@@ -99,7 +110,22 @@ int runHeadless(const StartupOptions &options)
     CatalogueWatcher watcher(folder.path());
     QObject::connect(&watcher, &CatalogueWatcher::changed, &server, reload);
 
-    if (!handleSignals(&server, [&server] { server.stopReplies(); }, reload))
+    // SIGHUP reads network.conf again too, and applies what changed in it.
+    const auto reloadAll = [&] {
+        reload();
+#ifdef VALDRIN_HAVE_PURPLE
+        NetworkConfig::Parsed changed = networkSettings(folder);
+        if (!changed.error.isEmpty()) {
+            qCWarning(lcHeadless).noquote() << changed.error
+                                            << u"The changed %1 was not applied; the rooms go on as they were."_s.arg(
+                                                   NetworkSettings::fileName());
+            return;
+        }
+        for (const QString &told : networks.apply(*changed.value))
+            qCInfo(lcHeadless).noquote() << told;
+#endif
+    };
+    if (!handleSignals(&server, [&rooms] { rooms.stopReplies(); }, reloadAll))
         qCWarning(lcHeadless) << "SIGINT, SIGTERM and SIGHUP cannot be caught; stop the program with SIGKILL";
     const int code = QCoreApplication::exec();
 

@@ -15,5 +15,7 @@ class AIM;
 // used); or what is wrong with the settings or the network library.
 using MessengerChoice = Result<std::unique_ptr<MorvexAIMOCX::AIM>>;
 
-// Reads the settings of the data folder and, when there are any, signs on.
-[[nodiscard]] MessengerChoice chooseMessenger(const QString &dataFolder);
+// Reads the settings of the data folder and, when there are any, signs on to
+// serve their first room. When they name more rooms, othersNotice tells the
+// operator who serves those.
+[[nodiscard]] MessengerChoice chooseMessenger(const QString &dataFolder, QString *othersNotice = nullptr);

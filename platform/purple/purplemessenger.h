@@ -5,9 +5,11 @@
 
 #include <memory>
 
-// The messenger on a real chat network, through libpurple: signs on to one
-// account, joins one room, and keeps both up through dropped connections and
-// server restarts. No GLib or libpurple type shows outside this folder.
+class ChatConnection;
+
+// The messenger of one room on a real chat network, through libpurple: it
+// joins the room once its connection is signed on, and again after a kick or a
+// lost connection. No GLib or libpurple type shows outside this folder.
 class PurpleMessenger final : public MorvexAIMOCX::AIM
 {
     Q_OBJECT
@@ -17,11 +19,22 @@ public:
     // what is wrong when it cannot start or the settings name something it lacks.
     [[nodiscard]] static QString initialise(const QString &userFolder);
 
+    // A connection of its own, serving the first room of the settings (or no
+    // room: a member that only takes messages). Its connection's problems are its own.
     explicit PurpleMessenger(NetworkSettings settings, QObject *parent = nullptr);
+    // One room of a connection; the connection makes it.
+    PurpleMessenger(ChatConnection *connection, NetworkSettings::Room room);
     ~PurpleMessenger() override;
 
     // Checks the settings against libpurple and signs on; the error otherwise.
     [[nodiscard]] QString start();
+
+    [[nodiscard]] ChatConnection &connection() const;
+    // The room as the settings name it, and "[libera #links]" for the log.
+    [[nodiscard]] QString roomName() const;
+    [[nodiscard]] const NetworkSettings::Room &roomSettings() const;
+    [[nodiscard]] QString label() const;
+    [[nodiscard]] bool isJoined() const { return ChatRoom() != 0; }
 
     [[nodiscard]] QString ScreenName() const override;
     [[nodiscard]] bool IsRunning() const override;
@@ -33,13 +46,8 @@ public:
     void StopChatWatch() override;
     [[nodiscard]] MorvexAIMOCX::Delivery delivery() const override;
 
-    // The first wait before signing on again after a lost connection; it doubles
-    // with every failed try up to a minute. A room that does not let the program
-    // in is tried again after five times as long, doubling up to five minutes.
-    // Tests make it shorter.
+    // See ChatConnection.
     void setReconnectDelay(int milliseconds);
-    // How long a sign-on may take before the connection is given up and tried
-    // again (30 s); tests make it shorter.
     void setSignOnDeadline(int milliseconds);
 
     // Turns a text of this program (HTML, CR line breaks) into what libpurple
@@ -52,8 +60,9 @@ Q_SIGNALS:
     void instantMessageReceived(const QString &sender, const QString &text);
 
 public:
-    // The messenger's state and its part of libpurple's callbacks, in the source file.
+    // The room's state and its part of libpurple's callbacks, in the source file.
     struct Private;
+    [[nodiscard]] Private &parts() const { return *d; }
 
 private:
     std::unique_ptr<Private> d;

@@ -72,7 +72,7 @@ bool TestPurpleXmpp::addMember(Member &member, const QString &name, const QStrin
     NetworkSettings settings = ServedRoom::xmppSettings(name, m_server.port());
     settings.nick = nick;
     if (!room.isEmpty())
-        settings.room = room;
+        settings.rooms = {NetworkSettings::Room{room, {}, 0}};
     member.messenger = std::make_unique<PurpleMessenger>(settings);
     connect(member.messenger.get(), &MorvexAIMOCX::AIM::ChatLine, this,
             [&member](const QString &from, const QString &text) {
@@ -192,7 +192,7 @@ void TestPurpleXmpp::roomNicknameWithBlanksIsAnsweredInBothForms()
     // A program of its own, in a room of its own, that the room meets as "Link Desk".
     ServedRoom desk(5);
     NetworkSettings settings = ServedRoom::xmppSettings(u"deskbot"_s, m_server.port());
-    settings.room = u"desk@conference.localhost"_s;
+    settings.rooms = {NetworkSettings::Room{u"desk@conference.localhost"_s, {}, 0}};
     settings.nick = u"Link Desk"_s;
     const QString joined = desk.start(settings);
     QVERIFY2(joined.isEmpty(), qPrintable(joined));
@@ -200,7 +200,7 @@ void TestPurpleXmpp::roomNicknameWithBlanksIsAnsweredInBothForms()
     QVERIFY(desk.switchOn());
 
     Member carol;
-    QVERIFY(addMember(carol, u"carol"_s, {}, settings.room));
+    QVERIFY(addMember(carol, u"carol"_s, {}, settings.rooms.first().name));
     carol.messenger->SendChat(u"/Link Desk send 1"_s);
     QTRY_COMPARE_WITH_TIMEOUT(carol.messages.size(), 1, 10000);
     carol.messenger->SendChat(u"/LinkDesk send 2"_s);
@@ -210,7 +210,7 @@ void TestPurpleXmpp::roomNicknameWithBlanksIsAnsweredInBothForms()
 
     // A member whose nick differs from the program's only in case is a member.
     Member dave;
-    QVERIFY(addMember(dave, u"dave"_s, u"link desk"_s, settings.room));
+    QVERIFY(addMember(dave, u"dave"_s, u"link desk"_s, settings.rooms.first().name));
     dave.messenger->SendChat(u"/Link Desk send 3"_s);
     QTRY_COMPARE_WITH_TIMEOUT(dave.messages.size(), 1, 10000);
     QVERIFY(dave.messages[0].text.contains(u"Item 3 about links"_s));

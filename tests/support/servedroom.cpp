@@ -23,7 +23,7 @@ NetworkSettings ServedRoom::ircSettings(quint16 port, const QString &room, doubl
     NetworkSettings settings;
     settings.protocolId = u"prpl-irc"_s;
     settings.account = nick + u"@127.0.0.1"_s;
-    settings.room = room;
+    settings.rooms = {NetworkSettings::Room{room, {}, 0}};
     settings.options = {{u"port"_s, QString::number(port), 1}};
     settings.sendRate = linesPerSecond;
     settings.sendBurst = linesPerSecond >= 1 ? int(linesPerSecond) : NetworkSettings::DefaultIrcBurst;
@@ -36,7 +36,7 @@ NetworkSettings ServedRoom::xmppSettings(const QString &user, quint16 port)
     settings.protocolId = u"prpl-jabber"_s;
     settings.account = u"%1@localhost/valdrin"_s.arg(user);
     settings.password = u"secret"_s;
-    settings.room = u"links@conference.localhost"_s;
+    settings.rooms = {NetworkSettings::Room{u"links@conference.localhost"_s, {}, 0}};
     settings.options = {{u"port"_s, QString::number(port), 1},
                         {u"connect_server"_s, u"127.0.0.1"_s, 2},
                         {u"connection_security"_s, u"opportunistic_tls"_s, 3},

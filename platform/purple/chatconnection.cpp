@@ -1,0 +1,444 @@
+#include "platform/purple/chatconnection.h"
+
+#include "platform/purple/connectionparts.h"
+#include "platform/purple/purpleruntime.h"
+
+#include <QLoggingCategory>
+
+using namespace Qt::StringLiterals;
+using purpletext::fromUtf8;
+
+Q_DECLARE_LOGGING_CATEGORY(lcPurple)
+
+namespace {
+
+// The reasons that trying again cannot mend: the settings or the server's
+// identity are wrong, and only the operator can change that.
+bool refusedForGood(PurpleConnectionError reason)
+{
+    switch (reason) {
+    case PURPLE_CONNECTION_ERROR_INVALID_USERNAME:
+    case PURPLE_CONNECTION_ERROR_AUTHENTICATION_FAILED:
+    case PURPLE_CONNECTION_ERROR_AUTHENTICATION_IMPOSSIBLE:
+    case PURPLE_CONNECTION_ERROR_NO_SSL_SUPPORT:
+    case PURPLE_CONNECTION_ERROR_ENCRYPTION_ERROR:
+    case PURPLE_CONNECTION_ERROR_INVALID_SETTINGS:
+    case PURPLE_CONNECTION_ERROR_CERT_NOT_PROVIDED:
+    case PURPLE_CONNECTION_ERROR_CERT_UNTRUSTED:
+    case PURPLE_CONNECTION_ERROR_CERT_EXPIRED:
+    case PURPLE_CONNECTION_ERROR_CERT_NOT_ACTIVATED:
+    case PURPLE_CONNECTION_ERROR_CERT_HOSTNAME_MISMATCH:
+    case PURPLE_CONNECTION_ERROR_CERT_FINGERPRINT_MISMATCH:
+    case PURPLE_CONNECTION_ERROR_CERT_SELF_SIGNED:
+    case PURPLE_CONNECTION_ERROR_CERT_OTHER_ERROR:
+        return true;
+    default:
+        return false;
+    }
+}
+
+PurplePluginProtocolInfo *protocolInfo(PurplePlugin *plugin)
+{
+    return static_cast<PurplePluginProtocolInfo *>(plugin->info->extra_info);
+}
+
+NetworkSettings::OptionKind optionKind(const PurpleAccountOption *option)
+{
+    switch (purple_account_option_get_type(option)) {
+    case PURPLE_PREF_BOOLEAN:
+        return NetworkSettings::OptionKind::Boolean;
+    case PURPLE_PREF_INT:
+        return NetworkSettings::OptionKind::Integer;
+    default:
+        return NetworkSettings::OptionKind::Text;
+    }
+}
+
+} // namespace
+
+// IRC needs TLS only when the account asks for it; the other protocols negotiate it.
+bool ChatConnection::Private::needsTls() const
+{
+    return !isIrc() || NetworkSettings::isTrue(settings.optionValue(u"ssl"_s)) || !settings.tlsFingerprint.isEmpty() ||
+           !settings.tlsAuthorityFile.isEmpty();
+}
+
+// The names a server certificate may be checked against: the server
+// connected to, and for XMPP the domain of the account.
+QStringList ChatConnection::Private::certificateNames() const
+{
+    QStringList names{settings.serverHost()};
+    const QString domain = settings.account.section(u'@', 1).section(u'/', 0, 0);
+    if (!domain.isEmpty() && !names.contains(domain, Qt::CaseInsensitive))
+        names.append(domain);
+    return names;
+}
+
+QString ChatConnection::Private::label() const
+{
+    return u"[%1]"_s.arg(settings.name);
+}
+
+void ChatConnection::Private::report(const QString &text)
+{
+    const QString told = label() + u' ' + text;
+    qCWarning(lcPurple).noquote() << told;
+    QMetaObject::invokeMethod(q, [q = q, told] { Q_EMIT q->problem(told); }, Qt::QueuedConnection);
+}
+
+// Sets the protocol's options on the account; the mistake in the file otherwise.
+QString ChatConnection::Private::applyOptions(PurplePlugin *protocol)
+{
+    PurplePluginProtocolInfo *info = protocolInfo(protocol);
+    for (const NetworkSettings::Option &option : std::as_const(settings.options)) {
+        const PurpleAccountOption *found = nullptr;
+        QStringList known;
+        for (GList *item = info->protocol_options; item; item = item->next) {
+            auto *candidate = static_cast<PurpleAccountOption *>(item->data);
+            const QString name = fromUtf8(purple_account_option_get_setting(candidate));
+            known.append(name);
+            if (name == option.name)
+                found = candidate;
+        }
+        if (!found)
+            return settings.unknownOption(option, known);
+        const NetworkSettings::OptionKind kind = optionKind(found);
+        if (const QString wrong = NetworkSettings::checkOption(option, kind); !wrong.isEmpty())
+            return wrong;
+        if (!account)
+            continue;
+        const QByteArray name = option.name.toUtf8();
+        switch (kind) {
+        case NetworkSettings::OptionKind::Boolean:
+            purple_account_set_bool(account, name.constData(), NetworkSettings::isTrue(option.value));
+            break;
+        case NetworkSettings::OptionKind::Integer:
+            purple_account_set_int(account, name.constData(), option.value.toInt());
+            break;
+        case NetworkSettings::OptionKind::Text:
+            purple_account_set_string(account, name.constData(), option.value.toUtf8().constData());
+            break;
+        }
+    }
+    return {};
+}
+
+void ChatConnection::Private::connect()
+{
+    signOnTimer.start(signOnDeadlineMs);
+    purple_account_connect(account);
+}
+
+void ChatConnection::Private::scheduleReconnect()
+{
+    if (stopped || refused)
+        return;
+    if (const int wait = signOnWaits.schedule(); wait > 0)
+        qCInfo(lcPurple).noquote() << label() << "Signing on again in" << wait / 1000.0 << "s";
+}
+
+void ChatConnection::Private::reconnect()
+{
+    if (stopped || !account || !purple_account_is_disconnected(account))
+        return;
+    qCInfo(lcPurple).noquote() << label() << "Signing on to" << settings.account;
+    signOnProblem.clear();
+    connect();
+}
+
+// The sign-on did not finish in time: the connection goes, and the program
+// tries again after its growing wait.
+void ChatConnection::Private::signOnTimedOut()
+{
+    if (stopped || refused || !account || purple_account_is_connected(account))
+        return;
+    report(u"Signing on to %1 timed out: the server at %2 took the connection but did not sign the program on "
+           u"within %3 s (is option.ssl set for a port without TLS, or the other way round?). Trying again in "
+           u"%4 s."_s.arg(settings.account, settings.serverHost())
+               .arg(signOnDeadlineMs / 1000.0)
+               .arg(signOnWaits.msUntilTry() / 1000.0));
+    purple_account_disconnect(account);
+    scheduleReconnect();
+}
+
+// On IRC a nick taken at sign-on makes libpurple take another one; when its
+// holder goes, the program takes its own name back.
+void ChatConnection::Private::takeNickBackFrom(const QString &gone)
+{
+    PurpleConnection *gc = connection();
+    const QString wanted = settings.account.section(u'@', 0, 0);
+    if (!isIrc() || !gc || gone.compare(wanted, Qt::CaseInsensitive) != 0 ||
+        fromUtf8(purple_connection_get_display_name(gc)).compare(wanted, Qt::CaseInsensitive) == 0)
+        return;
+    PurplePluginProtocolInfo *protocol = protocolInfo(purple_connection_get_prpl(gc));
+    if (!protocol->send_raw)
+        return;
+    qCInfo(lcPurple).noquote() << label() << "Taking the nick" << wanted << "back";
+    const QByteArray line = "NICK " + wanted.toUtf8() + "\r\n";
+    protocol->send_raw(gc, line.constData(), int(line.size()));
+}
+
+PurpleMessenger *ChatConnection::Private::roomOf(PurpleConversation *conversation) const
+{
+    if (!conversation || purple_conversation_get_type(conversation) != PURPLE_CONV_TYPE_CHAT)
+        return nullptr;
+    const int id = purple_conv_chat_get_id(purple_conversation_get_chat_data(conversation));
+    for (PurpleMessenger *room : rooms) {
+        if (room->ChatRoom() != 0 && room->ChatRoom() == id)
+            return room;
+    }
+    // A room just joined is known by its name until then.
+    return roomNamed(fromUtf8(purple_conversation_get_name(conversation)));
+}
+
+PurpleMessenger *ChatConnection::Private::roomNamed(const QString &name) const
+{
+    for (PurpleMessenger *room : rooms) {
+        if (settings.sameRoom(room->roomName(), name))
+            return room;
+    }
+    return nullptr;
+}
+
+void ChatConnection::Private::signedOn(PurpleConnection *gc)
+{
+    signOnTimer.stop();
+    signOnWaits.succeeded();
+    everSignedOn = true;
+    qCInfo(lcPurple).noquote() << label() << "Signed on to" << settings.account << "as"
+                               << fromUtf8(purple_connection_get_display_name(gc));
+    for (PurpleMessenger *room : std::as_const(rooms))
+        room->parts().join(gc);
+    QMetaObject::invokeMethod(q, [q = q] { Q_EMIT q->signedOn(); }, Qt::QueuedConnection);
+}
+
+void ChatConnection::Private::signedOff()
+{
+    for (PurpleMessenger *room : std::as_const(rooms))
+        room->parts().signedOff();
+    qCInfo(lcPurple).noquote() << label() << "Signed off from" << settings.account;
+    scheduleReconnect();
+}
+
+void ChatConnection::Private::connectionError(PurpleConnectionError reason, QString why)
+{
+    signOnTimer.stop();
+    for (PurpleMessenger *room : std::as_const(rooms))
+        room->parts().signedOff();
+    why.replace(u'\n', u' ');
+    // An IRC server that answers a new connection with an ERROR line has
+    // turned the program away (a wrong server password, a ban); one that
+    // did so after serving it may only be restarting.
+    const bool ircRefusal = isIrc() && !everSignedOn && why.contains(u"ERROR :"_s);
+    if (refusedForGood(reason) || ircRefusal) {
+        refused = true;
+        const QString text =
+            signOnProblem.isEmpty()
+                ? u"The server refused the sign-on of %1: %2. Check the account, the password and the options in "
+                  u"%3, then start the program again."_s.arg(settings.account, why, NetworkSettings::fileName())
+                : u"%1 The program did not sign on %2 and does not try again."_s.arg(signOnProblem, settings.account);
+        report(text);
+        const QString told = label() + u' ' + text;
+        QMetaObject::invokeMethod(q, [q = q, told] { Q_EMIT q->signOnRefused(told); }, Qt::QueuedConnection);
+    } else if (purple_connection_error_is_fatal(reason)) {
+        report(u"The connection of %1 failed: %2. Trying again in a while."_s.arg(settings.account, why));
+    } else {
+        report(u"The connection of %1 was lost: %2. Signing on again."_s.arg(settings.account, why));
+    }
+    scheduleReconnect();
+}
+
+// What libpurple tells its user about this account: a failed sign-on, or a
+// room that refused the program ("Cannot join #links: Incorrect or missing channel key.").
+void ChatConnection::Private::notice(const QString &text)
+{
+    // While signing on, it explains the failure that follows (a refused certificate).
+    if (!purple_account_is_connected(account)) {
+        // It is logged with the failure it explains, once.
+        for (const QString &name : certificateNames()) {
+            if (text.contains(name, Qt::CaseInsensitive)) {
+                signOnProblem = text;
+                return;
+            }
+        }
+        qCInfo(lcPurple).noquote() << label() << text;
+        return;
+    }
+    // The room it names, or every room still waiting to get in.
+    QList<PurpleMessenger *> waiting;
+    for (PurpleMessenger *room : std::as_const(rooms)) {
+        if (room->isJoined())
+            continue;
+        if (text.contains(room->roomName(), Qt::CaseInsensitive)) {
+            room->parts().notice(text);
+            return;
+        }
+        waiting.append(room);
+    }
+    if (waiting.isEmpty()) {
+        // In its rooms, the program has nothing to do about it.
+        qCInfo(lcPurple).noquote() << label() << text;
+        return;
+    }
+    for (PurpleMessenger *room : std::as_const(waiting))
+        room->parts().notice(text);
+}
+
+void ChatConnection::Private::instantMessage(const QString &from, const char *message)
+{
+    const QString text = PurpleSignals::plainText(message);
+    QMetaObject::invokeMethod(
+        q, [q = q, from, text] { Q_EMIT q->instantMessageReceived(from, text); }, Qt::QueuedConnection);
+}
+
+ChatConnection::ChatConnection(NetworkSettings settings, QObject *parent)
+    : QObject(parent), d(std::make_unique<Private>())
+{
+    d->q = this;
+    d->settings = std::move(settings);
+    d->signOnWaits.onTry(this, [this] { d->reconnect(); });
+    d->signOnTimer.setSingleShot(true);
+    QObject::connect(&d->signOnTimer, &QTimer::timeout, this, [this] { d->signOnTimedOut(); });
+    for (const NetworkSettings::Room &room : std::as_const(d->settings.rooms))
+        addRoom(room);
+}
+
+ChatConnection::~ChatConnection()
+{
+    d->stopped = true;
+    // The rooms go first, while the connection they tell is still whole
+    // (with the ones removed a moment ago).
+    qDeleteAll(findChildren<PurpleMessenger *>(Qt::FindDirectChildrenOnly));
+    if (d->account) {
+        PurpleSignals::remove(d->account);
+        purple_account_set_enabled(d->account, purple_core_get_ui(), FALSE); // disconnects it too
+    }
+}
+
+QString ChatConnection::check(const NetworkSettings &settings)
+{
+    if (const QString error = PurpleMessenger::initialise(QString()); !error.isEmpty())
+        return error;
+    Private checking;
+    checking.settings = settings;
+    if (const QString missing = PurpleRuntime::loadProtocol(settings.protocolId, checking.needsTls());
+        !missing.isEmpty())
+        return NetworkSettings::lineError(settings.protocolLine, missing);
+    return checking.applyOptions(purple_find_prpl(settings.protocolId.toUtf8().constData()));
+}
+
+QString ChatConnection::start()
+{
+    if (const QString error = PurpleMessenger::initialise(QString()); !error.isEmpty())
+        return error;
+    const NetworkSettings &settings = d->settings;
+    if (const QString missing = PurpleRuntime::loadProtocol(settings.protocolId, d->needsTls()); !missing.isEmpty())
+        return NetworkSettings::lineError(settings.protocolLine, missing);
+    if (d->needsTls()) {
+        for (const QString &host : d->certificateNames()) {
+            const QString untrusted =
+                PurpleRuntime::trustServer(host, settings.tlsFingerprint, settings.tlsAuthorityFile);
+            if (!untrusted.isEmpty())
+                return u"%1: %2"_s.arg(NetworkSettings::fileName(), untrusted);
+        }
+    }
+    const QByteArray protocolId = settings.protocolId.toUtf8();
+    PurplePlugin *protocol = purple_find_prpl(protocolId.constData());
+
+    const QByteArray username = settings.account.toUtf8();
+    PurpleAccount *account = purple_accounts_find(username.constData(), protocolId.constData());
+    if (!account) {
+        account = purple_account_new(username.constData(), protocolId.constData());
+        purple_accounts_add(account);
+    }
+    purple_account_set_remember_password(account, FALSE);
+    purple_account_set_password(account, settings.password.toUtf8().constData());
+
+    // The options are checked before the account takes any of them.
+    if (const QString wrong = check(settings); !wrong.isEmpty())
+        return wrong;
+    d->account = account;
+    (void)d->applyOptions(protocol);
+    // The program paces what it sends itself, fairly (see delivery()); libpurple's
+    // own first-come queue behind it would undo the order. Only a file that
+    // turns the program's pacing off (send-rate = 0) keeps libpurple's.
+    const bool libpurplePaces =
+        settings.delivery().linesPerSecond == 0 && !settings.optionValue(u"ratelimit-interval"_s).isEmpty();
+    if (d->isIrc() && !libpurplePaces) {
+        purple_account_set_int(account, "ratelimit-interval", 0);
+        purple_account_set_int(account, "ratelimit-burst", 1000);
+    }
+    PurpleSignals::add(account, d.get());
+    qCInfo(lcPurple).noquote() << label() << "Signing on to" << settings.account << "with" << settings.protocolId;
+    purple_account_set_enabled(account, purple_core_get_ui(), TRUE);
+    if (purple_account_is_disconnected(account))
+        d->connect();
+    else
+        d->signOnTimer.start(d->signOnDeadlineMs); // enabling it began the sign-on
+    return {};
+}
+
+const NetworkSettings &ChatConnection::settings() const
+{
+    return d->settings;
+}
+
+QString ChatConnection::label() const
+{
+    return d->label();
+}
+
+QList<PurpleMessenger *> ChatConnection::rooms() const
+{
+    return d->rooms;
+}
+
+PurpleMessenger *ChatConnection::room(const QString &name) const
+{
+    return d->roomNamed(name);
+}
+
+PurpleMessenger *ChatConnection::addRoom(const NetworkSettings::Room &room)
+{
+    auto *messenger = new PurpleMessenger(this, room);
+    if (PurpleConnection *gc = d->connection(); gc && d->isConnected())
+        messenger->parts().join(gc);
+    return messenger;
+}
+
+void ChatConnection::removeRoom(PurpleMessenger *room)
+{
+    if (!d->rooms.contains(room))
+        return;
+    room->parts().leave();
+    d->rooms.removeAll(room);
+    room->deleteLater();
+}
+
+bool ChatConnection::isSignedOn() const
+{
+    return d->isConnected();
+}
+
+bool ChatConnection::isRefused() const
+{
+    return d->refused;
+}
+
+MorvexAIMOCX::Delivery ChatConnection::delivery() const
+{
+    return d->settings.delivery();
+}
+
+void ChatConnection::setReconnectDelay(int milliseconds)
+{
+    d->signOnWaits.setFirstWait(milliseconds);
+    d->firstRejoinWaitMs = 5 * milliseconds;
+    for (PurpleMessenger *room : std::as_const(d->rooms))
+        room->parts().joinWaits.setFirstWait(d->firstRejoinWaitMs);
+}
+
+void ChatConnection::setSignOnDeadline(int milliseconds)
+{
+    d->signOnDeadlineMs = milliseconds;
+}

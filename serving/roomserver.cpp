@@ -1,0 +1,61 @@
+#include "serving/roomserver.h"
+
+#include "serving/chatresponder.h"
+#include "serving/sendscheduler.h"
+#include "serving/servingswitch.h"
+
+#include "platform/messenger.h"
+
+#include <QTimer>
+
+using namespace Qt::StringLiterals;
+
+RoomServer::RoomServer(MorvexAIMOCX::AIM *room, SendScheduler *scheduler, FloodGuard *guard,
+                       const RowList &descriptions, const RowList &addresses, QObject *parent)
+    : QObject(parent), m_room(room), m_timer(new QTimer(this)),
+      m_responder(new ChatResponder(room, descriptions, addresses, scheduler, this)),
+      m_switch(new ServingSwitch(room, scheduler, descriptions, m_timer, this))
+{
+    if (guard)
+        m_responder->shareFloodGuard(guard);
+    if (room) {
+        connect(room, &MorvexAIMOCX::AIM::ChatLine, m_responder, &ChatResponder::handleChatLine);
+        // Replies follow a member who changes his name, and stop for one who left.
+        connect(room, &MorvexAIMOCX::AIM::memberRenamed, scheduler,
+                [scheduler, room](const QString &oldName, const QString &newName) {
+                    scheduler->renameMember(oldName, newName, room);
+                });
+        connect(room, &MorvexAIMOCX::AIM::memberLeft, scheduler, [scheduler, room](const QString &member) {
+            scheduler->dropMember(member, u"left the room"_s, room);
+        });
+    }
+    connect(m_timer, &QTimer::timeout, m_switch, &ServingSwitch::Timer1_Timer);
+    connect(m_switch, &ServingSwitch::refused, this, &RoomServer::switchRefused);
+}
+
+RoomServer::~RoomServer() = default;
+
+void RoomServer::Label2_Click(SwitchCaption &caption)
+{
+    m_switch->Label2_Click(caption);
+}
+
+void RoomServer::Command2_Click(SwitchCaption &caption)
+{
+    m_switch->Command2_Click(caption);
+}
+
+void RoomServer::Timer1_Timer()
+{
+    m_switch->Timer1_Timer();
+}
+
+bool RoomServer::isServing() const
+{
+    return m_switch->isServing();
+}
+
+void RoomServer::stopReplies()
+{
+    m_responder->stopReplies();
+}

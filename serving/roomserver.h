@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+
+class ChatResponder;
+class FloodGuard;
+class QTimer;
+class RowList;
+class SendScheduler;
+class ServingSwitch;
+class SwitchCaption;
+
+namespace MorvexAIMOCX {
+class AIM;
+}
+
+// The serving of one room: the responder to its commands and its serving
+// switch with the advertisement timer. The catalogue, the list pages and the
+// server message are the program's, shared by every room; the scheduler and
+// the flood guard are its connection's.
+class RoomServer final : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The messenger, scheduler, guard and rows must outlive the room's serving;
+    // without a guard the room keeps one of its own.
+    RoomServer(MorvexAIMOCX::AIM *room, SendScheduler *scheduler, FloodGuard *guard, const RowList &descriptions,
+               const RowList &addresses, QObject *parent = nullptr);
+    ~RoomServer() override;
+
+    // The visible switch: tests the messenger, rebuilds the pages, counts the items.
+    void Label2_Click(SwitchCaption &caption);
+    // The hidden switch: no tests, no rebuild, no count.
+    void Command2_Click(SwitchCaption &caption);
+    // The advertisement at every tick of the timer.
+    void Timer1_Timer();
+    [[nodiscard]] bool isServing() const;
+    // Answers nothing more: for a program that is closing.
+    void stopReplies();
+
+    [[nodiscard]] MorvexAIMOCX::AIM *room() const { return m_room; }
+    [[nodiscard]] ChatResponder &responder() { return *m_responder; }
+    [[nodiscard]] QTimer *timer() const { return m_timer; }
+
+Q_SIGNALS:
+    // The visible switch could not turn serving on; the text says why.
+    void switchRefused(const QString &text);
+
+private:
+    QPointer<MorvexAIMOCX::AIM> m_room;
+    QTimer *m_timer;
+    ChatResponder *m_responder;
+    ServingSwitch *m_switch;
+};

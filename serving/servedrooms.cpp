@@ -1,0 +1,132 @@
+#include "serving/servedrooms.h"
+
+#include "serving/chatresponder.h"
+#include "serving/floodguard.h"
+#include "serving/linkserver.h"
+#include "serving/roomserver.h"
+#include "serving/sendscheduler.h"
+#include "serving/servingswitch.h"
+
+#include "catalogue/catalogue.h"
+#include "platform/messenger.h"
+
+#include <QLoggingCategory>
+
+using namespace Qt::StringLiterals;
+
+Q_DECLARE_LOGGING_CATEGORY(lcServing)
+
+struct ServedRooms::Connection
+{
+    SendScheduler *scheduler = nullptr;
+    FloodGuard guard;
+    int rooms = 0;
+};
+
+struct ServedRooms::Room
+{
+    QString connection;
+    QString label;
+    RoomServer *server = nullptr;
+    PlainCaption caption;
+};
+
+ServedRooms::ServedRooms(LinkServer &server, QObject *parent) : QObject(parent), m_server(server) {}
+
+ServedRooms::~ServedRooms() = default;
+
+ServedRooms::Connection &ServedRooms::connection(const QString &name, MorvexAIMOCX::AIM *firstRoom)
+{
+    std::shared_ptr<Connection> &found = m_connections[name];
+    if (!found) {
+        found = std::make_shared<Connection>();
+        // Every room of a connection goes at the pace its network takes.
+        found->scheduler = new SendScheduler(firstRoom->delivery(), this);
+        found->scheduler->setLabel(u"[%1]"_s.arg(name));
+        connect(found->scheduler, &SendScheduler::roomFinished, this, &ServedRooms::released);
+    }
+    return *found;
+}
+
+RoomServer *ServedRooms::addRoom(const QString &connectionName, MorvexAIMOCX::AIM *messenger, const QString &label)
+{
+    if (!messenger || m_rooms.contains(messenger))
+        return roomServer(messenger);
+    Connection &network = connection(connectionName, messenger);
+    auto room = std::make_shared<Room>();
+    room->connection = connectionName;
+    room->label = label;
+    room->server = new RoomServer(messenger, network.scheduler, &network.guard, m_server.descriptions(),
+                                  m_server.addresses(), this);
+    room->server->responder().setLabel(label);
+    ++network.rooms;
+    m_rooms.insert(messenger, room);
+    connect(room->server, &RoomServer::switchRefused, this,
+            [label](const QString &text) { qCWarning(lcServing).noquote() << label << text; });
+    // Once in the room, serving goes on as the "On" switch turns it on; after a
+    // rejoin the room is still served and needs nothing more.
+    connect(messenger, &MorvexAIMOCX::AIM::roomJoined, room->server, [this, weak = std::weak_ptr<Room>(room)] {
+        if (const std::shared_ptr<Room> joined = weak.lock())
+            serve(*joined);
+    });
+    if (messenger->ChatRoom() != 0)
+        serve(*room);
+    return room->server;
+}
+
+void ServedRooms::serve(Room &room)
+{
+    if (room.server->isServing())
+        return;
+    room.server->Label2_Click(room.caption);
+    if (!room.server->isServing())
+        return;
+    qCInfo(lcServing).noquote() << room.label << "Serving" << m_server.catalogue().itemCount() << "items";
+    Q_EMIT roomServing(room.server->room());
+}
+
+void ServedRooms::removeRoom(MorvexAIMOCX::AIM *messenger)
+{
+    const std::shared_ptr<Room> room = m_rooms.take(messenger);
+    if (!room)
+        return;
+    qCInfo(lcServing).noquote() << room->label << "No longer served";
+    // Its commands, its announcements and its timer end now.
+    delete room->server;
+    const std::shared_ptr<Connection> network = m_connections.value(room->connection);
+    if (!network)
+        return;
+    if (--network->rooms == 0) {
+        m_connections.remove(room->connection);
+        // The last message keeps its scheduler alive until it is sent.
+        connect(network->scheduler, &SendScheduler::roomFinished, network->scheduler, &QObject::deleteLater);
+    }
+    // The scheduler finishes the message on its way, then lets the messenger go.
+    network->scheduler->dropRoom(messenger);
+}
+
+RoomServer *ServedRooms::roomServer(MorvexAIMOCX::AIM *room) const
+{
+    const std::shared_ptr<Room> found = m_rooms.value(room);
+    return found ? found->server : nullptr;
+}
+
+int ServedRooms::servingCount() const
+{
+    int serving = 0;
+    for (const std::shared_ptr<Room> &room : m_rooms)
+        serving += room->server->isServing() ? 1 : 0;
+    return serving;
+}
+
+SendScheduler *ServedRooms::scheduler(const QString &connection) const
+{
+    const std::shared_ptr<Connection> found = m_connections.value(connection);
+    return found ? found->scheduler : nullptr;
+}
+
+void ServedRooms::stopReplies()
+{
+    for (const std::shared_ptr<Room> &room : std::as_const(m_rooms))
+        room->server->stopReplies();
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "platform/messenger.h"
+
+#include <QHash>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class FloodGuard;
+class LinkServer;
+class RoomServer;
+class SendScheduler;
+
+
+// The rooms the program serves, on any number of connections: one serving unit
+// a room, each room's chat lines to its own unit, and serving switched on as
+// soon as a room is joined. The rooms of one connection share its pace (one
+// send scheduler) and its flood guard. The catalogue, the list pages and the
+// server message are the link server's, one for every room.
+class ServedRooms final : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit ServedRooms(LinkServer &server, QObject *parent = nullptr);
+    ~ServedRooms() override;
+
+    // Serves the room of a connection from now on; label names it in the log
+    // ("[libera #links]"). The messenger must outlive its serving (see released).
+    RoomServer *addRoom(const QString &connection, MorvexAIMOCX::AIM *room, const QString &label);
+    // Stops serving the room at once: a reply on its way there ends after its
+    // page. released() tells when nothing more is sent through its messenger.
+    void removeRoom(MorvexAIMOCX::AIM *room);
+
+    [[nodiscard]] RoomServer *roomServer(MorvexAIMOCX::AIM *room) const;
+    [[nodiscard]] int roomCount() const { return int(m_rooms.size()); }
+    [[nodiscard]] int servingCount() const;
+    // The scheduler of a connection's rooms, or none.
+    [[nodiscard]] SendScheduler *scheduler(const QString &connection) const;
+
+    // The program is closing: nothing more is answered or sent in any room.
+    void stopReplies();
+
+Q_SIGNALS:
+    // A removed room's messenger is no longer used; it may go now.
+    void released(MorvexAIMOCX::AIM *room);
+    // The room is served (again): serving switched on after it was joined.
+    void roomServing(MorvexAIMOCX::AIM *room);
+
+private:
+    struct Connection;
+    struct Room;
+
+    Connection &connection(const QString &name, MorvexAIMOCX::AIM *firstRoom);
+    void serve(Room &room);
+
+    LinkServer &m_server;
+    QHash<QString, std::shared_ptr<Connection>> m_connections;
+    QHash<MorvexAIMOCX::AIM *, std::shared_ptr<Room>> m_rooms;
+};
