@@ -372,6 +372,13 @@ MorvexAIMOCX::Delivery PurpleMessenger::delivery() const
     return d->connection->settings.delivery();
 }
 
+QString PurpleMessenger::memberAddress(const QString &member) const
+{
+    if (d->connection->isXmpp())
+        return d->room.name + u'/' + member;
+    return member;
+}
+
 void PurpleMessenger::StartChatWatch()
 {
     d->watching = true;

@@ -1,6 +1,8 @@
 #include "support/ircmember.h"
 #include "support/ircserver.h"
+#include "support/servedroom.h"
 #include "support/testprocesses.h"
+#include "support/xmppserver.h"
 
 #include "support/testfiles.h"
 
@@ -40,6 +42,7 @@ private Q_SLOTS:
     void refusesToStartWithoutNetworkSettings();
     void mistakeInSettingsNamesTheLine();
     void commandLineNeedsNoDisplay();
+    void manyRoomsServeApartAndReloadApart();
 
 private:
     // The windowless server, or the windowed program with --headless.
@@ -520,6 +523,125 @@ void TestHeadless::commandLineNeedsNoDisplay()
             QVERIFY2(output.contains(option == u"--help" ? "--data-dir" : VALDRIN_VERSION), output.constData());
         }
     }
+}
+
+namespace {
+
+// One server's sections of network.conf: two IRC servers (the second asks for
+// a password), an XMPP server, and a connection the second IRC server refuses.
+QString manyRoomsSettings(quint16 alpha, quint16 beta, quint16 chat, const QString &alphaRooms)
+{
+    return u"send-rate = 0\nprotocol = irc\n"
+           u"[alpha]\naccount = linkdesk@127.0.0.1\noption.port = %1\n%4"
+           u"[beta]\naccount = deskb@127.0.0.1\npassword = R1ghtPW\noption.port = %2\nroom = #links\n"
+           u"[chat]\nprotocol = xmpp\naccount = deskbot@localhost/valdrin\npassword = secret\n"
+           u"option.port = %3\noption.connect_server = 127.0.0.1\noption.connection_security = opportunistic_tls\n"
+           u"option.auth_plain_in_clear = true\nroom = links@conference.localhost\nroom = other@conference.localhost\n"
+           u"[refused]\naccount = deskc@127.0.0.1\npassword = Wr0ngPW\noption.port = %2\nroom = #links\n"_s
+        .arg(alpha)
+        .arg(beta)
+        .arg(chat)
+        .arg(alphaRooms);
+}
+
+} // namespace
+
+void TestHeadless::manyRoomsServeApartAndReloadApart()
+{
+    IrcServer alpha;
+    IrcServer beta;
+    beta.setPassword(u"R1ghtPW"_s);
+    XmppServer chat;
+    for (const QString &user : {u"deskbot"_s, u"dan"_s})
+        QVERIFY(chat.addUser(user, u"secret"_s).isEmpty());
+    for (const QString &started : {alpha.start(), beta.start(), chat.start()})
+        QVERIFY2(started.isEmpty(), qPrintable(started));
+    // Ann is in #links first, so she may kick the program from it.
+    IrcMember ann(u"ann"_s, alpha.port());
+    IrcMember bob(u"bob"_s, alpha.port());
+    IrcMember cat(u"cat"_s, beta.port());
+    IrcMember eve(u"eve"_s, alpha.port());
+    cat.setPassword(u"R1ghtPW"_s);
+    QVERIFY(ann.join(u"#links"_s) && bob.join(u"#other"_s) && cat.join(u"#links"_s) && eve.join(u"#more"_s));
+
+    testfiles::DataFolder folder;
+    QVERIFY(folder.writeSampleCatalogue(5));
+    QVERIFY(writeSettings(folder, manyRoomsSettings(alpha.port(), beta.port(), chat.port(),
+                                                    u"room = #links\nroom = #other\n"_s)));
+    QStringList log;
+    QProcess *process = startServer(folder.path(), &log);
+    const auto logged = [&log](const QString &text) { return log.join(u'\n').count(text); };
+    // Item replies a member got (each is several lines on IRC).
+    const auto items = [](const IrcMember &member) {
+        const QList<IrcMember::Message> lines = member.privateMessages();
+        return std::count_if(lines.cbegin(), lines.cend(),
+                             [](const IrcMember::Message &line) { return line.text.startsWith(u"Item "_s); });
+    };
+
+    // Every room gets its opening lines, each from its own connection's nick.
+    for (IrcMember *member : {&ann, &bob, &cat})
+        QTRY_VERIFY_WITH_TIMEOUT(member->channelMessages().size() >= 4, 30000);
+    QVERIFY(cat.channelMessages()[2].text.contains(u"/deskb send list"_s));
+    QTRY_COMPARE_WITH_TIMEOUT(logged(u"[chat other@conference.localhost] Joined the room"_s), 1, 30000);
+    // The refused connection is told once and the others go on serving.
+    QTRY_COMPARE_WITH_TIMEOUT(logged(u"[refused] The server refused the sign-on"_s), 1, 20000);
+    QCOMPARE(process->state(), QProcess::Running);
+
+    // A command is answered to who typed it, in the way of his room's network, and nowhere else.
+    ann.say(u"/linkdesk send 1"_s);
+    bob.say(u"/linkdesk send 2"_s);
+    cat.say(u"/deskb send 3"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(!ann.privateMessages().isEmpty() && !bob.privateMessages().isEmpty() &&
+                                 !cat.privateMessages().isEmpty(), 10000);
+    QVERIFY(ann.privateMessages()[0].text.startsWith(u"Item 1:"_s));
+    QVERIFY(bob.privateMessages()[0].text.startsWith(u"Item 2:"_s));
+    QCOMPARE(cat.privateMessages()[0].from, u"deskb"_s);
+    QCOMPARE(items(ann), 1);
+    QVERIFY(ServedRoom::startPurple().isEmpty());
+    PurpleMessenger dan(ServedRoom::xmppSettings(u"dan"_s, chat.port()));
+    QSignalSpy danJoined(&dan, &MorvexAIMOCX::AIM::roomJoined);
+    QSignalSpy danGot(&dan, &PurpleMessenger::instantMessageReceived);
+    QVERIFY(dan.start().isEmpty() && danJoined.wait(15000));
+    dan.StartChatWatch();
+    dan.SendChat(u"/deskbot send 4"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(!danGot.isEmpty(), 10000);
+    QVERIFY(danGot.first().at(1).toString().startsWith(u"Item 4:"_s));
+
+    // Kicked from one room, the program serves the others and comes back.
+    ann.sendRaw("KICK #links linkdesk :out");
+    QTRY_COMPARE_WITH_TIMEOUT(logged(u"[alpha #links] The program is no longer in the room #links"_s), 1, 10000);
+    bob.say(u"/linkdesk send 0"_s);
+    QTRY_COMPARE_WITH_TIMEOUT(items(bob), 2, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(ann.namesInChannel().contains(u"linkdesk"_s), 20000);
+
+    // A SIGHUP that drops #other and adds #more: #more is joined and served,
+    // #other left, and #links (like every other room) sees nothing new.
+    ann.clear();
+    cat.clear();
+    QVERIFY(writeSettings(folder, manyRoomsSettings(alpha.port(), beta.port(), chat.port(),
+                                                    u"room = #links\nroom = #more\n"_s)));
+    ::kill(pid_t(process->processId()), SIGHUP);
+    QTRY_VERIFY_WITH_TIMEOUT(eve.channelMessages().size() >= 4, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(!bob.namesInChannel().contains(u"linkdesk"_s), 10000);
+    eve.say(u"/linkdesk send 1"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(!eve.privateMessages().isEmpty(), 10000);
+    QVERIFY(ann.channelMessages().isEmpty());
+    QVERIFY(cat.channelMessages().isEmpty());
+    QCOMPARE(logged(u"[beta] Signing on"_s), 1);
+
+    // A changed file with a mistake is refused whole; everything serves on.
+    QVERIFY(writeSettings(folder, manyRoomsSettings(alpha.port(), beta.port(), chat.port(), u"room = #a b\n"_s)));
+    ::kill(pid_t(process->processId()), SIGHUP);
+    QTRY_COMPARE_WITH_TIMEOUT(logged(u"was not applied; the rooms go on as they were"_s), 1, 10000);
+    eve.say(u"/linkdesk send 2"_s);
+    QTRY_COMPARE_WITH_TIMEOUT(items(eve), 2, 10000);
+
+    QElapsedTimer stopping;
+    stopping.start();
+    ::kill(pid_t(process->processId()), SIGTERM);
+    QVERIFY(process->waitForFinished(10000));
+    QVERIFY2(stopping.elapsed() < 2000, qPrintable(QString::number(stopping.elapsed())));
+    QCOMPARE(process->exitCode(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestHeadless)

@@ -105,6 +105,12 @@ void IrcMember::handle(const QString &line)
         m_joined = true;
     } else if (command == u"353") {
         m_names = rest.section(u':', 1).split(u' ', Qt::SkipEmptyParts);
+    } else if (command == u"JOIN" || command == u"PART" || command == u"QUIT" || command == u"KICK") {
+        // Who is in the channel, as the channel's news tells it.
+        const QString who = command == u"KICK" ? rest.section(u' ', 2, 2) : prefix.section(u'!', 0, 0);
+        m_names.removeIf([&who](const QString &name) { return name == who || name.mid(1) == who; });
+        if (command == u"JOIN")
+            m_names.append(who);
     } else if (command == u"PRIVMSG") {
         const QString target = rest.section(u' ', 1, 1);
         const qsizetype colon = rest.indexOf(u" :");

@@ -43,6 +43,7 @@ public:
     // Every line the server sent, as it came.
     [[nodiscard]] const QStringList &rawLines() const { return m_rawLines; }
     [[nodiscard]] bool isInChannel() const { return m_joined; }
+    // Who is in the channel (operators with their "@"), kept up as people come and go.
     [[nodiscard]] QStringList namesInChannel() const { return m_names; }
     void clear() { m_received.clear(); }
 
