@@ -6,11 +6,16 @@
 #include "serving/chatcommand.h"
 #include "serving/chatresponder.h"
 #include "serving/listpagebuilder.h"
+#include "serving/linkserver.h"
 #include "serving/listpages.h"
+#include "serving/roomserver.h"
 #include "serving/sendscheduler.h"
+#include "serving/servedrooms.h"
 #include "serving/servingtexts.h"
 
 #include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -60,6 +65,7 @@ private Q_SLOTS:
     void floodingMemberIsIgnoredButPersonIsAnswered();
     void hostileRoomStaysResponsiveAndBounded();
     void messengerOrResponderGoneMidListDoesNotCrash();
+    void roomsOfAConnectionShareItsGuardAndGoApart();
 
 private:
     StringRowList m_descriptions = fiveDescriptions();
@@ -405,6 +411,51 @@ void TestChatResponder::messengerOrResponderGoneMidListDoesNotCrash()
         QTest::qWait(50);
         QCOMPARE(room.messagesTo(u"Ann"_s), QStringList{pages.at(0)});
     }
+}
+
+void TestChatResponder::roomsOfAConnectionShareItsGuardAndGoApart()
+{
+    QTemporaryDir folder;
+    LinkServer server(nullptr, m_descriptions, m_addresses, DataFolder(folder.path()));
+    ServedRooms rooms(server);
+    RecordingMessenger one;
+    RecordingMessenger two;
+    RecordingMessenger elsewhere;
+    QSignalSpy serving(&rooms, &ServedRooms::roomServing);
+    rooms.addRoom(u"a"_s, &one, u"[a #one]"_s);
+    rooms.addRoom(u"a"_s, &two, u"[a #two]"_s);
+    rooms.addRoom(u"b"_s, &elsewhere, u"[b #one]"_s);
+    // Rooms already joined are served at once, each with its own opening lines.
+    QCOMPARE(serving.size(), 3);
+    for (RecordingMessenger *room : {&one, &two, &elsewhere})
+        QCOMPARE(room->callsNamed(u"SendChat"_s).size(), 4);
+    QCOMPARE(rooms.scheduler(u"a"_s), &rooms.roomServer(&one)->responder().scheduler());
+
+    // A flood in one room mutes its sender in every room of that connection,
+    // and nowhere else: joining a second room does not double his allowance.
+    for (int i = 0; i < 200; ++i)
+        Q_EMIT one.ChatLine(u"Script"_s, u"/LinkDesk send 1"_s);
+    QCOMPARE(one.callsNamed(u"SendIM"_s).size(), 12);
+    Q_EMIT two.ChatLine(u"Script"_s, u"/LinkDesk send 1"_s);
+    QVERIFY(two.callsNamed(u"SendIM"_s).isEmpty());
+    Q_EMIT elsewhere.ChatLine(u"Script"_s, u"/LinkDesk send 1"_s);
+    QCOMPARE(elsewhere.callsNamed(u"SendIM"_s).size(), 1);
+
+    // A room no longer served: the page on its way is its last, its messenger
+    // is let go, and the other rooms serve on.
+    const ListPageSet pages = pageSet(3);
+    ValdrinBas::ListPages = pages;
+    QSignalSpy released(&rooms, &ServedRooms::released);
+    Q_EMIT two.ChatLine(u"Ann"_s, u"/LinkDesk send list"_s);
+    rooms.removeRoom(&two);
+    Q_EMIT two.ChatLine(u"Bob"_s, u"/LinkDesk send 2"_s);
+    Q_EMIT one.ChatLine(u"Bob"_s, u"/LinkDesk send 2"_s);
+    QVERIFY(released.wait(3000));
+    QCOMPARE(released.first().first().value<MorvexAIMOCX::AIM *>(), &two);
+    QCOMPARE(two.callsNamed(u"SendIM"_s), QStringList{u"Ann:"_s + pages.at(0)});
+    QCOMPARE(two.callsNamed(u"FinishIM"_s), QStringList({u"Ann"_s, u"Ann"_s})); // after the page, and the list
+    QCOMPARE(one.callsNamed(u"SendIM"_s).last().section(u':', 0, 0), u"Bob"_s);
+    QCOMPARE(rooms.roomCount(), 2);
 }
 
 QTEST_GUILESS_MAIN(TestChatResponder)
