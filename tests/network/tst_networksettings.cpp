@@ -197,14 +197,18 @@ void TestNetworkSettings::pacingFollowsTheFile()
 
 void TestNetworkSettings::samplesInTheDocsAreRead()
 {
-    qputenv("VALDRIN_PASSWORD", "sample");
-    for (const char *sample : {"network-irc.conf", "network-xmpp.conf"}) {
+    const QList<QByteArray> variables{"VALDRIN_PASSWORD", "VALDRIN_LIBERA_PASSWORD", "VALDRIN_TEAM_KEY",
+                                      "VALDRIN_CHAT_PASSWORD"};
+    for (const QByteArray &variable : variables)
+        qputenv(variable.constData(), "sample");
+    for (const char *sample : {"network-irc.conf", "network-xmpp.conf", "network-many.conf"}) {
         QFile file(QStringLiteral(VALDRIN_SOURCE_DIR "/docs/") + QLatin1StringView(sample));
         QVERIFY(file.open(QIODevice::ReadOnly));
-        const NetworkSettings::Parsed parsed = NetworkSettings::parse(QString::fromUtf8(file.readAll()));
+        const NetworkConfig::Parsed parsed = NetworkConfig::parse(QString::fromUtf8(file.readAll()));
         QVERIFY2(parsed.ok(), qPrintable(parsed.error));
     }
-    qunsetenv("VALDRIN_PASSWORD");
+    for (const QByteArray &variable : variables)
+        qunsetenv(variable.constData());
 }
 
 void TestNetworkSettings::secretsAreNeverRepeated_data()
