@@ -90,7 +90,6 @@ void ServedRooms::removeRoom(MorvexAIMOCX::AIM *messenger)
     const std::shared_ptr<Room> room = m_rooms.take(messenger);
     if (!room)
         return;
-    qCInfo(lcServing).noquote() << room->label << "No longer served";
     // Its commands, its announcements and its timer end now.
     delete room->server;
     const std::shared_ptr<Connection> network = m_connections.value(room->connection);

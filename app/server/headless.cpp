@@ -116,7 +116,8 @@ int runHeadless(const StartupOptions &options)
 #ifdef VALDRIN_HAVE_PURPLE
         NetworkConfig::Parsed changed = networkSettings(folder);
         if (!changed.error.isEmpty()) {
-            qCWarning(lcHeadless).noquote() << changed.error
+            const QString mistake = changed.error.endsWith(u'.') ? changed.error : changed.error + u'.';
+            qCWarning(lcHeadless).noquote() << mistake
                                             << u"The changed %1 was not applied; the rooms go on as they were."_s.arg(
                                                    NetworkSettings::fileName());
             return;

@@ -51,7 +51,9 @@ NetworkServer::NetworkServer(ServedRooms &rooms, QObject *parent) : QObject(pare
 
 NetworkServer::~NetworkServer()
 {
-    // The rooms stop being served before their messengers go.
+    // The program is closing: the rooms stop being served, then their
+    // messengers go with their connections.
+    disconnect(&m_rooms, nullptr, this, nullptr);
     for (const auto &[name, connection] : m_connections) {
         for (PurpleMessenger *room : connection->rooms())
             m_rooms.removeRoom(room);

@@ -107,6 +107,10 @@ void connectOnce();
 void add(PurpleAccount *account, ChatConnection::Private *connection);
 void remove(PurpleAccount *account);
 
+// The log's name of an account's connection, or of its room when the
+// conversation is one: "[libera]", "[libera #links]"; empty for neither.
+[[nodiscard]] QString labelOf(PurpleAccount *account, PurpleConversation *conversation);
+
 // A message as its sender wrote it: markup removed and entities decoded.
 [[nodiscard]] QString plainText(const char *message);
 

@@ -133,7 +133,6 @@ void PurpleMessenger::Private::leave()
     joinWaits.stop();
     PurpleConnection *gc = connection->connection();
     if (gc && chatId != 0 && connection->isConnected()) {
-        qCInfo(lcPurple).noquote() << label() << "Leaving the room";
         if (PurpleConversation *conversation = purple_find_chat(gc, chatId))
             purple_conversation_destroy(conversation); // parts the room too
     }

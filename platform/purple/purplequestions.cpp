@@ -1,3 +1,4 @@
+#include "platform/purple/connectionparts.h"
 #include "platform/purple/purpleparts.h"
 
 #include <QCoreApplication>
@@ -59,8 +60,8 @@ QList<Action> readActions(size_t count, va_list actions)
     return read;
 }
 
-void *answerAction(const char *title, const char *primary, const char *, int, PurpleAccount *, const char *,
-                   PurpleConversation *, void *userData, size_t actionCount, va_list actions)
+void *answerAction(const char *title, const char *primary, const char *, int, PurpleAccount *account, const char *,
+                   PurpleConversation *conversation, void *userData, size_t actionCount, va_list actions)
 {
     const QList<Action> choices = readActions(actionCount, actions);
     const auto choose = [&](const QString &label) {
@@ -73,7 +74,8 @@ void *answerAction(const char *title, const char *primary, const char *, int, Pu
         return false;
     };
     if (fromUtf8(title) == pidginText("Create New Room") && choose(pidginText("_Accept Defaults"))) {
-        qCInfo(lcPurple) << "Created the room with its default settings";
+        qCInfo(lcPurple).noquote() << PurpleSignals::labelOf(account, conversation)
+                                   << "Created the room with its default settings";
         return answered(PURPLE_REQUEST_ACTION);
     }
     for (const char *refusal : {"_Cancel", "Cancel", "Reject", "_Reject", "_No", "No", "_Deny", "Deny"}) {

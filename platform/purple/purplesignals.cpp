@@ -162,6 +162,16 @@ void remove(PurpleAccount *account)
     connections().remove(account);
 }
 
+QString labelOf(PurpleAccount *account, PurpleConversation *conversation)
+{
+    ChatConnection::Private *connection = account ? connectionOf(account) : nullptr;
+    if (!connection)
+        return {};
+    if (PurpleMessenger *room = conversation ? connection->roomOf(conversation) : nullptr)
+        return room->label();
+    return connection->label();
+}
+
 // libpurple's stripping turns tabs and line breaks into blanks, which would let
 // "send<TAB>1" pass for "send 1"; written as character references they survive.
 QString plainText(const char *message)
