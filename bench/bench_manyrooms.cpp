@@ -80,14 +80,7 @@ struct Server
     // The part of it that is the process's own (not pages of shared libraries and files).
     [[nodiscard]] qint64 anonymousKb() const
     {
-        QFile status(u"/proc/%1/status"_s.arg(process.processId()));
-        if (!status.open(QIODevice::ReadOnly))
-            return 0;
-        for (const QByteArray &line : status.readAll().split('\n')) {
-            if (line.startsWith("RssAnon:"))
-                return line.mid(8).trimmed().split(' ').value(0).toLongLong();
-        }
-        return 0;
+        return testprocesses::residentKilobytes(QString::number(process.processId()), "RssAnon:");
     }
     ~Server()
     {

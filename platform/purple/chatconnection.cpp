@@ -12,11 +12,6 @@ Q_DECLARE_LOGGING_CATEGORY(lcPurple)
 
 namespace {
 
-PurplePluginProtocolInfo *protocolInfo(PurplePlugin *plugin)
-{
-    return static_cast<PurplePluginProtocolInfo *>(plugin->info->extra_info);
-}
-
 NetworkSettings::OptionKind optionKind(const PurpleAccountOption *option)
 {
     switch (purple_account_option_get_type(option)) {

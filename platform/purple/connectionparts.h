@@ -12,6 +12,12 @@
 // them; the callbacks in purplesignals.cpp find them by account. Only this
 // folder includes this header.
 
+// What a protocol plugin offers (joining rooms, its options, raw lines).
+inline PurplePluginProtocolInfo *protocolInfo(PurplePlugin *plugin)
+{
+    return static_cast<PurplePluginProtocolInfo *>(plugin->info->extra_info);
+}
+
 struct ChatConnection::Private
 {
     ChatConnection *q = nullptr;

@@ -10,15 +10,6 @@ using purpletext::fromUtf8;
 
 Q_DECLARE_LOGGING_CATEGORY(lcPurple)
 
-namespace {
-
-PurplePluginProtocolInfo *protocolInfo(PurplePlugin *plugin)
-{
-    return static_cast<PurplePluginProtocolInfo *>(plugin->info->extra_info);
-}
-
-} // namespace
-
 PurpleConvChat *PurpleMessenger::Private::chat() const
 {
     PurpleConnection *gc = connection->connection();

@@ -71,7 +71,7 @@ void onChatJoinFailed(PurpleConnection *gc, GHashTable *components, gpointer)
     ChatConnection::Private *d = connectionOf(gc);
     if (!d)
         return;
-    auto *protocol = static_cast<PurplePluginProtocolInfo *>(purple_connection_get_prpl(gc)->info->extra_info);
+    PurplePluginProtocolInfo *protocol = protocolInfo(purple_connection_get_prpl(gc));
     const GText name(protocol->get_chat_name && components ? protocol->get_chat_name(components) : nullptr);
     if (PurpleMessenger *room = d->roomNamed(fromUtf8(name.get()))) {
         room->parts().chatJoinFailed();

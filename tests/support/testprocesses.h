@@ -49,15 +49,17 @@ inline void stopProcess(QProcess &process)
     }
 }
 
-// The resident memory of a process (this one by default), in kilobytes.
-inline qint64 residentKilobytes(const QString &pid = QStringLiteral("self"))
+// The resident memory of a process (this one by default), in kilobytes: all of
+// it (VmRSS), or only the process's own pages, not those of shared libraries
+// and files (RssAnon).
+inline qint64 residentKilobytes(const QString &pid = QStringLiteral("self"), const QByteArray &field = "VmRSS:")
 {
     QFile status(QStringLiteral("/proc/%1/status").arg(pid));
     if (!status.open(QIODevice::ReadOnly))
         return 0;
     for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+        if (line.startsWith(field))
+            return line.mid(field.size()).trimmed().split(' ').value(0).toLongLong();
     }
     return 0;
 }
