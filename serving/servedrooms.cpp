@@ -12,6 +12,9 @@
 
 #include <QLoggingCategory>
 
+#include <algorithm>
+#include <tuple>
+
 using namespace Qt::StringLiterals;
 
 Q_DECLARE_LOGGING_CATEGORY(lcServing)
@@ -26,6 +29,7 @@ struct ServedRooms::Connection
 struct ServedRooms::Room
 {
     QString connection;
+    QString name;
     QString label;
     RoomServer *server = nullptr;
     PlainCaption caption;
@@ -48,13 +52,15 @@ ServedRooms::Connection &ServedRooms::connection(const QString &name, MorvexAIMO
     return *found;
 }
 
-RoomServer *ServedRooms::addRoom(const QString &connectionName, MorvexAIMOCX::AIM *messenger, const QString &label)
+RoomServer *ServedRooms::addRoom(const QString &connectionName, const QString &roomName, MorvexAIMOCX::AIM *messenger)
 {
+    const QString label = u"[%1 %2]"_s.arg(connectionName, roomName);
     if (!messenger || m_rooms.contains(messenger))
         return roomServer(messenger);
     Connection &network = connection(connectionName, messenger);
     auto room = std::make_shared<Room>();
     room->connection = connectionName;
+    room->name = roomName;
     room->label = label;
     room->server = new RoomServer(messenger, network.scheduler, &network.guard, m_server.descriptions(),
                                   m_server.addresses(), this);
@@ -69,20 +75,26 @@ RoomServer *ServedRooms::addRoom(const QString &connectionName, MorvexAIMOCX::AI
         if (const std::shared_ptr<Room> joined = weak.lock())
             serve(*joined);
     });
+    // Left, kicked or refused: the room tells its problem.
+    connect(messenger, &MorvexAIMOCX::AIM::problem, this, &ServedRooms::changed);
     if (messenger->ChatRoom() != 0)
         serve(*room);
+    Q_EMIT changed();
     return room->server;
 }
 
 void ServedRooms::serve(Room &room)
 {
-    if (room.server->isServing())
+    if (room.server->isServing()) {
+        Q_EMIT changed(); // joined again
         return;
+    }
     room.server->Label2_Click(room.caption);
     if (!room.server->isServing())
         return;
     qCInfo(lcServing).noquote() << room.label << "Serving" << m_server.catalogue().itemCount() << "items";
     Q_EMIT roomServing(room.server->room());
+    Q_EMIT changed();
 }
 
 void ServedRooms::removeRoom(MorvexAIMOCX::AIM *messenger)
@@ -92,6 +104,8 @@ void ServedRooms::removeRoom(MorvexAIMOCX::AIM *messenger)
         return;
     // Its commands, its announcements and its timer end now.
     delete room->server;
+    disconnect(messenger, nullptr, this, nullptr);
+    Q_EMIT changed();
     const std::shared_ptr<Connection> network = m_connections.value(room->connection);
     if (!network)
         return;
@@ -108,6 +122,20 @@ RoomServer *ServedRooms::roomServer(MorvexAIMOCX::AIM *room) const
 {
     const std::shared_ptr<Room> found = m_rooms.value(room);
     return found ? found->server : nullptr;
+}
+
+QList<ServedRooms::RoomState> ServedRooms::states() const
+{
+    QList<RoomState> states;
+    for (const std::shared_ptr<Room> &room : m_rooms) {
+        MorvexAIMOCX::AIM *messenger = room->server->room();
+        states.append({room->connection, room->name, messenger ? messenger->ScreenName() : QString(),
+                       messenger && messenger->ChatRoom() != 0, room->server->isServing()});
+    }
+    std::sort(states.begin(), states.end(), [](const RoomState &a, const RoomState &b) {
+        return std::tie(a.connection, a.room) < std::tie(b.connection, b.room);
+    });
+    return states;
 }
 
 int ServedRooms::servingCount() const

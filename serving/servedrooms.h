@@ -27,14 +27,25 @@ public:
     explicit ServedRooms(LinkServer &server, QObject *parent = nullptr);
     ~ServedRooms() override;
 
-    // Serves the room of a connection from now on; label names it in the log
-    // ("[libera #links]"). The messenger must outlive its serving (see released).
-    RoomServer *addRoom(const QString &connection, MorvexAIMOCX::AIM *room, const QString &label);
+    // Serves the room of a connection from now on; the log names it by both,
+    // "[libera #links]". The messenger must outlive its serving (see released).
+    RoomServer *addRoom(const QString &connection, const QString &roomName, MorvexAIMOCX::AIM *room);
     // Stops serving the room at once: a reply on its way there ends after its
     // page. released() tells when nothing more is sent through its messenger.
     void removeRoom(MorvexAIMOCX::AIM *room);
 
     [[nodiscard]] RoomServer *roomServer(MorvexAIMOCX::AIM *room) const;
+
+    // How every room is doing, for status pages and health checks.
+    struct RoomState
+    {
+        QString connection;
+        QString room;
+        QString nick; // the name members address the program by
+        bool joined = false;
+        bool serving = false;
+    };
+    [[nodiscard]] QList<RoomState> states() const;
     [[nodiscard]] int roomCount() const { return int(m_rooms.size()); }
     [[nodiscard]] int servingCount() const;
     // The scheduler of a connection's rooms, or none.
@@ -48,6 +59,8 @@ Q_SIGNALS:
     void released(MorvexAIMOCX::AIM *room);
     // The room is served (again): serving switched on after it was joined.
     void roomServing(MorvexAIMOCX::AIM *room);
+    // A room came or went, was joined, left or refused: states() changed.
+    void changed();
 
 private:
     struct Connection;

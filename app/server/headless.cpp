@@ -11,7 +11,11 @@
 #include "platform/rowlist.h"
 #include "serving/linkserver.h"
 #include "serving/servedrooms.h"
+#include "serving/valdrinbas.h"
 
+#ifdef VALDRIN_HAVE_WEB
+#include "app/web/webface.h"
+#endif
 #ifdef VALDRIN_HAVE_PURPLE
 #include "app/server/networkserver.h"
 #include "platform/purple/purplemessenger.h"
@@ -78,6 +82,31 @@ int runHeadless(const StartupOptions &options)
         server.catalogue().itemCount()).arg(folder.path());
 
     ServedRooms rooms(server);
+#ifdef VALDRIN_HAVE_WEB
+    // The web face reads snapshots on a thread of its own; the chat thread
+    // publishes a new one whenever the catalogue or a room changes.
+    WebFace web;
+    const auto publish = [&] {
+        WebSnapshot snapshot;
+        snapshot.descriptions = descriptions.allRows();
+        snapshot.addresses = addresses.allRows();
+        snapshot.serverMessage = ValdrinBas::ServerMessage;
+        for (const ServedRooms::RoomState &state : rooms.states())
+            snapshot.rooms.append({state.connection, state.room, state.nick, state.joined, state.serving});
+        web.publish(std::move(snapshot));
+    };
+    if (const NetworkConfig::Web &face = settings.value->web; face.isOn()) {
+        if (const QString wrong = web.start({face.host, face.port, face.certificate, face.key}); !wrong.isEmpty()) {
+            qCCritical(lcHeadless).noquote() << wrong;
+            return ExitCode::UsageError;
+        }
+        publish();
+        QObject::connect(&rooms, &ServedRooms::changed, &server, publish);
+        qCInfo(lcHeadless).noquote() << u"The web face listens on %1%2:%3"_s.arg(
+            face.certificate.isEmpty() ? u"http://"_s : u"https://"_s,
+            face.host.contains(u':') ? u"[%1]"_s.arg(face.host) : face.host).arg(web.port());
+    }
+#endif
 #ifdef VALDRIN_HAVE_PURPLE
     NetworkServer networks(rooms);
     if (const QString wrong = networks.start(*settings.value); !wrong.isEmpty()) {
@@ -96,7 +125,7 @@ int runHeadless(const StartupOptions &options)
     // The operator edits the files while the server runs (by hand, or with this
     // program's catalogue commands): it reads them again when they change, and
     // on SIGHUP. It waits for a command's change to be complete.
-    const auto reload = [&server, &folder] {
+    const auto reload = [&] {
         QLockFile lock(folder.lockPath());
         // A folder nobody can write in needs no lock to be read.
         if (!lock.tryLock(ReloadLockWaitMs) && durablefile::folderProblem(folder.path()).isEmpty()) {
@@ -106,6 +135,9 @@ int runHeadless(const StartupOptions &options)
         }
         for (const QString &told : server.reload())
             qCInfo(lcHeadless).noquote() << told;
+#ifdef VALDRIN_HAVE_WEB
+        publish();
+#endif
     };
     CatalogueWatcher watcher(folder.path());
     QObject::connect(&watcher, &CatalogueWatcher::changed, &server, reload);

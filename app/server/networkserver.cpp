@@ -101,7 +101,7 @@ QString NetworkServer::open(const NetworkSettings &settings)
     connect(connection, &ChatConnection::signOnRefused, this, &NetworkServer::checkRefused);
     m_connections[settings.name] = connection;
     for (PurpleMessenger *room : connection->rooms())
-        m_rooms.addRoom(settings.name, room, room->label());
+        m_rooms.addRoom(settings.name, room->roomName(), room);
     return {};
 }
 
@@ -122,7 +122,7 @@ void NetworkServer::addRoom(ChatConnection *connection, const NetworkSettings::R
 {
     PurpleMessenger *messenger = connection->addRoom(room);
     qCInfo(lcNetworks).noquote() << messenger->label() << "Joining the room: it is new in the settings";
-    m_rooms.addRoom(connection->settings().name, messenger, messenger->label());
+    m_rooms.addRoom(connection->settings().name, messenger->roomName(), messenger);
 }
 
 void NetworkServer::removeRoom(ChatConnection *connection, const QString &room)

@@ -90,6 +90,9 @@ NetworkConfig::Parsed NetworkConfig::parse(const QString &text)
     }
 
     NetworkConfig config;
+    config.web = blocks.front().web();
+    if (config.web.certificate.isEmpty() != config.web.key.isEmpty())
+        return {std::nullopt, u"%1: HTTPS needs both http-tls-cert and http-tls-key"_s.arg(NetworkSettings::fileName())};
     if (blocks.size() == 1) {
         // The file of one connection, as it has always been.
         if (QString wrong = blocks.front().finish(); !wrong.isEmpty())

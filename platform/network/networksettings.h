@@ -105,6 +105,16 @@ struct NetworkConfig
     static constexpr int MostRoomsPerConnection = 50;
 
     QList<NetworkSettings> connections;
+    // The web face, from the lines above the first section: http-listen (an
+    // address and a port; no port: the web face is off), http-tls-cert and http-tls-key.
+    struct Web
+    {
+        QString host;
+        quint16 port = 0;
+        QString certificate;
+        QString key;
+        [[nodiscard]] bool isOn() const { return !host.isEmpty(); }
+    } web;
     // Set when the file can be read by other users of the machine.
     QString permissionWarning;
 

@@ -133,12 +133,39 @@ QString SettingsBlock::take(const QString &rawKey, const QString &value, int num
         if (!ok || burst < 1 || burst > 1000)
             return error(number, u"send-burst takes a whole number of lines from 1 to 1000"_s);
         settings.sendBurst = burst;
+    } else if (key.startsWith(u"http-")) {
+        return takeWeb(key, value, number);
     } else if (key.startsWith(u"option.") && key.size() > 7) {
         settings.options.append({rawKey.mid(7), value, number});
     } else {
         return error(number, u"unknown key \"%1\"; the keys are protocol, account, password, password-env, room, "
-                             u"room-key, room-key-env, nick, tls-fingerprint, tls-ca-file, send-rate, send-burst "
-                             u"and option.NAME"_s.arg(key));
+                             u"room-key, room-key-env, nick, tls-fingerprint, tls-ca-file, send-rate, send-burst, "
+                             u"option.NAME, and above any section http-listen, http-tls-cert and http-tls-key"_s.arg(key));
+    }
+    return {};
+}
+
+// The web face's keys hold for the whole server: above the first section.
+QString SettingsBlock::takeWeb(const QString &key, const QString &value, int number)
+{
+    if (isSection())
+        return error(number, u"\"%1\" is set for the whole server: write it above the first section"_s.arg(key));
+    if (key == u"http-listen") {
+        static const QRegularExpression form(u"^(?:\\[([0-9A-Fa-f:.]+)\\]|([0-9.]+)):(\\d{1,5})$"_s);
+        const QRegularExpressionMatch match = form.match(value);
+        if (!match.hasMatch() || match.captured(3).toInt() > 65535) {
+            return error(number, u"http-listen takes an IP address and a port, such as 127.0.0.1:8080 or "
+                                 u"[::1]:8080"_s);
+        }
+        m_web.host = match.captured(1).isEmpty() ? match.captured(2) : match.captured(1);
+        m_web.port = quint16(match.captured(3).toInt());
+    } else if (key == u"http-tls-cert" || key == u"http-tls-key") {
+        if (!QFileInfo(value).isFile() || !QFileInfo(value).isReadable())
+            return error(number, u"%1 names %2, which is not a readable file"_s.arg(key, value));
+        (key == u"http-tls-cert" ? m_web.certificate : m_web.key) = QFileInfo(value).absoluteFilePath();
+    } else {
+        return error(number, u"unknown key \"%1\"; the web face's keys are http-listen, http-tls-cert and "
+                             u"http-tls-key"_s.arg(key));
     }
     return {};
 }

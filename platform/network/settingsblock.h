@@ -30,14 +30,18 @@ public:
     [[nodiscard]] int line() const { return m_line; }
     [[nodiscard]] int lineOf(const QString &key) const { return m_seen.value(key); }
     [[nodiscard]] NetworkSettings &settings() { return m_settings; }
+    // The server-wide keys (http-…), for the block above the sections.
+    [[nodiscard]] const NetworkConfig::Web &web() const { return m_web; }
 
 private:
     QString takeRoomKey(const QString &key, const QString &value, int line);
+    QString takeWeb(const QString &key, const QString &value, int line);
     QString secretFromEnvironment(const QString &variable, int line, const QString &what, QString &secret) const;
 
     QString m_section;
     int m_line = 0;
     NetworkSettings m_settings;
+    NetworkConfig::Web m_web;
     QHash<QString, int> m_seen;
     QString m_passwordVariable;
     int m_passwordVariableLine = 0;

@@ -123,6 +123,17 @@ void TestNetworkSettings::mistakesNameTheLine_data()
     for (int n = 0; n <= NetworkConfig::MostRoomsPerConnection; ++n)
         rooms += u"room = #r%1\n"_s.arg(n);
     QTest::newRow("51 rooms") << rooms << u"line 54, section [one]: a connection serves at most 50 rooms"_s;
+    // The web face's keys hold for the whole server.
+    QTest::newRow("web face in a section") << irc + u"http-listen = 127.0.0.1:8080"_s
+                                           << u"line 4, section [one]: \"http-listen\" is set for the whole server"_s;
+    QTest::newRow("web face on a name") << u"http-listen = localhost:8080\n"_s + irc
+                                        << u"line 1: http-listen takes an IP address and a port"_s;
+    QTest::newRow("web face on no port") << u"http-listen = 127.0.0.1:99999\n"_s + irc
+                                         << u"line 1: http-listen takes an IP address and a port"_s;
+    QTest::newRow("HTTPS without its key")
+        << u"http-listen = [::1]:8443\nhttp-tls-cert = %1\n"_s.arg(QStringLiteral(VALDRIN_SOURCE_DIR "/README.md")) +
+               irc + u"room = #r"_s
+        << u"network.conf: HTTPS needs both http-tls-cert and http-tls-key"_s;
 }
 
 void TestNetworkSettings::sectionsShareTheirDefaults()
@@ -149,6 +160,11 @@ void TestNetworkSettings::sectionsShareTheirDefaults()
     QCOMPARE(chat.delivery().linesPerSecond, 0.0);
     QCOMPARE(chat.optionValue(u"port"_s), u"5222"_s);
     QCOMPARE(chat.rooms[0].key, u"open sesame"_s);
+    QVERIFY(!parsed.value->web.isOn());
+    const NetworkConfig::Parsed web = NetworkConfig::parse(u"http-listen = [::1]:8080\nprotocol = irc\naccount = a@b\nroom = #r"_s);
+    QVERIFY2(web.value, qPrintable(web.error));
+    QCOMPARE(web.value->web.host, u"::1"_s);
+    QCOMPARE(web.value->web.port, 8080);
     // A file without sections is one connection, named after its server.
     QCOMPARE(NetworkSettings::parse(u"protocol = irc\naccount = a@irc.example\nroom = #r"_s).value->name,
              u"irc.example"_s);

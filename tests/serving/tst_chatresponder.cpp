@@ -422,9 +422,9 @@ void TestChatResponder::roomsOfAConnectionShareItsGuardAndGoApart()
     RecordingMessenger two;
     RecordingMessenger elsewhere;
     QSignalSpy serving(&rooms, &ServedRooms::roomServing);
-    rooms.addRoom(u"a"_s, &one, u"[a #one]"_s);
-    rooms.addRoom(u"a"_s, &two, u"[a #two]"_s);
-    rooms.addRoom(u"b"_s, &elsewhere, u"[b #one]"_s);
+    rooms.addRoom(u"a"_s, u"#one"_s, &one);
+    rooms.addRoom(u"a"_s, u"#two"_s, &two);
+    rooms.addRoom(u"b"_s, u"#one"_s, &elsewhere);
     // Rooms already joined are served at once, each with its own opening lines.
     QCOMPARE(serving.size(), 3);
     for (RecordingMessenger *room : {&one, &two, &elsewhere})

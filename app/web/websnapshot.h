@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// What the web face shows, as the chat thread last published it. A snapshot
+// never changes once published: the next one replaces it as a whole, so the
+// HTTP thread reads it without touching any object of the chat thread.
+struct WebSnapshot
+{
+    struct Room
+    {
+        QString connection; // the section's name
+        QString room;
+        QString nick; // what members type after "/"
+        bool joined = false;
+        bool serving = false;
+    };
+
+    QStringList descriptions;
+    QStringList addresses;
+    QString serverMessage;
+    QList<Room> rooms;
+    // Counts the snapshots published; part of every page's ETag.
+    quint64 generation = 0;
+};
