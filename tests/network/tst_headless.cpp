@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -529,9 +530,9 @@ namespace {
 
 // One server's sections of network.conf: two IRC servers (the second asks for
 // a password), an XMPP server, and a connection the second IRC server refuses.
-QString manyRoomsSettings(quint16 alpha, quint16 beta, quint16 chat, const QString &alphaRooms)
+QString manyRoomsSettings(quint16 alpha, quint16 beta, quint16 chat, const QString &alphaRooms, quint16 web = 0)
 {
-    return u"send-rate = 0\nprotocol = irc\n"
+    return u"http-listen = 127.0.0.1:%5\nsend-rate = 0\nprotocol = irc\n"
            u"[alpha]\naccount = linkdesk@127.0.0.1\noption.port = %1\n%4"
            u"[beta]\naccount = deskb@127.0.0.1\npassword = R1ghtPW\noption.port = %2\nroom = #links\n"
            u"[chat]\nprotocol = xmpp\naccount = deskbot@localhost/valdrin\npassword = secret\n"
@@ -541,7 +542,22 @@ QString manyRoomsSettings(quint16 alpha, quint16 beta, quint16 chat, const QStri
         .arg(alpha)
         .arg(beta)
         .arg(chat)
-        .arg(alphaRooms);
+        .arg(alphaRooms)
+        .arg(web);
+}
+
+// The answer of the server's web face to GET path: status line, headers, body.
+QByteArray fetch(quint16 port, const QByteArray &path)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(3000))
+        return {};
+    socket.write("GET " + path + " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n");
+    QByteArray answer;
+    while (socket.waitForReadyRead(3000))
+        answer += socket.readAll();
+    return answer;
 }
 
 } // namespace
@@ -566,8 +582,9 @@ void TestHeadless::manyRoomsServeApartAndReloadApart()
 
     testfiles::DataFolder folder;
     QVERIFY(folder.writeSampleCatalogue(5));
+    const quint16 web = testprocesses::freeLoopbackPort();
     QVERIFY(writeSettings(folder, manyRoomsSettings(alpha.port(), beta.port(), chat.port(),
-                                                    u"room = #links\nroom = #other\n"_s)));
+                                                    u"room = #links\nroom = #other\n"_s, web)));
     QStringList log;
     QProcess *process = startServer(folder.path(), &log);
     const auto logged = [&log](const QString &text) { return log.join(u'\n').count(text); };
@@ -586,6 +603,12 @@ void TestHeadless::manyRoomsServeApartAndReloadApart()
     // The refused connection is told once and the others go on serving.
     QTRY_COMPARE_WITH_TIMEOUT(logged(u"[refused] The server refused the sign-on"_s), 1, 20000);
     QCOMPARE(process->state(), QProcess::Running);
+    // The web face shows how to ask in every room; the refused room keeps it from being ready.
+    const QByteArray page = fetch(web, "/");
+    QVERIFY2(page.contains("beta #links: type <code>/deskb send N</code>"), page.constData());
+    const QByteArray readiness = fetch(web, "/readyz");
+    QVERIFY(readiness.startsWith("HTTP/1.1 503"));
+    QVERIFY(readiness.contains("\"connection\":\"refused\"") && !readiness.contains("\"connection\":\"alpha\""));
 
     // A command is answered to who typed it, in the way of his room's network, and nowhere else.
     ann.say(u"/linkdesk send 1"_s);
@@ -619,18 +642,20 @@ void TestHeadless::manyRoomsServeApartAndReloadApart()
     ann.clear();
     cat.clear();
     QVERIFY(writeSettings(folder, manyRoomsSettings(alpha.port(), beta.port(), chat.port(),
-                                                    u"room = #links\nroom = #more\n"_s)));
+                                                    u"room = #links\nroom = #more\n"_s, web)));
     ::kill(pid_t(process->processId()), SIGHUP);
     QTRY_VERIFY_WITH_TIMEOUT(eve.channelMessages().size() >= 4, 20000);
     QTRY_VERIFY_WITH_TIMEOUT(!bob.namesInChannel().contains(u"linkdesk"_s), 10000);
     eve.say(u"/linkdesk send 1"_s);
     QTRY_VERIFY_WITH_TIMEOUT(!eve.privateMessages().isEmpty(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(fetch(web, "/").contains("alpha #more: type"), 5000);
+    QVERIFY(!fetch(web, "/").contains("alpha #other"));
     QVERIFY(ann.channelMessages().isEmpty());
     QVERIFY(cat.channelMessages().isEmpty());
     QCOMPARE(logged(u"[beta] Signing on"_s), 1);
 
     // A changed file with a mistake is refused whole; everything serves on.
-    QVERIFY(writeSettings(folder, manyRoomsSettings(alpha.port(), beta.port(), chat.port(), u"room = #a b\n"_s)));
+    QVERIFY(writeSettings(folder, manyRoomsSettings(alpha.port(), beta.port(), chat.port(), u"room = #a b\n"_s, web)));
     ::kill(pid_t(process->processId()), SIGHUP);
     QTRY_COMPARE_WITH_TIMEOUT(logged(u"was not applied; the rooms go on as they were"_s), 1, 10000);
     eve.say(u"/linkdesk send 2"_s);
