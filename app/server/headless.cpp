@@ -3,6 +3,7 @@
 #include "app/server/cataloguewatcher.h"
 #include "app/server/exitcodes.h"
 #include "app/server/serverlog.h"
+#include "app/server/servicemanager.h"
 #include "app/server/signalhandler.h"
 #include "app/server/startup.h"
 
@@ -158,7 +159,20 @@ int runHeadless(const StartupOptions &options)
             qCInfo(lcHeadless).noquote() << told;
 #endif
     };
-    if (!handleSignals(&server, [&rooms] { rooms.stopReplies(); }, reloadAll))
+    // systemd: ready once the first room is served; the watchdog pinged from this loop.
+    ServiceManager::startWatchdog(&server);
+    bool toldReady = false;
+    QObject::connect(&rooms, &ServedRooms::roomServing, &server, [&rooms, &toldReady] {
+        const QString status = u"Serving %1 of %2 room(s)"_s.arg(rooms.servingCount()).arg(rooms.roomCount());
+        if (!std::exchange(toldReady, true))
+            ServiceManager::ready(status);
+        else
+            ServiceManager::status(status);
+    });
+    if (!handleSignals(&server, [&rooms] {
+            ServiceManager::stopping();
+            rooms.stopReplies();
+        }, reloadAll))
         qCWarning(lcHeadless) << "SIGINT, SIGTERM and SIGHUP cannot be caught; stop the program with SIGKILL";
     const int code = QCoreApplication::exec();
 

@@ -14,11 +14,17 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QSocketNotifier>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <csignal>
+#include <memory>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 #include <sys/stat.h>
 #include <cstdio>
 
@@ -546,6 +552,40 @@ QString manyRoomsSettings(quint16 alpha, quint16 beta, quint16 chat, const QStri
         .arg(web);
 }
 
+// A service manager's notification socket, as systemd gives a Type=notify unit.
+class NotifySocket
+{
+public:
+    explicit NotifySocket(const QString &path) : m_path(path.toLocal8Bit())
+    {
+        m_socket = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, m_path.constData(), sizeof(address.sun_path) - 1);
+        ::bind(m_socket, reinterpret_cast<sockaddr *>(&address), sizeof(address));
+        // Read as it comes, as systemd does: a full queue would hold the server's sends up.
+        m_notifier = std::make_unique<QSocketNotifier>(m_socket, QSocketNotifier::Read);
+        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] { (void)told(); });
+    }
+    ~NotifySocket() { ::close(m_socket); }
+    NotifySocket(const NotifySocket &) = delete;
+    NotifySocket &operator=(const NotifySocket &) = delete;
+    // Everything told so far, a line each.
+    QByteArray told()
+    {
+        char buffer[4096];
+        for (ssize_t got; (got = ::recv(m_socket, buffer, sizeof(buffer), 0)) > 0;)
+            m_told += QByteArray(buffer, got) + '\n';
+        return m_told;
+    }
+
+private:
+    QByteArray m_path;
+    int m_socket = -1;
+    QByteArray m_told;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+};
+
 // The answer of the server's web face to GET path: status line, headers, body.
 QByteArray fetch(quint16 port, const QByteArray &path)
 {
@@ -583,10 +623,15 @@ void TestHeadless::manyRoomsServeApartAndReloadApart()
     testfiles::DataFolder folder;
     QVERIFY(folder.writeSampleCatalogue(5));
     const quint16 web = testprocesses::freeLoopbackPort();
+    // As a Type=notify unit with a watchdog of a second.
+    NotifySocket systemd(folder.filePath(u"notify"_s));
+    m_extraEnvironment.insert(u"NOTIFY_SOCKET"_s, folder.filePath(u"notify"_s));
+    m_extraEnvironment.insert(u"WATCHDOG_USEC"_s, u"1000000"_s);
     QVERIFY(writeSettings(folder, manyRoomsSettings(alpha.port(), beta.port(), chat.port(),
                                                     u"room = #links\nroom = #other\n"_s, web)));
     QStringList log;
     QProcess *process = startServer(folder.path(), &log);
+    m_extraEnvironment.clear();
     const auto logged = [&log](const QString &text) { return log.join(u'\n').count(text); };
     // Item replies a member got (each is several lines on IRC).
     const auto items = [](const IrcMember &member) {
@@ -599,6 +644,8 @@ void TestHeadless::manyRoomsServeApartAndReloadApart()
     for (IrcMember *member : {&ann, &bob, &cat})
         QTRY_VERIFY_WITH_TIMEOUT(member->channelMessages().size() >= 4, 30000);
     QVERIFY(cat.channelMessages()[2].text.contains(u"/deskb send list"_s));
+    QTRY_VERIFY_WITH_TIMEOUT(systemd.told().contains("READY=1\nSTATUS=Serving "), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(systemd.told().contains("WATCHDOG=1"), 5000);
     QTRY_COMPARE_WITH_TIMEOUT(logged(u"[chat other@conference.localhost] Joined the room"_s), 1, 30000);
     // The refused connection is told once and the others go on serving.
     QTRY_COMPARE_WITH_TIMEOUT(logged(u"[refused] The server refused the sign-on"_s), 1, 20000);
@@ -667,6 +714,7 @@ void TestHeadless::manyRoomsServeApartAndReloadApart()
     QVERIFY(process->waitForFinished(10000));
     QVERIFY2(stopping.elapsed() < 2000, qPrintable(QString::number(stopping.elapsed())));
     QCOMPARE(process->exitCode(), 0);
+    QVERIFY(systemd.told().contains("STOPPING=1"));
 }
 
 QTEST_GUILESS_MAIN(TestHeadless)
