@@ -82,10 +82,12 @@ void ChatResponder::sendItem(const QString &sender, const QString &numberText)
     case SendScheduler::Outcome::Started:
         qCInfo(lcServing).noquote() << ServingTexts::logLine(
             m_label, u"Sent item %1 to %2"_s.arg(*item).arg(ServingTexts::shownName(sender)));
+        Q_EMIT answered(false);
         break;
     case SendScheduler::Outcome::Waiting:
         qCInfo(lcServing).noquote() << ServingTexts::logLine(
             m_label, u"Item %1 for %2 waits its turn"_s.arg(*item).arg(ServingTexts::shownName(sender)));
+        Q_EMIT answered(false);
         break;
     default:
         break;
@@ -106,10 +108,12 @@ void ChatResponder::requestList(const QString &sender)
     case SendScheduler::Outcome::Started:
         qCInfo(lcServing).noquote() << ServingTexts::logLine(
             m_label, u"Sending the list, %1 page(s), to %2"_s.arg(pages.size()).arg(ServingTexts::shownName(sender)));
+        Q_EMIT answered(true);
         break;
     case SendScheduler::Outcome::Waiting:
         qCInfo(lcServing).noquote() << ServingTexts::logLine(
             m_label, u"The list for %1 waits its turn"_s.arg(ServingTexts::shownName(sender)));
+        Q_EMIT answered(true);
         break;
     default:
         break;

@@ -38,6 +38,12 @@ public:
     // his allowance by joining two of them. The guard must outlive the responder.
     void shareFloodGuard(FloodGuard *guard) { m_sharedGuard = guard; }
     [[nodiscard]] FloodGuard &floodGuard() { return m_sharedGuard ? *m_sharedGuard : m_floodGuard; }
+
+Q_SIGNALS:
+    // A command was answered (its reply sent or queued): an item, or the list.
+    void answered(bool list);
+
+public:
     [[nodiscard]] SendScheduler &scheduler() { return *m_scheduler; }
     // The room's name in the log, "[libera #links]".
     void setLabel(const QString &label) { m_label = label; }

@@ -33,6 +33,13 @@ bool FloodGuard::isMuted(const QString &member) const
     return found != m_members.cend() && m_now() < found->mutedUntilMs;
 }
 
+int FloodGuard::mutedCount() const
+{
+    const qint64 now = m_now();
+    return int(std::count_if(m_members.cbegin(), m_members.cend(),
+                             [now](const Member &member) { return now < member.mutedUntilMs; }));
+}
+
 bool FloodGuard::admit(const QString &member)
 {
     const qint64 now = m_now();

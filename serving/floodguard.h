@@ -35,6 +35,8 @@ public:
     // True while the member is ignored for flooding.
     [[nodiscard]] bool isMuted(const QString &member) const;
     [[nodiscard]] int trackedMemberCount() const { return int(m_members.size()); }
+    // Members ignored for flooding now.
+    [[nodiscard]] int mutedCount() const;
 
     // The clock, in milliseconds; tests may move it on by hand.
     void setClockForTesting(std::function<qint64()> now) { m_now = std::move(now); }

@@ -309,6 +309,7 @@ void SendScheduler::sendPart(const QString &member)
     bool isPage = false;
     QString name;
     QPointer<MorvexAIMOCX::AIM> via;
+    qint64 waitedMs = -1;
     {
         Member &entry = m_members[member];
         name = entry.name;
@@ -318,6 +319,8 @@ void SendScheduler::sendPart(const QString &member)
                 entry.current = split(entry.items.front(), false);
                 entry.itemLines -= linesOf(entry.items.front());
                 entry.items.pop_front();
+                waitedMs = now() - entry.itemsQueuedAtMs.front();
+                entry.itemsQueuedAtMs.pop_front();
             } else {
                 entry.current = split(entry.pages.at(entry.nextPage++), true);
             }
@@ -331,6 +334,8 @@ void SendScheduler::sendPart(const QString &member)
     }
     if (isThrottled())
         m_tokens -= linesOf(part);
+    if (waitedMs >= 0)
+        Q_EMIT itemStarted(waitedMs);
     // The messenger may call back into the program: the member is looked up
     // again after every call, and may be gone.
     try {

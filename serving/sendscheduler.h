@@ -110,6 +110,8 @@ public:
 Q_SIGNALS:
     // A room given up with dropRoom has nothing more on its way.
     void roomFinished(MorvexAIMOCX::AIM *room);
+    // An item reply (or a busy notice) starts on its way, this long after it was asked for.
+    void itemStarted(qint64 waitedMs);
 
 private:
     // Who a reply goes to: the key he is known by on the connection, his name in
@@ -132,6 +134,7 @@ private:
         QString name;
         QPointer<MorvexAIMOCX::AIM> via;
         std::deque<QString> items; // item replies and busy notices, whole texts
+        std::deque<qint64> itemsQueuedAtMs; // when each of those was queued
         int itemLines = 0;         // the wire lines of those, counted once as they are queued
         Message current;           // the message being sent, part by part
         bool hasCurrent = false;

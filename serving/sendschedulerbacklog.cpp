@@ -34,6 +34,7 @@ void SendScheduler::queueItem(const Recipient &recipient, const QString &text)
 {
     Member &entry = memberEntry(recipient);
     entry.items.push_back(text);
+    entry.itemsQueuedAtMs.push_back(now());
     entry.itemLines += linesOf(text);
 }
 

@@ -117,6 +117,7 @@ void SendScheduler::dropRoom(MorvexAIMOCX::AIM *room)
         // The message on its way (a list page) is finished; the rest goes.
         dropped += member->itemLines;
         member->items.clear();
+        member->itemsQueuedAtMs.clear();
         member->itemLines = 0;
         if (member->listRunning) {
             dropped += linesOf(member->pages.at(std::min(member->nextPage, int(member->pages.size()) - 1))) *

@@ -48,6 +48,7 @@ ServedRooms::Connection &ServedRooms::connection(const QString &name, MorvexAIMO
         found->scheduler = new SendScheduler(firstRoom->delivery(), this);
         found->scheduler->setLabel(u"[%1]"_s.arg(name));
         connect(found->scheduler, &SendScheduler::roomFinished, this, &ServedRooms::released);
+        connect(found->scheduler, &SendScheduler::itemStarted, this, &ServedRooms::itemReplyStarted);
     }
     return *found;
 }
@@ -65,6 +66,8 @@ RoomServer *ServedRooms::addRoom(const QString &connectionName, const QString &r
     room->server = new RoomServer(messenger, network.scheduler, &network.guard, m_server.descriptions(),
                                   m_server.addresses(), this);
     room->server->responder().setLabel(label);
+    connect(&room->server->responder(), &ChatResponder::answered, this,
+            [this, connectionName, roomName](bool list) { Q_EMIT commandAnswered(connectionName, roomName, list); });
     ++network.rooms;
     m_rooms.insert(messenger, room);
     connect(room->server, &RoomServer::switchRefused, this,
@@ -144,6 +147,12 @@ int ServedRooms::servingCount() const
     for (const std::shared_ptr<Room> &room : m_rooms)
         serving += room->server->isServing() ? 1 : 0;
     return serving;
+}
+
+int ServedRooms::mutedCount(const QString &connection) const
+{
+    const std::shared_ptr<Connection> found = m_connections.value(connection);
+    return found ? found->guard.mutedCount() : 0;
 }
 
 SendScheduler *ServedRooms::scheduler(const QString &connection) const

@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -50,6 +51,9 @@ public:
     [[nodiscard]] int servingCount() const;
     // The scheduler of a connection's rooms, or none.
     [[nodiscard]] SendScheduler *scheduler(const QString &connection) const;
+    [[nodiscard]] QStringList connections() const { return m_connections.keys(); }
+    // Members the connection's flood guard ignores now.
+    [[nodiscard]] int mutedCount(const QString &connection) const;
 
     // The program is closing: nothing more is answered or sent in any room.
     void stopReplies();
@@ -61,6 +65,10 @@ Q_SIGNALS:
     void roomServing(MorvexAIMOCX::AIM *room);
     // A room came or went, was joined, left or refused: states() changed.
     void changed();
+    // A command answered in a room (a list, or an item).
+    void commandAnswered(const QString &connection, const QString &room, bool list);
+    // An item reply starts on its way, this long after it was asked for.
+    void itemReplyStarted(qint64 waitedMs);
 
 private:
     struct Connection;

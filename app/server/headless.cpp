@@ -12,10 +12,9 @@
 #include "platform/rowlist.h"
 #include "serving/linkserver.h"
 #include "serving/servedrooms.h"
-#include "serving/valdrinbas.h"
 
 #ifdef VALDRIN_HAVE_WEB
-#include "app/web/webface.h"
+#include "app/server/serverweb.h"
 #endif
 #ifdef VALDRIN_HAVE_PURPLE
 #include "app/server/networkserver.h"
@@ -83,31 +82,6 @@ int runHeadless(const StartupOptions &options)
         server.catalogue().itemCount()).arg(folder.path());
 
     ServedRooms rooms(server);
-#ifdef VALDRIN_HAVE_WEB
-    // The web face reads snapshots on a thread of its own; the chat thread
-    // publishes a new one whenever the catalogue or a room changes.
-    WebFace web;
-    const auto publish = [&] {
-        WebSnapshot snapshot;
-        snapshot.descriptions = descriptions.allRows();
-        snapshot.addresses = addresses.allRows();
-        snapshot.serverMessage = ValdrinBas::ServerMessage;
-        for (const ServedRooms::RoomState &state : rooms.states())
-            snapshot.rooms.append({state.connection, state.room, state.nick, state.joined, state.serving});
-        web.publish(std::move(snapshot));
-    };
-    if (const NetworkConfig::Web &face = settings.value->web; face.isOn()) {
-        if (const QString wrong = web.start({face.host, face.port, face.certificate, face.key}); !wrong.isEmpty()) {
-            qCCritical(lcHeadless).noquote() << wrong;
-            return ExitCode::UsageError;
-        }
-        publish();
-        QObject::connect(&rooms, &ServedRooms::changed, &server, publish);
-        qCInfo(lcHeadless).noquote() << u"The web face listens on %1%2:%3"_s.arg(
-            face.certificate.isEmpty() ? u"http://"_s : u"https://"_s,
-            face.host.contains(u':') ? u"[%1]"_s.arg(face.host) : face.host).arg(web.port());
-    }
-#endif
 #ifdef VALDRIN_HAVE_PURPLE
     NetworkServer networks(rooms);
     if (const QString wrong = networks.start(*settings.value); !wrong.isEmpty()) {
@@ -121,6 +95,21 @@ int runHeadless(const StartupOptions &options)
         rooms.stopReplies();
         QCoreApplication::exit(ExitCode::SignOnRefused);
     });
+#endif
+#ifdef VALDRIN_HAVE_WEB
+    // The web face reads snapshots on a thread of its own; the chat thread
+    // publishes a new one whenever the catalogue or a room changes.
+#ifdef VALDRIN_HAVE_PURPLE
+    ServerWeb web(server, rooms, &networks);
+#else
+    ServerWeb web(server, rooms, nullptr);
+#endif
+    if (settings.value->web.isOn()) {
+        if (const QString wrong = web.start(settings.value->web); !wrong.isEmpty()) {
+            qCCritical(lcHeadless).noquote() << wrong;
+            return ExitCode::UsageError;
+        }
+    }
 #endif
 
     // The operator edits the files while the server runs (by hand, or with this
@@ -137,7 +126,7 @@ int runHeadless(const StartupOptions &options)
         for (const QString &told : server.reload())
             qCInfo(lcHeadless).noquote() << told;
 #ifdef VALDRIN_HAVE_WEB
-        publish();
+        web.publish();
 #endif
     };
     CatalogueWatcher watcher(folder.path());

@@ -99,9 +99,15 @@ QString NetworkServer::open(const NetworkSettings &settings)
     }
     // A refused connection is told once (by the connection) and stays down.
     connect(connection, &ChatConnection::signOnRefused, this, &NetworkServer::checkRefused);
+    connect(connection, &ChatConnection::signedOn, this, [this, connection, first = true]() mutable {
+        if (!std::exchange(first, false))
+            Q_EMIT reconnected(connection->settings().name);
+    });
     m_connections[settings.name] = connection;
-    for (PurpleMessenger *room : connection->rooms())
+    for (PurpleMessenger *room : connection->rooms()) {
+        countJoins(connection, room);
         m_rooms.addRoom(settings.name, room->roomName(), room);
+    }
     return {};
 }
 
@@ -122,7 +128,16 @@ void NetworkServer::addRoom(ChatConnection *connection, const NetworkSettings::R
 {
     PurpleMessenger *messenger = connection->addRoom(room);
     qCInfo(lcNetworks).noquote() << messenger->label() << "Joining the room: it is new in the settings";
+    countJoins(connection, messenger);
     m_rooms.addRoom(connection->settings().name, messenger->roomName(), messenger);
+}
+
+void NetworkServer::countJoins(ChatConnection *connection, PurpleMessenger *room)
+{
+    connect(room, &MorvexAIMOCX::AIM::roomJoined, this, [this, connection, room, first = true]() mutable {
+        if (!std::exchange(first, false))
+            Q_EMIT rejoined(connection->settings().name, room->roomName());
+    });
 }
 
 void NetworkServer::removeRoom(ChatConnection *connection, const QString &room)

@@ -7,6 +7,7 @@
 #include <map>
 
 class ChatConnection;
+class PurpleMessenger;
 class ServedRooms;
 
 // The chat networks of the headless server, as network.conf has them: a
@@ -39,12 +40,16 @@ public:
 Q_SIGNALS:
     // Every connection was turned away for good: nothing is served, nor will be.
     void allRefused();
+    // A lost connection signed on again; a room was joined again.
+    void reconnected(const QString &connection);
+    void rejoined(const QString &connection, const QString &room);
 
 private:
     // Makes and signs on a connection; what is wrong otherwise (the connection is gone then).
     [[nodiscard]] QString open(const NetworkSettings &settings);
     void close(const QString &name);
     void addRoom(ChatConnection *connection, const NetworkSettings::Room &room);
+    void countJoins(ChatConnection *connection, PurpleMessenger *room);
     void removeRoom(ChatConnection *connection, const QString &room);
     void checkRefused();
 

@@ -1,5 +1,6 @@
 #include "app/web/webface.h"
 
+#include "app/web/webmetrics.h"
 #include "app/web/webpages.h"
 
 #include <QFile>
@@ -17,6 +18,7 @@ using namespace Qt::StringLiterals;
 struct WebFace::Private
 {
     MHD_Daemon *daemon = nullptr;
+    const WebMetrics *metrics = nullptr;
     std::mutex mutex;
     std::shared_ptr<const WebSnapshot> snapshot = std::make_shared<WebSnapshot>();
     quint64 generation = 0;
@@ -64,6 +66,11 @@ MHD_Result answer(void *context, MHD_Connection *connection, const char *url, co
         request.page = header(connection, MHD_GET_ARGUMENT_KIND, "page");
         request.ifNoneMatch = header(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_IF_NONE_MATCH);
         response = WebPages::respond(*d->current(), request);
+        if (request.path == "/metrics" && d->metrics && response.status == 404) {
+            response.status = 200;
+            response.contentType = "text/plain; version=0.0.4; charset=utf-8";
+            response.body = d->metrics->text();
+        }
     }
     MHD_Response *reply =
         MHD_create_response_from_buffer(size_t(response.body.size()), response.body.data(), MHD_RESPMEM_MUST_COPY);
@@ -158,6 +165,11 @@ quint16 WebFace::port() const
         return 0;
     const MHD_DaemonInfo *info = MHD_get_daemon_info(d->daemon, MHD_DAEMON_INFO_BIND_PORT);
     return info ? info->port : 0;
+}
+
+void WebFace::setMetrics(const WebMetrics *metrics)
+{
+    d->metrics = metrics;
 }
 
 void WebFace::publish(WebSnapshot snapshot)

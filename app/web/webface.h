@@ -2,6 +2,8 @@
 
 #include "app/web/websnapshot.h"
 
+class WebMetrics;
+
 #include <QString>
 
 #include <memory>
@@ -41,6 +43,8 @@ public:
     [[nodiscard]] quint16 port() const;
     // Replaces what the pages show; requests already being answered keep theirs.
     void publish(WebSnapshot snapshot);
+    // Serves the figures at /metrics; set before start, and outliving the face.
+    void setMetrics(const WebMetrics *metrics);
 
     // The state the HTTP thread reads, in the source file.
     struct Private;

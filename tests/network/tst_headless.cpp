@@ -667,6 +667,13 @@ void TestHeadless::manyRoomsServeApartAndReloadApart()
     QVERIFY(bob.privateMessages()[0].text.startsWith(u"Item 2:"_s));
     QCOMPARE(cat.privateMessages()[0].from, u"deskb"_s);
     QCOMPARE(items(ann), 1);
+    // The figures count them by room and kind, and name no member.
+    const QByteArray metrics = fetch(web, "/metrics");
+    QVERIFY2(metrics.contains("valdrin_commands_answered_total{connection=\"alpha\",kind=\"item\",room=\"#links\"} 1"),
+             metrics.constData());
+    QVERIFY(metrics.contains("valdrin_connection_up{connection=\"refused\"} 0"));
+    QVERIFY(metrics.contains("valdrin_catalogue_items 5"));
+    QVERIFY(!metrics.contains("ann") && !metrics.contains("cat\""));
     QVERIFY(ServedRoom::startPurple().isEmpty());
     PurpleMessenger dan(ServedRoom::xmppSettings(u"dan"_s, chat.port()));
     QSignalSpy danJoined(&dan, &MorvexAIMOCX::AIM::roomJoined);

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "platform/network/networksettings.h"
+
+#include <QObject>
+
+#include <memory>
+
+class LinkServer;
+class NetworkServer;
+class ServedRooms;
+class WebFace;
+class WebMetrics;
+
+// The headless server's web face: it publishes what the pages show whenever
+// the catalogue or a room changes, and keeps the figures of /metrics, all from
+// the chat thread. The HTTP side runs on a thread of its own (WebFace).
+class ServerWeb final : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The server, rooms and networks (none without libpurple) must outlive it.
+    ServerWeb(LinkServer &server, ServedRooms &rooms, NetworkServer *networks, QObject *parent = nullptr);
+    ~ServerWeb() override;
+
+    // Listens as the settings say; what went wrong otherwise.
+    [[nodiscard]] QString start(const NetworkConfig::Web &settings);
+    // The catalogue or the server message changed.
+    void publish();
+
+private:
+    // The gauges: queues, muted members, connections and rooms.
+    void refreshFigures();
+
+    LinkServer &m_server;
+    ServedRooms &m_rooms;
+    NetworkServer *m_networks;
+    std::unique_ptr<WebMetrics> m_metrics;
+    std::unique_ptr<WebFace> m_face;
+};

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <memory>
+
+// The server's figures in Prometheus's text format, for /metrics. The chat
+// thread counts and sets them; the HTTP thread only reads them (the registry
+// is safe to share between threads). No member name is ever a label.
+class WebMetrics final
+{
+public:
+    WebMetrics();
+    ~WebMetrics();
+    WebMetrics(const WebMetrics &) = delete;
+    WebMetrics &operator=(const WebMetrics &) = delete;
+
+    enum class Command { Item, List };
+    void commandAnswered(const QString &connection, const QString &room, Command kind);
+    // From an item command to its reply's first line handed to the network.
+    void itemReplyStarted(double seconds);
+    void reconnected(const QString &connection);
+    void rejoined(const QString &connection, const QString &room);
+
+    void setConnectionUp(const QString &connection, bool up);
+    void setRoom(const QString &connection, const QString &room, bool joined, bool serving);
+    void setQueues(const QString &connection, int listsRunning, int listsWaiting, int linesWaiting, int membersMuted);
+    void setCatalogueItems(int items);
+
+    // Every figure, as Prometheus scrapes them.
+    [[nodiscard]] QByteArray text() const;
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
