@@ -236,6 +236,25 @@ QString Catalogue::countCaption(int count)
     return u"Server Items: "_s + QString::number(count);
 }
 
+CatalogueEdit Catalogue::replace(int item, const QString &description, const QString &address)
+{
+    if (item < 0 || item >= m_descriptions.ListCount() || item >= m_addresses.ListCount())
+        return {false, u"The item was not changed: there is no item %1."_s.arg(item)};
+    if (description.isEmpty() || address.trimmed().isEmpty())
+        return {false, u"The item was not changed: give a description and an address."_s};
+    for (const auto &[value, what] : {std::pair{&description, u"description"_s}, std::pair{&address, u"address"_s}}) {
+        if (const QString wrong = checkValue(*value, what); !wrong.isEmpty())
+            return {false, u"The item was not changed: %1"_s.arg(wrong)};
+    }
+    QStringList descriptions = m_descriptions.allRows();
+    QStringList addresses = m_addresses.allRows();
+    descriptions[item] = description;
+    addresses[item] = address;
+    m_descriptions.setRows(StringRowList(descriptions));
+    m_addresses.setRows(StringRowList(addresses));
+    return savedEdit();
+}
+
 CatalogueEdit Catalogue::savedEdit()
 {
     m_unsaved = true;

@@ -55,6 +55,8 @@ public:
 
     // Removes the address row, then the description row, and saves.
     [[nodiscard]] CatalogueEdit remove(int descriptionRow, int addressRow);
+    // Gives an item a new description and address, checked as add checks them, and saves.
+    [[nodiscard]] CatalogueEdit replace(int item, const QString &description, const QString &address);
 
     // When the two lists hold different numbers of rows: what the operator should
     // know of the rows without a partner; empty when the lists are in step.

@@ -8,7 +8,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libbenchmark-dev
     libpurple-dev ngircd prosody openssl
-    libmicrohttpd-dev prometheus-cpp-dev libsystemd-dev
+    libmicrohttpd-dev prometheus-cpp-dev libsodium-dev libsystemd-dev
     fonts-dejavu-core fonts-liberation
     xvfb xauth
     dpkg-dev help2man systemd

@@ -33,6 +33,8 @@ struct ServedRooms::Room
     QString label;
     RoomServer *server = nullptr;
     PlainCaption caption;
+    bool switchedOff = false; // by the operator: not switched on again at a join
+    QString lastProblem;
 };
 
 ServedRooms::ServedRooms(LinkServer &server, QObject *parent) : QObject(parent), m_server(server) {}
@@ -79,7 +81,11 @@ RoomServer *ServedRooms::addRoom(const QString &connectionName, const QString &r
             serve(*joined);
     });
     // Left, kicked or refused: the room tells its problem.
-    connect(messenger, &MorvexAIMOCX::AIM::problem, this, &ServedRooms::changed);
+    connect(messenger, &MorvexAIMOCX::AIM::problem, this, [this, weak = std::weak_ptr<Room>(room)](const QString &text) {
+        if (const std::shared_ptr<Room> told = weak.lock())
+            told->lastProblem = text;
+        Q_EMIT changed();
+    });
     if (messenger->ChatRoom() != 0)
         serve(*room);
     Q_EMIT changed();
@@ -88,6 +94,8 @@ RoomServer *ServedRooms::addRoom(const QString &connectionName, const QString &r
 
 void ServedRooms::serve(Room &room)
 {
+    if (room.switchedOff)
+        return;
     if (room.server->isServing()) {
         Q_EMIT changed(); // joined again
         return;
@@ -133,7 +141,7 @@ QList<ServedRooms::RoomState> ServedRooms::states() const
     for (const std::shared_ptr<Room> &room : m_rooms) {
         MorvexAIMOCX::AIM *messenger = room->server->room();
         states.append({room->connection, room->name, messenger ? messenger->ScreenName() : QString(),
-                       messenger && messenger->ChatRoom() != 0, room->server->isServing()});
+                       messenger && messenger->ChatRoom() != 0, room->server->isServing(), room->lastProblem});
     }
     std::sort(states.begin(), states.end(), [](const RoomState &a, const RoomState &b) {
         return std::tie(a.connection, a.room) < std::tie(b.connection, b.room);
@@ -147,6 +155,29 @@ int ServedRooms::servingCount() const
     for (const std::shared_ptr<Room> &room : m_rooms)
         serving += room->server->isServing() ? 1 : 0;
     return serving;
+}
+
+QString ServedRooms::setServing(const QString &connection, const QString &roomName, bool on)
+{
+    for (const std::shared_ptr<Room> &room : std::as_const(m_rooms)) {
+        if (room->connection != connection || room->name != roomName)
+            continue;
+        room->switchedOff = !on;
+        if (room->server->isServing() != on) {
+            QString refused;
+            const QMetaObject::Connection told =
+                connect(room->server, &RoomServer::switchRefused, this, [&refused](const QString &text) { refused = text; });
+            room->server->Label2_Click(room->caption);
+            disconnect(told);
+            if (room->server->isServing() != on)
+                return refused.isEmpty() ? u"The room's serving could not be switched."_s : refused;
+        }
+        qCInfo(lcServing).noquote() << room->label << (on ? "Serving switched on by the operator"
+                                                          : "Serving switched off by the operator");
+        Q_EMIT changed();
+        return {};
+    }
+    return u"There is no room %1 on %2."_s.arg(roomName, connection);
 }
 
 int ServedRooms::mutedCount(const QString &connection) const

@@ -45,6 +45,7 @@ public:
         QString nick; // the name members address the program by
         bool joined = false;
         bool serving = false;
+        QString lastProblem; // what the room or its connection last reported
     };
     [[nodiscard]] QList<RoomState> states() const;
     [[nodiscard]] int roomCount() const { return int(m_rooms.size()); }
@@ -54,6 +55,10 @@ public:
     [[nodiscard]] QStringList connections() const { return m_connections.keys(); }
     // Members the connection's flood guard ignores now.
     [[nodiscard]] int mutedCount(const QString &connection) const;
+
+    // The operator switches a room's serving off or on (as its switch would);
+    // a room switched off stays off when it is joined again. What went wrong otherwise.
+    [[nodiscard]] QString setServing(const QString &connection, const QString &room, bool on);
 
     // The program is closing: nothing more is answered or sent in any room.
     void stopReplies();

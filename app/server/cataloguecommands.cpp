@@ -1,5 +1,16 @@
 #include "app/server/cataloguecommands.h"
 
+#ifdef VALDRIN_HAVE_WEB
+#include "app/web/webadmin.h"
+
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+#endif
+
 #include "app/server/exitcodes.h"
 #include "app/server/startup.h"
 
@@ -87,10 +98,57 @@ QString messageFromFile(const QString &path, QString *error)
     return text;
 }
 
+// Reads the admin password (twice, without echo, from a terminal) and prints
+// its Argon2id hash; the password itself is written nowhere.
+int hashPasswordCommand()
+{
+#ifdef VALDRIN_HAVE_WEB
+    const bool terminal = ::isatty(STDIN_FILENO) == 1;
+    const auto readLine = [terminal](const char *prompt) {
+        termios saved{};
+        if (terminal) {
+            std::fputs(prompt, stderr);
+            ::tcgetattr(STDIN_FILENO, &saved);
+            termios quiet = saved;
+            quiet.c_lflag &= ~tcflag_t(ECHO);
+            ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+        }
+        std::string line;
+        std::getline(std::cin, line);
+        if (terminal) {
+            ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+            std::fputs("\n", stderr);
+        }
+        return QByteArray::fromStdString(line);
+    };
+    const QByteArray password = readLine("Password for the admin page: ");
+    if (password.isEmpty()) {
+        err() << "No password was given: nothing to hash.\n";
+        return UsageError;
+    }
+    if (terminal && readLine("The same again: ") != password) {
+        err() << "The two passwords differ: nothing was hashed.\n";
+        return UsageError;
+    }
+    const QByteArray hash = WebAdmin::hashPassword(password);
+    if (hash.isEmpty()) {
+        err() << "The password could not be hashed (too little memory?).\n";
+        return FilesFailed;
+    }
+    out() << "http-admin-password-hash = " << hash << '\n';
+    return ExitCode::Success;
+#else
+    err() << "This build of the program has no web face (it was built without libmicrohttpd).\n";
+    return UsageError;
+#endif
+}
+
 } // namespace
 
 int runCatalogueCommand(const StartupOptions &options)
 {
+    if (options.command == StartupOptions::Command::HashPassword)
+        return hashPasswordCommand();
     const DataFolder folder(options.dataFolder);
     // One change at a time, whichever program makes it: a command, or another
     // command beside it; a server reading the files waits for the lock too.
@@ -192,6 +250,7 @@ int runCatalogueCommand(const StartupOptions &options)
         return ExitCode::Success;
     }
     case Command::Serve:
+    case Command::HashPassword:
         break;
     }
     return ExitCode::Success;

@@ -1,8 +1,12 @@
 #include "app/server/serverweb.h"
 
+#include "app/web/webadmin.h"
 #include "app/web/webface.h"
 #include "app/web/webmetrics.h"
 
+#include "catalogue/catalogue.h"
+#include "catalogue/datafolder.h"
+#include "platform/durablefile.h"
 #include "platform/rowlist.h"
 #include "serving/linkserver.h"
 #include "serving/sendscheduler.h"
@@ -14,6 +18,7 @@
 #include "platform/purple/chatconnection.h"
 #endif
 
+#include <QLockFile>
 #include <QLoggingCategory>
 #include <QTimer>
 
@@ -25,6 +30,8 @@ namespace {
 
 // How often the queue gauges are brought up to date while the web face is on.
 constexpr int FiguresEveryMs = 5000;
+// How long an admin change waits for a catalogue command to finish its own.
+constexpr int LockWaitMs = 2000;
 
 } // namespace
 
@@ -42,7 +49,9 @@ ServerWeb::~ServerWeb()
 QString ServerWeb::start(const NetworkConfig::Web &settings)
 {
     m_face->setMetrics(m_metrics.get());
-    if (const QString wrong = m_face->start({settings.host, settings.port, settings.certificate, settings.key});
+    m_face->setAdminRunner(this, [this](const AdminAction &action) { return run(action); });
+    if (const QString wrong = m_face->start(
+            {settings.host, settings.port, settings.certificate, settings.key, settings.adminPasswordHash});
         !wrong.isEmpty())
         return wrong;
     publish();
@@ -78,9 +87,69 @@ void ServerWeb::publish()
     snapshot.addresses = m_server.addresses().allRows();
     snapshot.serverMessage = ValdrinBas::ServerMessage;
     for (const ServedRooms::RoomState &state : m_rooms.states())
-        snapshot.rooms.append({state.connection, state.room, state.nick, state.joined, state.serving});
+        snapshot.rooms.append({state.connection, state.room, state.nick, state.joined, state.serving, state.lastProblem});
     m_face->publish(std::move(snapshot));
     refreshFigures();
+}
+
+QString ServerWeb::run(const AdminAction &action)
+{
+    using Kind = AdminAction::Kind;
+    if (action.kind == Kind::Room) {
+        const QString refused = m_rooms.setServing(action.connection, action.room, action.on);
+        return refused.isEmpty() ? u"%1 %2: serving switched %3."_s.arg(action.connection, action.room,
+                                                                          action.on ? u"on"_s : u"off"_s)
+                                 : refused;
+    }
+    // The same path as the window and the catalogue commands: under the
+    // catalogue's lock, from the files as they are now, saved with their journal.
+    const DataFolder &folder = m_server.catalogue().folder();
+    QLockFile lock(folder.lockPath());
+    if (!lock.tryLock(LockWaitMs)) {
+        const QString problem = durablefile::folderProblem(folder.path());
+        return problem.isEmpty()
+                   ? u"Nothing was changed: another program is changing the catalogue. Try again in a moment."_s
+                   : u"Nothing was changed: the program cannot write in %1 (%2)."_s.arg(folder.path(), problem);
+    }
+    if (const FileResult fresh = m_server.catalogue().reload(); !fresh.ok())
+        return u"Nothing was changed: %1"_s.arg(fresh.error);
+    QString told;
+    switch (action.kind) {
+    case Kind::Add: {
+        const CatalogueEdit edit = m_server.add(action.description, action.address);
+        told = edit.done ? u"Added item %1."_s.arg(m_server.descriptions().ListCount() - 1) : QString();
+        if (!edit.message.isEmpty())
+            told += (told.isEmpty() ? QString() : u" "_s) + edit.message;
+        if (told.isEmpty())
+            told = u"Nothing was added: give a description and an address."_s;
+        break;
+    }
+    case Kind::Edit: {
+        const CatalogueEdit edit = m_server.catalogue().replace(action.number, action.description, action.address);
+        told = edit.done ? u"Item %1 changed. %2"_s.arg(action.number).arg(edit.message) : edit.message;
+        break;
+    }
+    case Kind::Remove: {
+        if (action.number < 0 || action.number >= m_server.descriptions().ListCount())
+            return u"There is no item %1."_s.arg(action.number);
+        const CatalogueEdit edit = m_server.catalogue().remove(action.number, action.number);
+        told = edit.done ? u"Item %1 removed; the items after it moved up one. %2"_s.arg(action.number).arg(edit.message)
+                         : edit.message;
+        break;
+    }
+    case Kind::Message: {
+        const FileResult saved = m_server.saveServerMessage(action.text);
+        told = saved.ok() ? u"Server message set."_s : saved.error;
+        break;
+    }
+    case Kind::Room:
+        break;
+    }
+    // The next "send list" in every room sends the catalogue as it is now.
+    m_server.BuildList();
+    publish();
+    qCInfo(lcHeadless).noquote() << u"Admin page: %1"_s.arg(told.trimmed());
+    return told.trimmed();
 }
 
 void ServerWeb::refreshFigures()

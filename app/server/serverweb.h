@@ -11,6 +11,7 @@ class NetworkServer;
 class ServedRooms;
 class WebFace;
 class WebMetrics;
+struct AdminAction;
 
 // The headless server's web face: it publishes what the pages show whenever
 // the catalogue or a room changes, and keeps the figures of /metrics, all from
@@ -30,6 +31,8 @@ public:
     void publish();
 
 private:
+    // Makes a change asked for on the admin page; what to tell the operator.
+    QString run(const AdminAction &action);
     // The gauges: queues, muted members, connections and rooms.
     void refreshFigures();
 

@@ -38,7 +38,10 @@ StartupDecision parseCommandLine(const QStringList &arguments, const QString &pr
                                            u"text"_s);
     const QCommandLineOption messageFileOption(u"message-file"_s,
                                                u"Sets the server message to the text of <file> (UTF-8)."_s, u"file"_s);
-    parser.addOptions({listOption, addOption, removeOption, messageOption, messageFileOption});
+    const QCommandLineOption hashOption(
+        u"hash-password"_s, u"Reads a password from the terminal (or standard input) and prints its hash for "
+                            u"http-admin-password-hash in network.conf."_s);
+    parser.addOptions({listOption, addOption, removeOption, messageOption, messageFileOption, hashOption});
     parser.addPositionalArgument(u"DESCRIPTION URL"_s, u"The item that --add adds."_s);
 
     if (!parser.parse(arguments))
@@ -58,7 +61,8 @@ StartupDecision parseCommandLine(const QStringList &arguments, const QString &pr
                                           std::pair{&addOption, StartupOptions::Command::Add},
                                           std::pair{&removeOption, StartupOptions::Command::Remove},
                                           std::pair{&messageOption, StartupOptions::Command::Message},
-                                          std::pair{&messageFileOption, StartupOptions::Command::MessageFile}}) {
+                                          std::pair{&messageFileOption, StartupOptions::Command::MessageFile},
+                                          std::pair{&hashOption, StartupOptions::Command::HashPassword}}) {
         if (!parser.isSet(*option))
             continue;
         ++commands;
@@ -67,7 +71,7 @@ StartupDecision parseCommandLine(const QStringList &arguments, const QString &pr
             options.commandValues = {parser.value(*option)};
     }
     if (commands > 1)
-        return {std::nullopt, u"Give one of --list, --add, --remove, --message and --message-file at a time."_s, ExitCode::UsageError};
+        return {std::nullopt, u"Give one of --list, --add, --remove, --message, --message-file and --hash-password at a time."_s, ExitCode::UsageError};
     QStringList positional = parser.positionalArguments();
     if (options.command == StartupOptions::Command::Add) {
         if (positional.size() != 2)

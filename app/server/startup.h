@@ -9,7 +9,7 @@
 struct StartupOptions
 {
     // What to do: serve, or one change or look at the catalogue, then end.
-    enum class Command { Serve, List, Add, Remove, Message, MessageFile };
+    enum class Command { Serve, List, Add, Remove, Message, MessageFile, HashPassword };
 
     // The folder of the data files; the program's own folder unless one was named.
     QString dataFolder;

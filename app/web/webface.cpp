@@ -1,9 +1,13 @@
 #include "app/web/webface.h"
 
+#include "app/web/webadmin.h"
 #include "app/web/webmetrics.h"
 #include "app/web/webpages.h"
 
 #include <QFile>
+#include <QPointer>
+#include <QSet>
+#include <QUrl>
 
 #include <arpa/inet.h>
 #include <microhttpd.h>
@@ -15,10 +19,35 @@
 
 using namespace Qt::StringLiterals;
 
+namespace {
+
+// One request as the HTTP thread gathers it, and the admin change it waits for.
+struct RequestState
+{
+    QByteArray body;
+    bool tooLarge = false;
+    bool done = false; // the chat thread made the change
+    QString told;
+};
+
+// What the HTTP thread and the chat thread share about suspended requests.
+struct Waiting
+{
+    std::mutex mutex;
+    bool open = true;
+    QSet<MHD_Connection *> connections;
+};
+
+} // namespace
+
 struct WebFace::Private
 {
     MHD_Daemon *daemon = nullptr;
     const WebMetrics *metrics = nullptr;
+    std::unique_ptr<WebAdmin> admin;
+    QPointer<QObject> chat;
+    std::function<QString(const AdminAction &)> runAction;
+    std::shared_ptr<Waiting> waiting = std::make_shared<Waiting>();
     std::mutex mutex;
     std::shared_ptr<const WebSnapshot> snapshot = std::make_shared<WebSnapshot>();
     quint64 generation = 0;
@@ -40,40 +69,24 @@ QByteArray header(MHD_Connection *connection, MHD_ValueKind kind, const char *na
     return value ? QByteArray(value) : QByteArray();
 }
 
-MHD_Result answer(void *context, MHD_Connection *connection, const char *url, const char *method, const char *,
-                  const char *, size_t *uploadSize, void **requestState)
+QString clientAddress(MHD_Connection *connection)
 {
-    auto *d = static_cast<WebFace::Private *>(context);
-    WebPages::Request request;
-    request.method = method;
-    request.path = url;
-    WebPages::Response response;
-    if (*requestState == nullptr) {
-        *requestState = d;
-        // No page takes a body: a request with one is refused as soon as its
-        // headers are in, without reading it (the connection closes after).
-        const QByteArray length = header(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
-        if ((length.isEmpty() || length == "0") &&
-            header(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_TRANSFER_ENCODING).isEmpty())
-            return MHD_YES; // answered on the next call, once the request is complete
-        response = WebPages::respond(WebSnapshot(), WebPages::Request{"POST", {}, {}, {}, {}});
-    } else {
-        if (*uploadSize > 0) {
-            *uploadSize = 0;
-            return MHD_YES;
-        }
-        request.query = QString::fromUtf8(header(connection, MHD_GET_ARGUMENT_KIND, "q"));
-        request.page = header(connection, MHD_GET_ARGUMENT_KIND, "page");
-        request.ifNoneMatch = header(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_IF_NONE_MATCH);
-        response = WebPages::respond(*d->current(), request);
-        if (request.path == "/metrics" && d->metrics && response.status == 404) {
-            response.status = 200;
-            response.contentType = "text/plain; version=0.0.4; charset=utf-8";
-            response.body = d->metrics->text();
-        }
-    }
-    MHD_Response *reply =
-        MHD_create_response_from_buffer(size_t(response.body.size()), response.body.data(), MHD_RESPMEM_MUST_COPY);
+    const MHD_ConnectionInfo *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+    char text[INET6_ADDRSTRLEN] = {};
+    if (!info || !info->client_addr)
+        return {};
+    if (info->client_addr->sa_family == AF_INET)
+        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in *>(info->client_addr)->sin_addr, text, sizeof(text));
+    else if (info->client_addr->sa_family == AF_INET6)
+        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6 *>(info->client_addr)->sin6_addr, text, sizeof(text));
+    return QString::fromLatin1(text);
+}
+
+MHD_Result queue(MHD_Connection *connection, const WebPages::Response &response)
+{
+    MHD_Response *reply = MHD_create_response_from_buffer(size_t(response.body.size()),
+                                                          const_cast<char *>(response.body.constData()),
+                                                          MHD_RESPMEM_MUST_COPY);
     if (!reply)
         return MHD_NO;
     MHD_add_response_header(reply, MHD_HTTP_HEADER_CONTENT_TYPE, response.contentType.constData());
@@ -82,6 +95,106 @@ MHD_Result answer(void *context, MHD_Connection *connection, const char *url, co
     const MHD_Result queued = MHD_queue_response(connection, unsigned(response.status), reply);
     MHD_destroy_response(reply);
     return queued;
+}
+
+// The admin change goes to the chat thread; the request waits, suspended,
+// and is answered when the change is made.
+MHD_Result handOver(WebFace::Private *d, MHD_Connection *connection, const std::shared_ptr<RequestState> &state,
+                    const AdminAction &action)
+{
+    if (!d->chat || !d->runAction)
+        return queue(connection, WebAdmin::afterAction(QStringLiteral("Nothing was changed: this server takes no changes.")));
+    std::shared_ptr<Waiting> waiting = d->waiting;
+    {
+        const std::lock_guard lock(waiting->mutex);
+        if (!waiting->open)
+            return queue(connection, WebAdmin::afterAction(QStringLiteral("Nothing was changed: the server is stopping.")));
+        waiting->connections.insert(connection);
+    }
+    MHD_suspend_connection(connection);
+    QMetaObject::invokeMethod(
+        d->chat,
+        [run = d->runAction, waiting, state, connection, action] {
+            const QString told = run(action);
+            const std::lock_guard lock(waiting->mutex);
+            if (!waiting->open || !waiting->connections.remove(connection))
+                return; // the face stopped meanwhile and answered it
+            state->told = told;
+            state->done = true;
+            MHD_resume_connection(connection);
+        },
+        Qt::QueuedConnection);
+    return MHD_YES;
+}
+
+MHD_Result answer(void *context, MHD_Connection *connection, const char *url, const char *method, const char *,
+                  const char *uploadData, size_t *uploadSize, void **requestState)
+{
+    auto *d = static_cast<WebFace::Private *>(context);
+    const QByteArray path(url);
+    const bool adminForm = WebAdmin::isAdminPath(path) && qstrcmp(method, "POST") == 0;
+    if (*requestState == nullptr) {
+        *requestState = new std::shared_ptr<RequestState>(std::make_shared<RequestState>());
+        // Only the admin page's forms have a body; any other request with one is
+        // refused as soon as its headers are in, without reading it.
+        const QByteArray length = header(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
+        const bool hasBody = (!length.isEmpty() && length != "0") ||
+                             !header(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_TRANSFER_ENCODING).isEmpty();
+        if (!hasBody || adminForm)
+            return MHD_YES; // answered once the request is complete
+        return queue(connection, WebPages::respond(WebSnapshot(), WebPages::Request{"POST", {}, {}, {}, {}}));
+    }
+    const std::shared_ptr<RequestState> state = *static_cast<std::shared_ptr<RequestState> *>(*requestState);
+    if (*uploadSize > 0) {
+        if (adminForm && state->body.size() + qsizetype(*uploadSize) <= WebFace::FormBytesAtMost)
+            state->body.append(uploadData, qsizetype(*uploadSize));
+        else
+            state->tooLarge = true;
+        *uploadSize = 0;
+        return MHD_YES;
+    }
+    if (state->done)
+        return queue(connection, WebAdmin::afterAction(state->told));
+    const std::shared_ptr<const WebSnapshot> snapshot = d->current();
+    if (WebAdmin::isAdminPath(path) && d->admin) {
+        if (state->tooLarge) {
+            WebPages::Response refused;
+            refused.status = 413;
+            refused.headers = WebPages::securityHeaders();
+            refused.contentType = "text/plain; charset=utf-8";
+            refused.body = "The form is larger than the admin page takes.\n";
+            return queue(connection, refused);
+        }
+        const QByteArray query = "said=" + QUrl::toPercentEncoding(QString::fromUtf8(
+                                               header(connection, MHD_GET_ARGUMENT_KIND, "said"))) +
+                                 "&q=" + QUrl::toPercentEncoding(QString::fromUtf8(
+                                             header(connection, MHD_GET_ARGUMENT_KIND, "q")));
+        const WebAdmin::Outcome outcome =
+            d->admin->handle(*snapshot, {method, path, query, header(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_COOKIE),
+                                         state->body, clientAddress(connection)});
+        if (outcome.action)
+            return handOver(d, connection, state, *outcome.action);
+        return queue(connection, outcome.response);
+    }
+    WebPages::Request request;
+    request.method = method;
+    request.path = path;
+    request.query = QString::fromUtf8(header(connection, MHD_GET_ARGUMENT_KIND, "q"));
+    request.page = header(connection, MHD_GET_ARGUMENT_KIND, "page");
+    request.ifNoneMatch = header(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_IF_NONE_MATCH);
+    WebPages::Response response = WebPages::respond(*snapshot, request);
+    if (request.path == "/metrics" && d->metrics && response.status == 404) {
+        response.status = 200;
+        response.contentType = "text/plain; version=0.0.4; charset=utf-8";
+        response.body = d->metrics->text();
+    }
+    return queue(connection, response);
+}
+
+void completed(void *, MHD_Connection *, void **requestState, MHD_RequestTerminationCode)
+{
+    delete static_cast<std::shared_ptr<RequestState> *>(*requestState);
+    *requestState = nullptr;
 }
 
 QByteArray readPem(const QString &path, QString *error)
@@ -111,7 +224,8 @@ QString WebFace::start(const Settings &settings)
     const quint16 port = settings.port;
     sockaddr_storage address{};
     socklen_t length = 0;
-    unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL_LINUX_ONLY | MHD_USE_ERROR_LOG;
+    unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL_LINUX_ONLY | MHD_USE_ERROR_LOG |
+                     MHD_ALLOW_SUSPEND_RESUME;
     const QByteArray hostBytes = host.toLatin1();
     if (auto *v4 = reinterpret_cast<sockaddr_in *>(&address); inet_pton(AF_INET, hostBytes.constData(), &v4->sin_addr) == 1) {
         v4->sin_family = AF_INET;
@@ -138,11 +252,13 @@ QString WebFace::start(const Settings &settings)
             return error;
         flags |= MHD_USE_TLS;
     }
+    const bool loopback = host.startsWith(u"127."_s) || host == u"::1";
+    d->admin = std::make_unique<WebAdmin>(settings.adminPasswordHash, !settings.certificate.isEmpty(), loopback);
     d->daemon = MHD_start_daemon(
         flags, port, nullptr, nullptr, &answer, d.get(), MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr *>(&address),
         MHD_OPTION_CONNECTION_LIMIT, ConnectionsAtMost, MHD_OPTION_PER_IP_CONNECTION_LIMIT, ConnectionsPerAddress,
         MHD_OPTION_CONNECTION_TIMEOUT, IdleTimeoutSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT, RequestMemoryBytes,
-        settings.certificate.isEmpty() ? MHD_OPTION_END : MHD_OPTION_HTTPS_MEM_CERT, d->certificate.constData(),
+        MHD_OPTION_NOTIFY_COMPLETED, &completed, nullptr, settings.certificate.isEmpty() ? MHD_OPTION_END : MHD_OPTION_HTTPS_MEM_CERT, d->certificate.constData(),
         MHD_OPTION_HTTPS_MEM_KEY, d->key.constData(), MHD_OPTION_END);
     if (!d->daemon) {
         return u"The web face could not listen on %1 port %2 (is the port taken, or the certificate or key not "
@@ -153,6 +269,14 @@ QString WebFace::start(const Settings &settings)
 
 void WebFace::stop()
 {
+    {
+        // Requests waiting for the chat thread are answered now: it will not get to them.
+        const std::lock_guard lock(d->waiting->mutex);
+        d->waiting->open = false;
+        for (MHD_Connection *connection : std::as_const(d->waiting->connections))
+            MHD_resume_connection(connection);
+        d->waiting->connections.clear();
+    }
     if (d->daemon) {
         MHD_stop_daemon(d->daemon);
         d->daemon = nullptr;
@@ -170,6 +294,12 @@ quint16 WebFace::port() const
 void WebFace::setMetrics(const WebMetrics *metrics)
 {
     d->metrics = metrics;
+}
+
+void WebFace::setAdminRunner(QObject *context, std::function<QString(const AdminAction &)> run)
+{
+    d->chat = context;
+    d->runAction = std::move(run);
 }
 
 void WebFace::publish(WebSnapshot snapshot)

@@ -2,10 +2,13 @@
 
 #include "app/web/websnapshot.h"
 
+class QObject;
 class WebMetrics;
+struct AdminAction;
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 // The web face of the server: an HTTP (or HTTPS) server on a thread of its
@@ -29,7 +32,10 @@ public:
         quint16 port = 0;
         QString certificate; // PEM files for HTTPS; both or neither
         QString key;
+        QByteArray adminPasswordHash; // Argon2id; empty: no admin page
     };
+    // The largest form the admin page takes.
+    static constexpr qsizetype FormBytesAtMost = 64 * 1024;
 
     WebFace();
     ~WebFace();
@@ -45,6 +51,9 @@ public:
     void publish(WebSnapshot snapshot);
     // Serves the figures at /metrics; set before start, and outliving the face.
     void setMetrics(const WebMetrics *metrics);
+    // Makes the admin page's changes: run on context's thread (the chat
+    // thread), which answers with what to tell the operator. Set before start.
+    void setAdminRunner(QObject *context, std::function<QString(const AdminAction &)> run);
 
     // The state the HTTP thread reads, in the source file.
     struct Private;

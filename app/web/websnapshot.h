@@ -16,6 +16,7 @@ struct WebSnapshot
         QString nick; // what members type after "/"
         bool joined = false;
         bool serving = false;
+        QString lastProblem;
     };
 
     QStringList descriptions;

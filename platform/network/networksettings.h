@@ -113,6 +113,7 @@ struct NetworkConfig
         quint16 port = 0;
         QString certificate;
         QString key;
+        QByteArray adminPasswordHash; // http-admin-password-hash: Argon2id, never logged
         [[nodiscard]] bool isOn() const { return !host.isEmpty(); }
     } web;
     // Set when the file can be read by other users of the machine.

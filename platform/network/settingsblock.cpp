@@ -140,7 +140,8 @@ QString SettingsBlock::take(const QString &rawKey, const QString &value, int num
     } else {
         return error(number, u"unknown key \"%1\"; the keys are protocol, account, password, password-env, room, "
                              u"room-key, room-key-env, nick, tls-fingerprint, tls-ca-file, send-rate, send-burst, "
-                             u"option.NAME, and above any section http-listen, http-tls-cert and http-tls-key"_s.arg(key));
+                             u"option.NAME, and above any section http-listen, http-tls-cert, http-tls-key and "
+                             u"http-admin-password-hash"_s.arg(key));
     }
     return {};
 }
@@ -163,9 +164,14 @@ QString SettingsBlock::takeWeb(const QString &key, const QString &value, int num
         if (!QFileInfo(value).isFile() || !QFileInfo(value).isReadable())
             return error(number, u"%1 names %2, which is not a readable file"_s.arg(key, value));
         (key == u"http-tls-cert" ? m_web.certificate : m_web.key) = QFileInfo(value).absoluteFilePath();
+    } else if (key == u"http-admin-password-hash") {
+        if (!value.startsWith(u"$argon2id$"))
+            return error(number, u"http-admin-password-hash takes the hash valdrin-aim-serverd --hash-password "
+                                 u"prints ($argon2id$...), never the password itself"_s);
+        m_web.adminPasswordHash = value.toLatin1();
     } else {
-        return error(number, u"unknown key \"%1\"; the web face's keys are http-listen, http-tls-cert and "
-                             u"http-tls-key"_s.arg(key));
+        return error(number, u"unknown key \"%1\"; the web face's keys are http-listen, http-tls-cert, "
+                             u"http-tls-key and http-admin-password-hash"_s.arg(key));
     }
     return {};
 }

@@ -1,3 +1,4 @@
+#include "app/web/webadmin.h"
 #include "app/web/webface.h"
 #include "app/web/webpages.h"
 
@@ -30,6 +31,44 @@ QByteArray exchange(quint16 port, const QByteArray &request, const QString &from
     return answer + socket.readAll();
 }
 
+// The same, with the event loop running meanwhile (the admin's changes are
+// made on this thread while the request waits).
+QByteArray exchangeLive(quint16 port, const QByteArray &request)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(3000))
+        return {};
+    socket.write(request);
+    QByteArray answer;
+    (void)QTest::qWaitFor([&] {
+        answer += socket.readAll();
+        return socket.state() == QAbstractSocket::UnconnectedState;
+    }, 5000);
+    return answer + socket.readAll();
+}
+
+QByteArray post(const QByteArray &path, const QByteArray &form, const QByteArray &cookies = {})
+{
+    return "POST " + path + " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n"
+           "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " + QByteArray::number(form.size()) +
+           "\r\n" + (cookies.isEmpty() ? QByteArray() : "Cookie: " + cookies + "\r\n") + "\r\n" + form;
+}
+
+// The value of a Set-Cookie of the answer, "name=value".
+QByteArray setCookie(const QByteArray &answer, const QByteArray &name)
+{
+    const qsizetype at = answer.indexOf(QByteArray("Set-Cookie: " + name + '='));
+    return at < 0 ? QByteArray() : answer.mid(at + 12, answer.indexOf(';', at) - at - 12);
+}
+
+// The CSRF token of the first form of a page.
+QByteArray csrfOf(const QByteArray &page)
+{
+    const qsizetype at = page.indexOf("name=\"csrf\" value=\"");
+    return at < 0 ? QByteArray() : page.mid(at + 19, 64);
+}
+
 int statusOf(const QByteArray &answer)
 {
     return answer.startsWith("HTTP/1.") ? answer.mid(9, 3).toInt() : 0;
@@ -60,6 +99,7 @@ private Q_SLOTS:
     void catalogueIsEscapedEverywhere();
     void cachingAndReadiness();
     void idleConnectionsCannotShutOthersOut();
+    void adminLogsInChangesAndLogsOut();
 
 private:
     WebFace m_web;
@@ -76,9 +116,9 @@ void TestWebFace::initTestCase()
     m_snapshot.addresses[8] = u"javascript:alert(3)"_s;
     m_snapshot.descriptions[9] = u"Ünïcödé AbCdEf"_s;
     m_snapshot.serverMessage = u"Thanks <b>& more</b>"_s;
-    m_snapshot.rooms = {{u"libera"_s, u"#links"_s, u"linkdesk"_s, true, true}};
+    m_snapshot.rooms = {{u"libera"_s, u"#links"_s, u"linkdesk"_s, true, true, {}}};
     m_web.publish(m_snapshot);
-    const QString started = m_web.start({u"127.0.0.1"_s, 0, {}, {}});
+    const QString started = m_web.start({u"127.0.0.1"_s, 0, {}, {}, {}});
     QVERIFY2(started.isEmpty(), qPrintable(started));
     QVERIFY(m_web.port() != 0);
 }
@@ -173,7 +213,7 @@ void TestWebFace::cachingAndReadiness()
 
     // A room not in: not ready, and which one says why; a new snapshot changes every ETag.
     WebSnapshot snapshot = m_snapshot;
-    snapshot.rooms.append({u"chat"_s, u"links@conference.example.org"_s, u"Link Desk"_s, false, false});
+    snapshot.rooms.append({u"chat"_s, u"links@conference.example.org"_s, u"Link Desk"_s, false, false, {}});
     m_web.publish(snapshot);
     const QByteArray notReady = exchange(m_web.port(), get("/readyz"));
     QCOMPARE(statusOf(notReady), 503);
@@ -193,6 +233,77 @@ void TestWebFace::idleConnectionsCannotShutOthersOut()
         idle.back()->waitForConnected(1000);
     }
     QCOMPARE(statusOf(exchange(m_web.port(), get("/livez"), u"127.0.0.2"_s)), 200);
+}
+
+void TestWebFace::adminLogsInChangesAndLogsOut()
+{
+    WebFace admin;
+    QList<AdminAction> asked;
+    QObject chat;
+    admin.setAdminRunner(&chat, [&](const AdminAction &action) {
+        asked.append(action);
+        return u"Added item 450."_s;
+    });
+    admin.publish(m_snapshot);
+    QVERIFY(admin.start({u"127.0.0.1"_s, 0, {}, {}, WebAdmin::hashPassword("R1ght pw")}).isEmpty());
+    const quint16 port = admin.port();
+
+    // The login form sets its own token; a login without it, or with a wrong password, is refused.
+    const QByteArray form = exchange(port, get("/admin"));
+    QCOMPARE(statusOf(form), 200);
+    const QByteArray login = setCookie(form, "valdrin_login");
+    const QByteArray loginToken = csrfOf(form);
+    QVERIFY(!login.isEmpty() && form.contains("HttpOnly; SameSite=Strict"));
+    QCOMPARE(statusOf(exchange(port, post("/admin/login", "password=R1ght+pw"))), 403);
+    QCOMPARE(statusOf(exchange(port, post("/admin/login", "password=wrong&csrf=" + loginToken, login))), 403);
+    const QByteArray in = exchange(port, post("/admin/login", "password=R1ght+pw&csrf=" + loginToken, login));
+    QVERIFY2(statusOf(in) == 303, in.constData());
+    const QByteArray session = setCookie(in, "valdrin_session");
+    QVERIFY(!session.isEmpty());
+
+    // The page, and its forms: each with the session's token.
+    const QByteArray page = exchange(port, get("/admin", "Cookie: " + session + "\r\n"));
+    QCOMPARE(statusOf(page), 200);
+    QVERIFY(page.contains("<td>libera</td><td>#links</td>"));
+    const QByteArray token = csrfOf(bodyOf(page));
+    QCOMPARE(token.size(), 64);
+    QCOMPARE(statusOf(exchange(port, post("/admin/add", "description=New&address=https%3A%2F%2Fx", session))), 403);
+    QCOMPARE(statusOf(exchange(port, post("/admin/add", "description=New&address=x&csrf=" + QByteArray(64, 'a'), session))),
+             403);
+    QVERIFY(asked.isEmpty());
+    const QByteArray added = exchangeLive(
+        port, post("/admin/add", "description=New+item+%C3%BC&address=https%3A%2F%2Fexample.org%2Fnew&csrf=" + token, session));
+    QCOMPARE(statusOf(added), 303);
+    QVERIFY(added.contains("Location: /admin?said=Added%20item%20450."));
+    QCOMPARE(asked.size(), 1);
+    QCOMPARE(asked[0].kind, AdminAction::Kind::Add);
+    QCOMPARE(asked[0].description, u"New item ü"_s);
+    QCOMPARE(asked[0].address, u"https://example.org/new"_s);
+    QVERIFY(bodyOf(exchange(port, get("/admin?said=%3Cb%3Edone", "Cookie: " + session + "\r\n"))).contains("&lt;b&gt;done"));
+    QCOMPARE(statusOf(exchange(port, post("/admin/add", QByteArray(WebFace::FormBytesAtMost + 1, 'x'), session))), 413);
+
+    // After logout the cookie is worth nothing.
+    QCOMPARE(statusOf(exchange(port, post("/admin/logout", "csrf=" + token, session))), 303);
+    const QByteArray replayed = exchange(port, post("/admin/remove", "number=1&csrf=" + token, session));
+    QCOMPARE(statusOf(replayed), 403);
+    QCOMPARE(asked.size(), 1);
+
+    // Wrong passwords from one address: five are tried, then it is locked out.
+    int refused = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QByteArray again = exchange(port, get("/admin"));
+        const QByteArray answer = exchange(
+            port, post("/admin/login", "password=guess&csrf=" + csrfOf(again), setCookie(again, "valdrin_login")));
+        refused += statusOf(answer) == 429 ? 1 : 0;
+    }
+    QCOMPARE(refused, 100 - WebAdmin::FailuresAllowed);
+
+    // Over plain HTTP on a network address the admin page is off, and says why.
+    WebFace open;
+    QVERIFY(open.start({u"0.0.0.0"_s, 0, {}, {}, WebAdmin::hashPassword("x")}).isEmpty());
+    const QByteArray off = exchange(open.port(), get("/admin"));
+    QCOMPARE(statusOf(off), 403);
+    QVERIFY(off.contains("in the clear"));
 }
 
 QTEST_GUILESS_MAIN(TestWebFace)
