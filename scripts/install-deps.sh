@@ -9,6 +9,7 @@ packages=(
     libbenchmark-dev
     libpurple-dev ngircd prosody openssl
     libmicrohttpd-dev prometheus-cpp-dev libsodium-dev libsystemd-dev
+    chromium chromium-driver python3-selenium
     fonts-dejavu-core fonts-liberation
     xvfb xauth
     dpkg-dev help2man systemd

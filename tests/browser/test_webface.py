@@ -1,0 +1,256 @@
+#!/usr/bin/env python3
+"""The web face in a real browser (headless Chromium through Selenium), against
+the windowless server on a loopback IRC server: the catalogue page, search and
+paging, the admin's login, every change it offers, and its refusals. A member
+in the IRC room checks that a change reaches the room.
+
+    test_webface.py SERVER_BINARY
+"""
+
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+import urllib.request
+
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+from selenium.webdriver.support import expected_conditions
+from selenium.webdriver.support.ui import WebDriverWait
+
+SERVER = None
+PASSWORD = "R1ght horse battery"
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_until(condition, timeout=20.0, what="the condition"):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if condition():
+            return
+        time.sleep(0.1)
+    raise AssertionError("timed out waiting for " + what)
+
+
+class IrcMember:
+    """A member of an IRC channel over a plain socket; keeps every PRIVMSG."""
+
+    def __init__(self, nick, port, channel):
+        self.nick, self.channel = nick, channel
+        self.messages = []  # (sender, target, text)
+        self.joined = threading.Event()
+        self.sock = socket.create_connection(("127.0.0.1", port))
+        self.send(f"NICK {nick}")
+        self.send(f"USER {nick} 0 * :{nick}")
+        threading.Thread(target=self.read, daemon=True).start()
+
+    def send(self, line):
+        self.sock.sendall((line + "\r\n").encode())
+
+    def say(self, text):
+        self.send(f"PRIVMSG {self.channel} :{text}")
+
+    def read(self):
+        buffer = b""
+        while True:
+            data = self.sock.recv(4096)
+            if not data:
+                return
+            buffer += data
+            while b"\r\n" in buffer:
+                raw, buffer = buffer.split(b"\r\n", 1)
+                line = raw.decode("utf-8", "replace")
+                parts = line.split(" ")
+                if parts[0] == "PING":
+                    self.send("PONG " + " ".join(parts[1:]))
+                elif len(parts) > 1 and parts[1] == "001":
+                    self.send(f"JOIN {self.channel}")
+                elif len(parts) > 1 and parts[1] == "366":
+                    self.joined.set()
+                elif len(parts) > 3 and parts[1] == "PRIVMSG":
+                    text = line.split(" :", 1)[1] if " :" in line else ""
+                    self.messages.append((parts[0][1:].split("!")[0], parts[2], text))
+
+    def private(self):
+        return [text for sender, target, text in self.messages if target == self.nick]
+
+    def in_channel(self):
+        return [text for sender, target, text in self.messages if target == self.channel]
+
+
+class WebFaceInABrowser(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.mkdtemp(prefix="webface-")
+        cls.processes = []
+        irc_port, cls.web_port = free_port(), free_port()
+        irc = os.path.join(cls.work, "irc")
+        os.makedirs(os.path.join(irc, "include"))
+        open(os.path.join(irc, "motd"), "w").close()
+        for path in (cls.work, irc, os.path.join(irc, "include")):
+            os.chmod(path, 0o755)
+        with open(os.path.join(irc, "ngircd.conf"), "w") as conf:
+            conf.write(f"[Global]\nName = irc.test\nInfo = test\nListen = 127.0.0.1\nPorts = {irc_port}\n"
+                       f"MotdFile = {irc}/motd\n[Limits]\nMaxConnectionsIP = 0\nMaxJoins = 0\nMaxPenaltyTime = 0\n"
+                       f"[Options]\nDNS = no\nIdent = no\nPAM = no\nIncludeDir = {irc}/include\n")
+        cls.processes.append(subprocess.Popen(["ngircd", "-n", "-f", os.path.join(irc, "ngircd.conf")],
+                                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+        wait_until(lambda: cls.listening(irc_port), what="ngircd")
+        cls.ann = IrcMember("ann", irc_port, "#links")
+        assert cls.ann.joined.wait(10), "Ann could not join #links"
+
+        data = os.path.join(cls.work, "data")
+        os.makedirs(data)
+        with open(os.path.join(data, "descriptions.dat"), "w", newline="\r\n") as descriptions, \
+                open(os.path.join(data, "urls.dat"), "w", newline="\r\n") as urls:
+            for item in range(450):
+                descriptions.write(f"Item {item} about links\n")
+                urls.write(f"https://example.org/page-{item}\n")
+        hashed = subprocess.run([SERVER, "--hash-password"], input=PASSWORD + "\n", capture_output=True, text=True,
+                                check=True).stdout.strip()
+        settings = os.path.join(data, "network.conf")
+        with open(settings, "w") as conf:
+            conf.write(f"http-listen = 127.0.0.1:{cls.web_port}\n{hashed}\nprotocol = irc\n"
+                       f"account = linkdesk@127.0.0.1\nroom = #links\noption.port = {irc_port}\nsend-rate = 0\n")
+        os.chmod(settings, 0o600)
+        cls.log = open(os.path.join(cls.work, "server.log"), "w")
+        cls.processes.append(subprocess.Popen([SERVER, "--data-dir", data], stdout=cls.log, stderr=cls.log))
+        cls.base = f"http://127.0.0.1:{cls.web_port}"
+        wait_until(lambda: cls.ready(), what="the server's /readyz")
+
+        options = webdriver.ChromeOptions()
+        for argument in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage", "--disable-gpu"):
+            options.add_argument(argument)
+        if shutil.which("chromium"):
+            options.binary_location = shutil.which("chromium")
+        service = Service(executable_path=shutil.which("chromedriver"))
+        cls.browser = webdriver.Chrome(options=options, service=service)
+        cls.browser.implicitly_wait(5)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.browser.quit()
+        for process in reversed(cls.processes):
+            process.terminate()
+            process.wait(10)
+        cls.log.close()
+        if os.environ.get("KEEP_WORK") is None:
+            shutil.rmtree(cls.work, ignore_errors=True)
+
+    @staticmethod
+    def listening(port):
+        try:
+            socket.create_connection(("127.0.0.1", port), timeout=1).close()
+            return True
+        except OSError:
+            return False
+
+    @classmethod
+    def ready(cls):
+        try:
+            return urllib.request.urlopen(cls.base + "/readyz", timeout=2).status == 200
+        except OSError:
+            return False
+
+    def open(self, path):
+        self.browser.get(self.base + path)
+
+    def said(self):
+        return self.browser.find_element(By.ID, "said").text
+
+    def submit(self, form_action, fields=None, within=None):
+        scope = within or self.browser
+        form = scope.find_element(By.CSS_SELECTOR, f"form[action='{form_action}']")
+        for name, value in (fields or {}).items():
+            field = form.find_element(By.NAME, name)
+            field.clear()
+            field.send_keys(value)
+        self.click(form.find_element(By.CSS_SELECTOR, "button[type=submit]"))
+
+    def click(self, button):
+        """Clicks and waits until the next page replaced this one."""
+        page = self.browser.find_element(By.TAG_NAME, "html")
+        button.click()
+        WebDriverWait(self.browser, 10).until(expected_conditions.staleness_of(page))
+
+    def test_1_catalogue_search_and_paging(self):
+        self.open("/")
+        items = self.browser.find_elements(By.CSS_SELECTOR, "ol li")
+        self.assertEqual(len(items), 200)
+        self.assertIn("/linkdesk send N", self.browser.page_source)
+        self.click(self.browser.find_element(By.LINK_TEXT, "Next"))
+        self.assertIn("Page 2 of 3", self.browser.page_source)
+        self.submit("/", {"q": "ITEM 44"})
+        self.assertIn("11 of 450 items match", self.browser.page_source)
+        self.assertEqual(self.browser.find_elements(By.CSS_SELECTOR, "ol li a")[0].get_attribute("href"),
+                         "https://example.org/page-44")
+
+    def test_2_admin(self):
+        self.open("/admin")
+        self.submit("/admin/login", {"password": "wrong"})
+        self.assertIn("Wrong password.", self.browser.page_source)
+        self.submit("/admin/login", {"password": PASSWORD})
+        self.assertIn("Log out", self.browser.page_source)
+
+        # An item added here is served in the room at once.
+        self.submit("/admin/add", {"description": "Added from the web", "address": "https://example.org/web"})
+        self.assertEqual(self.said(), "Added item 450.")
+        self.ann.say("/linkdesk send 450")
+        wait_until(lambda: any("https://example.org/web" in text for text in self.ann.private()),
+                   what="item 450 in the room")
+
+        self.open("/admin?q=added")
+        self.submit("/admin/edit", {"description": "Edited from the web"},
+                    within=self.browser.find_element(By.ID, "item450"))
+        self.assertTrue(self.said().startswith("Item 450 changed."))
+        self.open("/?q=edited")
+        self.assertIn("Edited from the web", self.browser.page_source)
+
+        self.open("/admin?q=edited")
+        self.click(self.browser.find_element(By.ID, "item450").find_element(
+            By.CSS_SELECTOR, "form[action='/admin/remove'] button"))
+        self.assertTrue(self.said().startswith("Item 450 removed"))
+
+        self.submit("/admin/message", {"text": "Thanks for asking"})
+        self.assertEqual(self.said(), "Server message set.")
+        self.open("/")
+        self.assertIn("Thanks for asking", self.browser.page_source)
+
+        # The room switched off, and on again: its closing and opening lines reach it.
+        self.open("/admin")
+        before = len(self.ann.in_channel())
+        self.submit("/admin/room")
+        self.assertIn("serving switched off", self.said())
+        self.submit("/admin/room")
+        self.assertIn("serving switched on", self.said())
+        wait_until(lambda: len(self.ann.in_channel()) >= before + 6, what="the room's closing and opening lines")
+
+        # A form posted without its token changes nothing.
+        self.browser.execute_script(
+            "document.querySelector(\"form[action='/admin/message'] input[name=csrf]\").remove()")
+        self.submit("/admin/message", {"text": "Not from this page"})
+        self.assertIn("token is missing or wrong", self.browser.page_source)
+        self.open("/")
+        self.assertNotIn("Not from this page", self.browser.page_source)
+
+        self.open("/admin")
+        self.submit("/admin/logout")
+        self.assertEqual("Admin: log in", self.browser.title)
+
+
+if __name__ == "__main__":
+    if len(sys.argv) < 2:
+        sys.exit(__doc__)
+    SERVER = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=2)
