@@ -18,6 +18,7 @@
 #include "platform/purple/chatconnection.h"
 #endif
 
+#include <QDateTime>
 #include <QLockFile>
 #include <QLoggingCategory>
 #include <QTimer>
@@ -59,6 +60,7 @@ QString ServerWeb::start(const NetworkConfig::Web &settings)
     connect(&m_rooms, &ServedRooms::commandAnswered, this,
             [this](const QString &connection, const QString &room, bool list) {
                 m_metrics->commandAnswered(connection, room, list ? WebMetrics::Command::List : WebMetrics::Command::Item);
+                count(connection, room);
             });
     connect(&m_rooms, &ServedRooms::itemReplyStarted, this,
             [this](qint64 waitedMs) { m_metrics->itemReplyStarted(double(waitedMs) / 1000.0); });
@@ -87,9 +89,39 @@ void ServerWeb::publish()
     snapshot.addresses = m_server.addresses().allRows();
     snapshot.serverMessage = ValdrinBas::ServerMessage;
     for (const ServedRooms::RoomState &state : m_rooms.states())
-        snapshot.rooms.append({state.connection, state.room, state.nick, state.joined, state.serving, state.lastProblem});
+        snapshot.rooms.append({state.connection, state.room, state.nick, state.joined, state.serving,
+                               state.lastProblem, lastDay(state.connection, state.room)});
     m_face->publish(std::move(snapshot));
+    m_countsChanged = false;
     refreshFigures();
+}
+
+namespace {
+
+qint64 currentHour()
+{
+    return QDateTime::currentSecsSinceEpoch() / 3600;
+}
+
+} // namespace
+
+void ServerWeb::count(const QString &connection, const QString &room)
+{
+    QHash<qint64, int> &hours = m_hourly[connection + u' ' + room];
+    const qint64 hour = currentHour();
+    ++hours[hour];
+    m_countsChanged = true;
+    hours.removeIf([hour](const auto &entry) { return entry.key() <= hour - 24; });
+}
+
+QList<int> ServerWeb::lastDay(const QString &connection, const QString &room)
+{
+    const QHash<qint64, int> hours = m_hourly.value(connection + u' ' + room);
+    const qint64 now = currentHour();
+    QList<int> counts;
+    for (qint64 hour = now - 23; hour <= now; ++hour)
+        counts.append(hours.value(hour));
+    return counts;
 }
 
 QString ServerWeb::run(const AdminAction &action)
@@ -154,6 +186,11 @@ QString ServerWeb::run(const AdminAction &action)
 
 void ServerWeb::refreshFigures()
 {
+    // The admin page's chart follows the counts, a few seconds behind.
+    if (m_countsChanged) {
+        publish();
+        return;
+    }
     m_metrics->setCatalogueItems(m_server.descriptions().ListCount());
     for (const ServedRooms::RoomState &state : m_rooms.states())
         m_metrics->setRoom(state.connection, state.room, state.joined, state.serving);

@@ -2,6 +2,8 @@
 
 #include "platform/network/networksettings.h"
 
+#include <QHash>
+#include <QList>
 #include <QObject>
 
 #include <memory>
@@ -36,7 +38,15 @@ private:
     // The gauges: queues, muted members, connections and rooms.
     void refreshFigures();
 
+    // Counts a command answered in a room, by the hour.
+    void count(const QString &connection, const QString &room);
+    // The last 24 hours of a room's counts, the oldest first.
+    [[nodiscard]] QList<int> lastDay(const QString &connection, const QString &room);
+
     LinkServer &m_server;
+    // Commands answered by room and hour (hours since the epoch): the last 24 kept.
+    QHash<QString, QHash<qint64, int>> m_hourly;
+    bool m_countsChanged = false; // since the last snapshot
     ServedRooms &m_rooms;
     NetworkServer *m_networks;
     std::unique_ptr<WebMetrics> m_metrics;

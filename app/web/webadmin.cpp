@@ -4,6 +4,8 @@
 #include <QUrl>
 #include <QUrlQuery>
 
+#include <algorithm>
+
 #include <sodium.h>
 
 using namespace Qt::StringLiterals;
@@ -74,6 +76,26 @@ WebPages::Response seeOther(const QByteArray &location)
     response.contentType = "text/plain; charset=utf-8";
     response.body = "See " + location + '\n';
     return response;
+}
+
+// Commands answered per hour over the last day, as bars the server draws (no script, no outside chart).
+QString hourlyChart(const QList<int> &perHour)
+{
+    const int most = std::max(1, *std::max_element(perHour.cbegin(), perHour.cend()));
+    int total = 0;
+    QString bars;
+    for (int hour = 0; hour < perHour.size(); ++hour) {
+        total += perHour[hour];
+        const int height = perHour[hour] * 40 / most;
+        bars += u"<rect x=\"%1\" y=\"%2\" width=\"8\" height=\"%3\" fill=\"#33a\"><title>%4 h ago: %5</title></rect>"_s
+                    .arg(hour * 10)
+                    .arg(40 - height)
+                    .arg(std::max(height, perHour[hour] > 0 ? 1 : 0))
+                    .arg(perHour.size() - 1 - hour)
+                    .arg(perHour[hour]);
+    }
+    return u"<svg width=\"240\" height=\"42\" viewBox=\"0 0 240 42\" role=\"img\" aria-label=\"%1 commands in 24 "
+           u"hours\"><line x1=\"0\" y1=\"41\" x2=\"240\" y2=\"41\" stroke=\"#999\"/>%2</svg> %1"_s.arg(total).arg(bars);
 }
 
 QString hidden(const QByteArray &csrf)
@@ -256,15 +278,16 @@ WebPages::Response WebAdmin::page(const WebSnapshot &snapshot, const Session &se
     body += u"<form method=\"post\" action=\"/admin/logout\">%1<button type=\"submit\">Log out</button></form>\n"_s.arg(csrf);
 
     body += u"<h2>Rooms</h2>\n<table><tr><th>Connection</th><th>Room</th><th>Joined</th><th>Serving</th>"
-            u"<th>Last problem</th><th></th></tr>\n"_s;
+            u"<th>Last problem</th><th></th><th>Commands answered, last 24 hours</th></tr>\n"_s;
     for (const WebSnapshot::Room &room : snapshot.rooms) {
         body += u"<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td><td>%5</td><td><form method=\"post\" "
                 u"action=\"/admin/room\">%6<input type=\"hidden\" name=\"connection\" value=\"%1\"><input "
                 u"type=\"hidden\" name=\"room\" value=\"%2\"><input type=\"hidden\" name=\"on\" value=\"%7\">"
-                u"<button type=\"submit\">%8</button></form></td></tr>\n"_s.arg(
+                u"<button type=\"submit\">%8</button></form></td><td>%9</td></tr>\n"_s.arg(
                     escapeHtml(room.connection), escapeHtml(room.room), room.joined ? u"yes"_s : u"no"_s,
                     room.serving ? u"yes"_s : u"no"_s, escapeHtml(room.lastProblem), csrf,
-                    room.serving ? u"0"_s : u"1"_s, room.serving ? u"Switch off"_s : u"Switch on"_s);
+                    room.serving ? u"0"_s : u"1"_s, room.serving ? u"Switch off"_s : u"Switch on"_s,
+                    hourlyChart(room.perHour));
     }
     body += u"</table>\n"_s;
 

@@ -17,7 +17,9 @@ constexpr char StyleSheet[] =
     "body{font-family:sans-serif;max-width:60em;margin:0 auto;padding:0 1em;line-height:1.4}"
     "h1{font-size:1.5em}ol{padding-left:0;list-style:none}li{margin:.3em 0;overflow-wrap:anywhere}"
     ".n{display:inline-block;min-width:3.5em;color:#555;font-variant-numeric:tabular-nums}"
-    "code{background:#eee;padding:0 .2em}input{max-width:60%}.pages a{margin-right:1em}\n";
+    "code{background:#eee;padding:0 .2em}input{max-width:60%}.pages a{margin-right:1em}"
+    "table{border-collapse:collapse}td,th{padding:.2em .6em;text-align:left;border-bottom:1px solid #ddd}"
+    "li form,td form{display:inline}.note{background:#eef6ee;padding:.4em .6em}\n";
 
 bool matches(const QString &text, const QString &query)
 {

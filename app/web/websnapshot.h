@@ -17,6 +17,8 @@ struct WebSnapshot
         bool joined = false;
         bool serving = false;
         QString lastProblem;
+        // Commands answered in each of the last 24 hours, the oldest first.
+        QList<int> perHour = QList<int>(24, 0);
     };
 
     QStringList descriptions;

@@ -206,6 +206,7 @@ class WebFaceInABrowser(unittest.TestCase):
         # An item added here is served in the room at once.
         self.submit("/admin/add", {"description": "Added from the web", "address": "https://example.org/web"})
         self.assertEqual(self.said(), "Added item 450.")
+        self.browser.save_screenshot(os.path.join(self.work, "admin.png"))  # for a person to look at (KEEP_WORK=1)
         self.ann.say("/linkdesk send 450")
         wait_until(lambda: any("https://example.org/web" in text for text in self.ann.private()),
                    what="item 450 in the room")
