@@ -10,6 +10,8 @@
 //
 //   bench_manyrooms SERVER_BINARY [samples]      (default 30)
 
+#include "serverprocess.h"
+
 #include "support/ircmember.h"
 #include "support/ircserver.h"
 #include "support/testfiles.h"
@@ -41,51 +43,10 @@ constexpr int PauseBetweenSamplesMs = 3100;
 
 QString g_server;
 
-// The server on a data folder of 1000 items and the given settings; its log
-// lines are kept.
-struct Server
+// The server binary on a data folder of 1000 items.
+struct Server : ServerProcess
 {
-    testfiles::DataFolder folder;
-    QProcess process;
-    QStringList log;
-    QElapsedTimer sinceStart;
-
-    QString start(const QString &settings)
-    {
-        const QString conf = folder.filePath(u"network.conf"_s);
-        if (!folder.writeSampleCatalogue(Items) || !testfiles::writeBytes(conf, settings.toUtf8()) ||
-            !QFile::setPermissions(conf, QFileDevice::ReadOwner | QFileDevice::WriteOwner))
-            return u"the data folder could not be written"_s;
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        QObject::connect(&process, &QProcess::readyRead, [this] {
-            while (process.canReadLine())
-                log.append(QString::fromUtf8(process.readLine()).trimmed());
-        });
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.remove(u"QT_LOGGING_RULES"_s);
-        process.setProcessEnvironment(environment);
-        sinceStart.start();
-        process.start(g_server, {u"--data-dir"_s, folder.path()});
-        return process.waitForStarted(5000) ? QString() : process.errorString();
-    }
-    [[nodiscard]] int joined() const { return int(log.filter(u"Joined the room"_s).size()); }
-    // Milliseconds until every room was joined, or -1.
-    qint64 waitForRooms(int rooms)
-    {
-        if (!QTest::qWaitFor([&] { return joined() >= rooms; }, 60000))
-            return -1;
-        return sinceStart.elapsed();
-    }
-    [[nodiscard]] qint64 residentKb() const { return testprocesses::residentKilobytes(QString::number(process.processId())); }
-    // The part of it that is the process's own (not pages of shared libraries and files).
-    [[nodiscard]] qint64 anonymousKb() const
-    {
-        return testprocesses::residentKilobytes(QString::number(process.processId()), "RssAnon:");
-    }
-    ~Server()
-    {
-        testprocesses::stopProcess(process);
-    }
+    QString start(const QString &settings) { return ServerProcess::start(g_server, Items, settings); }
 };
 
 QString ircSection(const QString &name, const QString &nick, quint16 port)
