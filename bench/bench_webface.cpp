@@ -117,8 +117,8 @@ int run(const QString &server, int seconds, int samples)
     // Throughput: the web face against static pages of the same sizes.
     WebSnapshot snapshot;
     for (const QString &row : testfiles::sampleRows(Items)) {
-        snapshot.descriptions.append(row);
-        snapshot.addresses.append(u"https://example.org/"_s + row);
+        snapshot.descriptions.AddItem(row);
+        snapshot.addresses.AddItem(u"https://example.org/"_s + row);
     }
     WebFace face;
     face.publish(snapshot);

@@ -85,8 +85,8 @@ QString ServerWeb::start(const NetworkConfig::Web &settings)
 void ServerWeb::publish()
 {
     WebSnapshot snapshot;
-    snapshot.descriptions = m_server.descriptions().allRows();
-    snapshot.addresses = m_server.addresses().allRows();
+    snapshot.descriptions = m_server.descriptions().snapshot();
+    snapshot.addresses = m_server.addresses().snapshot();
     snapshot.serverMessage = ValdrinBas::ServerMessage;
     for (const ServedRooms::RoomState &state : m_rooms.states())
         snapshot.rooms.append({state.connection, state.room, state.nick, state.joined, state.serving,

@@ -303,9 +303,9 @@ WebPages::Response WebAdmin::page(const WebSnapshot &snapshot, const Session &se
     body += u"<h2>Items</h2>\n<form method=\"get\" action=\"/admin\"><input type=\"search\" name=\"q\" value=\"%1\" "
             u"aria-label=\"Search\"> <button type=\"submit\">Search</button></form>\n<ol>\n"_s.arg(escapeHtml(search));
     int shown = 0;
-    for (int item = 0; item < snapshot.descriptions.size() && shown < WebPages::ItemsPerPage; ++item) {
-        const QString &description = snapshot.descriptions[item];
-        const QString address = snapshot.addresses.value(item);
+    for (int item = 0; item < snapshot.descriptions.ListCount() && shown < WebPages::ItemsPerPage; ++item) {
+        const QString description = snapshot.descriptions.List(item);
+        const QString address = snapshot.addresses.List(item);
         if (!search.isEmpty() && !description.contains(search, Qt::CaseInsensitive) &&
             !address.contains(search, Qt::CaseInsensitive))
             continue;

@@ -48,11 +48,51 @@ struct WebFace::Private
     QPointer<QObject> chat;
     std::function<QString(const AdminAction &)> runAction;
     std::shared_ptr<Waiting> waiting = std::make_shared<Waiting>();
+    // Pages made from the current snapshot, by request, so the same page is made once.
+    QHash<QByteArray, WebPages::Response> pages;
+    quint64 pagesGeneration = 0;
     std::mutex mutex;
     std::shared_ptr<const WebSnapshot> snapshot = std::make_shared<WebSnapshot>();
     quint64 generation = 0;
     QByteArray certificate;
     QByteArray key;
+
+    // A page as WebPages makes it, from the cache when it was made before for
+    // this snapshot; a client's current copy gets 304.
+    WebPages::Response page(const WebSnapshot &snapshot, const WebPages::Request &request)
+    {
+        const bool cacheable = (request.method == "GET" || request.method == "HEAD") && (request.path == "/" || request.path == "/catalogue.json" ||
+                               request.path == "/catalogue.txt" || request.path == "/style.css");
+        if (!cacheable)
+            return WebPages::respond(snapshot, request);
+        if (pagesGeneration != snapshot.generation) {
+            pages.clear();
+            pagesGeneration = snapshot.generation;
+        }
+        const QByteArray key = request.path + '?' + request.query.toUtf8() + '&' + request.page;
+        auto found = pages.find(key);
+        if (found == pages.end()) {
+            WebPages::Request plain = request;
+            plain.method = "GET";
+            plain.ifNoneMatch.clear();
+            // A handful of searches are kept; more would only hold memory.
+            if (pages.size() >= 32)
+                pages.clear();
+            found = pages.insert(key, WebPages::respond(snapshot, plain));
+        }
+        WebPages::Response response = *found;
+        for (const auto &[name, value] : std::as_const(response.headers)) {
+            if (name != "ETag" || request.ifNoneMatch.isEmpty())
+                continue;
+            for (const QByteArray &tag : request.ifNoneMatch.split(',')) {
+                if (tag.trimmed() == value || tag.trimmed() == "*") {
+                    response.status = 304;
+                    response.body.clear();
+                }
+            }
+        }
+        return response;
+    }
 
     std::shared_ptr<const WebSnapshot> current()
     {
@@ -82,13 +122,21 @@ QString clientAddress(MHD_Connection *connection)
     return QString::fromLatin1(text);
 }
 
+void releaseBody(void *body)
+{
+    delete static_cast<QByteArray *>(body);
+}
+
 MHD_Result queue(MHD_Connection *connection, const WebPages::Response &response)
 {
-    MHD_Response *reply = MHD_create_response_from_buffer(size_t(response.body.size()),
-                                                          const_cast<char *>(response.body.constData()),
-                                                          MHD_RESPMEM_MUST_COPY);
-    if (!reply)
+    // The body is shared with the page cache, not copied: it lives until sent.
+    auto *body = new QByteArray(response.body);
+    MHD_Response *reply = MHD_create_response_from_buffer_with_free_callback_cls(
+        size_t(body->size()), body->data(), &releaseBody, body);
+    if (!reply) {
+        delete body;
         return MHD_NO;
+    }
     MHD_add_response_header(reply, MHD_HTTP_HEADER_CONTENT_TYPE, response.contentType.constData());
     for (const auto &[name, value] : std::as_const(response.headers))
         MHD_add_response_header(reply, name.constData(), value.constData());
@@ -182,7 +230,7 @@ MHD_Result answer(void *context, MHD_Connection *connection, const char *url, co
     request.query = QString::fromUtf8(header(connection, MHD_GET_ARGUMENT_KIND, "q"));
     request.page = header(connection, MHD_GET_ARGUMENT_KIND, "page");
     request.ifNoneMatch = header(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_IF_NONE_MATCH);
-    WebPages::Response response = WebPages::respond(*snapshot, request);
+    WebPages::Response response = d->page(*snapshot, request);
     if (request.path == "/metrics" && d->metrics && response.status == 404) {
         response.status = 200;
         response.contentType = "text/plain; version=0.0.4; charset=utf-8";

@@ -21,9 +21,38 @@ constexpr char StyleSheet[] =
     "table{border-collapse:collapse}td,th{padding:.2em .6em;text-align:left;border-bottom:1px solid #ddd}"
     "li form,td form{display:inline}.note{background:#eef6ee;padding:.4em .6em}\n";
 
-bool matches(const QString &text, const QString &query)
+// The query in the form the search compares: ASCII letters folded to lower
+// case; a query with other letters is compared as text (slower, and rare).
+struct Needle
 {
-    return text.contains(query, Qt::CaseInsensitive);
+    QString text;
+    QByteArray folded; // empty when the query is not ASCII
+};
+
+Needle needleOf(const QString &query)
+{
+    Needle needle{query, {}};
+    bool ascii = true;
+    for (const QChar c : query)
+        ascii = ascii && c.unicode() < 0x80;
+    if (ascii)
+        needle.folded = query.toLatin1().toLower();
+    return needle;
+}
+
+bool matches(QByteArrayView row, const Needle &needle)
+{
+    if (needle.folded.isEmpty())
+        return QString::fromUtf8(row).contains(needle.text, Qt::CaseInsensitive);
+    const qsizetype length = needle.folded.size();
+    const char first = needle.folded[0];
+    const char firstUpper = char(QChar::toUpper(char16_t(uchar(first))));
+    for (qsizetype at = 0; at + length <= row.size(); ++at) {
+        const char c = row[at];
+        if ((c == first || c == firstUpper) && qstrnicmp(row.data() + at, needle.folded.constData(), length) == 0)
+            return true;
+    }
+    return false;
 }
 
 // An address is a link only for the schemes a person follows; anything else
@@ -48,9 +77,11 @@ QString htmlPage(const WebSnapshot &snapshot, const QString &query, int page)
 {
     using WebPages::escapeHtml;
     QList<int> found;
-    for (int item = 0; item < snapshot.descriptions.size(); ++item) {
-        if (query.isEmpty() || matches(snapshot.descriptions[item], query) ||
-            matches(snapshot.addresses.value(item), query))
+    const int items = snapshot.descriptions.ListCount();
+    const Needle needle = needleOf(query);
+    for (int item = 0; item < items; ++item) {
+        if (query.isEmpty() || matches(snapshot.descriptions.utf8(item), needle) ||
+            (item < snapshot.addresses.ListCount() && matches(snapshot.addresses.utf8(item), needle)))
             found.append(item);
     }
     const int pages = std::max(1, int((found.size() + WebPages::ItemsPerPage - 1) / WebPages::ItemsPerPage));
@@ -76,13 +107,13 @@ QString htmlPage(const WebSnapshot &snapshot, const QString &query, int page)
     html += u"<form method=\"get\" action=\"/\"><input type=\"search\" name=\"q\" value=\"%1\" "
             u"aria-label=\"Search\"> <button type=\"submit\">Search</button></form>\n"_s.arg(escapeHtml(query));
     html += query.isEmpty() ? u"<p>%1 items</p>\n"_s.arg(found.size())
-                            : u"<p>%1 of %2 items match</p>\n"_s.arg(found.size()).arg(snapshot.descriptions.size());
+                            : u"<p>%1 of %2 items match</p>\n"_s.arg(found.size()).arg(items);
     html += u"<ol>\n"_s;
     const int first = (page - 1) * WebPages::ItemsPerPage;
     for (int index = first; index < std::min(int(found.size()), first + WebPages::ItemsPerPage); ++index) {
         const int item = found[index];
-        const QString description = escapeHtml(snapshot.descriptions[item]);
-        const QString address = snapshot.addresses.value(item);
+        const QString description = escapeHtml(snapshot.descriptions.List(item));
+        const QString address = snapshot.addresses.List(item);
         html += u"<li><span class=\"n\">%1</span> "_s.arg(item);
         html += isFollowable(address)
                     ? u"<a href=\"%1\" rel=\"nofollow noopener\">%2</a>"_s.arg(escapeHtml(address), description)
@@ -105,23 +136,45 @@ QString htmlPage(const WebSnapshot &snapshot, const QString &query, int page)
     return html;
 }
 
+// A JSON string: quotes, backslashes and control characters escaped.
+void appendJsonString(QByteArray &json, const QString &text)
+{
+    QString escaped;
+    escaped.reserve(text.size() + 8);
+    for (const QChar c : text) {
+        if (c == u'"' || c == u'\\')
+            escaped += u'\\';
+        if (c.unicode() < 0x20)
+            escaped += u"\\u%1"_s.arg(int(c.unicode()), 4, 16, QChar(u'0'));
+        else
+            escaped += c;
+    }
+    json += '"' + escaped.toUtf8() + '"';
+}
+
 QByteArray catalogueJson(const WebSnapshot &snapshot)
 {
-    QJsonArray items;
-    for (int item = 0; item < snapshot.descriptions.size(); ++item) {
-        items.append(QJsonObject{{u"number"_s, item},
-                                 {u"description"_s, snapshot.descriptions[item]},
-                                 {u"url"_s, snapshot.addresses.value(item)}});
+    QByteArray json;
+    json.reserve(qsizetype(snapshot.descriptions.ListCount()) * 160);
+    json += '[';
+    for (int item = 0; item < snapshot.descriptions.ListCount(); ++item) {
+        json += item == 0 ? "{\"number\":" : ",{\"number\":";
+        json += QByteArray::number(item) + ",\"description\":";
+        appendJsonString(json, snapshot.descriptions.List(item));
+        json += ",\"url\":";
+        appendJsonString(json, snapshot.addresses.List(item));
+        json += '}';
     }
-    return QJsonDocument(items).toJson(QJsonDocument::Compact);
+    json += ']';
+    return json;
 }
 
 // The list as members get it: "N) description", a line an item.
 QByteArray catalogueText(const WebSnapshot &snapshot)
 {
     QByteArray text;
-    for (int item = 0; item < snapshot.descriptions.size(); ++item)
-        text += QByteArray::number(item) + ") " + snapshot.descriptions[item].toUtf8() + '\n';
+    for (int item = 0; item < snapshot.descriptions.ListCount(); ++item)
+        text += QByteArray::number(item) + ") " + snapshot.descriptions.utf8(item).toByteArray() + '\n';
     return text;
 }
 

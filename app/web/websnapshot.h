@@ -1,8 +1,9 @@
 #pragma once
 
+#include "platform/rowlist.h"
+
 #include <QList>
 #include <QString>
-#include <QStringList>
 
 // What the web face shows, as the chat thread last published it. A snapshot
 // never changes once published: the next one replaces it as a whole, so the
@@ -21,8 +22,9 @@ struct WebSnapshot
         QList<int> perHour = QList<int>(24, 0);
     };
 
-    QStringList descriptions;
-    QStringList addresses;
+    // The catalogue's rows, sharing the server's block of text (no copy).
+    StringRowList descriptions;
+    StringRowList addresses;
     QString serverMessage;
     QList<Room> rooms;
     // Counts the snapshots published; part of every page's ETag.

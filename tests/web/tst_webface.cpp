@@ -108,13 +108,17 @@ private:
 
 void TestWebFace::initTestCase()
 {
+    QStringList descriptions;
+    QStringList addresses;
     for (int item = 0; item < 450; ++item) {
-        m_snapshot.descriptions.append(u"Item %1 about links"_s.arg(item));
-        m_snapshot.addresses.append(u"https://example.org/%1"_s.arg(item));
+        descriptions.append(u"Item %1 about links"_s.arg(item));
+        addresses.append(u"https://example.org/%1"_s.arg(item));
     }
-    m_snapshot.descriptions[7] = u"<script>alert(1)</script> \"><img src=x onerror=alert(2)>"_s;
-    m_snapshot.addresses[8] = u"javascript:alert(3)"_s;
-    m_snapshot.descriptions[9] = u"Ünïcödé AbCdEf"_s;
+    descriptions[7] = u"<script>alert(1)</script> \"><img src=x onerror=alert(2)>"_s;
+    addresses[8] = u"javascript:alert(3)"_s;
+    descriptions[9] = u"Ünïcödé AbCdEf"_s;
+    m_snapshot.descriptions = StringRowList(descriptions);
+    m_snapshot.addresses = StringRowList(addresses);
     m_snapshot.serverMessage = u"Thanks <b>& more</b>"_s;
     m_snapshot.rooms = {{u"libera"_s, u"#links"_s, u"linkdesk"_s, true, true, {}}};
     m_web.publish(m_snapshot);
@@ -136,7 +140,7 @@ void TestWebFace::requests_data()
     QTest::newRow("search in addresses") << get("/?q=example.org%2F44") << 200 << QByteArray("11 of 450 items match");
     QTest::newRow("invalid percent-encoding") << get("/?q=%ZZ%") << 200 << QByteArray("items match");
     QTest::newRow("invalid UTF-8") << get("/?q=%FF%FE%C0") << 200 << QByteArray("items match");
-    QTest::newRow("JSON") << get("/catalogue.json") << 200 << QByteArray("{\"description\":\"Item 0 about links\"");
+    QTest::newRow("JSON") << get("/catalogue.json") << 200 << QByteArray("[{\"number\":0,\"description\":\"Item 0 about links\",");
     QTest::newRow("text") << get("/catalogue.txt") << 200 << QByteArray("449) Item 449 about links\n");
     QTest::newRow("the style sheet") << get("/style.css") << 200 << QByteArray("body{");
     QTest::newRow("alive") << get("/livez") << 200 << QByteArray("ok");
@@ -194,7 +198,7 @@ void TestWebFace::catalogueIsEscapedEverywhere()
     QVERIFY(search.contains(u"value=\"&quot;&gt;&lt;script&gt;\""_s));
     const QJsonArray items = QJsonDocument::fromJson(bodyOf(exchange(m_web.port(), get("/catalogue.json")))).array();
     QCOMPARE(items.size(), 450);
-    QCOMPARE(items[7].toObject()[u"description"_s].toString(), m_snapshot.descriptions[7]);
+    QCOMPARE(items[7].toObject()[u"description"_s].toString(), m_snapshot.descriptions.List(7));
     QCOMPARE(items[9].toObject()[u"description"_s].toString(), u"Ünïcödé AbCdEf"_s);
     QCOMPARE(items[9].toObject()[u"number"_s].toInt(), 9);
 }
