@@ -272,8 +272,8 @@ QString WebFace::start(const Settings &settings)
     const quint16 port = settings.port;
     sockaddr_storage address{};
     socklen_t length = 0;
-    unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL_LINUX_ONLY | MHD_USE_ERROR_LOG |
-                     MHD_ALLOW_SUSPEND_RESUME;
+    // No error log: a client that goes away mid-answer is nothing the operator can act on.
+    unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL_LINUX_ONLY | MHD_ALLOW_SUSPEND_RESUME;
     const QByteArray hostBytes = host.toLatin1();
     if (auto *v4 = reinterpret_cast<sockaddr_in *>(&address); inet_pton(AF_INET, hostBytes.constData(), &v4->sin_addr) == 1) {
         v4->sin_family = AF_INET;

@@ -2,7 +2,11 @@
 #include "app/web/webface.h"
 #include "app/web/webpages.h"
 
+#include "support/testcertificates.h"
+
 #include <QJsonArray>
+#include <QSslSocket>
+#include <QTemporaryDir>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTcpSocket>
@@ -100,6 +104,7 @@ private Q_SLOTS:
     void cachingAndReadiness();
     void idleConnectionsCannotShutOthersOut();
     void adminLogsInChangesAndLogsOut();
+    void httpsServesAndMarksCookiesSecure();
 
 private:
     WebFace m_web;
@@ -308,6 +313,32 @@ void TestWebFace::adminLogsInChangesAndLogsOut()
     const QByteArray off = exchange(open.port(), get("/admin"));
     QCOMPARE(statusOf(off), 403);
     QVERIFY(off.contains("in the clear"));
+}
+
+void TestWebFace::httpsServesAndMarksCookiesSecure()
+{
+    if (!QSslSocket::supportsSsl())
+        QSKIP("Qt has no TLS backend here");
+    QTemporaryDir folder;
+    const testcertificates::Certificate certificate = testcertificates::selfSigned(folder.path(), u"localhost"_s);
+    QVERIFY2(certificate.error.isEmpty(), qPrintable(certificate.error));
+    WebFace secure;
+    secure.publish(m_snapshot);
+    const QString started =
+        secure.start({u"127.0.0.1"_s, 0, certificate.certificateFile, certificate.keyFile, WebAdmin::hashPassword("x")});
+    QVERIFY2(started.isEmpty(), qPrintable(started));
+    QSslSocket socket;
+    socket.setPeerVerifyMode(QSslSocket::VerifyNone);
+    socket.connectToHostEncrypted(u"127.0.0.1"_s, secure.port());
+    QVERIFY2(socket.waitForEncrypted(5000), qPrintable(socket.errorString()));
+    socket.write(get("/admin"));
+    QByteArray answer;
+    while (socket.waitForReadyRead(3000))
+        answer += socket.readAll();
+    QCOMPARE(statusOf(answer), 200);
+    QVERIFY(answer.contains("HttpOnly; SameSite=Strict; Max-Age=600; Secure"));
+    // Plain HTTP to the HTTPS port gets nothing.
+    QVERIFY(statusOf(exchange(secure.port(), get("/livez"))) == 0);
 }
 
 QTEST_GUILESS_MAIN(TestWebFace)
