@@ -1,5 +1,6 @@
 #include "app/web/webface.h"
 
+#include "app/web/microhttpd.h"
 #include "app/web/webadmin.h"
 #include "app/web/webmetrics.h"
 #include "app/web/webpages.h"
@@ -10,7 +11,6 @@
 #include <QUrl>
 
 #include <arpa/inet.h>
-#include <microhttpd.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
@@ -20,6 +20,9 @@
 using namespace Qt::StringLiterals;
 
 namespace {
+
+// libmicrohttpd's functions, once the web face started.
+const MicroHttpd *mhd = nullptr;
 
 // One request as the HTTP thread gathers it, and the admin change it waits for.
 struct RequestState
@@ -105,13 +108,13 @@ namespace {
 
 QByteArray header(MHD_Connection *connection, MHD_ValueKind kind, const char *name)
 {
-    const char *value = MHD_lookup_connection_value(connection, kind, name);
+    const char *value = mhd->lookup_connection_value(connection, kind, name);
     return value ? QByteArray(value) : QByteArray();
 }
 
 QString clientAddress(MHD_Connection *connection)
 {
-    const MHD_ConnectionInfo *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+    const MHD_ConnectionInfo *info = mhd->get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
     char text[INET6_ADDRSTRLEN] = {};
     if (!info || !info->client_addr)
         return {};
@@ -131,17 +134,17 @@ MHD_Result queue(MHD_Connection *connection, const WebPages::Response &response)
 {
     // The body is shared with the page cache, not copied: it lives until sent.
     auto *body = new QByteArray(response.body);
-    MHD_Response *reply = MHD_create_response_from_buffer_with_free_callback_cls(
+    MHD_Response *reply = mhd->create_response(
         size_t(body->size()), body->data(), &releaseBody, body);
     if (!reply) {
         delete body;
         return MHD_NO;
     }
-    MHD_add_response_header(reply, MHD_HTTP_HEADER_CONTENT_TYPE, response.contentType.constData());
+    mhd->add_response_header(reply, MHD_HTTP_HEADER_CONTENT_TYPE, response.contentType.constData());
     for (const auto &[name, value] : std::as_const(response.headers))
-        MHD_add_response_header(reply, name.constData(), value.constData());
-    const MHD_Result queued = MHD_queue_response(connection, unsigned(response.status), reply);
-    MHD_destroy_response(reply);
+        mhd->add_response_header(reply, name.constData(), value.constData());
+    const MHD_Result queued = mhd->queue_response(connection, unsigned(response.status), reply);
+    mhd->destroy_response(reply);
     return queued;
 }
 
@@ -159,7 +162,7 @@ MHD_Result handOver(WebFace::Private *d, MHD_Connection *connection, const std::
             return queue(connection, WebAdmin::afterAction(QStringLiteral("Nothing was changed: the server is stopping.")));
         waiting->connections.insert(connection);
     }
-    MHD_suspend_connection(connection);
+    mhd->suspend_connection(connection);
     QMetaObject::invokeMethod(
         d->chat,
         [run = d->runAction, waiting, state, connection, action] {
@@ -169,7 +172,7 @@ MHD_Result handOver(WebFace::Private *d, MHD_Connection *connection, const std::
                 return; // the face stopped meanwhile and answered it
             state->told = told;
             state->done = true;
-            MHD_resume_connection(connection);
+            mhd->resume_connection(connection);
         },
         Qt::QueuedConnection);
     return MHD_YES;
@@ -268,6 +271,10 @@ WebFace::~WebFace()
 
 QString WebFace::start(const Settings &settings)
 {
+    QString unavailable;
+    mhd = MicroHttpd::load(&unavailable);
+    if (!mhd)
+        return unavailable;
     const QString &host = settings.host;
     const quint16 port = settings.port;
     sockaddr_storage address{};
@@ -302,7 +309,7 @@ QString WebFace::start(const Settings &settings)
     }
     const bool loopback = host.startsWith(u"127."_s) || host == u"::1";
     d->admin = std::make_unique<WebAdmin>(settings.adminPasswordHash, !settings.certificate.isEmpty(), loopback);
-    d->daemon = MHD_start_daemon(
+    d->daemon = mhd->start_daemon(
         flags, port, nullptr, nullptr, &answer, d.get(), MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr *>(&address),
         MHD_OPTION_CONNECTION_LIMIT, ConnectionsAtMost, MHD_OPTION_PER_IP_CONNECTION_LIMIT, ConnectionsPerAddress,
         MHD_OPTION_CONNECTION_TIMEOUT, IdleTimeoutSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT, RequestMemoryBytes,
@@ -322,11 +329,11 @@ void WebFace::stop()
         const std::lock_guard lock(d->waiting->mutex);
         d->waiting->open = false;
         for (MHD_Connection *connection : std::as_const(d->waiting->connections))
-            MHD_resume_connection(connection);
+            mhd->resume_connection(connection);
         d->waiting->connections.clear();
     }
     if (d->daemon) {
-        MHD_stop_daemon(d->daemon);
+        mhd->stop_daemon(d->daemon);
         d->daemon = nullptr;
     }
 }
@@ -335,7 +342,7 @@ quint16 WebFace::port() const
 {
     if (!d->daemon)
         return 0;
-    const MHD_DaemonInfo *info = MHD_get_daemon_info(d->daemon, MHD_DAEMON_INFO_BIND_PORT);
+    const MHD_DaemonInfo *info = mhd->get_daemon_info(d->daemon, MHD_DAEMON_INFO_BIND_PORT);
     return info ? info->port : 0;
 }
 
