@@ -10,6 +10,7 @@
 //
 //   bench_manyrooms SERVER_BINARY [samples]      (default 30)
 
+#include "itemlatency.h"
 #include "serverprocess.h"
 
 #include "support/ircmember.h"
@@ -38,8 +39,6 @@ namespace {
 constexpr int Items = 1000;
 constexpr int RoomsPerConnection = 5;
 constexpr int IdleSettleMs = 5000;
-// A person's pace, well inside the flood limits.
-constexpr int PauseBetweenSamplesMs = 3100;
 
 QString g_server;
 
@@ -66,39 +65,6 @@ QString xmppSection(quint16 port)
     for (int room = 0; room < RoomsPerConnection; ++room)
         section += u"room = r%1@conference.localhost\n"_s.arg(room);
     return section;
-}
-
-double median(QList<qint64> samples)
-{
-    if (samples.isEmpty())
-        return -1;
-    std::sort(samples.begin(), samples.end());
-    return double(samples[samples.size() / 2]) / 1000.0;
-}
-
-// Item replies to the probe, one request at a time; the median in ms, or -1.
-double itemLatency(IrcMember &probe, int samples)
-{
-    QList<qint64> latencies;
-    for (int sample = 0; sample < samples; ++sample) {
-        probe.clear();
-        QElapsedTimer clock;
-        clock.start();
-        const int item = (sample * 37) % Items;
-        probe.say(u"/linkdesk send %1"_s.arg(item));
-        const QString expected = u"Item %1:"_s.arg(item);
-        if (!QTest::qWaitFor(
-                [&] {
-                    const QList<IrcMember::Message> got = probe.privateMessages();
-                    return std::any_of(got.cbegin(), got.cend(),
-                                       [&](const IrcMember::Message &line) { return line.text.startsWith(expected); });
-                },
-                20000))
-            return -1;
-        latencies.append(clock.nsecsElapsed() / 1000);
-        QTest::qWait(PauseBetweenSamplesMs);
-    }
-    return median(latencies);
 }
 
 int run(int samples)
@@ -172,7 +138,7 @@ int run(int samples)
     QTest::qWait(IdleSettleMs);
     std::printf("memory idle, 10 IRC rooms on two IRC networks: %lld kB (own pages %lld kB)\n", server.residentKb(),
                 server.anonymousKb());
-    const double idle = itemLatency(probe, samples);
+    const double idle = medianItemLatencyMs(probe, samples, Items, 37);
     // Every other room takes lists all along: asked again every ten seconds
     // (asking during one's own list keeps one's place).
     const auto askForLists = [&] {
@@ -184,7 +150,7 @@ int run(int samples)
     QObject::connect(&again, &QTimer::timeout, askForLists);
     again.start(10000);
     QTest::qWait(2000);
-    const double loaded = itemLatency(probe, samples);
+    const double loaded = medianItemLatencyMs(probe, samples, Items, 37);
     std::printf("item reply latency, median of %d: idle %.1f ms; while 9 rooms take 1000-item lists %.1f ms "
                 "(%.2fx)\n",
                 samples, idle, loaded, idle > 0 ? loaded / idle : 0.0);

@@ -9,6 +9,7 @@
 //
 //   bench_webface SERVER_BINARY [seconds-per-wrk-run] [samples]   (default 10 s, 15 samples)
 
+#include "itemlatency.h"
 #include "serverprocess.h"
 
 #include "app/web/webface.h"
@@ -80,38 +81,6 @@ struct StaticServer
     }
 };
 
-double median(QList<qint64> samples)
-{
-    if (samples.isEmpty())
-        return -1;
-    std::sort(samples.begin(), samples.end());
-    return double(samples[samples.size() / 2]) / 1000.0;
-}
-
-double itemLatency(IrcMember &member, int samples)
-{
-    QList<qint64> latencies;
-    for (int sample = 0; sample < samples; ++sample) {
-        member.clear();
-        QElapsedTimer clock;
-        clock.start();
-        const int item = (sample * 977) % Items;
-        member.say(u"/linkdesk send %1"_s.arg(item));
-        const QString expected = u"Item %1:"_s.arg(item);
-        if (!QTest::qWaitFor(
-                [&] {
-                    const QList<IrcMember::Message> got = member.privateMessages();
-                    return std::any_of(got.cbegin(), got.cend(),
-                                       [&](const IrcMember::Message &line) { return line.text.startsWith(expected); });
-                },
-                20000))
-            return -1;
-        latencies.append(clock.nsecsElapsed() / 1000);
-        QTest::qWait(3100); // a person's pace, inside the flood limits
-    }
-    return median(latencies);
-}
-
 int run(const QString &server, int seconds, int samples)
 {
     // Throughput: the web face against static pages of the same sizes.
@@ -173,11 +142,11 @@ int run(const QString &server, int seconds, int samples)
     const qint64 withKb = served.residentKb();
     std::printf("resident memory idle, %d items: without the web face %lld kB, with it %lld kB (%+lld kB)\n", Items,
                 withoutKb, withKb, withKb - withoutKb);
-    const double idle = itemLatency(ann, samples);
+    const double idle = medianItemLatencyMs(ann, samples, Items, 977);
     QProcess load;
     load.start(u"wrk"_s, {u"-t2"_s, u"-c16"_s, u"-d600s"_s, u"http://127.0.0.1:%1/?q=row+1"_s.arg(webPort)});
     QTest::qWait(1000);
-    const double loaded = itemLatency(ann, samples);
+    const double loaded = medianItemLatencyMs(ann, samples, Items, 977);
     load.kill();
     load.waitForFinished(5000);
     std::printf("item reply latency in the room, median of %d: idle %.1f ms; while wrk loads the web face %.1f ms "
