@@ -55,6 +55,7 @@ QString ServerWeb::start(const NetworkConfig::Web &settings)
             {settings.host, settings.port, settings.certificate, settings.key, settings.adminPasswordHash});
         !wrong.isEmpty())
         return wrong;
+    m_started = true;
     publish();
     connect(&m_rooms, &ServedRooms::changed, this, &ServerWeb::publish);
     connect(&m_rooms, &ServedRooms::commandAnswered, this,
@@ -84,6 +85,8 @@ QString ServerWeb::start(const NetworkConfig::Web &settings)
 
 void ServerWeb::publish()
 {
+    if (!m_started)
+        return;
     WebSnapshot snapshot;
     snapshot.descriptions = m_server.descriptions().snapshot();
     snapshot.addresses = m_server.addresses().snapshot();

@@ -29,7 +29,7 @@ public:
 
     // Listens as the settings say; what went wrong otherwise.
     [[nodiscard]] QString start(const NetworkConfig::Web &settings);
-    // The catalogue or the server message changed.
+    // The catalogue or the server message changed (nothing to do while the face is off).
     void publish();
 
 private:
@@ -47,6 +47,7 @@ private:
     // Commands answered by room and hour (hours since the epoch): the last 24 kept.
     QHash<QString, QHash<qint64, int>> m_hourly;
     bool m_countsChanged = false; // since the last snapshot
+    bool m_started = false;
     ServedRooms &m_rooms;
     NetworkServer *m_networks;
     std::unique_ptr<WebMetrics> m_metrics;

@@ -8,7 +8,6 @@
 #include <QString>
 
 #include <chrono>
-#include <mutex>
 #include <optional>
 
 // A change the operator asks for on the admin page; the chat thread makes it.

@@ -84,16 +84,7 @@ struct WebFace::Private
             found = pages.insert(key, WebPages::respond(snapshot, plain));
         }
         WebPages::Response response = *found;
-        for (const auto &[name, value] : std::as_const(response.headers)) {
-            if (name != "ETag" || request.ifNoneMatch.isEmpty())
-                continue;
-            for (const QByteArray &tag : request.ifNoneMatch.split(',')) {
-                if (tag.trimmed() == value || tag.trimmed() == "*") {
-                    response.status = 304;
-                    response.body.clear();
-                }
-            }
-        }
+        WebPages::answerIfChanged(response, request.ifNoneMatch);
         return response;
     }
 
@@ -193,7 +184,7 @@ MHD_Result answer(void *context, MHD_Connection *connection, const char *url, co
                              !header(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_TRANSFER_ENCODING).isEmpty();
         if (!hasBody || adminForm)
             return MHD_YES; // answered once the request is complete
-        return queue(connection, WebPages::respond(WebSnapshot(), WebPages::Request{"POST", {}, {}, {}, {}}));
+        return queue(connection, WebPages::methodNotAllowed());
     }
     const std::shared_ptr<RequestState> state = *static_cast<std::shared_ptr<RequestState> *>(*requestState);
     if (*uploadSize > 0) {

@@ -225,17 +225,38 @@ QList<std::pair<QByteArray, QByteArray>> securityHeaders()
             {"X-Frame-Options", "DENY"}};
 }
 
-Response respond(const WebSnapshot &snapshot, const Request &request)
+void answerIfChanged(Response &response, const QByteArray &ifNoneMatch)
+{
+    for (const auto &[name, etag] : std::as_const(response.headers)) {
+        if (name != "ETag")
+            continue;
+        for (const QByteArray &tag : ifNoneMatch.split(',')) {
+            if (tag.trimmed() == etag || tag.trimmed() == "*") {
+                response.status = 304;
+                response.body.clear();
+                return;
+            }
+        }
+    }
+}
+
+Response methodNotAllowed()
 {
     Response response;
     response.headers = securityHeaders();
-    if (request.method != "GET" && request.method != "HEAD") {
-        response.status = 405;
-        response.headers.emplaceBack("Allow", "GET, HEAD");
-        response.contentType = "text/plain; charset=utf-8";
-        response.body = "Method not allowed\n";
-        return response;
-    }
+    response.status = 405;
+    response.headers.emplaceBack("Allow", "GET, HEAD");
+    response.contentType = "text/plain; charset=utf-8";
+    response.body = "Method not allowed\n";
+    return response;
+}
+
+Response respond(const WebSnapshot &snapshot, const Request &request)
+{
+    if (request.method != "GET" && request.method != "HEAD")
+        return methodNotAllowed();
+    Response response;
+    response.headers = securityHeaders();
     const QByteArray &path = request.path;
     // Health first: never cached.
     if (path == "/livez") {
@@ -270,13 +291,7 @@ Response respond(const WebSnapshot &snapshot, const Request &request)
         }
         response.headers.emplaceBack("ETag", etag);
         response.headers.emplaceBack("Cache-Control", "no-cache");
-        for (const QByteArray &tag : request.ifNoneMatch.split(',')) {
-            if (tag.trimmed() == etag || tag.trimmed() == "*") {
-                response.status = 304;
-                response.body.clear();
-                break;
-            }
-        }
+        answerIfChanged(response, request.ifNoneMatch);
     }
     // HEAD: the server sends these headers, and the body's length, without the body.
     return response;

@@ -36,6 +36,13 @@ struct Response
 // client's copy is current. HEAD gets GET's headers without the body.
 [[nodiscard]] Response respond(const WebSnapshot &snapshot, const Request &request);
 
+// The client's copy is current (If-None-Match names the response's ETag): the
+// response becomes 304 without its body.
+void answerIfChanged(Response &response, const QByteArray &ifNoneMatch);
+
+// 405, for a method or a body no page takes.
+[[nodiscard]] Response methodNotAllowed();
+
 // Text made safe to stand in HTML, as element text and in a quoted attribute.
 [[nodiscard]] QString escapeHtml(const QString &text);
 
