@@ -145,6 +145,8 @@ void NetworkServer::removeRoom(ChatConnection *connection, const QString &room)
     if (PurpleMessenger *messenger = connection->room(room)) {
         qCInfo(lcNetworks).noquote() << messenger->label() << "Leaving the room: it is no longer in the settings";
         m_rooms.removeRoom(messenger);
+        // Gone from the connection's rooms at once, so a room of that name (a new key) can join again.
+        connection->leaveRoom(messenger);
     }
 }
 

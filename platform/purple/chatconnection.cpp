@@ -287,12 +287,18 @@ PurpleMessenger *ChatConnection::addRoom(const NetworkSettings::Room &room)
     return messenger;
 }
 
-void ChatConnection::removeRoom(PurpleMessenger *room)
+void ChatConnection::leaveRoom(PurpleMessenger *room)
 {
-    if (!d->rooms.contains(room))
+    if (!d->rooms.removeAll(room))
         return;
     room->parts().leave();
-    d->rooms.removeAll(room);
+}
+
+void ChatConnection::removeRoom(PurpleMessenger *room)
+{
+    if (room->parent() != this)
+        return;
+    leaveRoom(room);
     room->deleteLater();
 }
 

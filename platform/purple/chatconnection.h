@@ -36,7 +36,10 @@ public:
     [[nodiscard]] PurpleMessenger *room(const QString &name) const;
     // Joins one more room (now, or once signed on).
     PurpleMessenger *addRoom(const NetworkSettings::Room &room);
-    // Leaves the room and deletes its messenger once the event loop is back.
+    // Leaves the room now: it is no longer one of rooms(), and a room of the
+    // same name may be added at once. Its messenger stays for a reply on its way.
+    void leaveRoom(PurpleMessenger *room);
+    // Leaves the room if need be and deletes its messenger once the event loop is back.
     void removeRoom(PurpleMessenger *room);
 
     [[nodiscard]] bool isSignedOn() const;
