@@ -21,7 +21,7 @@ import urllib.request
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
-from selenium.webdriver.support import expected_conditions
+from selenium.common.exceptions import WebDriverException
 from selenium.webdriver.support.ui import WebDriverWait
 
 SERVER = None
@@ -179,10 +179,19 @@ class WebFaceInABrowser(unittest.TestCase):
         self.click(form.find_element(By.CSS_SELECTOR, "button[type=submit]"))
 
     def click(self, button):
-        """Clicks and waits until the next page replaced this one."""
-        page = self.browser.find_element(By.TAG_NAME, "html")
+        """Clicks and waits until the next page replaced this one: the mark
+        this page's window carries is gone from the next one."""
+        self.browser.execute_script("window.valdrinOldPage = true")
         button.click()
-        WebDriverWait(self.browser, 10).until(expected_conditions.staleness_of(page))
+
+        def next_page(driver):
+            try:
+                return driver.execute_script(
+                    "return document.readyState === 'complete' && window.valdrinOldPage === undefined")
+            except WebDriverException:  # between two pages
+                return False
+
+        WebDriverWait(self.browser, 10).until(next_page)
 
     def test_1_catalogue_search_and_paging(self):
         self.open("/")
