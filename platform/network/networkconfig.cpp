@@ -47,13 +47,12 @@ NetworkConfig::Parsed NetworkConfig::parse(const QString &text)
 {
     std::vector<SettingsBlock> blocks(1);
     QHash<QString, int> sectionLines;
-    const QStringList lines = text.split(u'\n');
+    // Lines end in LF, CR LF, or CR alone (as an old Mac editor saves them).
+    static const QRegularExpression lineEnd(u"\r\n|\r|\n"_s);
+    const QStringList lines = text.split(lineEnd);
     for (int index = 0; index < lines.size(); ++index) {
         const int number = index + 1;
-        QString line = lines[index];
-        if (line.endsWith(u'\r'))
-            line.chop(1);
-        line = line.trimmed();
+        const QString line = lines[index].trimmed();
         if (line.isEmpty() || line.startsWith(u'#'))
             continue;
         if (line.startsWith(u'[')) {
@@ -123,8 +122,21 @@ NetworkConfig::Parsed NetworkConfig::parse(const QString &text)
 NetworkConfig::Parsed NetworkConfig::load(const QString &folder)
 {
     const QString path = QDir(folder).filePath(NetworkSettings::fileName());
-    if (!QFileInfo::exists(path))
+    const QFileInfo info(path);
+    if (info.isSymLink() && !info.exists()) {
+        // A link that leads nowhere is a file the operator meant to be there.
+        return {std::nullopt, u"%1 is a symbolic link to %2, which does not exist or leads round in a loop; make "
+                              u"it point to the settings file"_s.arg(QDir::toNativeSeparators(path),
+                                                                    info.symLinkTarget())};
+    }
+    if (!info.exists())
         return {};
+    if (info.size() > NetworkConfig::LargestFileBytes) {
+        return {std::nullopt, u"%1 is %2 bytes long, larger than the %3 bytes a settings file may be; it was not "
+                              u"read. Write one line a setting."_s.arg(QDir::toNativeSeparators(path))
+                                  .arg(info.size())
+                                  .arg(NetworkConfig::LargestFileBytes)};
+    }
     const TextFileContents file = addon::ReadTextFile(path);
     if (!file.ok())
         return {std::nullopt, file.error};

@@ -40,6 +40,8 @@ public:
     // networks let a client send without disconnecting it for flooding.
     static constexpr double DefaultIrcRate = 0.5;
     static constexpr int DefaultIrcBurst = 5;
+    // IRC channels and XMPP rooms have short names; a longer one is a mistake.
+    static constexpr int LongestRoomName = 200;
 
     struct Option
     {
@@ -103,6 +105,8 @@ struct NetworkConfig
     // What one process serves at most.
     static constexpr int MostConnections = 10;
     static constexpr int MostRoomsPerConnection = 50;
+    // A settings file is read whole on the event loop: a larger one is refused unread.
+    static constexpr qint64 LargestFileBytes = 1024 * 1024;
 
     QList<NetworkSettings> connections;
     // The web face, from the lines above the first section: http-listen (an

@@ -85,6 +85,9 @@ QString SettingsBlock::take(const QString &rawKey, const QString &value, int num
         settings.protocolId = protocolAliases().value(value.toLower(), value);
         settings.protocolLine = number;
     } else if (key == u"account") {
+        // A blank is in no account name of IRC or XMPP; the server would refuse it at sign-on.
+        if (value.contains(u' '))
+            return error(number, u"an account name holds no blank"_s);
         settings.account = value;
     } else if (key == u"password") {
         settings.password = value;
@@ -92,6 +95,9 @@ QString SettingsBlock::take(const QString &rawKey, const QString &value, int num
         m_passwordVariable = value;
         m_passwordVariableLine = number;
     } else if (key == u"room") {
+        // IRC channels and XMPP room names are short; a long one is a mistake.
+        if (value.size() > NetworkSettings::LongestRoomName)
+            return error(number, u"a room's name is at most %1 characters"_s.arg(NetworkSettings::LongestRoomName));
         for (const NetworkSettings::Room &room : std::as_const(settings.rooms)) {
             if (settings.sameRoom(room.name, value))
                 return error(number, u"this room is already served, on line %1"_s.arg(room.line));
@@ -258,6 +264,8 @@ QString SettingsBlock::finish()
     for (const NetworkSettings::Room &room : std::as_const(settings.rooms)) {
         if (irc && (room.name.contains(u',') || room.name.contains(u' ')))
             return error(room.line, u"room names one IRC channel, without a comma or a blank"_s);
+        if (irc && room.name.size() < 2 && QStringView(u"#&+!").contains(room.name.front()))
+            return error(room.line, u"room names an IRC channel: its prefix and a name, such as #links"_s);
     }
     if (m_seen.contains(u"password"_s) && !m_passwordVariable.isEmpty())
         return error(m_passwordVariableLine, u"set either password or password-env, not both"_s);

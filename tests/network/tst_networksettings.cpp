@@ -76,6 +76,14 @@ void TestNetworkSettings::mistakesNameTheLine_data()
                                             << u"line 2: the account is NAME@SERVER"_s;
     QTest::newRow("account without name") << u"protocol = xmpp\naccount = @example.org\nroom = r@c"_s
                                           << u"line 2: the account is NAME@SERVER"_s;
+    QTest::newRow("blank in the account") << u"protocol = irc\naccount = x y@host\nroom = #r"_s
+                                          << u"line 2: an account name holds no blank"_s;
+    QTest::newRow("bare channel prefix") << u"protocol = irc\naccount = a@b\nroom = #"_s
+                                         << u"line 3: room names an IRC channel: its prefix and a name"_s;
+    QTest::newRow("huge room name") << u"protocol = irc\naccount = a@b\nroom = #"_s + QString(1000000, u'x')
+                                    << u"line 3: a room's name is at most 200 characters"_s;
+    QTest::newRow("CR alone ends lines") << u"[one]\rprotocol = irc\raccount = a@b\rroom #r"_s
+                                         << u"line 4, section [one]: expected"_s;
     QTest::newRow("nick on IRC") << u"protocol = irc\naccount = a@b\nroom = #r\nnick = Link Desk"_s
                                  << u"line 4: on IRC the program's nick is the account's name"_s;
     QTest::newRow("short fingerprint") << u"protocol = irc\naccount = a@b\nroom = #r\ntls-fingerprint = AB:CD"_s
@@ -282,6 +290,24 @@ void TestNetworkSettings::noFileMeansTheLocalRoom()
     const NetworkConfig::Parsed parsed = NetworkConfig::load(folder.path());
     QVERIFY(!parsed.value);
     QVERIFY(parsed.error.isEmpty());
+
+    // A link that leads nowhere, or round in a loop, is a file meant to be there.
+    const QString path = QDir(folder.path()).filePath(u"network.conf"_s);
+    for (const QString &target : {folder.filePath(u"gone.conf"_s), path}) {
+        QFile::remove(path);
+        QVERIFY(QFile::link(target, path));
+        const NetworkConfig::Parsed dangling = NetworkConfig::load(folder.path());
+        QVERIFY(!dangling.value);
+        QVERIFY2(dangling.error.contains(u"is a symbolic link to"_s), qPrintable(dangling.error));
+    }
+    // A huge file is refused before it is read.
+    QFile::remove(path);
+    QFile huge(path);
+    QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(NetworkConfig::LargestFileBytes + 1));
+    huge.close();
+    const NetworkConfig::Parsed tooLarge = NetworkConfig::load(folder.path());
+    QVERIFY(!tooLarge.value);
+    QVERIFY2(tooLarge.error.contains(u"larger than the 1048576 bytes"_s), qPrintable(tooLarge.error));
 }
 
 void TestNetworkSettings::fileReadableByOthersIsWarnedAbout()
