@@ -120,7 +120,10 @@ void NetworkServer::close(const QString &name)
     for (PurpleMessenger *room : connection->rooms())
         m_rooms.removeRoom(room);
     m_connections.erase(name);
-    // Once the event loop is back: a reply may still be on its way in this call.
+    // Off the network now, so that the same account, changed, signs on again
+    // at once; the object goes once the event loop is back (a reply may still
+    // be on its way in this call).
+    connection->signOff();
     connection->deleteLater();
 }
 

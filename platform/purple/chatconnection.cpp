@@ -122,12 +122,13 @@ void ChatConnection::Private::signOnTimedOut()
 {
     if (stopped || refused || !account || purple_account_is_connected(account))
         return;
-    report(u"Signing on to %1 timed out: the server at %2 took the connection but did not sign the program on "
-           u"within %3 s (is option.ssl set for a port without TLS, or the other way round?). Trying again in "
-           u"%4 s."_s.arg(settings.account, settings.serverHost())
+    report(u"Signing on to %1 timed out: the program was not signed on by the server at %2 within %3 s (the "
+           u"server may be down or hanging, or option.ssl may not suit its port). Trying again in %4 s."_s
+               .arg(settings.account, settings.serverHost())
                .arg(signOnDeadlineMs / 1000.0)
                .arg(signOnWaits.msUntilTry() / 1000.0));
-    purple_account_disconnect(account);
+    if (!purple_account_is_disconnected(account))
+        purple_account_disconnect(account);
     scheduleReconnect();
 }
 
@@ -146,6 +147,33 @@ void ChatConnection::Private::takeNickBackFrom(const QString &gone)
     qCInfo(lcPurple).noquote() << label() << "Taking the nick" << wanted << "back";
     const QByteArray line = "NICK " + wanted.toUtf8() + "\r\n";
     protocol->send_raw(gc, line.constData(), int(line.size()));
+}
+
+void ChatConnection::Private::leaveStrayRoom(const QString &name)
+{
+    // Not inside libpurple's callback: the conversation is being made.
+    QMetaObject::invokeMethod(
+        q,
+        [this, name] {
+            PurpleConnection *gc = connection();
+            if (stopped || !gc || !isConnected())
+                return;
+            const QByteArray wire = name.toUtf8();
+            PurpleConversation *conversation =
+                purple_find_conversation_with_account(PURPLE_CONV_TYPE_CHAT, wire.constData(), account);
+            if (!conversation || purple_conv_chat_has_left(purple_conversation_get_chat_data(conversation)))
+                return;
+            if (PurpleMessenger *room = roomNamed(name)) {
+                // Wanted again meanwhile: that room is in.
+                if (!room->isJoined())
+                    room->parts().chatJoined(conversation);
+                return;
+            }
+            qCInfo(lcPurple).noquote() << label() << "Leaving the room" << name
+                                       << "again: it was taken out of the settings while the program joined it";
+            purple_conversation_destroy(conversation); // parts the room too
+        },
+        Qt::QueuedConnection);
 }
 
 PurpleMessenger *ChatConnection::Private::roomOf(PurpleConversation *conversation) const
@@ -186,14 +214,27 @@ ChatConnection::ChatConnection(NetworkSettings settings, QObject *parent)
 
 ChatConnection::~ChatConnection()
 {
-    d->stopped = true;
     // The rooms go first, while the connection they tell is still whole
     // (with the ones removed a moment ago).
+    d->stopped = true;
     qDeleteAll(findChildren<PurpleMessenger *>(Qt::FindDirectChildrenOnly));
-    if (d->account) {
-        PurpleSignals::remove(d->account);
-        purple_account_set_enabled(d->account, purple_core_get_ui(), FALSE); // disconnects it too
-    }
+    signOff();
+}
+
+void ChatConnection::signOff()
+{
+    d->stopped = true;
+    d->signOnTimer.stop();
+    d->signOnWaits.stop();
+    for (PurpleMessenger *room : std::as_const(d->rooms))
+        room->parts().signedOff();
+    if (!d->account)
+        return;
+    // libpurple has one account of a name: it is let go now, so a connection
+    // made anew with it (changed settings) signs on at once.
+    PurpleSignals::remove(d->account, d.get());
+    purple_account_set_enabled(d->account, purple_core_get_ui(), FALSE); // disconnects it too
+    d->account = nullptr;
 }
 
 QString ChatConnection::check(const NetworkSettings &settings)

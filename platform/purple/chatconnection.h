@@ -42,6 +42,11 @@ public:
     // Leaves the room if need be and deletes its messenger once the event loop is back.
     void removeRoom(PurpleMessenger *room);
 
+    // Signs off now and lets the account go, for good: a connection made anew
+    // with the same account may sign on at once. The rooms stay (without a
+    // network) until the replies on their way are given up.
+    void signOff();
+
     [[nodiscard]] bool isSignedOn() const;
     // The network turned the account away for good; it is not asked again.
     [[nodiscard]] bool isRefused() const;

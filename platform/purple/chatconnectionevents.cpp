@@ -14,7 +14,9 @@ Q_DECLARE_LOGGING_CATEGORY(lcPurple)
 namespace {
 
 // The reasons that trying again cannot mend: the settings or the server's
-// identity are wrong, and only the operator can change that.
+// identity are wrong, and only the operator can change that. A TLS handshake
+// that merely failed (ENCRYPTION_ERROR: a server restarting, a port that closed
+// at once) is not one of them; a certificate that failed its check is.
 bool refusedForGood(PurpleConnectionError reason)
 {
     switch (reason) {
@@ -22,7 +24,6 @@ bool refusedForGood(PurpleConnectionError reason)
     case PURPLE_CONNECTION_ERROR_AUTHENTICATION_FAILED:
     case PURPLE_CONNECTION_ERROR_AUTHENTICATION_IMPOSSIBLE:
     case PURPLE_CONNECTION_ERROR_NO_SSL_SUPPORT:
-    case PURPLE_CONNECTION_ERROR_ENCRYPTION_ERROR:
     case PURPLE_CONNECTION_ERROR_INVALID_SETTINGS:
     case PURPLE_CONNECTION_ERROR_CERT_NOT_PROVIDED:
     case PURPLE_CONNECTION_ERROR_CERT_UNTRUSTED:
@@ -36,6 +37,23 @@ bool refusedForGood(PurpleConnectionError reason)
     default:
         return false;
     }
+}
+
+// True when the text names the room as a word of its own: "#r1" is not named
+// in "#r10", nor "links@conference" in "otherlinks@conference".
+bool namesRoom(const QString &text, const QString &room)
+{
+    const auto bounds = [](QChar c) { return c.isSpace() || QStringView(u":,;!?()'\"<>[]").contains(c); };
+    for (qsizetype at = text.indexOf(room, 0, Qt::CaseInsensitive); at >= 0 && !room.isEmpty();
+         at = text.indexOf(room, at + 1, Qt::CaseInsensitive)) {
+        const qsizetype end = at + room.size();
+        const bool startsWord = at == 0 || bounds(text[at - 1]);
+        const bool endsWord = end == text.size() || bounds(text[end]) ||
+                              (text[end] == u'.' && (end + 1 == text.size() || text[end + 1].isSpace()));
+        if (startsWord && endsWord)
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -80,15 +98,20 @@ void ChatConnection::Private::connectionError(PurpleConnectionError reason, QStr
         report(text);
         const QString told = label() + u' ' + text;
         QMetaObject::invokeMethod(q, [q = q, told] { Q_EMIT q->signOnRefused(told); }, Qt::QueuedConnection);
+    } else if (reason == PURPLE_CONNECTION_ERROR_ENCRYPTION_ERROR) {
+        report(u"The encrypted connection of %1 to %2 failed: %3 (the server may be restarting, or option.ssl may "
+               u"be set for a port without TLS). Trying again in %4 s."_s.arg(settings.account, settings.serverHost(), why)
+                   .arg(signOnWaits.msUntilTry() / 1000.0));
     } else if (purple_connection_error_is_fatal(reason)) {
-        report(u"The connection of %1 failed: %2. Trying again in a while."_s.arg(settings.account, why));
+        report(u"The connection of %1 failed: %2. Trying again in %3 s."_s.arg(settings.account, why)
+                   .arg(signOnWaits.msUntilTry() / 1000.0));
     } else {
         report(u"The connection of %1 was lost: %2. Signing on again."_s.arg(settings.account, why));
     }
     scheduleReconnect();
 }
 
-void ChatConnection::Private::notice(const QString &text)
+bool ChatConnection::Private::notice(const QString &text)
 {
     // While signing on, it explains the failure that follows (a refused certificate).
     if (!purple_account_is_connected(account)) {
@@ -96,30 +119,20 @@ void ChatConnection::Private::notice(const QString &text)
         for (const QString &name : certificateNames()) {
             if (text.contains(name, Qt::CaseInsensitive)) {
                 signOnProblem = text;
-                return;
+                return true;
             }
         }
-        qCInfo(lcPurple).noquote() << label() << text;
-        return;
+        return false;
     }
-    // The room it names, or every room still waiting to get in.
-    QList<PurpleMessenger *> waiting;
+    // The room it names, if it is one still waiting to get in. Anything else
+    // (a line bounced for a member who left) is no room's failure.
     for (PurpleMessenger *room : std::as_const(rooms)) {
-        if (room->isJoined())
-            continue;
-        if (text.contains(room->roomName(), Qt::CaseInsensitive)) {
+        if (!room->isJoined() && namesRoom(text, room->roomName())) {
             room->parts().notice(text);
-            return;
+            return true;
         }
-        waiting.append(room);
     }
-    if (waiting.isEmpty()) {
-        // In its rooms, the program has nothing to do about it.
-        qCInfo(lcPurple).noquote() << label() << text;
-        return;
-    }
-    for (PurpleMessenger *room : std::as_const(waiting))
-        room->parts().notice(text);
+    return false;
 }
 
 void ChatConnection::Private::instantMessage(const QString &from, const char *message)

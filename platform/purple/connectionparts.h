@@ -52,6 +52,9 @@ struct ChatConnection::Private
     void reconnect();
     void signOnTimedOut();
     void takeNickBackFrom(const QString &gone);
+    // The program is in a room that is none of its rooms (one removed while its
+    // join was on its way): it leaves it, unless the room is wanted again by then.
+    void leaveStrayRoom(const QString &name);
 
     // The room a conversation of this account is, if it is one of them.
     [[nodiscard]] PurpleMessenger *roomOf(PurpleConversation *conversation) const;
@@ -61,7 +64,8 @@ struct ChatConnection::Private
     void signedOn(PurpleConnection *gc);
     void signedOff();
     void connectionError(PurpleConnectionError reason, QString why);
-    void notice(const QString &text);
+    // True when it concerns this connection (its sign-on, a room it waits to get into).
+    [[nodiscard]] bool notice(const QString &text);
     void instantMessage(const QString &from, const char *message);
 };
 
@@ -80,6 +84,7 @@ struct PurpleMessenger::Private
     // then is asked again, first after five times the first wait to sign on.
     Backoff joinWaits{5000, 300000};
     QString lastJoinProblem;
+    QString lastRoomNews; // what the room last said of the program itself (a kick and its reason)
 
     [[nodiscard]] PurpleConvChat *chat() const;
     [[nodiscard]] bool isOurs(PurpleConversation *conversation) const;
@@ -97,6 +102,9 @@ struct PurpleMessenger::Private
     // --- What libpurple reports for this room.
     void signedOff();
     void chatJoined(PurpleConversation *conversation);
+    // Joins the conversation libpurple already has for the room, if it is in it.
+    [[nodiscard]] bool adoptJoinedConversation(PurpleConnection *gc);
+    void roomNews(const QString &text);
     void chatLeft();
     void chatJoinFailed();
     void notice(const QString &text);
@@ -111,7 +119,8 @@ namespace PurpleSignals {
 // Connects libpurple's signals once; they reach the connections registered here.
 void connectOnce();
 void add(PurpleAccount *account, ChatConnection::Private *connection);
-void remove(PurpleAccount *account);
+// Forgets the account, if the connection is still the one registered for it.
+void remove(PurpleAccount *account, ChatConnection::Private *connection);
 
 // The log's name of an account's connection, or of its room when the
 // conversation is one: "[libera]", "[libera #links]"; empty for neither.

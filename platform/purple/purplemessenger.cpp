@@ -75,9 +75,27 @@ PurpleConversation *PurpleMessenger::Private::imConversation(const QString &scre
     return conversation;
 }
 
+// libpurple may be in the room already: a join of a room that was taken out
+// of the settings and put back before the program had left it. The server
+// ignores a second join there, so the program takes that conversation as its own.
+bool PurpleMessenger::Private::adoptJoinedConversation(PurpleConnection *gc)
+{
+    const QByteArray name = room.name.toUtf8();
+    PurpleConversation *conversation =
+        purple_find_conversation_with_account(PURPLE_CONV_TYPE_CHAT, name.constData(), purple_connection_get_account(gc));
+    if (!conversation || purple_conv_chat_has_left(purple_conversation_get_chat_data(conversation)))
+        return false;
+    for (PurpleMessenger *other : std::as_const(connection->rooms)) {
+        if (other != q && other->parts().isOurs(conversation))
+            return false;
+    }
+    chatJoined(conversation);
+    return true;
+}
+
 void PurpleMessenger::Private::join(PurpleConnection *gc)
 {
-    if (leaving || room.name.isEmpty())
+    if (leaving || room.name.isEmpty() || adoptJoinedConversation(gc))
         return;
     PurplePluginProtocolInfo *protocol = protocolInfo(purple_connection_get_prpl(gc));
     const QByteArray name = room.name.toUtf8();
@@ -143,8 +161,25 @@ void PurpleMessenger::Private::chatJoined(PurpleConversation *conversation)
     joinWaits.stop();
     joinWaits.succeeded();
     lastJoinProblem.clear();
-    qCInfo(lcPurple).noquote() << label() << "Joined the room" << conversationName << "as" << q->ScreenName();
-    QMetaObject::invokeMethod(q, [q = q] { Q_EMIT q->roomJoined(); }, Qt::QueuedConnection);
+    lastRoomNews.clear();
+    // Told once the event loop is back: an XMPP room gives the program its
+    // room nick only after this signal.
+    QMetaObject::invokeMethod(
+        q,
+        [q = q] {
+            if (q->ChatRoom() == 0)
+                return;
+            qCInfo(lcPurple).noquote() << q->label() << "Joined the room" << q->d->conversationName << "as"
+                                       << q->ScreenName();
+            Q_EMIT q->roomJoined();
+        },
+        Qt::QueuedConnection);
+}
+
+void PurpleMessenger::Private::roomNews(const QString &text)
+{
+    qCInfo(lcPurple).noquote() << label() << "In the room:" << text;
+    lastRoomNews = text;
 }
 
 void PurpleMessenger::Private::chatLeft()
@@ -153,7 +188,9 @@ void PurpleMessenger::Private::chatLeft()
     if (leaving)
         return;
     scheduleRejoin();
-    report(u"The program is no longer in the room %1; it joins again in %2 s."_s.arg(room.name).arg(secondsToRejoin()));
+    const QString why = lastRoomNews.isEmpty() ? QString() : u" (%1)"_s.arg(lastRoomNews);
+    report(u"The program is no longer in the room %1%2; it joins again in %3 s."_s.arg(room.name, why)
+               .arg(secondsToRejoin()));
 }
 
 void PurpleMessenger::Private::chatJoinFailed()

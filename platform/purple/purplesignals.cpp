@@ -2,6 +2,9 @@
 #include "platform/purple/purpleruntime.h"
 
 #include <QHash>
+#include <QLoggingCategory>
+
+Q_DECLARE_LOGGING_CATEGORY(lcPurple)
 
 using purpletext::fromUtf8;
 using purpletext::GText;
@@ -65,6 +68,16 @@ void onChatLeft(PurpleConversation *conversation, gpointer)
         room->chatLeft();
 }
 
+// A room the program is no longer to serve, whose join was on its way when it
+// was taken out of the settings, is left again.
+void onChatJoinedAnyRoom(PurpleConversation *conversation, gpointer)
+{
+    ChatConnection::Private *d =
+        conversation ? connectionOf(purple_conversation_get_account(conversation)) : nullptr;
+    if (d && !d->roomOf(conversation))
+        d->leaveStrayRoom(fromUtf8(purple_conversation_get_name(conversation)));
+}
+
 // The room is known by the name the protocol makes of the join's components.
 void onChatJoinFailed(PurpleConnection *gc, GHashTable *components, gpointer)
 {
@@ -88,6 +101,17 @@ void onChatMessage(PurpleAccount *, char *sender, char *message, PurpleConversat
 {
     if (PurpleMessenger::Private *room = roomOf(conversation))
         room->chatMessage(fromUtf8(sender), message, conversation, flags);
+}
+
+// What libpurple writes into a room itself, such as "You have been kicked by
+// ann: (reason)", reaches the conversation without a received-chat-msg.
+void onWroteChatMessage(PurpleAccount *, const char *, char *message, PurpleConversation *conversation,
+                        PurpleMessageFlags flags, gpointer)
+{
+    if (!(flags & PURPLE_MESSAGE_SYSTEM))
+        return;
+    if (PurpleMessenger::Private *room = roomOf(conversation); room && room->isOurs(conversation))
+        room->roomNews(PurpleSignals::plainText(message));
 }
 
 void onMemberLeft(PurpleConversation *conversation, const char *member, const char *, gpointer)
@@ -140,15 +164,22 @@ void connectOnce()
     connectSignal(connectionsHandle, "signed-off", onSignedOff);
     connectSignal(connectionsHandle, "connection-error", onConnectionError);
     connectSignal(conversations, "chat-joined", onChatJoined);
+    connectSignal(conversations, "chat-joined", onChatJoinedAnyRoom);
     connectSignal(conversations, "chat-left", onChatLeft);
     connectSignal(conversations, "chat-join-failed", onChatJoinFailed);
     connectSignal(conversations, "received-chat-msg", onChatMessage);
+    connectSignal(conversations, "wrote-chat-msg", onWroteChatMessage);
     connectSignal(conversations, "received-im-msg", onInstantMessage);
     connectSignal(conversations, "chat-buddy-left", onMemberLeft);
     purple_conversations_set_ui_ops(&conversationOps);
+    // libpurple does not say which account a notice is for: the connection it
+    // concerns takes it, and one that concerns none is logged once.
     PurpleRuntime::setNoticeHandler([](const QString &text) {
+        bool taken = false;
         for (ChatConnection::Private *d : std::as_const(connections()))
-            d->notice(text);
+            taken = d->notice(text) || taken;
+        if (!taken)
+            qCInfo(lcPurple).noquote() << text;
     });
 }
 
@@ -157,9 +188,10 @@ void add(PurpleAccount *account, ChatConnection::Private *connection)
     connections().insert(account, connection);
 }
 
-void remove(PurpleAccount *account)
+void remove(PurpleAccount *account, ChatConnection::Private *connection)
 {
-    connections().remove(account);
+    if (connections().value(account) == connection)
+        connections().remove(account);
 }
 
 QString labelOf(PurpleAccount *account, PurpleConversation *conversation)

@@ -3,6 +3,7 @@
 #include "support/testprocesses.h"
 
 #include "serving/valdrinbas.h"
+#include "platform/purple/chatconnection.h"
 #include "platform/purple/purplemessenger.h"
 #include "platform/rowlist.h"
 #include "serving/chatresponder.h"
@@ -54,6 +55,7 @@ private Q_SLOTS:
     void kickedItJoinsAgainAndServes();
     void keyedRoomIsReportedAndJoinedOnceOpen();
     void rejoinsAfterServerRestart();
+    void roomTakenOutWhileJoiningIsLeftAndMayComeBack();
     void floodLeavesTheProgramConnectedAndPolite();
     void stalledSignOnTimesOutAndTriesAgain();
     void takesItsNickBackWhenItsHolderLeaves();
@@ -332,8 +334,13 @@ void TestPurpleIrc::kickedItJoinsAgainAndServes()
 {
     // Ann came first, so she runs the channel.
     QSignalSpy joined(&m_room.messenger(), &MorvexAIMOCX::AIM::roomJoined);
+    QSignalSpy problems(&m_room.messenger(), &MorvexAIMOCX::AIM::problem);
     m_ann->sendRaw("KICK #links linkdesk :out you go");
     QTRY_COMPARE_WITH_TIMEOUT(m_room.messenger().ChatRoom(), 0, 10000);
+    // The operator reads who kicked the program and why.
+    QTRY_VERIFY_WITH_TIMEOUT(!problems.isEmpty(), 5000);
+    const QString told = problems.constFirst().constFirst().toString();
+    QVERIFY2(told.contains(u"ann"_s) && told.contains(u"out you go"_s), qPrintable(told));
     QVERIFY(joined.wait(20000));
     QVERIFY(!sendItemAndWait(*m_ann, 4).isEmpty());
 }
@@ -355,6 +362,13 @@ void TestPurpleIrc::keyedRoomIsReportedAndJoinedOnceOpen()
     const QString reported = problems.constFirst().constFirst().toString();
     QVERIFY2(reported.contains(u"#locked"_s) && reported.contains(u"key"_s), qPrintable(reported));
     QVERIFY(joined.isEmpty());
+    // A line to a member who is gone bounces; that is not the waiting room's failure.
+    problems.clear();
+    locked.messenger().SendIM(u"nobody"_s, u"hello"_s);
+    locked.messenger().FinishIM(u"nobody"_s); // so the server's answer is no conversation's
+    QTest::qWait(1000);
+    for (const QList<QVariant> &problem : std::as_const(problems))
+        QVERIFY2(!problem.constFirst().toString().contains(u"nobody"_s), qPrintable(problem.constFirst().toString()));
     // Once the room opens, the program gets in by itself.
     keeper.sendRaw("MODE #locked -k sesame");
     QVERIFY(joined.wait(30000));
@@ -372,6 +386,38 @@ void TestPurpleIrc::rejoinsAfterServerRestart()
     QVERIFY(m_ann->join(Room));
     QVERIFY(joined.wait(30000));
     QVERIFY(!sendItemAndWait(*m_ann, 7).isEmpty());
+}
+
+void TestPurpleIrc::roomTakenOutWhileJoiningIsLeftAndMayComeBack()
+{
+    IrcMember keeper(u"keeper7"_s, m_server.port());
+    QVERIFY(keeper.join(u"#r7"_s));
+    ChatConnection &connection = m_room.messenger().connection();
+    const auto parts = [&keeper] { return keeper.rawLines().filter(u" PART #r7"_s, Qt::CaseInsensitive).size(); };
+
+    // Taken out before the server let it in: once in, the program leaves again.
+    connection.removeRoom(connection.addRoom({u"#r7"_s, {}, 0}));
+    QTRY_COMPARE_WITH_TIMEOUT(parts(), 1, 10000);
+    QVERIFY(!keeper.namesInChannel().contains(u"linkdesk"_s));
+
+    // Taken out and put back before the server answered: it is served once in.
+    connection.removeRoom(connection.addRoom({u"#r7"_s, {}, 0}));
+    PurpleMessenger *back = connection.addRoom({u"#r7"_s, {}, 0});
+    QSignalSpy joined(back, &MorvexAIMOCX::AIM::roomJoined);
+    QVERIFY(joined.wait(10000));
+    QVERIFY(back->ChatRoom() != 0);
+    QTest::qWait(500);
+    QCOMPARE(parts(), 1);
+    QVERIFY(keeper.namesInChannel().contains(u"linkdesk"_s));
+
+    // Taken out once in, and put back at once: left, and joined again.
+    connection.removeRoom(back);
+    back = connection.addRoom({u"#r7"_s, {}, 0});
+    QSignalSpy joinedAgain(back, &MorvexAIMOCX::AIM::roomJoined);
+    QVERIFY(joinedAgain.wait(10000));
+    QCOMPARE(parts(), 2);
+    connection.removeRoom(back);
+    QTRY_COMPARE_WITH_TIMEOUT(parts(), 3, 10000);
 }
 
 void TestPurpleIrc::floodLeavesTheProgramConnectedAndPolite()

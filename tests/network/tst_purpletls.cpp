@@ -7,6 +7,8 @@
 #include <QDirIterator>
 #include <QLoggingCategory>
 #include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -47,6 +49,7 @@ private Q_SLOTS:
     void anotherPinIsRefused();
     void authorityFileTrustsTheCertificatesItIssued();
     void xmppRequiringTlsIsRefusedUnlessPinned();
+    void failedHandshakeIsTriedAgain();
 
 private:
     // Signs on with the settings; the refusal's text, or empty when it got into the room.
@@ -184,6 +187,32 @@ void TestPurpleTls::xmppRequiringTlsIsRefusedUnlessPinned()
     ServedRoom room(1);
     settings.tlsFingerprint = rawFingerprint(certificate.sha256);
     QCOMPARE(signOnOutcome(room, settings), QString());
+}
+
+void TestPurpleTls::failedHandshakeIsTriedAgain()
+{
+    // A port that takes the connection and closes it at once, as a TLS server
+    // restarting does: nothing the operator must mend, so the program tries again.
+    QTcpServer closing;
+    QVERIFY(closing.listen(QHostAddress::LocalHost));
+    int connections = 0;
+    connect(&closing, &QTcpServer::newConnection, this, [&] {
+        while (QTcpSocket *socket = closing.nextPendingConnection()) {
+            ++connections;
+            socket->abort();
+            socket->deleteLater();
+        }
+    });
+    ServedRoom room(1);
+    QVERIFY(room.start(ircTls(closing.serverPort(), u"blipdesk"_s), 0).isEmpty());
+    room.messenger().setReconnectDelay(200);
+    QSignalSpy refused(&room.messenger(), &MorvexAIMOCX::AIM::signOnRefused);
+    QSignalSpy problems(&room.messenger(), &MorvexAIMOCX::AIM::problem);
+    QTRY_VERIFY_WITH_TIMEOUT(connections >= 3, 15000);
+    QVERIFY(refused.isEmpty());
+    QVERIFY(!problems.isEmpty());
+    const QString told = problems.constFirst().constFirst().toString();
+    QVERIFY2(told.contains(u"Trying again in"_s), qPrintable(told));
 }
 
 QTEST_GUILESS_MAIN(TestPurpleTls)
