@@ -17,7 +17,8 @@ Q_DECLARE_LOGGING_CATEGORY(lcServing)
 namespace {
 
 // Room lines waiting at most: a room line is an announcement, never a reply.
-constexpr std::size_t RoomLinesAtMost = 32;
+// Fifty rooms of a connection joined at once may each have four waiting.
+constexpr std::size_t RoomLinesAtMost = 256;
 
 } // namespace
 
@@ -80,6 +81,7 @@ void SendScheduler::postInRoom(const QString &text, MorvexAIMOCX::AIM *room)
         if (isThrottled())
             m_tokens -= linesOf(text);
         ++m_counters.linesSent;
+        ++m_roomLinesInARow;
         return;
     }
     // An announcement that has not gone out yet is not bunched with the next.
@@ -258,11 +260,28 @@ bool SendScheduler::memberReady(const Member &member, bool items, qint64 at) con
            at >= member.nextPageAtMs;
 }
 
+qsizetype SendScheduler::readyTurn(qint64 at) const
+{
+    // Item replies first, then list pages; within each, members in turn.
+    for (const bool items : {true, false}) {
+        for (qsizetype k = 0; k < m_turns.size(); ++k) {
+            const qsizetype turn = (m_turn + k) % m_turns.size();
+            const auto member = m_members.constFind(m_turns.at(turn));
+            if (member != m_members.cend() && memberReady(*member, items, at))
+                return turn;
+        }
+    }
+    return -1;
+}
+
 bool SendScheduler::sendOne(qint64 at)
 {
     refill(at);
     const bool mayGo = !isThrottled() || m_tokens >= 1;
-    if (!m_roomLines.empty()) {
+    const qsizetype turn = readyTurn(at);
+    // The rooms' lines go first, but after a few in a row a member who waits
+    // gets one: many rooms' announcements never shut the members' replies out.
+    if (!m_roomLines.empty() && (turn < 0 || m_roomLinesInARow < RoomLinesInARow)) {
         if (!mayGo)
             return false;
         const RoomLine line = std::move(m_roomLines.front());
@@ -279,27 +298,20 @@ bool SendScheduler::sendOne(qint64 at)
         }
         if (isThrottled())
             m_tokens -= linesOf(line.text);
+        ++m_roomLinesInARow;
         return true;
     }
-    // Item replies first, then list pages; within each, members in turn.
-    for (const bool items : {true, false}) {
-        for (qsizetype k = 0; k < m_turns.size(); ++k) {
-            const qsizetype turn = (m_turn + k) % m_turns.size();
-            const QString name = m_turns.at(turn);
-            if (!memberReady(m_members[name], items, at))
-                continue;
-            if (!mayGo)
-                return false;
-            m_turn = int(turn + 1);
-            sendPart(name);
-            forgetIfIdle(name);
-            // The next turn is the member after this one, wherever the list ends.
-            if (m_turns.isEmpty())
-                m_turn = 0;
-            return true;
-        }
-    }
-    return false;
+    if (turn < 0 || !mayGo)
+        return false;
+    m_roomLinesInARow = 0;
+    const QString name = m_turns.at(turn);
+    m_turn = int(turn + 1);
+    sendPart(name);
+    forgetIfIdle(name);
+    // The next turn is the member after this one, wherever the list ends.
+    if (m_turns.isEmpty())
+        m_turn = 0;
+    return true;
 }
 
 void SendScheduler::sendPart(const QString &member)

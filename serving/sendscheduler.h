@@ -17,8 +17,8 @@ class QTimer;
 
 
 // Everything the program sends to one connection goes through here, and leaves
-// at the rate the network takes it: the room's own lines first, then members in
-// turn, an item reply ahead of any list page, each member's pages in order and a
+// at the rate the network takes it: the rooms' own lines first (but never all
+// of the pace while a member waits), then members in turn, an item reply ahead of any list page, each member's pages in order and a
 // second apart. A request that could not start for a long while is answered
 // "busy" instead of joining a queue nobody sees the end of.
 class SendScheduler final : public QObject
@@ -38,6 +38,10 @@ public:
     static constexpr int MembersWaitingAtMost = 1024;
     static constexpr qint64 BusyNoticeEveryMs = 60000;
     static constexpr qint64 BacklogReportEveryMs = 60000;
+    // The rooms' lines go ahead of the replies, but at most this many in a row
+    // while a member waits: the rooms take at most this share of the pace then.
+    static constexpr int RoomLinesInARow = 3;
+    static constexpr double RoomShare = RoomLinesInARow / (RoomLinesInARow + 1.0);
     // A backlog this long (in time to send it) is worth a line in the log.
     static constexpr qint64 LongBacklogMs = 10000;
 
@@ -106,6 +110,8 @@ public:
     [[nodiscard]] Counters counters() const;
     [[nodiscard]] int mostListsAtOnce() const { return m_mostListsAtOnce; }
     [[nodiscard]] bool isThrottled() const { return m_linesPerSecond > 0; }
+    // Lines a second, 0 for no limit.
+    [[nodiscard]] double linesPerSecond() const { return m_linesPerSecond; }
 
 Q_SIGNALS:
     // A room given up with dropRoom has nothing more on its way.
@@ -153,6 +159,8 @@ private:
     [[nodiscard]] qint64 itemWaitMs(const QString &member) const;
     [[nodiscard]] qint64 listWaitMs(const ListPageSet &pages) const;
     [[nodiscard]] bool memberReady(const Member &member, bool items, qint64 at) const;
+    // The place in the turns of the member whose line goes next, or -1.
+    [[nodiscard]] qsizetype readyTurn(qint64 at) const;
 
     [[nodiscard]] MorvexAIMOCX::AIM *target(MorvexAIMOCX::AIM *room) const;
     [[nodiscard]] Recipient recipient(const QString &member, MorvexAIMOCX::AIM *room) const;
@@ -187,6 +195,7 @@ private:
         QString text;
     };
     std::deque<RoomLine> m_roomLines;
+    int m_roomLinesInARow = 0;
     QList<QPointer<MorvexAIMOCX::AIM>> m_roomsLeft; // given up, with a message still on its way
     QHash<QString, Member> m_members;
     QStringList m_turns; // members with something to send, in turn

@@ -12,7 +12,10 @@
 
 #include <QLoggingCategory>
 
+#include <QTimer>
+
 #include <algorithm>
+#include <cmath>
 #include <tuple>
 
 using namespace Qt::StringLiterals;
@@ -24,7 +27,16 @@ struct ServedRooms::Connection
     SendScheduler *scheduler = nullptr;
     FloodGuard guard;
     int rooms = 0;
+    int announceEveryMs = ServingSwitch::AdvertisementIntervalMs;
+    int toldEveryMs = ServingSwitch::AdvertisementIntervalMs; // what the log said last
 };
+
+namespace {
+
+// The lines of one announcement: title, size, and the two commands.
+constexpr int AnnouncementLines = 4;
+
+} // namespace
 
 struct ServedRooms::Room
 {
@@ -37,7 +49,13 @@ struct ServedRooms::Room
     QString lastProblem;
 };
 
-ServedRooms::ServedRooms(LinkServer &server, QObject *parent) : QObject(parent), m_server(server) {}
+ServedRooms::ServedRooms(LinkServer &server, QObject *parent) : QObject(parent), m_server(server)
+{
+    // Once the rooms added or removed together are all in place.
+    m_paceCheck.setSingleShot(true);
+    m_paceCheck.setInterval(0);
+    connect(&m_paceCheck, &QTimer::timeout, this, &ServedRooms::paceAnnouncements);
+}
 
 ServedRooms::~ServedRooms() = default;
 
@@ -72,6 +90,14 @@ RoomServer *ServedRooms::addRoom(const QString &connectionName, const QString &r
             [this, connectionName, roomName](bool list) { Q_EMIT commandAnswered(connectionName, roomName, list); });
     ++network.rooms;
     m_rooms.insert(messenger, room);
+    m_paceCheck.start();
+    // A tick over a changed pace starts the room's next round at the new one.
+    QTimer *timer = room->server->timer();
+    connect(timer, &QTimer::timeout, this, [this, timer, connectionName] {
+        const std::shared_ptr<Connection> network = m_connections.value(connectionName);
+        if (network && timer->interval() != network->announceEveryMs)
+            timer->setInterval(network->announceEveryMs);
+    });
     connect(room->server, &RoomServer::switchRefused, this,
             [label](const QString &text) { qCWarning(lcServing).noquote() << label << text; });
     // Once in the room, serving goes on as the "On" switch turns it on; after a
@@ -103,6 +129,7 @@ void ServedRooms::serve(Room &room)
     room.server->Label2_Click(room.caption);
     if (!room.server->isServing())
         return;
+    spreadAnnouncement(room);
     qCInfo(lcServing).noquote() << room.label << "Serving" << m_server.catalogue().itemCount() << "items";
     Q_EMIT roomServing(room.server->room());
     Q_EMIT changed();
@@ -120,6 +147,7 @@ void ServedRooms::removeRoom(MorvexAIMOCX::AIM *messenger)
     const std::shared_ptr<Connection> network = m_connections.value(room->connection);
     if (!network)
         return;
+    m_paceCheck.start();
     if (--network->rooms == 0) {
         m_connections.remove(room->connection);
         // The last message keeps its scheduler alive until it is sent.
@@ -127,6 +155,77 @@ void ServedRooms::removeRoom(MorvexAIMOCX::AIM *messenger)
     }
     // The scheduler finishes the message on its way, then lets the messenger go.
     network->scheduler->dropRoom(messenger);
+}
+
+// Every room of a connection is announced once a minute, unless the rooms'
+// lines would take more than their share of the connection's pace: then less
+// often, so the announcements never pile up ahead of the members' replies.
+void ServedRooms::paceAnnouncements()
+{
+    for (auto found = m_connections.cbegin(); found != m_connections.cend(); ++found) {
+        Connection &network = **found;
+        const double rate = network.scheduler->linesPerSecond();
+        const double linesPerMinute = rate * SendScheduler::RoomShare * 60;
+        const int needed = network.rooms * AnnouncementLines;
+        network.announceEveryMs = ServingSwitch::AdvertisementIntervalMs;
+        if (rate > 0 && needed > linesPerMinute)
+            network.announceEveryMs = int(std::ceil(needed * 60000.0 / linesPerMinute / 1000.0)) * 1000;
+        for (const std::shared_ptr<Room> &room : std::as_const(m_rooms)) {
+            if (room->connection == found.key() && !room->server->timer()->isActive())
+                room->server->timer()->setInterval(network.announceEveryMs);
+        }
+        if (network.announceEveryMs == network.toldEveryMs)
+            continue;
+        network.toldEveryMs = network.announceEveryMs;
+        if (network.announceEveryMs == ServingSwitch::AdvertisementIntervalMs) {
+            qCInfo(lcServing).noquote() << u"[%1] Each room is announced every minute again"_s.arg(found.key());
+            continue;
+        }
+        qCWarning(lcServing).noquote()
+            << u"[%1] The %2 rooms need %3 lines a minute for their announcements, more than the %4 they may take "
+               u"of send-rate %5 (the rest is kept for members' replies): each room is announced every %6 s "
+               u"instead of every minute. Serve fewer rooms on this connection, or raise send-rate if the server "
+               u"allows it."_s.arg(found.key())
+                   .arg(network.rooms)
+                   .arg(needed)
+                   .arg(int(linesPerMinute))
+                   .arg(rate)
+                   .arg(network.announceEveryMs / 1000);
+    }
+}
+
+// A room that starts serving is announced in the widest gap between the
+// announcements of its connection's other rooms, not at once with them:
+// fifty rooms joined together would otherwise all announce in one burst.
+void ServedRooms::spreadAnnouncement(Room &room)
+{
+    const std::shared_ptr<Connection> network = m_connections.value(room.connection);
+    if (!network)
+        return;
+    const int every = network->announceEveryMs;
+    std::vector<int> ticks;
+    for (const std::shared_ptr<Room> &other : std::as_const(m_rooms)) {
+        const QTimer *timer = other->server->timer();
+        if (other.get() != &room && other->connection == room.connection && timer->isActive())
+            ticks.push_back(std::max(timer->remainingTime(), 0) % every);
+    }
+    if (ticks.empty())
+        return;
+    std::sort(ticks.begin(), ticks.end());
+    int widest = 0;
+    int start = 0;
+    for (std::size_t i = 0; i < ticks.size(); ++i) {
+        const int next = i + 1 < ticks.size() ? ticks[i + 1] : ticks.front() + every;
+        if (next - ticks[i] > widest) {
+            widest = next - ticks[i];
+            start = ticks[i];
+        }
+    }
+    int first = (start + widest / 2) % every;
+    // Not right after its opening lines: a quarter of a round at least.
+    if (first < every / 4)
+        first += every;
+    room.server->timer()->start(first);
 }
 
 RoomServer *ServedRooms::roomServer(MorvexAIMOCX::AIM *room) const

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 #include <memory>
 
@@ -81,8 +82,11 @@ private:
 
     Connection &connection(const QString &name, MorvexAIMOCX::AIM *firstRoom);
     void serve(Room &room);
+    void paceAnnouncements();
+    void spreadAnnouncement(Room &room);
 
     LinkServer &m_server;
     QHash<QString, std::shared_ptr<Connection>> m_connections;
     QHash<MorvexAIMOCX::AIM *, std::shared_ptr<Room>> m_rooms;
+    QTimer m_paceCheck;
 };

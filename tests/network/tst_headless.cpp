@@ -715,6 +715,16 @@ void TestHeadless::manyRoomsServeApartAndReloadApart()
     eve.say(u"/linkdesk send 2"_s);
     QTRY_COMPARE_WITH_TIMEOUT(items(eve), 2, 10000);
 
+    // A section whose pace changed signs on anew and serves its rooms again.
+    eve.clear();
+    QVERIFY(writeSettings(folder, manyRoomsSettings(alpha.port(), beta.port(), chat.port(),
+                                                    u"room = #links\nroom = #more\nsend-rate = 50\n"_s, web)));
+    ::kill(pid_t(process->processId()), SIGHUP);
+    QTRY_VERIFY_WITH_TIMEOUT(eve.channelMessages().size() >= 4, 20000);
+    eve.say(u"/linkdesk send 3"_s);
+    QTRY_COMPARE_WITH_TIMEOUT(items(eve), 1, 10000);
+    QVERIFY(!log.join(u'\n').contains(u"timed out"_s));
+
     QElapsedTimer stopping;
     stopping.start();
     ::kill(pid_t(process->processId()), SIGTERM);

@@ -66,6 +66,7 @@ private Q_SLOTS:
     void hostileRoomStaysResponsiveAndBounded();
     void messengerOrResponderGoneMidListDoesNotCrash();
     void roomsOfAConnectionShareItsGuardAndGoApart();
+    void fiftyRoomsShareTheirConnectionsPace();
 
 private:
     StringRowList m_descriptions = fiveDescriptions();
@@ -456,6 +457,48 @@ void TestChatResponder::roomsOfAConnectionShareItsGuardAndGoApart()
     QCOMPARE(two.callsNamed(u"FinishIM"_s), QStringList({u"Ann"_s, u"Ann"_s})); // after the page, and the list
     QCOMPARE(one.callsNamed(u"SendIM"_s).last().section(u':', 0, 0), u"Bob"_s);
     QCOMPARE(rooms.roomCount(), 2);
+}
+
+void TestChatResponder::fiftyRoomsShareTheirConnectionsPace()
+{
+    QTemporaryDir folder;
+    LinkServer server(nullptr, m_descriptions, m_addresses, DataFolder(folder.path()));
+    ServedRooms rooms(server);
+    // Fifty rooms of a connection that passes three lines a second, joined together.
+    std::vector<std::unique_ptr<RecordingMessenger>> joined;
+    for (int i = 0; i < 50; ++i) {
+        auto room = std::make_unique<RecordingMessenger>();
+        room->network = {3, 3, true};
+        room->chatRoom = 0;
+        rooms.addRoom(u"a"_s, u"#r%1"_s.arg(i), room.get());
+        joined.push_back(std::move(room));
+    }
+    QCoreApplication::processEvents();
+    std::vector<int> ticks;
+    for (const auto &room : joined) {
+        room->chatRoom = 7;
+        Q_EMIT room->roomJoined();
+    }
+    QCoreApplication::processEvents();
+    for (const auto &room : joined)
+        ticks.push_back(rooms.roomServer(room.get())->timer()->remainingTime());
+
+    // 200 lines a minute do not fit in the rooms' share (135): each room is
+    // announced every 89 s, the rooms spread over that round, none right after its opening lines.
+    constexpr int Every = 89000;
+    std::sort(ticks.begin(), ticks.end());
+    QVERIFY2(ticks.front() >= Every / 4 - 1000 && ticks.back() <= Every * 5 / 4, qPrintable(QString::number(ticks.back())));
+    QVERIFY(ticks.back() - ticks.front() >= Every * 3 / 4);
+    for (std::size_t i = 1; i < ticks.size(); ++i)
+        QVERIFY2(ticks[i] - ticks[i - 1] <= Every / 16, qPrintable(QString::number(ticks[i] - ticks[i - 1])));
+
+    // With 200 opening lines waiting, a member of the last room is answered within seconds.
+    QElapsedTimer clock;
+    clock.start();
+    Q_EMIT joined.back()->ChatLine(u"Ann"_s, u"/LinkDesk send 1"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(!joined.back()->callsNamed(u"SendIM"_s).isEmpty(), 4000);
+    QVERIFY(clock.elapsed() < 2500);
+    rooms.stopReplies();
 }
 
 QTEST_GUILESS_MAIN(TestChatResponder)

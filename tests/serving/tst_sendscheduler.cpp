@@ -52,6 +52,12 @@ void TestSendScheduler::order_data()
     QTest::newRow("the room's lines go first and are never bunched")
         << 1.0 << true << u"item Ann a1|a2; room hello; room hello; at 1000; at 2000; at 3000"_s
         << QStringList{u"0 Ann:a1"_s, u"1000 room:hello"_s, u"2000 Ann:a2"_s};
+    QTest::newRow("many room lines leave a member one line in four")
+        << 1.0 << true
+        << u"room r1; room r2; room r3; room r4; room r5; room r6; room r7; item Ann a1|a2; at 1000; at 2000; "
+           u"at 3000; at 4000; at 5000; at 6000; at 7000; at 8000"_s
+        << QStringList{u"0 room:r1"_s,    u"1000 room:r2"_s, u"2000 room:r3"_s, u"3000 Ann:a1"_s, u"4000 room:r4"_s,
+                       u"5000 room:r5"_s, u"6000 room:r6"_s, u"7000 Ann:a2"_s,  u"8000 room:r7"_s};
     QTest::newRow("pages a second apart with nothing else to send")
         << 0.0 << false << u"list Ann 2; at 500; at 999; at 1000"_s
         << QStringList{u"0 Ann:page 0"_s, u"1000 Ann:page 1"_s};
