@@ -14,13 +14,16 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QSocketNotifier>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <csignal>
+#include <array>
 #include <memory>
+#include <set>
 #include <cstring>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -50,6 +53,7 @@ private Q_SLOTS:
     void mistakeInSettingsNamesTheLine();
     void commandLineNeedsNoDisplay();
     void manyRoomsServeApartAndReloadApart();
+    void roomsServedConvergeToTheSettings();
 
 private:
     // The windowless server, or the windowed program with --headless.
@@ -732,6 +736,246 @@ void TestHeadless::manyRoomsServeApartAndReloadApart()
     QVERIFY2(stopping.elapsed() < 2000, qPrintable(QString::number(stopping.elapsed())));
     QCOMPARE(process->exitCode(), 0);
     QVERIFY(systemd.told().contains("STOPPING=1"));
+}
+
+namespace {
+
+// What network.conf says in the convergence test: two connections to one IRC
+// server, each with its pace, an option and its rooms from a small pool.
+struct ConvergenceModel
+{
+    static constexpr int Pool = 6;
+    struct Section
+    {
+        QString name;
+        QString nick;
+        bool present = true;
+        int sendRate = 0;
+        int realName = 0;
+        std::set<int> rooms;
+    };
+    std::array<Section, 2> sections{Section{u"one"_s, u"linkone"_s, true, 0, 0, {0, 1}},
+                                    Section{u"two"_s, u"linktwo"_s, true, 0, 0, {1, 2}}};
+
+    static QString room(int index) { return u"#c%1"_s.arg(index); }
+
+    [[nodiscard]] QString text(quint16 port) const
+    {
+        QString text = u"protocol = irc\noption.port = %1\n"_s.arg(port);
+        for (const Section &section : sections) {
+            if (!section.present)
+                continue;
+            text += u"[%1]\naccount = %2@127.0.0.1\nsend-rate = %3\noption.realname = Desk %4\n"_s
+                        .arg(section.name, section.nick)
+                        .arg(section.sendRate)
+                        .arg(section.realName);
+            for (const int index : section.rooms)
+                text += u"room = %1\n"_s.arg(room(index));
+        }
+        return text;
+    }
+};
+
+} // namespace
+
+// Whatever happens (reloads that add and take out rooms and connections at
+// once or in quick turns, changed pace and options, a server restart, kicks,
+// members coming and going), the rooms the program is in and serves come to
+// be the rooms of network.conf, each within 30 s. The steps are drawn from a
+// seed, which the log names: VALDRIN_CONVERGENCE_SEED=N replays a run, and
+// VALDRIN_CONVERGENCE_SECONDS makes it longer (bench/convergence.sh).
+void TestHeadless::roomsServedConvergeToTheSettings()
+{
+    const quint32 seed = qEnvironmentVariableIsSet("VALDRIN_CONVERGENCE_SEED")
+                             ? quint32(qEnvironmentVariableIntValue("VALDRIN_CONVERGENCE_SEED"))
+                             : QRandomGenerator::system()->generate();
+    const int seconds = qEnvironmentVariableIsSet("VALDRIN_CONVERGENCE_SECONDS")
+                            ? qEnvironmentVariableIntValue("VALDRIN_CONVERGENCE_SECONDS")
+                            : 45;
+    qInfo() << "convergence seed" << seed << "for" << seconds << "s";
+    QRandomGenerator random(seed);
+
+    IrcServer server;
+    QString started = server.start();
+    QVERIFY2(started.isEmpty(), qPrintable(started));
+    // A member in each room of the pool, there first, so he may kick.
+    std::vector<std::unique_ptr<IrcMember>> members;
+    for (int i = 0; i < ConvergenceModel::Pool; ++i) {
+        members.push_back(std::make_unique<IrcMember>(u"m%1"_s.arg(i), server.port()));
+        QVERIFY(members.back()->join(ConvergenceModel::room(i)));
+    }
+
+    ConvergenceModel model;
+    testfiles::DataFolder folder;
+    QVERIFY(folder.writeSampleCatalogue(3));
+    QVERIFY(writeSettings(folder, model.text(server.port())));
+    QStringList log;
+    QProcess *process = startServer(folder.path(), &log);
+    const auto reload = [&] {
+        QVERIFY(writeSettings(folder, model.text(server.port())));
+        ::kill(pid_t(process->processId()), SIGHUP);
+    };
+    const auto inRoom = [&](int index, const QString &nick) {
+        const QStringList names = members[std::size_t(index)]->namesInChannel();
+        return names.contains(nick) || names.contains(u'@' + nick);
+    };
+    // What differs between the rooms the program is in and the file; empty when nothing.
+    const auto differences = [&] {
+        QStringList differ;
+        for (const ConvergenceModel::Section &section : model.sections) {
+            for (int index = 0; index < ConvergenceModel::Pool; ++index) {
+                const bool wanted = section.present && section.rooms.count(index) > 0;
+                if (inRoom(index, section.nick) != wanted)
+                    differ.append(u"%1 %2 in %3"_s.arg(section.nick, wanted ? u"not"_s : u"still"_s,
+                                                        ConvergenceModel::room(index)));
+            }
+        }
+        return differ.join(u", "_s);
+    };
+    // Every room of the file answers "send 1", from the nick asked. A room
+    // whose news has not reached its member yet (the program still on its way
+    // in) is asked again every few seconds.
+    const auto serves = [&](const std::set<std::pair<int, int>> &asked) {
+        QStringList silent;
+        for (const auto &[sectionIndex, room] : asked) {
+            const QString nick = model.sections[std::size_t(sectionIndex)].nick;
+            IrcMember &member = *members[std::size_t(room)];
+            member.clear();
+            const auto answered = [&] {
+                const QList<IrcMember::Message> lines = member.privateMessages();
+                return std::any_of(lines.cbegin(), lines.cend(), [&](const IrcMember::Message &line) {
+                    return line.from == nick && line.text.startsWith(u"Item 1:"_s);
+                });
+            };
+            bool done = false;
+            for (int ask = 0; ask < 4 && !done; ++ask) {
+                member.say(u"/%1 send 1"_s.arg(nick));
+                done = QTest::qWaitFor(answered, 3000);
+            }
+            if (!done)
+                silent.append(u"%1 in %2"_s.arg(nick, ConvergenceModel::room(room)));
+        }
+        return silent.join(u", "_s);
+    };
+    const auto everyRoom = [&] {
+        std::set<std::pair<int, int>> all;
+        for (int i = 0; i < 2; ++i) {
+            for (const int room : model.sections[std::size_t(i)].rooms) {
+                if (model.sections[std::size_t(i)].present)
+                    all.insert({i, room});
+            }
+        }
+        return all;
+    };
+    const auto check = [&](const QString &step, const std::set<std::pair<int, int>> &asked) {
+        QString differ;
+        QString silent;
+        QTest::qWait(300); // the news of the step reaches the members
+        if (QTest::qWaitFor([&] { return (differ = differences()).isEmpty(); }, 30000))
+            silent = serves(asked);
+        if (differ.isEmpty() && silent.isEmpty())
+            return;
+        qWarning().noquote() << "The server's log:\n" << log.join(u'\n');
+        QFAIL(qPrintable(u"seed %1, after %2: %3"_s.arg(seed).arg(step, differ.isEmpty() ? u"no answer from "_s + silent
+                                                                                      : differ)));
+    };
+    check(u"the start"_s, everyRoom());
+
+    QElapsedTimer clock;
+    clock.start();
+    int steps = 0;
+    while (clock.elapsed() < seconds * 1000) {
+        ++steps;
+        const int sectionIndex = int(random.bounded(2));
+        ConvergenceModel::Section &section = model.sections[std::size_t(sectionIndex)];
+        const int room = int(random.bounded(ConvergenceModel::Pool));
+        QString step;
+        std::set<std::pair<int, int>> asked;
+        switch (random.bounded(8)) {
+        case 0: // a room added, or taken out
+            if (section.rooms.count(room) == 0) {
+                section.rooms.insert(room);
+                asked.insert({sectionIndex, room});
+            } else if (section.rooms.size() > 1) {
+                section.rooms.erase(room);
+            }
+            step = u"[%1] rooms %2"_s.arg(section.name).arg(section.rooms.size());
+            reload();
+            break;
+        case 1: { // a room added and taken out again before the server let the program in
+            if (section.rooms.count(room) > 0 || !section.present)
+                continue;
+            section.rooms.insert(room);
+            reload();
+            QTest::qWait(int(random.bounded(50, 400)));
+            section.rooms.erase(room);
+            reload();
+            step = u"[%1] %2 added and taken out"_s.arg(section.name, ConvergenceModel::room(room));
+            break;
+        }
+        case 2: // a changed pace
+            section.sendRate = section.sendRate == 0 ? 20 : 0;
+            step = u"[%1] send-rate %2"_s.arg(section.name).arg(section.sendRate);
+            asked.insert({sectionIndex, *section.rooms.begin()});
+            reload();
+            break;
+        case 3: // a changed option
+            ++section.realName;
+            step = u"[%1] realname"_s.arg(section.name);
+            asked.insert({sectionIndex, *section.rooms.begin()});
+            reload();
+            break;
+        case 4: // a connection taken out, or put back
+            if (sectionIndex == 0)
+                continue;
+            section.present = !section.present;
+            step = u"[two] %1"_s.arg(section.present ? u"back"_s : u"taken out"_s);
+            reload();
+            break;
+        case 5: { // kicked
+            if (!section.present || section.rooms.count(room) == 0 || !inRoom(room, section.nick))
+                continue;
+            members[std::size_t(room)]->sendRaw(
+                u"KICK %1 %2 :chaos"_s.arg(ConvergenceModel::room(room), section.nick).toUtf8());
+            step = u"%1 kicked from %2"_s.arg(section.nick, ConvergenceModel::room(room));
+            QTest::qWait(200);
+            asked.insert({sectionIndex, room});
+            break;
+        }
+        case 6: // a member goes and comes back
+            members[std::size_t(room)] = std::make_unique<IrcMember>(u"m%1"_s.arg(room), server.port());
+            QVERIFY(members[std::size_t(room)]->join(ConvergenceModel::room(room)));
+            step = u"m%1 back in %2"_s.arg(room).arg(ConvergenceModel::room(room));
+            break;
+        case 7: // the server restarts
+            if (random.bounded(3) != 0)
+                continue;
+            server.stop();
+            members.clear();
+            started = server.start();
+            QVERIFY2(started.isEmpty(), qPrintable(started));
+            for (int i = 0; i < ConvergenceModel::Pool; ++i)
+                members.push_back(std::make_unique<IrcMember>(u"m%1"_s.arg(i), server.port()));
+            for (int i = 0; i < ConvergenceModel::Pool; ++i)
+                members[std::size_t(i)]->startJoin(ConvergenceModel::room(i));
+            QTRY_VERIFY_WITH_TIMEOUT(std::all_of(members.cbegin(), members.cend(),
+                                                 [](const auto &member) { return member->isInChannel(); }),
+                                     10000);
+            step = u"the server restarted"_s;
+            asked = everyRoom();
+            break;
+        }
+        std::erase_if(asked, [&](const auto &pair) { return !model.sections[std::size_t(pair.first)].present; });
+        check(u"step %1 (%2)"_s.arg(steps).arg(step), asked);
+        if (QTest::currentTestFailed())
+            return;
+    }
+    check(u"the last step"_s, everyRoom());
+    qInfo() << steps << "steps in" << clock.elapsed() / 1000 << "s";
+    QCOMPARE(process->state(), QProcess::Running);
+    ::kill(pid_t(process->processId()), SIGTERM);
+    QVERIFY(process->waitForFinished(10000));
+    QCOMPARE(process->exitCode(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestHeadless)
