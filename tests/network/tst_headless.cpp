@@ -651,6 +651,8 @@ void TestHeadless::manyRoomsServeApartAndReloadApart()
     QTRY_VERIFY_WITH_TIMEOUT(systemd.told().contains("READY=1\nSTATUS=Serving "), 5000);
     QTRY_VERIFY_WITH_TIMEOUT(systemd.told().contains("WATCHDOG=1"), 5000);
     QTRY_COMPARE_WITH_TIMEOUT(logged(u"[chat other@conference.localhost] Joined the room"_s), 1, 30000);
+    // An XMPP room is joined under the program's room nick, not its address.
+    QCOMPARE(logged(u"Joined the room other@conference.localhost as deskbot@"_s), 0);
     // The refused connection is told once and the others go on serving.
     QTRY_COMPARE_WITH_TIMEOUT(logged(u"[refused] The server refused the sign-on"_s), 1, 20000);
     QCOMPARE(process->state(), QProcess::Running);
