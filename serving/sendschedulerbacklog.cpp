@@ -110,25 +110,27 @@ qint64 SendScheduler::itemWaitMs(const QString &member) const
 {
     if (!isThrottled())
         return 0;
-    // Members take turns a line each: ahead of a new reply are the room's
-    // lines, the member's own earlier replies, and about one line of every
-    // other member with a reply waiting, for every line of his own.
+    // Members take turns a line each: ahead of a new reply are the member's
+    // own earlier replies, about one line of every other member with a reply
+    // waiting for every line of his own, and the rooms' lines among them.
     double own = 0;
     if (const auto found = m_members.constFind(member); found != m_members.cend()) {
         own += found->itemLines;
         if (found->hasCurrent)
             own += found->current.parts.size() - found->current.next;
     }
-    double ahead = double(m_roomLines.size()) + own;
+    double members = own;
     for (auto it = m_members.cbegin(); it != m_members.cend(); ++it) {
         if (it.key() == member)
             continue;
         double theirs = it->itemLines;
         if (it->hasCurrent && !it->current.isPage)
             theirs += it->current.parts.size() - it->current.next;
-        ahead += std::min(theirs, own + 1);
+        members += std::min(theirs, own + 1);
     }
-    return timeForLines(ahead + 1 - m_tokens);
+    // The rooms' lines go ahead too, but no more than a few for every member's line.
+    const double rooms = std::min(double(m_roomLines.size()), RoomLinesInARow * (members + 1));
+    return timeForLines(members + rooms + 1 - m_tokens);
 }
 
 qint64 SendScheduler::listWaitMs(const ListPageSet &pages) const

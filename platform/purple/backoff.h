@@ -23,11 +23,12 @@ public:
     }
 
     // Starts the next wait, unless one is running; the wait started, or 0.
-    int schedule()
+    // The extra time lengthens this wait alone.
+    int schedule(int extraMs = 0)
     {
         if (m_timer.isActive())
             return 0;
-        const int wait = m_nextMs;
+        const int wait = m_nextMs + extraMs;
         m_timer.start(wait);
         m_nextMs = std::min(m_nextMs * 2, m_longestMs);
         return wait;

@@ -122,7 +122,15 @@ void PurpleMessenger::Private::scheduleRejoin()
 {
     if (leaving || !connection->isConnected() || chat())
         return;
-    joinWaits.schedule();
+    // A server takes a join every second or so from one client: the rooms
+    // still to get in ahead of this one are waited for before it is asked again.
+    int ahead = 0;
+    for (PurpleMessenger *other : std::as_const(connection->rooms)) {
+        if (other == q)
+            break;
+        ahead += other->isJoined() ? 0 : 1;
+    }
+    joinWaits.schedule(ahead * 1000);
 }
 
 void PurpleMessenger::Private::rejoin()

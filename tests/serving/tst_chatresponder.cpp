@@ -498,6 +498,8 @@ void TestChatResponder::fiftyRoomsShareTheirConnectionsPace()
     Q_EMIT joined.back()->ChatLine(u"Ann"_s, u"/LinkDesk send 1"_s);
     QTRY_VERIFY_WITH_TIMEOUT(!joined.back()->callsNamed(u"SendIM"_s).isEmpty(), 4000);
     QVERIFY(clock.elapsed() < 2500);
+    const QString reply = joined.back()->callsNamed(u"SendIM"_s).constFirst();
+    QVERIFY2(!reply.contains(u"busy"_s), qPrintable(reply));
     rooms.stopReplies();
 }
 
