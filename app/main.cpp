@@ -13,24 +13,8 @@
 #include <QApplication>
 #include <QIcon>
 
-#include <cstring>
 
 namespace {
-
-// True when the command line asks for something that opens no window: the
-// headless server, the help, the version, a catalogue command. These run
-// without a display.
-bool needsNoWindow(int argc, char **argv)
-{
-    for (int i = 1; i < argc; ++i) {
-        for (const char *option : {"--headless", "-h", "--help", "-v", "--version", "--list", "--add", "--remove",
-                                   "--message", "--message-file"}) {
-            if (std::strcmp(argv[i], option) == 0)
-                return true;
-        }
-    }
-    return false;
-}
 
 int runWindowed(const StartupOptions &options)
 {
@@ -73,7 +57,10 @@ int main(int argc, char *argv[])
     // headless start is kept for the server, never its death.
     catchSignalsEarly();
     int exitCode = 0;
-    if (needsNoWindow(argc, argv)) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    if (opensNoWindow(arguments)) {
         QCoreApplication app(argc, argv);
         describeApplication();
         const std::optional<StartupOptions> options = readCommandLine(exitCode);

@@ -35,6 +35,11 @@ struct StartupDecision
 [[nodiscard]] StartupDecision parseCommandLine(const QStringList &arguments, const QString &programFolder,
                                                bool windowless = false);
 
+// True when the windowed program's command line asks for something that opens
+// no window (the headless server, the help, the version, a catalogue command, a
+// mistake to tell): that runs without a display.
+[[nodiscard]] bool opensNoWindow(const QStringList &arguments);
+
 // Names the program and its version for Qt.
 void describeApplication();
 

@@ -24,6 +24,7 @@
 #include <array>
 #include <memory>
 #include <set>
+#include <tuple>
 #include <cstring>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -514,25 +515,45 @@ void TestHeadless::mistakeInSettingsNamesTheLine()
 
 void TestHeadless::commandLineNeedsNoDisplay()
 {
-    // What a person types first on a server over SSH works without a display.
+    // What a person types on a server over SSH works without a display, in both
+    // programs, and each option in --help does what it says.
     for (const QString &binary : {QStringLiteral(VALDRIN_SERVER_BINARY),
 #ifdef VALDRIN_WINDOWED_BINARY
                                   QStringLiteral(VALDRIN_WINDOWED_BINARY)
 #endif
          }) {
-        for (const QString &option : {u"--help"_s, u"--version"_s}) {
+        testfiles::DataFolder folder;
+        QVERIFY(folder.writeSampleCatalogue(2));
+        const auto run = [&](const QStringList &arguments, const QByteArray &input = {}) {
             QProcess process;
             QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
             for (const QString &name : {u"DISPLAY"_s, u"WAYLAND_DISPLAY"_s, u"QT_QPA_PLATFORM"_s})
                 environment.remove(name);
             process.setProcessEnvironment(environment);
-            process.start(binary, {option});
-            QVERIFY(process.waitForFinished(10000));
-            QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-            QCOMPARE(process.exitCode(), 0);
-            const QByteArray output = process.readAllStandardOutput();
-            QVERIFY2(output.contains(option == u"--help" ? "--data-dir" : VALDRIN_VERSION), output.constData());
+            process.start(binary, arguments);
+            process.write(input);
+            process.closeWriteChannel();
+            if (!process.waitForFinished(20000) || process.exitStatus() != QProcess::NormalExit)
+                return std::pair{-1, QByteArray()};
+            return std::pair{process.exitCode(), process.readAllStandardOutput()};
+        };
+        const QStringList data{u"--data-dir"_s, folder.path()};
+        const std::vector<std::tuple<QStringList, QByteArray, QByteArray>> options{
+            {{u"--help"_s}, {}, "--hash-password"},
+            {{u"--version"_s}, {}, VALDRIN_VERSION},
+            {data + QStringList{u"--list"_s}, {}, "1) Item 1:"},
+            {data + QStringList{u"--add"_s, u"Third"_s, u"3.htm"_s}, {}, "Added item 2"},
+            {data + QStringList{u"--remove"_s, u"0"_s}, {}, "Removed item 0"},
+            {data + QStringList{u"--message"_s, u"Thanks"_s}, {}, "Server message set"},
+            {{u"--hash-password"_s}, "Sesame-42\n", "http-admin-password-hash = $argon2id$"},
+        };
+        for (const auto &[arguments, input, expected] : options) {
+            const auto [exitCode, output] = run(arguments, input);
+            QVERIFY2(exitCode == 0 && output.contains(expected),
+                     qPrintable(u"%1 %2: exit %3, %4"_s.arg(binary, arguments.join(u' ')).arg(exitCode).arg(
+                         QString::fromUtf8(output))));
         }
+        QCOMPARE(testfiles::readBytes(folder.filePath(u"message.txt"_s)).trimmed(), QByteArray("Thanks"));
     }
 }
 
