@@ -3,15 +3,15 @@
 #include "app/listwidgetrows.h"
 
 #include "catalogue/catalogue.h"
-#include "windows/addonwindow.h"
 #include "platform/messenger.h"
 #include "serving/linkserver.h"
 #include "serving/servingswitch.h"
+#include "windows/addonwindow.h"
 #include "windows/clickablelabel.h"
 #include "windows/form2.h"
 #include "windows/form3.h"
-#include "windows/twips.h"
 #include "windows/operatormessages.h"
+#include "windows/twips.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -30,8 +30,7 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // The caption of a switch control is its serving state.
-template <typename Control>
-class ControlCaption final : public SwitchCaption
+template <typename Control> class ControlCaption final : public SwitchCaption
 {
 public:
     explicit ControlCaption(Control *control) : m_control(control) {}
@@ -42,8 +41,7 @@ private:
     Control *m_control;
 };
 
-template <typename Widget>
-Widget *placed(Widget *widget, const QString &name, QRect twips)
+template <typename Widget> Widget *placed(Widget *widget, const QString &name, QRect twips)
 {
     widget->setObjectName(name);
     widget->setGeometry(Twips::rect(twips.x(), twips.y(), twips.width(), twips.height()));

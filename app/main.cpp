@@ -2,8 +2,8 @@
 #include "app/server/cataloguecommands.h"
 #include "app/server/exitcodes.h"
 #include "app/server/headless.h"
-#include "app/server/signalhandler.h"
 #include "app/server/messengerfactory.h"
+#include "app/server/signalhandler.h"
 #include "app/server/startup.h"
 
 #include "platform/localroom/localroom.h"
@@ -12,7 +12,6 @@
 
 #include <QApplication>
 #include <QIcon>
-
 
 namespace {
 

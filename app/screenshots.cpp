@@ -2,11 +2,11 @@
 // room, with a small sample catalogue. Run: scripts/screenshots.sh
 #include "app/form1.h"
 
-#include "serving/valdrinbas.h"
 #include "platform/addon.h"
 #include "platform/localroom/localroom.h"
-#include "windows/localroomwindow.h"
 #include "platform/rowlist.h"
+#include "serving/valdrinbas.h"
+#include "windows/localroomwindow.h"
 
 #include <QApplication>
 #include <QDir>

@@ -78,8 +78,8 @@ void BM_PlainFileReadAllWriteSync(benchmark::State &state)
             state.SkipWithError("cannot read");
         const QByteArray bytes = in.readAll();
         QFile out(files().target);
-        if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(bytes) != bytes.size() ||
-            !out.flush() || ::fsync(out.handle()) != 0)
+        if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(bytes) != bytes.size() || !out.flush() ||
+            ::fsync(out.handle()) != 0)
             state.SkipWithError("cannot write");
         const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY);
         ::fsync(dir);
@@ -155,17 +155,17 @@ BENCHMARK(BM_PauseOneSecond)->Iterations(3)->Unit(benchmark::kMillisecond);
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    return runBenchmarks(argc, argv,
-                         {
-                             {"LoadList+SaveList / QFile readAll+write (32767 rows)", "BM_LoadListSaveList",
-                              "BM_PlainFileReadAllWrite", 3.0},
-                             {"LoadList+SaveList / readAll+write+fsync of file and folder (32767 rows)",
-                              "BM_LoadListSaveList", "BM_PlainFileReadAllWriteSync", 3.0},
-                             {"BuildList + every page's text / append to reserved QString (32767 rows)", "BM_BuildList/32767",
-                              "BM_AppendToReservedString/32767", 3.0},
-                             {"BuildList 32767 rows / 3276 rows (linear: about 10)", "BM_BuildList/32767",
-                              "BM_BuildList/3276", 12.0},
-                             {"Pause(1): CPU time / wall time", "BM_PauseOneSecond/iterations:3", "", 0.05,
-                              RatioTarget::Measure::CpuOverRealTime},
-                         });
+    return runBenchmarks(
+        argc, argv,
+        {
+            {"LoadList+SaveList / QFile readAll+write (32767 rows)", "BM_LoadListSaveList", "BM_PlainFileReadAllWrite",
+             3.0},
+            {"LoadList+SaveList / readAll+write+fsync of file and folder (32767 rows)", "BM_LoadListSaveList",
+             "BM_PlainFileReadAllWriteSync", 3.0},
+            {"BuildList + every page's text / append to reserved QString (32767 rows)", "BM_BuildList/32767",
+             "BM_AppendToReservedString/32767", 3.0},
+            {"BuildList 32767 rows / 3276 rows (linear: about 10)", "BM_BuildList/32767", "BM_BuildList/3276", 12.0},
+            {"Pause(1): CPU time / wall time", "BM_PauseOneSecond/iterations:3", "", 0.05,
+             RatioTarget::Measure::CpuOverRealTime},
+        });
 }

@@ -105,7 +105,8 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     const int samples = argc > 1 ? std::max(1, QByteArray(argv[1]).toInt()) : 20;
     int failures = 0;
-    for (const auto &[name, measure] : {std::pair{"XMPP item reply", &measureXmpp}, std::pair{"IRC item reply, first line", &measureIrc}}) {
+    for (const auto &[name, measure] :
+         {std::pair{"XMPP item reply", &measureXmpp}, std::pair{"IRC item reply, first line", &measureIrc}}) {
         double median = 0;
         if (const QString error = measure(samples, &median); !error.isEmpty()) {
             std::fprintf(stderr, "%s: %s\n", name, qPrintable(error));

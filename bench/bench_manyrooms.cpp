@@ -50,8 +50,8 @@ struct Server : ServerProcess
 
 QString ircSection(const QString &name, const QString &nick, quint16 port)
 {
-    QString section = u"[%1]\nprotocol = irc\naccount = %2@127.0.0.1\nsend-rate = 0\noption.port = %3\n"_s.arg(name, nick)
-                          .arg(port);
+    QString section =
+        u"[%1]\nprotocol = irc\naccount = %2@127.0.0.1\nsend-rate = 0\noption.port = %3\n"_s.arg(name, nick).arg(port);
     for (int room = 0; room < RoomsPerConnection; ++room)
         section += u"room = #r%1\n"_s.arg(room);
     return section;
@@ -59,9 +59,10 @@ QString ircSection(const QString &name, const QString &nick, quint16 port)
 
 QString xmppSection(quint16 port)
 {
-    QString section = u"[chat]\nprotocol = xmpp\naccount = deskbot@localhost/valdrin\npassword = secret\n"
-                      u"option.port = %1\noption.connect_server = 127.0.0.1\n"
-                      u"option.connection_security = opportunistic_tls\noption.auth_plain_in_clear = true\n"_s.arg(port);
+    QString section =
+        u"[chat]\nprotocol = xmpp\naccount = deskbot@localhost/valdrin\npassword = secret\n"
+        u"option.port = %1\noption.connect_server = 127.0.0.1\n"
+        u"option.connection_security = opportunistic_tls\noption.auth_plain_in_clear = true\n"_s.arg(port);
     for (int room = 0; room < RoomsPerConnection; ++room)
         section += u"room = r%1@conference.localhost\n"_s.arg(room);
     return section;
@@ -111,7 +112,8 @@ int run(int samples)
     std::printf("  1 IRC room + 1 XMPP room (with TLS)  %6lld kB (the XMPP connection %+lld kB)\n", twoConnectionsKb,
                 twoConnectionsKb - oneIrcKb);
     std::printf("  5 IRC rooms + 5 XMPP rooms           %6lld kB = %.1f MB (%+.0f kB a room past the first of each)\n",
-                tenRoomsKb, double(tenRoomsKb) / 1024.0, double(tenRoomsKb - twoConnectionsKb) / (2 * RoomsPerConnection - 2));
+                tenRoomsKb, double(tenRoomsKb) / 1024.0,
+                double(tenRoomsKb - twoConnectionsKb) / (2 * RoomsPerConnection - 2));
     std::printf("start-up to all 10 rooms joined: %.2f s\n", double(joinedMs) / 1000.0);
 
     // Latency: ten IRC rooms on two servers; the probe in the first.

@@ -93,13 +93,13 @@ BENCHMARK(BM_HandleItemCommand)->Unit(benchmark::kMicrosecond);
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    return runBenchmarks(argc, argv,
-                         {
-                             {"non-command line, no '/' / contains(prefix)", "BM_HandleNonCommand/0",
-                              "BM_ContainsCommandPrefix/0", 2.0},
-                             {"non-command line with a web address / contains(prefix)", "BM_HandleNonCommand/1",
-                              "BM_ContainsCommandPrefix/1", 2.0},
-                             {"item command, 32767 items / non-command line (info)", "BM_HandleItemCommand",
-                              "BM_HandleNonCommand/1", 1e9},
-                         });
+    return runBenchmarks(
+        argc, argv,
+        {
+            {"non-command line, no '/' / contains(prefix)", "BM_HandleNonCommand/0", "BM_ContainsCommandPrefix/0", 2.0},
+            {"non-command line with a web address / contains(prefix)", "BM_HandleNonCommand/1",
+             "BM_ContainsCommandPrefix/1", 2.0},
+            {"item command, 32767 items / non-command line (info)", "BM_HandleItemCommand", "BM_HandleNonCommand/1",
+             1e9},
+        });
 }

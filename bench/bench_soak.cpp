@@ -74,8 +74,7 @@ int main(int argc, char **argv)
     const QString settings = folder.filePath(u"network.conf"_s);
     if (!folder.writeRows(u"descriptions.dat"_s, descriptions) || !folder.writeRows(u"urls.dat"_s, addresses) ||
         !testfiles::writeBytes(settings, u"protocol = irc\naccount = linkdesk@127.0.0.1\nroom = %1\noption.port = %2\n"
-                                         u"option.ratelimit-burst = 1000\noption.ratelimit-interval = 0\n"_s
-                                             .arg(Room)
+                                         u"option.ratelimit-burst = 1000\noption.ratelimit-interval = 0\n"_s.arg(Room)
                                              .arg(irc.port())
                                              .toUtf8()) ||
         !QFile::setPermissions(settings, QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
@@ -91,8 +90,8 @@ int main(int argc, char **argv)
     // and the resident size would show that rather than the server.
     environment.insert(u"ASAN_OPTIONS"_s, u"log_path=%1:detect_leaks=1:quarantine_size_mb=4"_s.arg(reports));
     environment.insert(u"UBSAN_OPTIONS"_s, u"log_path=%1:print_stacktrace=1"_s.arg(reports));
-    environment.insert(u"LSAN_OPTIONS"_s,
-                       u"suppressions=%1/tests/lsan.supp:print_suppressions=0"_s.arg(QString::fromUtf8(VALDRIN_SOURCE_DIR)));
+    environment.insert(u"LSAN_OPTIONS"_s, u"suppressions=%1/tests/lsan.supp:print_suppressions=0"_s.arg(
+                                              QString::fromUtf8(VALDRIN_SOURCE_DIR)));
     environment.insert(u"QT_LOGGING_RULES"_s, u"valdrin.*=false"_s);
     server.setProcessEnvironment(environment);
     server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -136,7 +135,8 @@ int main(int argc, char **argv)
     QElapsedTimer clock;
     QTimer sampler;
     QObject::connect(&sampler, &QTimer::timeout, [&] {
-        samples.emplace_back(double(clock.elapsed()) / 60000.0, double(testprocesses::residentKilobytes(QString::number(server.processId()))));
+        samples.emplace_back(double(clock.elapsed()) / 60000.0,
+                             double(testprocesses::residentKilobytes(QString::number(server.processId()))));
     });
     clock.start();
     ticker.start(2000);
@@ -166,8 +166,8 @@ int main(int argc, char **argv)
     if (!samples.empty()) {
         std::printf("  resident memory: %.0f kB after %.1f min, %.0f kB at the end; slope after the first minute "
                     "%.1f kB/min over %zu samples\n",
-                    samples.front().second, samples.front().first, samples.back().second,
-                    slopeKbPerMinute(settled), settled.size());
+                    samples.front().second, samples.front().first, samples.back().second, slopeKbPerMinute(settled),
+                    settled.size());
     }
     std::printf("  server exit: %s, code %d\n", server.exitStatus() == QProcess::NormalExit ? "normal" : "crashed",
                 server.exitCode());
@@ -175,7 +175,6 @@ int main(int argc, char **argv)
     for (const QString &file : reportFiles)
         std::printf("%s\n", testfiles::readBytes(folder.filePath(file)).constData());
     const bool whole = itemsAnswered == itemsAsked && listsAnswered == listsAsked;
-    return whole && reportFiles.isEmpty() && server.exitStatus() == QProcess::NormalExit && server.exitCode() == 0
-               ? 0
-               : 1;
+    return whole && reportFiles.isEmpty() && server.exitStatus() == QProcess::NormalExit && server.exitCode() == 0 ? 0
+                                                                                                                   : 1;
 }

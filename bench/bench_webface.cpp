@@ -100,7 +100,8 @@ int run(const QString &server, int seconds, int samples)
         const WebPages::Response page = WebPages::respond(snapshot, {"GET", path, query, {}, {}});
         StaticServer baseline;
         const quint16 port = baseline.start(page.body);
-        const QString target = QString::fromLatin1(path) + (query.isEmpty() ? QString() : u"?q="_s + QString(query).replace(u' ', u'+'));
+        const QString target =
+            QString::fromLatin1(path) + (query.isEmpty() ? QString() : u"?q="_s + QString(query).replace(u' ', u'+'));
         const double ours = requestsPerSecond(u"http://127.0.0.1:%1%2"_s.arg(face.port()).arg(target), seconds);
         const double plain = requestsPerSecond(u"http://127.0.0.1:%1/"_s.arg(port), seconds);
         std::printf("  %-15s %7lld bytes: %9.0f, static page of that size %9.0f (%.2f of it)\n", name,
@@ -123,8 +124,9 @@ int run(const QString &server, int seconds, int samples)
     IrcMember ann(u"ann"_s, irc.port());
     if (!ann.join(u"#links"_s))
         return std::fprintf(stderr, "the member could not join\n"), 1;
-    const QString room = u"protocol = irc\naccount = linkdesk@127.0.0.1\nroom = #links\noption.port = %1\nsend-rate = 0\n"_s
-                             .arg(irc.port());
+    const QString room =
+        u"protocol = irc\naccount = linkdesk@127.0.0.1\nroom = #links\noption.port = %1\nsend-rate = 0\n"_s.arg(
+            irc.port());
     qint64 withoutKb = 0;
     {
         ServerProcess plain;

@@ -13,8 +13,8 @@ struct RatioTarget
     enum class Measure { RealTime, CpuOverRealTime };
 
     std::string description;
-    std::string measured;  // benchmark name (numerator)
-    std::string baseline;  // benchmark name (denominator); unused for CpuOverRealTime
+    std::string measured; // benchmark name (numerator)
+    std::string baseline; // benchmark name (denominator); unused for CpuOverRealTime
     double atMost = 0;
     Measure measure = Measure::RealTime;
 };

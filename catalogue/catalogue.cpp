@@ -26,8 +26,7 @@ QString shown(const QString &path)
 
 Catalogue::Catalogue(RowList &descriptions, RowList &addresses, DataFolder folder)
     : m_descriptions(descriptions), m_addresses(addresses), m_folder(std::move(folder))
-{
-}
+{}
 
 QString Catalogue::loadFile(const QString &path, RowList &list, RowFileFormat &format, QStringList &told)
 {
@@ -36,11 +35,10 @@ QString Catalogue::loadFile(const QString &path, RowList &list, RowFileFormat &f
         return loaded.error;
     if (format.convertedRows > 0) {
         told.append(u"%1: %2 not UTF-8 text, so %3 read as Windows-1252 (the code page of older Windows "
-                    u"systems). The next save writes the file as UTF-8."_s
-                        .arg(shown(path),
-                             format.convertedRows == 1 ? u"1 row was"_s
-                                                       : u"%1 rows were"_s.arg(format.convertedRows),
-                             format.convertedRows == 1 ? u"it was"_s : u"they were"_s));
+                    u"systems). The next save writes the file as UTF-8."_s.arg(
+                        shown(path),
+                        format.convertedRows == 1 ? u"1 row was"_s : u"%1 rows were"_s.arg(format.convertedRows),
+                        format.convertedRows == 1 ? u"it was"_s : u"they were"_s));
     }
     return {};
 }
@@ -55,9 +53,8 @@ QStringList Catalogue::load()
     if (!recovery.error.isEmpty())
         problems.append(recovery.error);
 
-    for (auto [path, list, format] :
-         {std::tuple{m_folder.descriptionsPath(), &m_descriptions, &m_descriptionsFormat},
-          std::tuple{m_folder.addressesPath(), &m_addresses, &m_addressesFormat}}) {
+    for (auto [path, list, format] : {std::tuple{m_folder.descriptionsPath(), &m_descriptions, &m_descriptionsFormat},
+                                      std::tuple{m_folder.addressesPath(), &m_addresses, &m_addressesFormat}}) {
         const QString error = loadFile(path, *list, *format, problems);
         if (error.isEmpty())
             continue;
@@ -151,7 +148,8 @@ QString Catalogue::checkValue(const QString &text, const QString &what)
     for (const QChar c : text) {
         if (c.unicode() < 0x20 || c.unicode() == 0x7F) {
             return u"the %1 holds a line break or another control character (code %2); a catalogue row is one "
-                   u"line of text."_s.arg(what).arg(c.unicode());
+                   u"line of text."_s.arg(what)
+                       .arg(c.unicode());
         }
     }
     return {};
@@ -199,8 +197,8 @@ QString Catalogue::unmatchedRows() const
         return {};
     const bool moreDescriptions = descriptions > addresses;
     const RowList &longer = moreDescriptions ? m_descriptions : m_addresses;
-    const QString longerName = QFileInfo(moreDescriptions ? m_folder.descriptionsPath() : m_folder.addressesPath())
-                                   .fileName();
+    const QString longerName =
+        QFileInfo(moreDescriptions ? m_folder.descriptionsPath() : m_folder.addressesPath()).fileName();
     const int first = std::min(descriptions, addresses);
     const int count = longer.ListCount() - first;
     QString rows;
@@ -212,8 +210,9 @@ QString Catalogue::unmatchedRows() const
            u"file:%6\n\nAn item is a description and the address in the same row of the other file. Remove the "
            u"unmatched rows (in the window, double-click one; with --remove N, item N is row N+1), or add the "
            u"missing rows to the other file with an editor."_s.arg(descriptions)
-        .arg(addresses)
-        .arg(count == 1 ? u"row"_s : u"%1 rows"_s.arg(count), longerName, count == 1 ? u"has"_s : u"have"_s, rows);
+               .arg(addresses)
+               .arg(count == 1 ? u"row"_s : u"%1 rows"_s.arg(count), longerName, count == 1 ? u"has"_s : u"have"_s,
+                    rows);
 }
 
 CatalogueEdit Catalogue::removeUnmatchedRows()
@@ -259,9 +258,9 @@ CatalogueEdit Catalogue::savedEdit()
 {
     m_unsaved = true;
     if (filesHeld()) {
-        return {true, u"This change is kept in the program but is not saved: a catalogue file could not be read "
-                      u"when the program started (%1), so the files on disk are left as they were."_s.arg(
-                          m_heldBecause)};
+        return {true,
+                u"This change is kept in the program but is not saved: a catalogue file could not be read "
+                u"when the program started (%1), so the files on disk are left as they were."_s.arg(m_heldBecause)};
     }
     const FileResult saved = save();
     if (saved.ok())

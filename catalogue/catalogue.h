@@ -78,8 +78,7 @@ private:
     [[nodiscard]] CatalogueEdit savedEdit();
     // Appends a file's rows, notes how it was written and tells of converted rows;
     // returns why the file could not be read, or empty text.
-    [[nodiscard]] QString loadFile(const QString &path, RowList &list, RowFileFormat &format,
-                                   QStringList &told);
+    [[nodiscard]] QString loadFile(const QString &path, RowList &list, RowFileFormat &format, QStringList &told);
     void logMismatch() const;
 
     RowList &m_descriptions;

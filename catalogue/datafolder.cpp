@@ -17,7 +17,8 @@ DataFolder DataFolder::programFolder()
 
 QString DataFolder::userFolder()
 {
-    return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)).filePath(u"valdrin-aim-server"_s);
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
+        .filePath(u"valdrin-aim-server"_s);
 }
 
 QString DataFolder::descriptionsPath() const

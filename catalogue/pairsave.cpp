@@ -24,7 +24,9 @@ QByteArray native(const QString &path)
 
 bool present(const QString &path)
 {
-    struct stat info {};
+    struct stat info
+    {
+    };
     return ::lstat(native(path).constData(), &info) == 0;
 }
 
@@ -92,9 +94,9 @@ FileResult save(const QString &journalPath, const std::array<ListFile, 2> &files
     }
     if (const FileResult second = durablefile::moveIntoPlace(written[1]->path(), targets[1].value, files[1].path);
         !second.ok()) {
-        return {u"%1. %2 already holds the new catalogue; %3 still holds the old one until the program finishes "
-                u"replacing it at its next start."_s.arg(second.error, fileName(files[0].path),
-                                                        fileName(files[1].path))};
+        return {
+            u"%1. %2 already holds the new catalogue; %3 still holds the old one until the program finishes "
+            u"replacing it at its next start."_s.arg(second.error, fileName(files[0].path), fileName(files[1].path))};
     }
     unmark();
     return {};
@@ -121,9 +123,10 @@ Recovery recover(const QString &journalPath, const std::array<QString, 2> &paths
             continue;
         }
         if (const FileResult moved = durablefile::moveIntoPlace(newPath, target.value, path); !moved.ok()) {
-            return {{}, u"The last save of the catalogue was interrupted and could not be finished: %1. Both new "
-                        u"files and %2 are kept; make the folder writable and start the program again."_s
-                            .arg(moved.error, QDir::toNativeSeparators(journalPath))};
+            return {{},
+                    u"The last save of the catalogue was interrupted and could not be finished: %1. Both new "
+                    u"files and %2 are kept; make the folder writable and start the program again."_s.arg(
+                        moved.error, QDir::toNativeSeparators(journalPath))};
         }
     }
     if (journal) {

@@ -30,7 +30,6 @@ using Recovery = Result<QString>;
 // Finishes a save the journal marks complete. New files without a journal are
 // removed only when `removeUnfinished` (at start: another program saving into
 // the folder right now would lose its files).
-[[nodiscard]] Recovery recover(const QString &journalPath, const std::array<QString, 2> &paths,
-                               bool removeUnfinished);
+[[nodiscard]] Recovery recover(const QString &journalPath, const std::array<QString, 2> &paths, bool removeUnfinished);
 
 } // namespace pairsave

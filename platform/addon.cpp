@@ -12,9 +12,9 @@
 #include <QTimer>
 
 #include <chrono>
-#include <cstring>
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <thread>
 
 using namespace Qt::StringLiterals;
@@ -58,8 +58,7 @@ FileBytes readWholeFile(const QString &path)
 
 // Calls take(line) for every line of the bytes: a line ends at CR LF or at a
 // lone CR; a lone LF stays in the line, and a last line needs no line end.
-template <typename Take>
-void forEachLine(QByteArrayView bytes, Take take)
+template <typename Take> void forEachLine(QByteArrayView bytes, Take take)
 {
     const char *const begin = bytes.data();
     const qsizetype size = bytes.size();
@@ -81,10 +80,10 @@ constexpr char ByteOrderMark[] = "\xEF\xBB\xBF";
 // points of the same value.
 QString fromWindows1252(QByteArrayView bytes)
 {
-    static constexpr char16_t High[32] = {
-        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    static constexpr char16_t High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                          0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                          0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                          0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
     QString text(bytes.size(), Qt::Uninitialized);
     char16_t *out = reinterpret_cast<char16_t *>(text.data());
     for (const char c : bytes) {
@@ -163,8 +162,7 @@ QString decodeText(QByteArrayView bytes)
 }
 
 // Replaces a file whole and durably with what `write` puts in its new file.
-template <typename Write>
-FileResult replaceFile(const QString &path, Write write)
+template <typename Write> FileResult replaceFile(const QString &path, Write write)
 {
     const durablefile::Target target = durablefile::targetOf(path);
     if (!target.error.isEmpty())

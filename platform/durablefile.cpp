@@ -73,7 +73,9 @@ QString writeFailure(const QString &path, const QString &reason)
 Target targetOf(const QString &path)
 {
     const QByteArray name = native(path);
-    struct stat info {};
+    struct stat info
+    {
+    };
     if (::lstat(name.constData(), &info) != 0)
         return errno == ENOENT ? Target{path, {}} : Target{{}, reason(errno)};
     if (S_ISLNK(info.st_mode)) {
@@ -98,7 +100,9 @@ Target targetOf(const QString &path)
 QString folderProblem(const QString &folder)
 {
     const QByteArray name = native(folder);
-    struct statvfs disk {};
+    struct statvfs disk
+    {
+    };
     if (::statvfs(name.constData(), &disk) == 0) {
         if (disk.f_flag & ST_RDONLY)
             return reason(EROFS);
@@ -115,8 +119,7 @@ QString newPathFor(const QString &target)
     return target + u".valdrin-new"_s;
 }
 
-NewFile::NewFile(const QString &target, const QString &shownName)
-    : m_path(newPathFor(target)), m_shownName(shownName)
+NewFile::NewFile(const QString &target, const QString &shownName) : m_path(newPathFor(target)), m_shownName(shownName)
 {
     // A link under the new file's name is never followed: the content goes
     // beside the target and nowhere else.
@@ -126,7 +129,9 @@ NewFile::NewFile(const QString &target, const QString &shownName)
         return;
     }
     // The new file keeps the permissions the old one had.
-    struct stat old {};
+    struct stat old
+    {
+    };
     if (::stat(native(target).constData(), &old) == 0)
         (void)::fchmod(m_fd, old.st_mode & 07777);
     m_buffer.resize(WriteChunkBytes);

@@ -4,8 +4,7 @@
 
 // What a routine did, the one way every layer says it: its value, or what
 // failed and why, in one text the operator can act on (empty on success).
-template <typename T = void>
-struct Result
+template <typename T = void> struct Result
 {
     T value{};
     QString error;
@@ -13,8 +12,7 @@ struct Result
     [[nodiscard]] bool ok() const { return error.isEmpty(); }
 };
 
-template <>
-struct Result<void>
+template <> struct Result<void>
 {
     QString error;
 

@@ -80,8 +80,8 @@ std::optional<ChatCommand> CommandForms::parse(const QString &line, const QStrin
     bool addressed = false;
     for (; slash >= 0 && !addressed; slash = line.indexOf(u'/', slash + 1)) {
         const QStringView rest = QStringView(line).sliced(slash);
-        addressed = rest.startsWith(m_compactPrefix, Qt::CaseInsensitive) ||
-                    rest.startsWith(m_fullPrefix, Qt::CaseInsensitive);
+        addressed =
+            rest.startsWith(m_compactPrefix, Qt::CaseInsensitive) || rest.startsWith(m_fullPrefix, Qt::CaseInsensitive);
     }
     if (!addressed)
         return std::nullopt;

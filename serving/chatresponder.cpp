@@ -17,8 +17,7 @@ ChatResponder::ChatResponder(MorvexAIMOCX::AIM *messenger, const RowList &descri
                              SendScheduler *scheduler, QObject *parent)
     : QObject(parent), m_messenger(messenger), m_descriptions(descriptions), m_addresses(addresses),
       m_scheduler(scheduler ? scheduler : new SendScheduler(messenger, this))
-{
-}
+{}
 
 ChatResponder::~ChatResponder() = default;
 
@@ -47,10 +46,12 @@ void ChatResponder::handleChatLine(const QString &sender, const QString &text)
         sendItem(sender, command->numberText);
     } catch (const MorvexAIMOCX::MessengerError &error) {
         qCInfo(lcServing).noquote() << ServingTexts::logLine(
-            m_label, u"Reply to %1 stopped: %2"_s.arg(ServingTexts::shownName(sender), QString::fromUtf8(error.what())));
+            m_label,
+            u"Reply to %1 stopped: %2"_s.arg(ServingTexts::shownName(sender), QString::fromUtf8(error.what())));
     } catch (const std::exception &error) {
         qCWarning(lcServing).noquote() << ServingTexts::logLine(
-            m_label, u"Reply to %1 stopped: %2"_s.arg(ServingTexts::shownName(sender), QString::fromUtf8(error.what())));
+            m_label,
+            u"Reply to %1 stopped: %2"_s.arg(ServingTexts::shownName(sender), QString::fromUtf8(error.what())));
     }
 }
 
@@ -76,8 +77,8 @@ void ChatResponder::sendItem(const QString &sender, const QString &numberText)
         return;
     if (!admit(sender))
         return;
-    const QString reply = ServingTexts::itemReply(m_addresses.List(*item), m_descriptions.List(*item),
-                                                  ValdrinBas::ServerMessage);
+    const QString reply =
+        ServingTexts::itemReply(m_addresses.List(*item), m_descriptions.List(*item), ValdrinBas::ServerMessage);
     switch (m_scheduler->sendItem(sender, ServingTexts::boundedMessage(reply), m_messenger)) {
     case SendScheduler::Outcome::Started:
         qCInfo(lcServing).noquote() << ServingTexts::logLine(

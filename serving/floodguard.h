@@ -17,14 +17,14 @@ class FloodGuard final
 public:
     struct Limits
     {
-        int shortBurst = 12;            // commands a member may send within shortWindowMs
+        int shortBurst = 12; // commands a member may send within shortWindowMs
         qint64 shortWindowMs = 10000;
-        int sustained = 60;             // commands a member may send within longWindowMs
+        int sustained = 60; // commands a member may send within longWindowMs
         qint64 longWindowMs = 60000;
-        qint64 muteMs = 60000;          // how long a flooding member is ignored
-        int roomBurst = 2000;           // commands the whole room may send at once
-        qint64 roomRefillMs = 50;       // one more command for the room per this time
-        int trackedMembers = 4096;      // members remembered at most
+        qint64 muteMs = 60000;     // how long a flooding member is ignored
+        int roomBurst = 2000;      // commands the whole room may send at once
+        qint64 roomRefillMs = 50;  // one more command for the room per this time
+        int trackedMembers = 4096; // members remembered at most
     };
 
     FloodGuard();

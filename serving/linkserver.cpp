@@ -11,8 +11,7 @@ using namespace Qt::StringLiterals;
 LinkServer::LinkServer(MorvexAIMOCX::AIM *messenger, RowList &descriptions, RowList &addresses, DataFolder folder,
                        QObject *parent)
     : QObject(parent), m_descriptions(descriptions), m_addresses(addresses),
-      m_catalogue(descriptions, addresses, folder),
-      m_message(folder), m_scheduler(new SendScheduler(messenger, this)),
+      m_catalogue(descriptions, addresses, folder), m_message(folder), m_scheduler(new SendScheduler(messenger, this)),
       m_room(new RoomServer(messenger, m_scheduler, nullptr, descriptions, addresses, this))
 {
     connect(m_room, &RoomServer::switchRefused, this, &LinkServer::switchRefused);
@@ -64,12 +63,14 @@ QString LinkServer::cutReplies(int first, int end) const
     const qsizetype fixed = ServingTexts::utf8Size(ServingTexts::itemReply({}, {}, ValdrinBas::ServerMessage));
     if (fixed > LongestMessageBytes) {
         return u"The server message is %1 KiB, more than the %2 KiB one message carries: every item reply reaches "
-               u"members cut short. Shorten the message."_s.arg((fixed + 1023) / 1024).arg(LongestMessageBytes / 1024);
+               u"members cut short. Shorten the message."_s.arg((fixed + 1023) / 1024)
+                   .arg(LongestMessageBytes / 1024);
     }
     QStringList items;
     int count = 0;
     for (int item = first; item < end; ++item) {
-        if (fixed + ServingTexts::utf8Size(m_descriptions.List(item)) + ServingTexts::utf8Size(m_addresses.List(item)) <=
+        if (fixed + ServingTexts::utf8Size(m_descriptions.List(item)) +
+                ServingTexts::utf8Size(m_addresses.List(item)) <=
             LongestMessageBytes)
             continue;
         if (++count <= 10)
@@ -81,7 +82,7 @@ QString LinkServer::cutReplies(int first, int end) const
         items.append(u"%1 more"_s.arg(count - 10));
     return u"The reply to item %1 is longer than the %2 KiB one message carries, so members get it cut short. "
            u"Shorten the description or the address."_s.arg(items.join(u", "_s))
-        .arg(LongestMessageBytes / 1024);
+               .arg(LongestMessageBytes / 1024);
 }
 
 void LinkServer::BuildList()

@@ -25,9 +25,8 @@ RoomServer::RoomServer(MorvexAIMOCX::AIM *room, SendScheduler *scheduler, FloodG
                 [scheduler, room](const QString &oldName, const QString &newName) {
                     scheduler->renameMember(oldName, newName, room);
                 });
-        connect(room, &MorvexAIMOCX::AIM::memberLeft, scheduler, [scheduler, room](const QString &member) {
-            scheduler->dropMember(member, u"left the room"_s, room);
-        });
+        connect(room, &MorvexAIMOCX::AIM::memberLeft, scheduler,
+                [scheduler, room](const QString &member) { scheduler->dropMember(member, u"left the room"_s, room); });
     }
     connect(m_timer, &QTimer::timeout, m_switch, &ServingSwitch::Timer1_Timer);
     connect(m_switch, &ServingSwitch::refused, this, &RoomServer::switchRefused);

@@ -112,8 +112,7 @@ SendScheduler::Outcome SendScheduler::sendItem(const QString &name, const QStrin
     return waitMs == 0 && !m_members.contains(member) ? Outcome::Started : Outcome::Waiting;
 }
 
-SendScheduler::Outcome SendScheduler::sendList(const QString &name, const ListPageSet &pages,
-                                              MorvexAIMOCX::AIM *room)
+SendScheduler::Outcome SendScheduler::sendList(const QString &name, const ListPageSet &pages, MorvexAIMOCX::AIM *room)
 {
     const Recipient to = recipient(name, room);
     if (m_stopped || !to.via)
@@ -165,7 +164,7 @@ void SendScheduler::sendDue()
         } catch (const std::exception &error) {
             qCInfo(lcServing).noquote() << ServingTexts::logLine(
                 m_label, u"The list to %1 ended with: %2"_s.arg(ServingTexts::shownName(entry.name),
-                                                                 QString::fromUtf8(error.what())));
+                                                                QString::fromUtf8(error.what())));
         }
         if (const auto found = m_members.find(name); found != m_members.end() && found->listRunning)
             endList(name, *found);
@@ -381,9 +380,10 @@ void SendScheduler::armTimer(qint64 at)
     if (!m_useTimer || m_stopped)
         return;
     qint64 due = std::numeric_limits<qint64>::max();
-    const bool workWaiting = !m_roomLines.empty() || std::any_of(m_members.cbegin(), m_members.cend(), [&](const Member &m) {
-        return memberReady(m, true, at) || memberReady(m, false, at);
-    });
+    const bool workWaiting =
+        !m_roomLines.empty() || std::any_of(m_members.cbegin(), m_members.cend(), [&](const Member &m) {
+            return memberReady(m, true, at) || memberReady(m, false, at);
+        });
     if (workWaiting && isThrottled() && m_tokens < 1)
         due = at + qint64(std::ceil((1 - m_tokens) * 1000.0 / m_linesPerSecond));
     for (const QString &name : m_running) {

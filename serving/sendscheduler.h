@@ -15,12 +15,11 @@
 
 class QTimer;
 
-
 // Everything the program sends to one connection goes through here, and leaves
 // at the rate the network takes it: the rooms' own lines first (but never all
-// of the pace while a member waits), then members in turn, an item reply ahead of any list page, each member's pages in order and a
-// second apart. A request that could not start for a long while is answered
-// "busy" instead of joining a queue nobody sees the end of.
+// of the pace while a member waits), then members in turn, an item reply ahead of any list page, each member's pages in
+// order and a second apart. A request that could not start for a long while is answered "busy" instead of joining a
+// queue nobody sees the end of.
 class SendScheduler final : public QObject
 {
     Q_OBJECT
@@ -139,10 +138,10 @@ private:
     {
         QString name;
         QPointer<MorvexAIMOCX::AIM> via;
-        std::deque<QString> items; // item replies and busy notices, whole texts
+        std::deque<QString> items;          // item replies and busy notices, whole texts
         std::deque<qint64> itemsQueuedAtMs; // when each of those was queued
-        int itemLines = 0;         // the wire lines of those, counted once as they are queued
-        Message current;           // the message being sent, part by part
+        int itemLines = 0;                  // the wire lines of those, counted once as they are queued
+        Message current;                    // the message being sent, part by part
         bool hasCurrent = false;
         bool listRunning = false;
         ListPageSet pages;

@@ -187,14 +187,14 @@ void SendScheduler::reportBacklog(qint64 at)
         return;
     m_backlogReportedAtMs = at;
     qCWarning(lcServing).noquote() << ServingTexts::logLine(
-        m_label, u"Send backlog: about %1 s of replies waiting (%2 lines at %3 a second; %4 list(s) being sent, %5 "
-                 u"waiting). So far %6 lines sent, %7 dropped, %8 members told to ask again."_s
-                     .arg((backlogMs + 999) / 1000)
-                     .arg(now.linesWaiting)
-                     .arg(m_linesPerSecond)
-                     .arg(now.listsRunning)
-                     .arg(now.listsWaiting)
-                     .arg(now.linesSent)
-                     .arg(now.linesDropped)
-                     .arg(now.toldBusy));
+        m_label,
+        u"Send backlog: about %1 s of replies waiting (%2 lines at %3 a second; %4 list(s) being sent, %5 "
+        u"waiting). So far %6 lines sent, %7 dropped, %8 members told to ask again."_s.arg((backlogMs + 999) / 1000)
+            .arg(now.linesWaiting)
+            .arg(m_linesPerSecond)
+            .arg(now.listsRunning)
+            .arg(now.listsWaiting)
+            .arg(now.linesSent)
+            .arg(now.linesDropped)
+            .arg(now.toldBusy));
 }

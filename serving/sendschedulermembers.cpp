@@ -67,9 +67,9 @@ void SendScheduler::renameMember(const QString &oldMember, const QString &newMem
     const QString newName = recipient(newMember, room).key;
     if (oldName == newName)
         return;
-    const bool pending = m_members.contains(oldName) ||
-                         std::any_of(m_listsWaiting.cbegin(), m_listsWaiting.cend(),
-                                     [&](const auto &entry) { return entry.first.key == oldName; });
+    const bool pending =
+        m_members.contains(oldName) || std::any_of(m_listsWaiting.cbegin(), m_listsWaiting.cend(),
+                                                   [&](const auto &entry) { return entry.first.key == oldName; });
     if (!pending)
         return;
     // Two members cannot share a name: what waits for a name taken over goes.
@@ -98,7 +98,7 @@ void SendScheduler::renameMember(const QString &oldMember, const QString &newMem
     }
     qCInfo(lcServing).noquote() << ServingTexts::logLine(
         m_label, u"The replies waiting for %1 follow the new name %2"_s.arg(ServingTexts::shownName(oldMember),
-                                                                           ServingTexts::shownName(newMember)));
+                                                                            ServingTexts::shownName(newMember)));
 }
 
 void SendScheduler::dropRoom(MorvexAIMOCX::AIM *room)

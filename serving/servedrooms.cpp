@@ -107,11 +107,12 @@ RoomServer *ServedRooms::addRoom(const QString &connectionName, const QString &r
             serve(*joined);
     });
     // Left, kicked or refused: the room tells its problem.
-    connect(messenger, &MorvexAIMOCX::AIM::problem, this, [this, weak = std::weak_ptr<Room>(room)](const QString &text) {
-        if (const std::shared_ptr<Room> told = weak.lock())
-            told->lastProblem = text;
-        Q_EMIT changed();
-    });
+    connect(messenger, &MorvexAIMOCX::AIM::problem, this,
+            [this, weak = std::weak_ptr<Room>(room)](const QString &text) {
+                if (const std::shared_ptr<Room> told = weak.lock())
+                    told->lastProblem = text;
+                Q_EMIT changed();
+            });
     if (messenger->ChatRoom() != 0)
         serve(*room);
     Q_EMIT changed();
@@ -264,15 +265,16 @@ QString ServedRooms::setServing(const QString &connection, const QString &roomNa
         room->switchedOff = !on;
         if (room->server->isServing() != on) {
             QString refused;
-            const QMetaObject::Connection told =
-                connect(room->server, &RoomServer::switchRefused, this, [&refused](const QString &text) { refused = text; });
+            const QMetaObject::Connection told = connect(room->server, &RoomServer::switchRefused, this,
+                                                         [&refused](const QString &text) { refused = text; });
             room->server->Label2_Click(room->caption);
             disconnect(told);
             if (room->server->isServing() != on)
                 return refused.isEmpty() ? u"The room's serving could not be switched."_s : refused;
         }
-        qCInfo(lcServing).noquote() << room->label << (on ? "Serving switched on by the operator"
-                                                          : "Serving switched off by the operator");
+        qCInfo(lcServing).noquote() << room->label
+                                    << (on ? "Serving switched on by the operator"
+                                           : "Serving switched off by the operator");
         Q_EMIT changed();
         return {};
     }

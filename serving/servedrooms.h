@@ -15,7 +15,6 @@ class LinkServer;
 class RoomServer;
 class SendScheduler;
 
-
 // The rooms the program serves, on any number of connections: one serving unit
 // a room, each room's chat lines to its own unit, and serving switched on as
 // soon as a room is joined. The rooms of one connection share its pace (one

@@ -4,8 +4,8 @@
 #include "windows/operatormessages.h"
 #include "windows/twips.h"
 
-#include "serving/valdrinbas.h"
 #include "platform/addon.h"
+#include "serving/valdrinbas.h"
 #include "windows/addonwindow.h"
 
 #include <QPlainTextEdit>
@@ -67,9 +67,9 @@ void Form3::Label1_Click()
     // Only a message that reached the disk becomes the server message.
     const FileResult written = m_message.save(text());
     if (!written.ok()) {
-        OperatorMessages::show(this, u"The server message was not saved.\n\n%1\n\nThe text stays in the editor; "
-                                     u"free some disk space or fix the folder's permissions, then save again."_s
-                                         .arg(written.error));
+        OperatorMessages::show(
+            this, u"The server message was not saved.\n\n%1\n\nThe text stays in the editor; "
+                  u"free some disk space or fix the folder's permissions, then save again."_s.arg(written.error));
         return;
     }
     close();

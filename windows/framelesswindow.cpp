@@ -62,13 +62,13 @@ void FramelessWindow::endProgramWithLastWindow()
 QFont FramelessWindow::sansSerifFont()
 {
     QFont font;
-    font.setFamilies({u"MS Sans Serif"_s, u"Microsoft Sans Serif"_s, u"Liberation Sans"_s, u"Arial"_s,
-                      u"DejaVu Sans"_s});
+    font.setFamilies(
+        {u"MS Sans Serif"_s, u"Microsoft Sans Serif"_s, u"Liberation Sans"_s, u"Arial"_s, u"DejaVu Sans"_s});
     font.setPointSizeF(8.25);
     // The substitutes are wider than the original at the same size; narrowed a
     // little, the captions fit the places the layout gives them.
-    static const bool original = QFontDatabase::hasFamily(u"MS Sans Serif"_s) ||
-                                 QFontDatabase::hasFamily(u"Microsoft Sans Serif"_s);
+    static const bool original =
+        QFontDatabase::hasFamily(u"MS Sans Serif"_s) || QFontDatabase::hasFamily(u"Microsoft Sans Serif"_s);
     if (!original)
         font.setStretch(85);
     return font;

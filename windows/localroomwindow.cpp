@@ -14,9 +14,9 @@ using namespace Qt::StringLiterals;
 
 LocalRoomWindow::LocalRoomWindow(LocalRoom *room, QWidget *parent)
     : QWidget(parent), m_room(room), m_roomView(new QTextBrowser(this)), m_memberName(new QLineEdit(this)),
-      m_lineText(new QLineEdit(this)), m_postButton(new QPushButton(u"Post"_s, this)),
-      m_members(new QListWidget(this)), m_messagesView(new QTextBrowser(this)),
-      m_roomButton(new QPushButton(this)), m_runningButton(new QPushButton(this))
+      m_lineText(new QLineEdit(this)), m_postButton(new QPushButton(u"Post"_s, this)), m_members(new QListWidget(this)),
+      m_messagesView(new QTextBrowser(this)), m_roomButton(new QPushButton(this)),
+      m_runningButton(new QPushButton(this))
 {
     setObjectName(u"LocalRoomWindow"_s);
     setWindowTitle(u"Local chat room"_s);
@@ -30,8 +30,8 @@ LocalRoomWindow::LocalRoomWindow(LocalRoom *room, QWidget *parent)
     m_members->setMaximumWidth(160);
 
     auto *layout = new QGridLayout(this);
-    layout->addWidget(new QLabel(u"Room (the program is \"%1\")"_s.arg(room->ScreenName().toHtmlEscaped()), this),
-                      0, 0, 1, 3);
+    layout->addWidget(new QLabel(u"Room (the program is \"%1\")"_s.arg(room->ScreenName().toHtmlEscaped()), this), 0, 0,
+                      1, 3);
     layout->addWidget(m_roomView, 1, 0, 1, 3);
     layout->addWidget(m_memberName, 2, 0);
     layout->addWidget(m_lineText, 2, 1);

@@ -24,8 +24,7 @@ void OperatorMessages::warnLater(QWidget *parent, const QString &text)
     box->show();
 }
 
-OperatorMessages::SaveChoice OperatorMessages::askAfterFailedSave(QWidget *parent, const QString &error,
-                                                                  bool canRetry)
+OperatorMessages::SaveChoice OperatorMessages::askAfterFailedSave(QWidget *parent, const QString &error, bool canRetry)
 {
     QMessageBox box(QMessageBox::Warning, title(),
                     u"The catalogue could not be saved.\n\n%1\n\nFree some disk space or fix the folder's "

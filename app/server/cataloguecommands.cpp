@@ -69,8 +69,8 @@ QString messageFromFile(const QString &path, QString *error)
     // Only a regular file: a device never ends, and a pipe with no writer never answers.
     const durablefile::Target target = durablefile::targetOf(path);
     if (!target.error.isEmpty() || !QFileInfo::exists(target.value)) {
-        *error = u"Could not read %1: %2"_s.arg(path, target.error.isEmpty() ? durablefile::reason(ENOENT)
-                                                                               : target.error);
+        *error =
+            u"Could not read %1: %2"_s.arg(path, target.error.isEmpty() ? durablefile::reason(ENOENT) : target.error);
         return {};
     }
     QFile file(target.value);
@@ -82,7 +82,8 @@ QString messageFromFile(const QString &path, QString *error)
     const QByteArray bytes = file.read(ServingTexts::LongestMessageBytes + 1);
     if (bytes.size() > ServingTexts::LongestMessageBytes) {
         *error = u"%1 is larger than the %2 KiB a server message can be: it goes with every item reply, and one "
-                 u"reply carries no more. Shorten it."_s.arg(path).arg(ServingTexts::LongestMessageBytes / 1024);
+                 u"reply carries no more. Shorten it."_s.arg(path)
+                     .arg(ServingTexts::LongestMessageBytes / 1024);
         return {};
     }
     QStringDecoder decoder(QStringConverter::Utf8);
@@ -187,8 +188,8 @@ int runCatalogueCommand(const StartupOptions &options)
         return listItems(descriptions, addresses, server.catalogue().unmatchedRows());
     case Command::Add: {
         // A row of the files holds one line: what could not be read back is not stored.
-        for (const auto &[value, what] : {std::pair{values.value(0), u"description"_s},
-                                          std::pair{values.value(1), u"address"_s}}) {
+        for (const auto &[value, what] :
+             {std::pair{values.value(0), u"description"_s}, std::pair{values.value(1), u"address"_s}}) {
             if (const QString wrong = Catalogue::checkValue(value, what); !wrong.isEmpty()) {
                 err() << u"Nothing was added: %1\n"_s.arg(wrong);
                 return UsageError;
@@ -200,7 +201,8 @@ int runCatalogueCommand(const StartupOptions &options)
         }
         const CatalogueEdit edit = server.add(values.value(0), values.value(1));
         if (!edit.done) {
-            err() << (edit.message.isEmpty() ? u"Nothing was added: give a description and an address."_s : edit.message)
+            err() << (edit.message.isEmpty() ? u"Nothing was added: give a description and an address."_s
+                                             : edit.message)
                   << '\n';
             return Refused;
         }

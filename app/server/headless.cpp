@@ -78,8 +78,9 @@ int runHeadless(const StartupOptions &options)
     LinkServer server(nullptr, descriptions, addresses, folder);
     for (const QString &problem : server.load())
         qCWarning(lcHeadless).noquote() << problem;
-    qCInfo(lcHeadless).noquote() << u"Catalogue loaded: %1 items from the data folder %2"_s.arg(
-        server.catalogue().itemCount()).arg(folder.path());
+    qCInfo(lcHeadless).noquote() << u"Catalogue loaded: %1 items from the data folder %2"_s
+                                        .arg(server.catalogue().itemCount())
+                                        .arg(folder.path());
 
     ServedRooms rooms(server);
 #ifdef VALDRIN_HAVE_PURPLE
@@ -139,9 +140,9 @@ int runHeadless(const StartupOptions &options)
         NetworkConfig::Parsed changed = networkSettings(folder);
         if (!changed.error.isEmpty()) {
             const QString mistake = changed.error.endsWith(u'.') ? changed.error : changed.error + u'.';
-            qCWarning(lcHeadless).noquote() << mistake
-                                            << u"The changed %1 was not applied; the rooms go on as they were."_s.arg(
-                                                   NetworkSettings::fileName());
+            qCWarning(lcHeadless).noquote()
+                << mistake
+                << u"The changed %1 was not applied; the rooms go on as they were."_s.arg(NetworkSettings::fileName());
             return;
         }
         for (const QString &told : networks.apply(*changed.value))
@@ -158,10 +159,13 @@ int runHeadless(const StartupOptions &options)
         else
             ServiceManager::status(status);
     });
-    if (!handleSignals(&server, [&rooms] {
-            ServiceManager::stopping();
-            rooms.stopReplies();
-        }, reloadAll))
+    if (!handleSignals(
+            &server,
+            [&rooms] {
+                ServiceManager::stopping();
+                rooms.stopReplies();
+            },
+            reloadAll))
         qCWarning(lcHeadless) << "SIGINT, SIGTERM and SIGHUP cannot be caught; stop the program with SIGKILL";
     const int code = QCoreApplication::exec();
 

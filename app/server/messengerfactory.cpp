@@ -45,8 +45,8 @@ MessengerChoice chooseMessenger(const QString &dataFolder, QString *othersNotice
         return {nullptr, error};
     return {std::move(messenger), {}};
 #else
-    return {nullptr, u"%1 names a chat network, but this build of the program has no libpurple. Remove the "
-                     u"file to serve the local room, or build with libpurple-dev installed."_s
-                         .arg(NetworkSettings::fileName())};
+    return {nullptr,
+            u"%1 names a chat network, but this build of the program has no libpurple. Remove the "
+            u"file to serve the local room, or build with libpurple-dev installed."_s.arg(NetworkSettings::fileName())};
 #endif
 }

@@ -39,8 +39,7 @@ constexpr int LockWaitMs = 2000;
 ServerWeb::ServerWeb(LinkServer &server, ServedRooms &rooms, NetworkServer *networks, QObject *parent)
     : QObject(parent), m_server(server), m_rooms(rooms), m_networks(networks),
       m_metrics(std::make_unique<WebMetrics>()), m_face(std::make_unique<WebFace>())
-{
-}
+{}
 
 ServerWeb::~ServerWeb()
 {
@@ -60,7 +59,8 @@ QString ServerWeb::start(const NetworkConfig::Web &settings)
     connect(&m_rooms, &ServedRooms::changed, this, &ServerWeb::publish);
     connect(&m_rooms, &ServedRooms::commandAnswered, this,
             [this](const QString &connection, const QString &room, bool list) {
-                m_metrics->commandAnswered(connection, room, list ? WebMetrics::Command::List : WebMetrics::Command::Item);
+                m_metrics->commandAnswered(connection, room,
+                                           list ? WebMetrics::Command::List : WebMetrics::Command::Item);
                 count(connection, room);
             });
     connect(&m_rooms, &ServedRooms::itemReplyStarted, this,
@@ -77,9 +77,11 @@ QString ServerWeb::start(const NetworkConfig::Web &settings)
     connect(figures, &QTimer::timeout, this, &ServerWeb::refreshFigures);
     figures->start(FiguresEveryMs);
     refreshFigures();
-    qCInfo(lcHeadless).noquote() << u"The web face listens on %1%2:%3"_s.arg(
-        settings.certificate.isEmpty() ? u"http://"_s : u"https://"_s,
-        settings.host.contains(u':') ? u"[%1]"_s.arg(settings.host) : settings.host).arg(m_face->port());
+    qCInfo(lcHeadless).noquote() << u"The web face listens on %1%2:%3"_s
+                                        .arg(settings.certificate.isEmpty() ? u"http://"_s : u"https://"_s,
+                                             settings.host.contains(u':') ? u"[%1]"_s.arg(settings.host)
+                                                                          : settings.host)
+                                        .arg(m_face->port());
     return {};
 }
 
@@ -92,8 +94,8 @@ void ServerWeb::publish()
     snapshot.addresses = m_server.addresses().snapshot();
     snapshot.serverMessage = ValdrinBas::ServerMessage;
     for (const ServedRooms::RoomState &state : m_rooms.states())
-        snapshot.rooms.append({state.connection, state.room, state.nick, state.joined, state.serving,
-                               state.lastProblem, lastDay(state.connection, state.room)});
+        snapshot.rooms.append({state.connection, state.room, state.nick, state.joined, state.serving, state.lastProblem,
+                               lastDay(state.connection, state.room)});
     m_face->publish(std::move(snapshot));
     m_countsChanged = false;
     refreshFigures();
@@ -133,7 +135,7 @@ QString ServerWeb::run(const AdminAction &action)
     if (action.kind == Kind::Room) {
         const QString refused = m_rooms.setServing(action.connection, action.room, action.on);
         return refused.isEmpty() ? u"%1 %2: serving switched %3."_s.arg(action.connection, action.room,
-                                                                          action.on ? u"on"_s : u"off"_s)
+                                                                        action.on ? u"on"_s : u"off"_s)
                                  : refused;
     }
     // The same path as the window and the catalogue commands: under the
@@ -168,8 +170,9 @@ QString ServerWeb::run(const AdminAction &action)
         if (action.number < 0 || action.number >= m_server.descriptions().ListCount())
             return u"There is no item %1."_s.arg(action.number);
         const CatalogueEdit edit = m_server.catalogue().remove(action.number, action.number);
-        told = edit.done ? u"Item %1 removed; the items after it moved up one. %2"_s.arg(action.number).arg(edit.message)
-                         : edit.message;
+        told = edit.done
+                   ? u"Item %1 removed; the items after it moved up one. %2"_s.arg(action.number).arg(edit.message)
+                   : edit.message;
         break;
     }
     case Kind::Message: {

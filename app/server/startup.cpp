@@ -36,10 +36,9 @@ struct CommandLine
     QCommandLineOption addOption{
         u"add"_s, u"Adds an item: --add DESCRIPTION URL (a server on the same folder serves it at once)."_s};
     QCommandLineOption removeOption{u"remove"_s, u"Removes item <number> (as --list numbers them)."_s, u"number"_s};
-    QCommandLineOption messageOption{u"message"_s, u"Sets the server message that ends every item reply."_s,
-                                     u"text"_s};
-    QCommandLineOption messageFileOption{u"message-file"_s,
-                                         u"Sets the server message to the text of <file> (UTF-8)."_s, u"file"_s};
+    QCommandLineOption messageOption{u"message"_s, u"Sets the server message that ends every item reply."_s, u"text"_s};
+    QCommandLineOption messageFileOption{u"message-file"_s, u"Sets the server message to the text of <file> (UTF-8)."_s,
+                                         u"file"_s};
     QCommandLineOption hashOption{u"hash-password"_s,
                                   u"Reads a password from the terminal (or standard input) and prints its hash for "
                                   u"http-admin-password-hash in network.conf."_s};
@@ -112,20 +111,25 @@ StartupDecision parseCommandLine(const QStringList &arguments, const QString &pr
             options.commandValues = {parser.value(*option)};
     }
     if (commands > 1)
-        return {std::nullopt, u"Give one of --list, --add, --remove, --message, --message-file and --hash-password at a time."_s, ExitCode::UsageError};
+        return {std::nullopt,
+                u"Give one of --list, --add, --remove, --message, --message-file and --hash-password at a time."_s,
+                ExitCode::UsageError};
     QStringList positional = parser.positionalArguments();
     if (options.command == StartupOptions::Command::Add) {
         if (positional.size() != 2)
-            return {std::nullopt, u"--add takes two values: --add DESCRIPTION URL\nTry --help."_s, ExitCode::UsageError};
+            return {std::nullopt, u"--add takes two values: --add DESCRIPTION URL\nTry --help."_s,
+                    ExitCode::UsageError};
         options.commandValues = positional;
         positional.clear();
     }
     if (!positional.isEmpty())
-        return {std::nullopt, u"Unexpected argument: %1\nTry --help."_s.arg(positional.constFirst()), ExitCode::UsageError};
+        return {std::nullopt, u"Unexpected argument: %1\nTry --help."_s.arg(positional.constFirst()),
+                ExitCode::UsageError};
 
     const QString folder = parser.isSet(dataOption) ? parser.value(dataOption) : options.dataFolder;
     if (!QDir().mkpath(folder) || !QFileInfo(folder).isDir())
-        return {std::nullopt, u"The data folder %1 cannot be created or is not a folder."_s.arg(folder), ExitCode::UsageError};
+        return {std::nullopt, u"The data folder %1 cannot be created or is not a folder."_s.arg(folder),
+                ExitCode::UsageError};
     options.dataFolder = QFileInfo(folder).absoluteFilePath();
     return {options, {}, ExitCode::Success};
 }

@@ -8,8 +8,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-template <typename Function>
-bool find(void *library, const char *name, Function &function)
+template <typename Function> bool find(void *library, const char *name, Function &function)
 {
     function = reinterpret_cast<Function>(dlsym(library, name));
     return function != nullptr;
@@ -25,7 +24,8 @@ const MicroHttpd *MicroHttpd::load(QString *error)
     std::call_once(loaded, [] {
         void *library = dlopen("libmicrohttpd.so.12", RTLD_NOW | RTLD_LOCAL);
         if (!library) {
-            problem = u"The web face needs libmicrohttpd (Debian: libmicrohttpd12): %1"_s.arg(QString::fromLocal8Bit(dlerror()));
+            problem = u"The web face needs libmicrohttpd (Debian: libmicrohttpd12): %1"_s.arg(
+                QString::fromLocal8Bit(dlerror()));
             return;
         }
         MicroHttpd &f = functions;

@@ -27,7 +27,8 @@ QByteArray randomToken()
 
 bool sameToken(const QByteArray &one, const QByteArray &other)
 {
-    return !one.isEmpty() && one.size() == other.size() && sodium_memcmp(one.constData(), other.constData(), size_t(one.size())) == 0;
+    return !one.isEmpty() && one.size() == other.size() &&
+           sodium_memcmp(one.constData(), other.constData(), size_t(one.size())) == 0;
 }
 
 QByteArray cookieValue(const QByteArray &cookies, const QByteArray &name)
@@ -95,7 +96,8 @@ QString hourlyChart(const QList<int> &perHour)
                     .arg(perHour[hour]);
     }
     return u"<svg width=\"240\" height=\"42\" viewBox=\"0 0 240 42\" role=\"img\" aria-label=\"%1 commands in 24 "
-           u"hours\"><line x1=\"0\" y1=\"41\" x2=\"240\" y2=\"41\" stroke=\"#999\"/>%2</svg> %1"_s.arg(total).arg(bars);
+           u"hours\"><line x1=\"0\" y1=\"41\" x2=\"240\" y2=\"41\" stroke=\"#999\"/>%2</svg> %1"_s.arg(total)
+               .arg(bars);
 }
 
 QString hidden(const QByteArray &csrf)
@@ -130,7 +132,8 @@ QByteArray WebAdmin::hashPassword(const QByteArray &password)
 
 QByteArray WebAdmin::cookie(const QByteArray &name, const QByteArray &value, int maxAgeSeconds) const
 {
-    return name + '=' + value + "; Path=/admin; HttpOnly; SameSite=Strict; Max-Age=" + QByteArray::number(maxAgeSeconds) +
+    return name + '=' + value +
+           "; Path=/admin; HttpOnly; SameSite=Strict; Max-Age=" + QByteArray::number(maxAgeSeconds) +
            (m_overTls ? "; Secure" : "");
 }
 
@@ -142,7 +145,8 @@ WebPages::Response WebAdmin::loginPage(const QString &why, int status) const
         (why.isEmpty() ? QString() : u"<p class=\"note\">%1</p>\n"_s.arg(escapeHtml(why))) +
             u"<form method=\"post\" action=\"/admin/login\">%1<label>Password <input type=\"password\" "
             u"name=\"password\" autocomplete=\"current-password\" required></label> "
-            u"<button type=\"submit\">Log in</button></form>\n<p><a href=\"/\">The catalogue</a></p>\n"_s.arg(hidden(token)));
+            u"<button type=\"submit\">Log in</button></form>\n<p><a href=\"/\">The catalogue</a></p>\n"_s.arg(
+                hidden(token)));
     response.headers.emplaceBack("Set-Cookie", cookie(LoginCookie, token, 600));
     return response;
 }
@@ -155,11 +159,10 @@ WebPages::Response WebAdmin::login(const Request &request, const QHash<QString, 
     if (now - failures.since > LockoutWindow)
         failures = {0, now};
     if (failures.count >= FailuresAllowed) {
-        qCWarning(lcWeb).noquote() << u"Admin login refused from %1: too many wrong passwords; locked out for a while"_s
-                                          .arg(request.address);
-        return loginPage(u"Too many wrong passwords from your address: try again in %1 minutes."_s.arg(
-                             LockoutWindow.count()),
-                         429);
+        qCWarning(lcWeb).noquote()
+            << u"Admin login refused from %1: too many wrong passwords; locked out for a while"_s.arg(request.address);
+        return loginPage(
+            u"Too many wrong passwords from your address: try again in %1 minutes."_s.arg(LockoutWindow.count()), 429);
     }
     if (!sameToken(form.value(u"csrf"_s).toLatin1(), cookieValue(request.cookies, LoginCookie)))
         return loginPage(u"The form had expired: log in again."_s, 403);
@@ -182,8 +185,8 @@ WebPages::Response WebAdmin::login(const Request &request, const QHash<QString, 
     m_sessions.insert(session, {randomToken(), now + SessionLifetime});
     qCInfo(lcWeb).noquote() << u"Admin logged in from %1"_s.arg(request.address);
     WebPages::Response response = seeOther("/admin");
-    response.headers.emplaceBack(
-        "Set-Cookie", cookie(SessionCookie, session, int(std::chrono::seconds(SessionLifetime).count())));
+    response.headers.emplaceBack("Set-Cookie",
+                                 cookie(SessionCookie, session, int(std::chrono::seconds(SessionLifetime).count())));
     response.headers.emplaceBack("Set-Cookie", cookie(LoginCookie, {}, 0));
     return response;
 }
@@ -204,7 +207,8 @@ WebAdmin::Outcome WebAdmin::handle(const WebSnapshot &snapshot, const Request &r
                              u"(http-tls-cert, http-tls-key) or listen on a loopback address.</p>"_s),
                 {}};
     }
-    const QHash<QString, QString> form = request.method == "POST" ? formFields(request.body) : QHash<QString, QString>();
+    const QHash<QString, QString> form =
+        request.method == "POST" ? formFields(request.body) : QHash<QString, QString>();
     if (request.path == "/admin/login" && request.method == "POST")
         return {login(request, form), {}};
 
@@ -228,8 +232,9 @@ WebAdmin::Outcome WebAdmin::handle(const WebSnapshot &snapshot, const Request &r
     }
     // Every form carries the session's token: a page elsewhere cannot post here.
     if (!sameToken(form.value(u"csrf"_s).toLatin1(), session->csrf))
-        return {htmlResponse(403, u"Admin"_s, u"<p>The form's token is missing or wrong: nothing was changed. "
-                                              u"<a href=\"/admin\">Back</a></p>"_s),
+        return {htmlResponse(403, u"Admin"_s,
+                             u"<p>The form's token is missing or wrong: nothing was changed. "
+                             u"<a href=\"/admin\">Back</a></p>"_s),
                 {}};
     if (request.path == "/admin/logout") {
         m_sessions.erase(session);
@@ -275,19 +280,20 @@ WebPages::Response WebAdmin::page(const WebSnapshot &snapshot, const Session &se
     QString body;
     if (!said.isEmpty())
         body += u"<p class=\"note\" id=\"said\">%1</p>\n"_s.arg(escapeHtml(said));
-    body += u"<form method=\"post\" action=\"/admin/logout\">%1<button type=\"submit\">Log out</button></form>\n"_s.arg(csrf);
+    body += u"<form method=\"post\" action=\"/admin/logout\">%1<button type=\"submit\">Log out</button></form>\n"_s.arg(
+        csrf);
 
     body += u"<h2>Rooms</h2>\n<table><tr><th>Connection</th><th>Room</th><th>Joined</th><th>Serving</th>"
             u"<th>Last problem</th><th></th><th>Commands answered, last 24 hours</th></tr>\n"_s;
     for (const WebSnapshot::Room &room : snapshot.rooms) {
-        body += u"<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td><td>%5</td><td><form method=\"post\" "
-                u"action=\"/admin/room\">%6<input type=\"hidden\" name=\"connection\" value=\"%1\"><input "
-                u"type=\"hidden\" name=\"room\" value=\"%2\"><input type=\"hidden\" name=\"on\" value=\"%7\">"
-                u"<button type=\"submit\">%8</button></form></td><td>%9</td></tr>\n"_s.arg(
-                    escapeHtml(room.connection), escapeHtml(room.room), room.joined ? u"yes"_s : u"no"_s,
-                    room.serving ? u"yes"_s : u"no"_s, escapeHtml(room.lastProblem), csrf,
-                    room.serving ? u"0"_s : u"1"_s, room.serving ? u"Switch off"_s : u"Switch on"_s,
-                    hourlyChart(room.perHour));
+        body +=
+            u"<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td><td>%5</td><td><form method=\"post\" "
+            u"action=\"/admin/room\">%6<input type=\"hidden\" name=\"connection\" value=\"%1\"><input "
+            u"type=\"hidden\" name=\"room\" value=\"%2\"><input type=\"hidden\" name=\"on\" value=\"%7\">"
+            u"<button type=\"submit\">%8</button></form></td><td>%9</td></tr>\n"_s.arg(
+                escapeHtml(room.connection), escapeHtml(room.room), room.joined ? u"yes"_s : u"no"_s,
+                room.serving ? u"yes"_s : u"no"_s, escapeHtml(room.lastProblem), csrf, room.serving ? u"0"_s : u"1"_s,
+                room.serving ? u"Switch off"_s : u"Switch on"_s, hourlyChart(room.perHour));
     }
     body += u"</table>\n"_s;
 
@@ -295,10 +301,11 @@ WebPages::Response WebAdmin::page(const WebSnapshot &snapshot, const Session &se
             u"rows=\"3\" cols=\"60\" aria-label=\"Server message\">%2</textarea> <button type=\"submit\">Set the "
             u"message</button></form>\n"_s.arg(csrf, escapeHtml(snapshot.serverMessage));
 
-    body += u"<h2>Add an item</h2>\n<form method=\"post\" action=\"/admin/add\">%1<input name=\"description\" "
-            u"placeholder=\"Description\" aria-label=\"Description\" required> <input name=\"address\" "
-            u"placeholder=\"https://…\" aria-label=\"Address\" required> <button type=\"submit\">Add</button></form>\n"_s
-                .arg(csrf);
+    body +=
+        u"<h2>Add an item</h2>\n<form method=\"post\" action=\"/admin/add\">%1<input name=\"description\" "
+        u"placeholder=\"Description\" aria-label=\"Description\" required> <input name=\"address\" "
+        u"placeholder=\"https://…\" aria-label=\"Address\" required> <button type=\"submit\">Add</button></form>\n"_s
+            .arg(csrf);
 
     body += u"<h2>Items</h2>\n<form method=\"get\" action=\"/admin\"><input type=\"search\" name=\"q\" value=\"%1\" "
             u"aria-label=\"Search\"> <button type=\"submit\">Search</button></form>\n<ol>\n"_s.arg(escapeHtml(search));

@@ -64,8 +64,9 @@ struct WebFace::Private
     // this snapshot; a client's current copy gets 304.
     WebPages::Response page(const WebSnapshot &snapshot, const WebPages::Request &request)
     {
-        const bool cacheable = (request.method == "GET" || request.method == "HEAD") && (request.path == "/" || request.path == "/catalogue.json" ||
-                               request.path == "/catalogue.txt" || request.path == "/style.css");
+        const bool cacheable = (request.method == "GET" || request.method == "HEAD") &&
+                               (request.path == "/" || request.path == "/catalogue.json" ||
+                                request.path == "/catalogue.txt" || request.path == "/style.css");
         if (!cacheable)
             return WebPages::respond(snapshot, request);
         if (pagesGeneration != snapshot.generation) {
@@ -125,8 +126,7 @@ MHD_Result queue(MHD_Connection *connection, const WebPages::Response &response)
 {
     // The body is shared with the page cache, not copied: it lives until sent.
     auto *body = new QByteArray(response.body);
-    MHD_Response *reply = mhd->create_response(
-        size_t(body->size()), body->data(), &releaseBody, body);
+    MHD_Response *reply = mhd->create_response(size_t(body->size()), body->data(), &releaseBody, body);
     if (!reply) {
         delete body;
         return MHD_NO;
@@ -145,12 +145,14 @@ MHD_Result handOver(WebFace::Private *d, MHD_Connection *connection, const std::
                     const AdminAction &action)
 {
     if (!d->chat || !d->runAction)
-        return queue(connection, WebAdmin::afterAction(QStringLiteral("Nothing was changed: this server takes no changes.")));
+        return queue(connection,
+                     WebAdmin::afterAction(QStringLiteral("Nothing was changed: this server takes no changes.")));
     std::shared_ptr<Waiting> waiting = d->waiting;
     {
         const std::lock_guard lock(waiting->mutex);
         if (!waiting->open)
-            return queue(connection, WebAdmin::afterAction(QStringLiteral("Nothing was changed: the server is stopping.")));
+            return queue(connection,
+                         WebAdmin::afterAction(QStringLiteral("Nothing was changed: the server is stopping.")));
         waiting->connections.insert(connection);
     }
     mhd->suspend_connection(connection);
@@ -207,13 +209,12 @@ MHD_Result answer(void *context, MHD_Connection *connection, const char *url, co
             refused.body = "The form is larger than the admin page takes.\n";
             return queue(connection, refused);
         }
-        const QByteArray query = "said=" + QUrl::toPercentEncoding(QString::fromUtf8(
-                                               header(connection, MHD_GET_ARGUMENT_KIND, "said"))) +
-                                 "&q=" + QUrl::toPercentEncoding(QString::fromUtf8(
-                                             header(connection, MHD_GET_ARGUMENT_KIND, "q")));
-        const WebAdmin::Outcome outcome =
-            d->admin->handle(*snapshot, {method, path, query, header(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_COOKIE),
-                                         state->body, clientAddress(connection)});
+        const QByteArray query =
+            "said=" + QUrl::toPercentEncoding(QString::fromUtf8(header(connection, MHD_GET_ARGUMENT_KIND, "said"))) +
+            "&q=" + QUrl::toPercentEncoding(QString::fromUtf8(header(connection, MHD_GET_ARGUMENT_KIND, "q")));
+        const WebAdmin::Outcome outcome = d->admin->handle(
+            *snapshot, {method, path, query, header(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_COOKIE), state->body,
+                        clientAddress(connection)});
         if (outcome.action)
             return handOver(d, connection, state, *outcome.action);
         return queue(connection, outcome.response);
@@ -273,7 +274,8 @@ QString WebFace::start(const Settings &settings)
     // No error log: a client that goes away mid-answer is nothing the operator can act on.
     unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL_LINUX_ONLY | MHD_ALLOW_SUSPEND_RESUME;
     const QByteArray hostBytes = host.toLatin1();
-    if (auto *v4 = reinterpret_cast<sockaddr_in *>(&address); inet_pton(AF_INET, hostBytes.constData(), &v4->sin_addr) == 1) {
+    if (auto *v4 = reinterpret_cast<sockaddr_in *>(&address);
+        inet_pton(AF_INET, hostBytes.constData(), &v4->sin_addr) == 1) {
         v4->sin_family = AF_INET;
         v4->sin_port = htons(port);
         length = sizeof(sockaddr_in);
@@ -304,11 +306,13 @@ QString WebFace::start(const Settings &settings)
         flags, port, nullptr, nullptr, &answer, d.get(), MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr *>(&address),
         MHD_OPTION_CONNECTION_LIMIT, ConnectionsAtMost, MHD_OPTION_PER_IP_CONNECTION_LIMIT, ConnectionsPerAddress,
         MHD_OPTION_CONNECTION_TIMEOUT, IdleTimeoutSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT, RequestMemoryBytes,
-        MHD_OPTION_NOTIFY_COMPLETED, &completed, nullptr, settings.certificate.isEmpty() ? MHD_OPTION_END : MHD_OPTION_HTTPS_MEM_CERT, d->certificate.constData(),
+        MHD_OPTION_NOTIFY_COMPLETED, &completed, nullptr,
+        settings.certificate.isEmpty() ? MHD_OPTION_END : MHD_OPTION_HTTPS_MEM_CERT, d->certificate.constData(),
         MHD_OPTION_HTTPS_MEM_KEY, d->key.constData(), MHD_OPTION_END);
     if (!d->daemon) {
         return u"The web face could not listen on %1 port %2 (is the port taken, or the certificate or key not "
-               u"PEM?)"_s.arg(host).arg(port);
+               u"PEM?)"_s.arg(host)
+                   .arg(port);
     }
     return {};
 }

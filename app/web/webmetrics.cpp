@@ -28,8 +28,10 @@ struct WebMetrics::Private
                                                               .Name("valdrin_connection_up")
                                                               .Help("1 while the connection is signed on")
                                                               .Register(*registry);
-    prometheus::Family<prometheus::Gauge> &roomJoined =
-        prometheus::BuildGauge().Name("valdrin_room_joined").Help("1 while the program is in the room").Register(*registry);
+    prometheus::Family<prometheus::Gauge> &roomJoined = prometheus::BuildGauge()
+                                                            .Name("valdrin_room_joined")
+                                                            .Help("1 while the program is in the room")
+                                                            .Register(*registry);
     prometheus::Family<prometheus::Gauge> &roomServing =
         prometheus::BuildGauge().Name("valdrin_room_serving").Help("1 while the room is served").Register(*registry);
     prometheus::Family<prometheus::Gauge> &listsRunning = prometheus::BuildGauge()

@@ -98,9 +98,10 @@ QString htmlPage(const WebSnapshot &snapshot, const QString &query, int page)
     if (!snapshot.rooms.isEmpty()) {
         html += u"<h2>How to ask</h2><ul>\n"_s;
         for (const WebSnapshot::Room &room : snapshot.rooms) {
-            html += u"<li>%1 %2: type <code>/%3 send N</code> for item N, <code>/%3 send list</code> for the list%4</li>\n"_s
-                        .arg(escapeHtml(room.connection), escapeHtml(room.room), escapeHtml(room.nick),
-                             room.serving ? QString() : u" (not served now)"_s);
+            html += u"<li>%1 %2: type <code>/%3 send N</code> for item N, "
+                    u"<code>/%3 send list</code> for the list%4</li>\n"_s.arg(
+                        escapeHtml(room.connection), escapeHtml(room.room), escapeHtml(room.nick),
+                        room.serving ? QString() : u" (not served now)"_s);
         }
         html += u"</ul>\n"_s;
     }
@@ -122,8 +123,8 @@ QString htmlPage(const WebSnapshot &snapshot, const QString &query, int page)
     }
     html += u"</ol>\n"_s;
     if (pages > 1) {
-        const QString q = query.isEmpty() ? QString()
-                                          : u"q=%1&amp;"_s.arg(QString::fromLatin1(QUrl::toPercentEncoding(query)));
+        const QString q =
+            query.isEmpty() ? QString() : u"q=%1&amp;"_s.arg(QString::fromLatin1(QUrl::toPercentEncoding(query)));
         html += u"<p class=\"pages\">"_s;
         if (page > 1)
             html += u"<a href=\"/?%1page=%2\" rel=\"prev\">Previous</a>"_s.arg(q).arg(page - 1);
@@ -203,11 +204,21 @@ QString escapeHtml(const QString &text)
     escaped.reserve(text.size() + text.size() / 8);
     for (const QChar c : text) {
         switch (c.unicode()) {
-        case u'&': escaped += u"&amp;"_s; break;
-        case u'<': escaped += u"&lt;"_s; break;
-        case u'>': escaped += u"&gt;"_s; break;
-        case u'"': escaped += u"&quot;"_s; break;
-        case u'\'': escaped += u"&#39;"_s; break;
+        case u'&':
+            escaped += u"&amp;"_s;
+            break;
+        case u'<':
+            escaped += u"&lt;"_s;
+            break;
+        case u'>':
+            escaped += u"&gt;"_s;
+            break;
+        case u'"':
+            escaped += u"&quot;"_s;
+            break;
+        case u'\'':
+            escaped += u"&#39;"_s;
+            break;
         default:
             // Control characters have no business on the page.
             if (c.unicode() >= 0x20 || c == u'\n' || c == u'\t')

@@ -65,9 +65,9 @@ NetworkConfig::Parsed NetworkConfig::parse(const QString &text)
                                                                          u"letters, digits, \".\", \"-\" or \"_\""_s)};
             }
             if (sectionLines.contains(name.toLower())) {
-                return {std::nullopt, NetworkSettings::lineError(number, u"the section [%1] is already on line %2"_s
-                                                                             .arg(name)
-                                                                             .arg(sectionLines[name.toLower()]))};
+                return {std::nullopt,
+                        NetworkSettings::lineError(number, u"the section [%1] is already on line %2"_s.arg(name).arg(
+                                                               sectionLines[name.toLower()]))};
             }
             if (sectionLines.size() == MostConnections) {
                 return {std::nullopt, NetworkSettings::lineError(
@@ -91,7 +91,8 @@ NetworkConfig::Parsed NetworkConfig::parse(const QString &text)
     NetworkConfig config;
     config.web = blocks.front().web();
     if (config.web.certificate.isEmpty() != config.web.key.isEmpty())
-        return {std::nullopt, u"%1: HTTPS needs both http-tls-cert and http-tls-key"_s.arg(NetworkSettings::fileName())};
+        return {std::nullopt,
+                u"%1: HTTPS needs both http-tls-cert and http-tls-key"_s.arg(NetworkSettings::fileName())};
     if (blocks.size() == 1) {
         // The file of one connection, as it has always been.
         if (QString wrong = blocks.front().finish(); !wrong.isEmpty())
@@ -125,9 +126,9 @@ NetworkConfig::Parsed NetworkConfig::load(const QString &folder)
     const QFileInfo info(path);
     if (info.isSymLink() && !info.exists()) {
         // A link that leads nowhere is a file the operator meant to be there.
-        return {std::nullopt, u"%1 is a symbolic link to %2, which does not exist or leads round in a loop; make "
-                              u"it point to the settings file"_s.arg(QDir::toNativeSeparators(path),
-                                                                    info.symLinkTarget())};
+        return {std::nullopt,
+                u"%1 is a symbolic link to %2, which does not exist or leads round in a loop; make "
+                u"it point to the settings file"_s.arg(QDir::toNativeSeparators(path), info.symLinkTarget())};
     }
     if (!info.exists())
         return {};
@@ -144,9 +145,8 @@ NetworkConfig::Parsed NetworkConfig::load(const QString &folder)
     if (parsed.value) {
         const QFileDevice::Permissions permissions = QFileInfo(path).permissions();
         if (permissions & (QFileDevice::ReadGroup | QFileDevice::ReadOther)) {
-            parsed.value->permissionWarning =
-                u"%1 can be read by other users of this machine; it may hold a password. "
-                u"Make it private: chmod 600 %1"_s.arg(QDir::toNativeSeparators(path));
+            parsed.value->permissionWarning = u"%1 can be read by other users of this machine; it may hold a password. "
+                                              u"Make it private: chmod 600 %1"_s.arg(QDir::toNativeSeparators(path));
         }
     }
     return parsed;

@@ -49,8 +49,8 @@ QString NetworkSettings::checkOption(const Option &option, OptionKind kind)
 
 QString NetworkSettings::unknownOption(const Option &option, const QStringList &known) const
 {
-    return lineError(option.line,
-                     u"%1 has no option \"%2\"; its options are: %3"_s.arg(protocolId, option.name, known.join(u", "_s)));
+    return lineError(option.line, u"%1 has no option \"%2\"; its options are: %3"_s.arg(protocolId, option.name,
+                                                                                        known.join(u", "_s)));
 }
 
 bool NetworkSettings::isTrue(const QString &value)

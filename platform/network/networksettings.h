@@ -52,7 +52,7 @@ public:
 
     // The section's name, "[libera]", or for a file without sections the server's.
     QString name;
-    QString protocolId;  // libpurple's id: prpl-irc, prpl-jabber, ...
+    QString protocolId; // libpurple's id: prpl-irc, prpl-jabber, ...
     int protocolLine = 0;
     QString account;
     QString password;

@@ -244,9 +244,9 @@ QString SettingsBlock::finish()
     NetworkSettings &settings = m_settings;
     const QString where = m_section.isEmpty() ? NetworkSettings::fileName()
                                               : u"%1, section [%2]"_s.arg(NetworkSettings::fileName(), m_section);
-    for (const auto &[key, what] : {std::pair{u"protocol"_s, u"the protocol (irc or xmpp)"_s},
-                                    std::pair{u"account"_s, u"the account to sign on with"_s},
-                                    std::pair{u"room"_s, u"the room to serve"_s}}) {
+    for (const auto &[key, what] :
+         {std::pair{u"protocol"_s, u"the protocol (irc or xmpp)"_s},
+          std::pair{u"account"_s, u"the account to sign on with"_s}, std::pair{u"room"_s, u"the room to serve"_s}}) {
         if (!m_seen.contains(key))
             return u"%1: \"%2\" is missing: name %3."_s.arg(where, key, what);
     }
@@ -270,14 +270,14 @@ QString SettingsBlock::finish()
     if (m_seen.contains(u"password"_s) && !m_passwordVariable.isEmpty())
         return error(m_passwordVariableLine, u"set either password or password-env, not both"_s);
     if (!m_passwordVariable.isEmpty()) {
-        if (QString wrong = secretFromEnvironment(m_passwordVariable, m_passwordVariableLine, u"the password"_s,
-                                                  settings.password);
+        if (QString wrong =
+                secretFromEnvironment(m_passwordVariable, m_passwordVariableLine, u"the password"_s, settings.password);
             !wrong.isEmpty())
             return wrong;
     }
     for (auto key = m_keyVariables.cbegin(); key != m_keyVariables.cend(); ++key) {
-        if (QString wrong = secretFromEnvironment(key->first, key->second, u"the room's key"_s,
-                                                  settings.rooms[key.key()].key);
+        if (QString wrong =
+                secretFromEnvironment(key->first, key->second, u"the room's key"_s, settings.rooms[key.key()].key);
             !wrong.isEmpty())
             return wrong;
     }

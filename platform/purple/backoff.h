@@ -16,8 +16,7 @@ public:
     }
 
     // What to do when a wait is over.
-    template <typename Function>
-    void onTry(QObject *context, Function function)
+    template <typename Function> void onTry(QObject *context, Function function)
     {
         QObject::connect(&m_timer, &QTimer::timeout, context, std::move(function));
     }

@@ -53,7 +53,8 @@ void ChatConnection::Private::report(const QString &text)
 {
     const QString told = label() + u' ' + text;
     qCWarning(lcPurple).noquote() << told;
-    QMetaObject::invokeMethod(q, [q = q, told] { Q_EMIT q->problem(told); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        q, [q = q, told] { Q_EMIT q->problem(told); }, Qt::QueuedConnection);
 }
 
 // Sets the protocol's options on the account; the mistake in the file otherwise.

@@ -67,7 +67,8 @@ void ChatConnection::Private::signedOn(PurpleConnection *gc)
                                << fromUtf8(purple_connection_get_display_name(gc));
     for (PurpleMessenger *room : std::as_const(rooms))
         room->parts().join(gc);
-    QMetaObject::invokeMethod(q, [q = q] { Q_EMIT q->signedOn(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        q, [q = q] { Q_EMIT q->signedOn(); }, Qt::QueuedConnection);
 }
 
 void ChatConnection::Private::signedOff()
@@ -97,11 +98,13 @@ void ChatConnection::Private::connectionError(PurpleConnectionError reason, QStr
                 : u"%1 The program did not sign on %2 and does not try again."_s.arg(signOnProblem, settings.account);
         report(text);
         const QString told = label() + u' ' + text;
-        QMetaObject::invokeMethod(q, [q = q, told] { Q_EMIT q->signOnRefused(told); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            q, [q = q, told] { Q_EMIT q->signOnRefused(told); }, Qt::QueuedConnection);
     } else if (reason == PURPLE_CONNECTION_ERROR_ENCRYPTION_ERROR) {
-        report(u"The encrypted connection of %1 to %2 failed: %3 (the server may be restarting, or option.ssl may "
-               u"be set for a port without TLS). Trying again in %4 s."_s.arg(settings.account, settings.serverHost(), why)
-                   .arg(signOnWaits.msUntilTry() / 1000.0));
+        report(
+            u"The encrypted connection of %1 to %2 failed: %3 (the server may be restarting, or option.ssl may "
+            u"be set for a port without TLS). Trying again in %4 s."_s.arg(settings.account, settings.serverHost(), why)
+                .arg(signOnWaits.msUntilTry() / 1000.0));
     } else if (purple_connection_error_is_fatal(reason)) {
         report(u"The connection of %1 failed: %2. Trying again in %3 s."_s.arg(settings.account, why)
                    .arg(signOnWaits.msUntilTry() / 1000.0));

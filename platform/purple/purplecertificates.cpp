@@ -94,7 +94,8 @@ QString whyRefused(const QString &host, GList *chain, const Trust &trust)
     if (!trust.pinnedFingerprint.isEmpty()) {
         if (sha256Of(leaf) == trust.pinnedFingerprint)
             return {};
-        return u"it is not the certificate pinned by tls-fingerprint (%1)"_s.arg(hexFingerprint(trust.pinnedFingerprint));
+        return u"it is not the certificate pinned by tls-fingerprint (%1)"_s.arg(
+            hexFingerprint(trust.pinnedFingerprint));
     }
     time_t activation = 0;
     time_t expiration = 0;
@@ -131,9 +132,10 @@ void verifyCertificate(PurpleCertificateVerificationRequest *request)
     }
     const QString fingerprint = hexFingerprint(sha256Of(static_cast<PurpleCertificate *>(request->cert_chain->data)));
     {
-        PurpleRuntime::Parts::tell(u"The certificate of %1 was refused: %2. Its SHA-256 fingerprint is %3. To trust this "
-                        u"server on purpose, write \"tls-fingerprint = %3\" in network.conf, or name the file of "
-                        u"the authority that issued it with \"tls-ca-file = PATH\"."_s.arg(host, why, fingerprint));
+        PurpleRuntime::Parts::tell(
+            u"The certificate of %1 was refused: %2. Its SHA-256 fingerprint is %3. To trust this "
+            u"server on purpose, write \"tls-fingerprint = %3\" in network.conf, or name the file of "
+            u"the authority that issued it with \"tls-ca-file = PATH\"."_s.arg(host, why, fingerprint));
     }
     purple_certificate_verify_complete(request, PURPLE_CERTIFICATE_INVALID);
 }
@@ -141,8 +143,14 @@ void verifyCertificate(PurpleCertificateVerificationRequest *request)
 void forgetRequest(PurpleCertificateVerificationRequest *) {}
 
 // The verifier that libpurple's TLS connections ask, by this name.
-PurpleCertificateVerifier certificateVerifier = {const_cast<gchar *>("x509"), const_cast<gchar *>("tls_cached"),
-                                                 verifyCertificate, forgetRequest, nullptr, nullptr, nullptr, nullptr};
+PurpleCertificateVerifier certificateVerifier = {const_cast<gchar *>("x509"),
+                                                 const_cast<gchar *>("tls_cached"),
+                                                 verifyCertificate,
+                                                 forgetRequest,
+                                                 nullptr,
+                                                 nullptr,
+                                                 nullptr,
+                                                 nullptr};
 
 } // namespace
 

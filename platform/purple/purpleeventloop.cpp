@@ -58,14 +58,14 @@ guint addInput(gint fd, PurpleInputCondition condition, PurpleInputFunction func
     if (condition & PURPLE_INPUT_WRITE)
         glibCondition |= G_IO_OUT | G_IO_HUP | G_IO_ERR | G_IO_NVAL;
     GIOChannel *channel = g_io_channel_unix_new(fd);
-    const guint id = g_io_add_watch_full(channel, G_PRIORITY_DEFAULT, GIOCondition(glibCondition), dispatchInput,
-                                         closure, g_free);
+    const guint id =
+        g_io_add_watch_full(channel, G_PRIORITY_DEFAULT, GIOCondition(glibCondition), dispatchInput, closure, g_free);
     g_io_channel_unref(channel);
     return id;
 }
 
-PurpleEventLoopUiOps eventLoopOps = {g_timeout_add, g_source_remove, addInput, g_source_remove, nullptr,
-                                     g_timeout_add_seconds, nullptr, nullptr, nullptr};
+PurpleEventLoopUiOps eventLoopOps = {g_timeout_add,         g_source_remove, addInput, g_source_remove, nullptr,
+                                     g_timeout_add_seconds, nullptr,         nullptr,  nullptr};
 
 } // namespace
 

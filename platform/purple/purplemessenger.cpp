@@ -43,7 +43,8 @@ void PurpleMessenger::Private::report(const QString &text)
 {
     const QString told = label() + u' ' + text;
     qCWarning(lcPurple).noquote() << told;
-    QMetaObject::invokeMethod(q, [q = q, told] { Q_EMIT q->problem(told); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        q, [q = q, told] { Q_EMIT q->problem(told); }, Qt::QueuedConnection);
 }
 
 // When the next join is tried, as the timer has it (the wait after this one is longer).
@@ -81,8 +82,8 @@ PurpleConversation *PurpleMessenger::Private::imConversation(const QString &scre
 bool PurpleMessenger::Private::adoptJoinedConversation(PurpleConnection *gc)
 {
     const QByteArray name = room.name.toUtf8();
-    PurpleConversation *conversation =
-        purple_find_conversation_with_account(PURPLE_CONV_TYPE_CHAT, name.constData(), purple_connection_get_account(gc));
+    PurpleConversation *conversation = purple_find_conversation_with_account(PURPLE_CONV_TYPE_CHAT, name.constData(),
+                                                                             purple_connection_get_account(gc));
     if (!conversation || purple_conv_chat_has_left(purple_conversation_get_chat_data(conversation)))
         return false;
     for (PurpleMessenger *other : std::as_const(connection->rooms)) {
@@ -222,8 +223,8 @@ void PurpleMessenger::Private::notice(const QString &text)
     report(problem);
 }
 
-void PurpleMessenger::Private::chatMessage(const QString &from, const char *message,
-                                           PurpleConversation *conversation, PurpleMessageFlags flags)
+void PurpleMessenger::Private::chatMessage(const QString &from, const char *message, PurpleConversation *conversation,
+                                           PurpleMessageFlags flags)
 {
     if (!isOurs(conversation))
         return;
@@ -263,7 +264,8 @@ void PurpleMessenger::Private::memberLeft(const QString &member)
     if (chatId == 0 || member.isEmpty())
         return;
     connection->takeNickBackFrom(member);
-    QMetaObject::invokeMethod(q, [q = q, member] { Q_EMIT q->memberLeft(member); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        q, [q = q, member] { Q_EMIT q->memberLeft(member); }, Qt::QueuedConnection);
 }
 
 void PurpleMessenger::Private::memberRenamed(const QString &oldName, const QString &newName)

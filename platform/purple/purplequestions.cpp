@@ -25,8 +25,8 @@ QString pidginText(const char *text)
 
 void logQuestion(const char *title, const char *primary, const QString &answer)
 {
-    qCWarning(lcPurple).noquote() << u"libpurple asked \"%1: %2\"; the answer was %3"_s.arg(
-        fromUtf8(title), fromUtf8(primary), answer);
+    qCWarning(lcPurple).noquote() << u"libpurple asked \"%1: %2\"; the answer was %3"_s.arg(fromUtf8(title),
+                                                                                            fromUtf8(primary), answer);
 }
 
 // libpurple keeps every question until the handle its answer returned is

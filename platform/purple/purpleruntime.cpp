@@ -100,7 +100,7 @@ QString start(const QString &userFolder)
         const QString parent = QFileInfo(userFolder).absolutePath();
         const QString why = durablefile::folderProblem(parent);
         return outcome = u"Could not create libpurple's folder %1%2."_s.arg(QDir::toNativeSeparators(userFolder),
-                                                                             why.isEmpty() ? QString() : u": "_s + why);
+                                                                            why.isEmpty() ? QString() : u": "_s + why);
     }
     constexpr QFileDevice::Permissions OthersMayUse = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
                                                       QFileDevice::ExeGroup | QFileDevice::ReadOther |
@@ -110,7 +110,7 @@ QString start(const QString &userFolder)
         const QString why = durablefile::folderProblem(userFolder);
         return outcome = u"libpurple's folder %1 can be read by other users, and could not be made private to "
                          u"this user%2."_s.arg(QDir::toNativeSeparators(userFolder),
-                                                why.isEmpty() ? QString() : u": "_s + why);
+                                               why.isEmpty() ? QString() : u": "_s + why);
     }
     purple_util_set_user_dir(QFile::encodeName(QDir::toNativeSeparators(userFolder)).constData());
     purple_debug_set_enabled(FALSE);
@@ -165,7 +165,8 @@ QStringList installedProtocols()
     QStringList names;
     for (GList *item = purple_plugins_get_protocols(); item; item = item->next) {
         auto *plugin = static_cast<PurplePlugin *>(item->data);
-        names.append(u"%1 (%2)"_s.arg(fromUtf8(purple_plugin_get_id(plugin)), fromUtf8(purple_plugin_get_name(plugin))));
+        names.append(
+            u"%1 (%2)"_s.arg(fromUtf8(purple_plugin_get_id(plugin)), fromUtf8(purple_plugin_get_name(plugin))));
     }
     return names;
 }

@@ -72,8 +72,7 @@ void onChatLeft(PurpleConversation *conversation, gpointer)
 // was taken out of the settings, is left again.
 void onChatJoinedAnyRoom(PurpleConversation *conversation, gpointer)
 {
-    ChatConnection::Private *d =
-        conversation ? connectionOf(purple_conversation_get_account(conversation)) : nullptr;
+    ChatConnection::Private *d = conversation ? connectionOf(purple_conversation_get_account(conversation)) : nullptr;
     if (d && !d->roomOf(conversation))
         d->leaveStrayRoom(fromUtf8(purple_conversation_get_name(conversation)));
 }
@@ -142,8 +141,7 @@ void onInstantMessage(PurpleAccount *account, char *sender, char *message, Purpl
 
 int signalHandle = 0;
 
-template <typename Function>
-void connectSignal(void *instance, const char *signal, Function function)
+template <typename Function> void connectSignal(void *instance, const char *signal, Function function)
 {
     purple_signal_connect(instance, signal, &signalHandle, reinterpret_cast<PurpleCallback>(function), nullptr);
 }

@@ -1,21 +1,20 @@
 #include "support/testfiles.h"
 
 #include "app/form1.h"
-#include "windows/clickablelabel.h"
 #include "catalogue/catalogue.h"
-#include "serving/valdrinbas.h"
+#include "platform/addon.h"
 #include "platform/localroom/localroom.h"
 #include "platform/rowlist.h"
-#include "platform/addon.h"
+#include "serving/valdrinbas.h"
+#include "windows/clickablelabel.h"
 
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QListWidget>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QPointer>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -74,9 +73,7 @@ private Q_SLOTS:
     void switchMessageBoxesAndServingThroughTheLocalRoom();
     void closingDuringAListReplyDoesNotCrash();
 
-
 private:
-
     std::unique_ptr<testfiles::DataFolder> m_dir;
 };
 
@@ -140,7 +137,8 @@ void TestForm1::failedSaveAtCloseOffersRetry()
     QVERIFY2(shown.contains(u"descriptions.dat"_s), qPrintable(shown));
 
     // The operator clears the cause and tries again: the edit reaches the file.
-    answerNextMessageBox(u"Try Again"_s, nullptr, [this] { QDir(m_dir->filePath(u"descriptions.dat"_s)).removeRecursively(); });
+    answerNextMessageBox(u"Try Again"_s, nullptr,
+                         [this] { QDir(m_dir->filePath(u"descriptions.dat"_s)).removeRecursively(); });
     QVERIFY(form.close());
     QCOMPARE(readBytes(m_dir->filePath(u"descriptions.dat"_s)), QByteArray("Keep me\r\n"));
 }
@@ -388,7 +386,6 @@ void TestForm1::closingDuringAListReplyDoesNotCrash()
     QVERIFY(!roomAlive); // the messenger went with the window
     QVERIFY(pagesAtClose >= 1 && pagesAtClose < 5);
 }
-
 
 QTEST_MAIN(TestForm1)
 #include "tst_form1.moc"

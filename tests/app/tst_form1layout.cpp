@@ -2,9 +2,9 @@
 
 #include "support/testfiles.h"
 
+#include "platform/localroom/localroom.h"
 #include "platform/rowlist.h"
 #include "serving/valdrinbas.h"
-#include "platform/localroom/localroom.h"
 #include "windows/clickablelabel.h"
 
 #include <QLineEdit>
@@ -12,8 +12,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QTimer>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -129,7 +129,7 @@ void TestForm1Layout::focusGoesRoundInTheWindowsOrder()
     QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
     QTRY_COMPARE(QApplication::focusWidget(), m_form->List1);
     const QList<QWidget *> order{m_form->Text1, m_form->Command1, m_form->Command2, m_form->Command3,
-                                 m_form->List2, m_form->Text2, m_form->List1};
+                                 m_form->List2, m_form->Text2,    m_form->List1};
     for (QWidget *expected : order) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), expected);
@@ -220,8 +220,8 @@ void TestForm1Layout::closingTheMainWindowLeavesTheEditorRunning()
 void TestForm1Layout::pressOnBackgroundMovesTheWindowButNotOnALabel()
 {
     QSignalSpy moves(m_form.get(), &FramelessWindow::backgroundPressed);
-    for (QWidget *control : std::initializer_list<QWidget *>{m_form->Label10, m_form->Label2, m_form->List1,
-                                                             m_form->Text1}) {
+    for (QWidget *control :
+         std::initializer_list<QWidget *>{m_form->Label10, m_form->Label2, m_form->List1, m_form->Text1}) {
         QTest::mousePress(control, Qt::LeftButton);
         QTest::mouseRelease(control, Qt::LeftButton);
     }

@@ -31,10 +31,12 @@ void TestStartup::commandLine_data()
     QTest::newRow("no arguments") << QStringList{u"prog"_s} << true << 0 << QString();
     QTest::newRow("help") << QStringList{u"prog"_s, u"--help"_s} << false << 0 << u"--data-dir"_s;
     QTest::newRow("version") << QStringList{u"prog"_s, u"--version"_s} << false << 0 << u"Valdrin AIM Server v2"_s;
-    QTest::newRow("unknown option") << QStringList{u"prog"_s, u"--bogus"_s} << false << ExitCode::UsageError << u"bogus"_s;
-    QTest::newRow("stray argument") << QStringList{u"prog"_s, u"stray"_s} << false << ExitCode::UsageError << u"stray"_s;
-    QTest::newRow("folder missing its value") << QStringList{u"prog"_s, u"--data-dir"_s} << false << ExitCode::UsageError
-                                               << u"data-dir"_s;
+    QTest::newRow("unknown option") << QStringList{u"prog"_s, u"--bogus"_s} << false << ExitCode::UsageError
+                                    << u"bogus"_s;
+    QTest::newRow("stray argument") << QStringList{u"prog"_s, u"stray"_s} << false << ExitCode::UsageError
+                                    << u"stray"_s;
+    QTest::newRow("folder missing its value")
+        << QStringList{u"prog"_s, u"--data-dir"_s} << false << ExitCode::UsageError << u"data-dir"_s;
 }
 
 void TestStartup::commandLine()

@@ -2,9 +2,9 @@
 #include "support/testfiles.h"
 
 #include "catalogue/catalogue.h"
-#include "serving/valdrinbas.h"
 #include "platform/rowlist.h"
 #include "serving/linkserver.h"
+#include "serving/valdrinbas.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -113,7 +113,8 @@ void TestCatalogue::filesOfUnequalLengthLoadAsTheyAre()
 
 void TestCatalogue::olderEncodingsAreToldOnceAndSavedAsUtf8()
 {
-    QVERIFY(writeBytes(m_dir->filePath(u"descriptions.dat"_s), "\xEF\xBB\xBF" "Caf\xC3\xA9\r\n\x93Old\x94\r\n"));
+    QVERIFY(writeBytes(m_dir->filePath(u"descriptions.dat"_s), "\xEF\xBB\xBF"
+                                                               "Caf\xC3\xA9\r\n\x93Old\x94\r\n"));
     QVERIFY(writeBytes(m_dir->filePath(u"urls.dat"_s), "a.htm\r\nb.htm\r\n"));
     StringRowList descriptions;
     StringRowList addresses;
@@ -123,7 +124,8 @@ void TestCatalogue::olderEncodingsAreToldOnceAndSavedAsUtf8()
     QVERIFY2(told.first().contains(u"descriptions.dat: 1 row was not UTF-8 text"_s), qPrintable(told.first()));
     QVERIFY(catalogue.save().ok());
     QCOMPARE(readBytes(m_dir->filePath(u"descriptions.dat"_s)),
-             QByteArray("\xEF\xBB\xBF" "Caf\xC3\xA9\r\n\xE2\x80\x9COld\xE2\x80\x9D\r\n"));
+             QByteArray("\xEF\xBB\xBF"
+                        "Caf\xC3\xA9\r\n\xE2\x80\x9COld\xE2\x80\x9D\r\n"));
     StringRowList again;
     StringRowList againAddresses;
     QVERIFY(Catalogue(again, againAddresses, folder()).load().isEmpty());
@@ -138,11 +140,16 @@ void TestCatalogue::interruptedSavesAreFinishedOrUndone_data()
     QTest::addColumn<bool>("descriptionsReplaced");
     QTest::addColumn<bool>("urlsReplaced");
     QTest::addColumn<bool>("expectNew");
-    QTest::newRow("while writing the first new file") << QByteArrayList{"New\r\nhalf", ""} << false << false << false << false;
-    QTest::newRow("while writing the second") << QByteArrayList{"New\r\nRows\r\n", "new"} << false << false << false << false;
-    QTest::newRow("before the journal") << QByteArrayList{"New\r\nRows\r\n", "new.htm\r\nrows.htm\r\n"} << false << false << false << false;
-    QTest::newRow("after the journal") << QByteArrayList{"New\r\nRows\r\n", "new.htm\r\nrows.htm\r\n"} << true << false << false << true;
-    QTest::newRow("between the two renames") << QByteArrayList{"", "new.htm\r\nrows.htm\r\n"} << true << true << false << true;
+    QTest::newRow("while writing the first new file")
+        << QByteArrayList{"New\r\nhalf", ""} << false << false << false << false;
+    QTest::newRow("while writing the second")
+        << QByteArrayList{"New\r\nRows\r\n", "new"} << false << false << false << false;
+    QTest::newRow("before the journal") << QByteArrayList{"New\r\nRows\r\n", "new.htm\r\nrows.htm\r\n"} << false
+                                        << false << false << false;
+    QTest::newRow("after the journal") << QByteArrayList{"New\r\nRows\r\n", "new.htm\r\nrows.htm\r\n"} << true << false
+                                       << false << true;
+    QTest::newRow("between the two renames")
+        << QByteArrayList{"", "new.htm\r\nrows.htm\r\n"} << true << true << false << true;
     QTest::newRow("before the journal goes") << QByteArrayList{"", ""} << true << true << true << true;
 }
 
@@ -155,7 +162,8 @@ void TestCatalogue::interruptedSavesAreFinishedOrUndone()
     QFETCH(bool, expectNew);
     const QByteArray oldDescriptions("Old\r\n"), oldUrls("old.htm\r\n");
     const QByteArray newDescriptions("New\r\nRows\r\n"), newUrls("new.htm\r\nrows.htm\r\n");
-    QVERIFY(writeBytes(m_dir->filePath(u"descriptions.dat"_s), descriptionsReplaced ? newDescriptions : oldDescriptions));
+    QVERIFY(
+        writeBytes(m_dir->filePath(u"descriptions.dat"_s), descriptionsReplaced ? newDescriptions : oldDescriptions));
     QVERIFY(writeBytes(m_dir->filePath(u"urls.dat"_s), urlsReplaced ? newUrls : oldUrls));
     if (!newFiles[0].isEmpty())
         QVERIFY(writeBytes(m_dir->filePath(u"descriptions.dat.valdrin-new"_s), newFiles[0]));
@@ -179,7 +187,8 @@ void TestCatalogue::interruptedSavesAreFinishedOrUndone()
 
 void TestCatalogue::loadThenSaveRewritesEveryLineWithCrLf()
 {
-    const std::unique_ptr<CatalogueFixture> loaded = loadedCatalogue("Alpha\r\n\r\nwith\nfeeds\nLast", "a.htm\rb.htm\r\nc.htm\r\nd.htm");
+    const std::unique_ptr<CatalogueFixture> loaded =
+        loadedCatalogue("Alpha\r\n\r\nwith\nfeeds\nLast", "a.htm\rb.htm\r\nc.htm\r\nd.htm");
     QVERIFY(loaded);
     auto &[descriptions, addresses, catalogue] = *loaded;
     QCOMPARE(descriptions.allRows(), (QStringList{u"Alpha"_s, QString(), u"with\nfeeds\nLast"_s}));

@@ -68,7 +68,8 @@ int saver(const QString &folder)
     StringRowList addresses;
     Catalogue catalogue(descriptions, addresses, DataFolder(folder));
     (void)catalogue.load();
-    const std::array<StringRowList, 2> d{StringRowList(version(0).descriptions), StringRowList(version(1).descriptions)};
+    const std::array<StringRowList, 2> d{StringRowList(version(0).descriptions),
+                                         StringRowList(version(1).descriptions)};
     const std::array<StringRowList, 2> a{StringRowList(version(0).addresses), StringRowList(version(1).addresses)};
     int next = descriptions.List(0) == d[0].List(0) ? 1 : 0;
     std::fputs("ready\n", stdout);

@@ -20,17 +20,17 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <csignal>
 #include <array>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 #include <set>
-#include <tuple>
-#include <cstring>
 #include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 #include <sys/stat.h>
-#include <cstdio>
+#include <sys/un.h>
+#include <tuple>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -244,8 +244,8 @@ CommandRun runCommand(const QString &folder, const QStringList &arguments)
 bool replaceFile(const QString &path, const QByteArray &bytes)
 {
     const QString fresh = path + u".new"_s;
-    return testfiles::writeBytes(fresh, bytes) && ::rename(QFile::encodeName(fresh).constData(),
-                                                          QFile::encodeName(path).constData()) == 0;
+    return testfiles::writeBytes(fresh, bytes) &&
+           ::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(path).constData()) == 0;
 }
 
 } // namespace
@@ -289,8 +289,10 @@ void TestHeadless::editsWhileServingAreServedAndKept()
     // Two catalogue commands at once, beside the running server: both land, nothing torn.
     QProcess first;
     QProcess second;
-    first.start(QString::fromUtf8(VALDRIN_SERVER_BINARY), {u"--data-dir"_s, folder.path(), u"--add"_s, u"Fourth"_s, u"4.htm"_s});
-    second.start(QString::fromUtf8(VALDRIN_SERVER_BINARY), {u"--data-dir"_s, folder.path(), u"--add"_s, u"Fifth"_s, u"5.htm"_s});
+    first.start(QString::fromUtf8(VALDRIN_SERVER_BINARY),
+                {u"--data-dir"_s, folder.path(), u"--add"_s, u"Fourth"_s, u"4.htm"_s});
+    second.start(QString::fromUtf8(VALDRIN_SERVER_BINARY),
+                 {u"--data-dir"_s, folder.path(), u"--add"_s, u"Fifth"_s, u"5.htm"_s});
     QVERIFY(first.waitForFinished(20000) && second.waitForFinished(20000));
     QCOMPARE(first.exitCode(), 0);
     QCOMPARE(second.exitCode(), 0);
@@ -327,7 +329,7 @@ void TestHeadless::unreadableFileKeepsTheCatalogueServing()
     QVERIFY(QFile::remove(folder.filePath(u"urls.dat"_s)));
     QVERIFY(QDir(folder.path()).mkdir(u"urls.dat"_s));
     QTRY_VERIFY_WITH_TIMEOUT(log.join(u'\n').contains(u"urls.dat: it is a folder, not a file. The catalogue in use "
-                                                       u"stays as it was."_s),
+                                                      u"stays as it was."_s),
                              10000);
     ann.say(u"/linkdesk send 2"_s);
     QTRY_VERIFY_WITH_TIMEOUT(!ann.privateMessages().isEmpty(), 10000);
@@ -353,9 +355,9 @@ void TestHeadless::catalogueCommandsChangeTheFolder()
     QCOMPARE(runCommand(folder.path(), {u"--add"_s, u"only a description"_s}).exitCode, 2);
     QCOMPARE(runCommand(folder.path(), {u"--add"_s, u""_s, u"x.htm"_s}).exitCode, 1);
     // What a row cannot hold is refused, so the files never go out of step.
-    for (const auto &[description, address] : {std::pair{u"cr\rinside"_s, u"x.htm"_s},
-                                               std::pair{u"lf\ninside"_s, u"x.htm"_s},
-                                               std::pair{u"Gamma"_s, u"x\u0001.htm"_s}, std::pair{u"Gamma"_s, u" "_s}}) {
+    for (const auto &[description, address] :
+         {std::pair{u"cr\rinside"_s, u"x.htm"_s}, std::pair{u"lf\ninside"_s, u"x.htm"_s},
+          std::pair{u"Gamma"_s, u"x\u0001.htm"_s}, std::pair{u"Gamma"_s, u" "_s}}) {
         const CommandRun refused = runCommand(folder.path(), {u"--add"_s, description, address});
         QCOMPARE(refused.exitCode, 2);
         QVERIFY2(refused.errors.startsWith(u"Nothing was added: "_s), qPrintable(refused.errors));
@@ -550,8 +552,9 @@ void TestHeadless::commandLineNeedsNoDisplay()
         for (const auto &[arguments, input, expected] : options) {
             const auto [exitCode, output] = run(arguments, input);
             QVERIFY2(exitCode == 0 && output.contains(expected),
-                     qPrintable(u"%1 %2: exit %3, %4"_s.arg(binary, arguments.join(u' ')).arg(exitCode).arg(
-                         QString::fromUtf8(output))));
+                     qPrintable(u"%1 %2: exit %3, %4"_s.arg(binary, arguments.join(u' '))
+                                    .arg(exitCode)
+                                    .arg(QString::fromUtf8(output))));
         }
         QCOMPARE(testfiles::readBytes(folder.filePath(u"message.txt"_s)).trimmed(), QByteArray("Thanks"));
     }
@@ -569,12 +572,11 @@ QString manyRoomsSettings(quint16 alpha, quint16 beta, quint16 chat, const QStri
            u"[chat]\nprotocol = xmpp\naccount = deskbot@localhost/valdrin\npassword = secret\n"
            u"option.port = %3\noption.connect_server = 127.0.0.1\noption.connection_security = opportunistic_tls\n"
            u"option.auth_plain_in_clear = true\nroom = links@conference.localhost\nroom = other@conference.localhost\n"
-           u"[refused]\naccount = deskc@127.0.0.1\npassword = Wr0ngPW\noption.port = %2\nroom = #links\n"_s
-        .arg(alpha)
-        .arg(beta)
-        .arg(chat)
-        .arg(alphaRooms)
-        .arg(web);
+           u"[refused]\naccount = deskc@127.0.0.1\npassword = Wr0ngPW\noption.port = %2\nroom = #links\n"_s.arg(alpha)
+               .arg(beta)
+               .arg(chat)
+               .arg(alphaRooms)
+               .arg(web);
 }
 
 // A service manager's notification socket, as systemd gives a Type=notify unit.
@@ -652,8 +654,8 @@ void TestHeadless::manyRoomsServeApartAndReloadApart()
     NotifySocket systemd(folder.filePath(u"notify"_s));
     m_extraEnvironment.insert(u"NOTIFY_SOCKET"_s, folder.filePath(u"notify"_s));
     m_extraEnvironment.insert(u"WATCHDOG_USEC"_s, u"1000000"_s);
-    QVERIFY(writeSettings(folder, manyRoomsSettings(alpha.port(), beta.port(), chat.port(),
-                                                    u"room = #links\nroom = #other\n"_s, web)));
+    QVERIFY(writeSettings(
+        folder, manyRoomsSettings(alpha.port(), beta.port(), chat.port(), u"room = #links\nroom = #other\n"_s, web)));
     QStringList log;
     QProcess *process = startServer(folder.path(), &log);
     m_extraEnvironment.clear();
@@ -689,7 +691,8 @@ void TestHeadless::manyRoomsServeApartAndReloadApart()
     bob.say(u"/linkdesk send 2"_s);
     cat.say(u"/deskb send 3"_s);
     QTRY_VERIFY_WITH_TIMEOUT(!ann.privateMessages().isEmpty() && !bob.privateMessages().isEmpty() &&
-                                 !cat.privateMessages().isEmpty(), 10000);
+                                 !cat.privateMessages().isEmpty(),
+                             10000);
     QVERIFY(ann.privateMessages()[0].text.startsWith(u"Item 1:"_s));
     QVERIFY(bob.privateMessages()[0].text.startsWith(u"Item 2:"_s));
     QCOMPARE(cat.privateMessages()[0].from, u"deskb"_s);
@@ -722,8 +725,8 @@ void TestHeadless::manyRoomsServeApartAndReloadApart()
     // #other left, and #links (like every other room) sees nothing new.
     ann.clear();
     cat.clear();
-    QVERIFY(writeSettings(folder, manyRoomsSettings(alpha.port(), beta.port(), chat.port(),
-                                                    u"room = #links\nroom = #more\n"_s, web)));
+    QVERIFY(writeSettings(
+        folder, manyRoomsSettings(alpha.port(), beta.port(), chat.port(), u"room = #links\nroom = #more\n"_s, web)));
     ::kill(pid_t(process->processId()), SIGHUP);
     QTRY_VERIFY_WITH_TIMEOUT(eve.channelMessages().size() >= 4, 20000);
     QTRY_VERIFY_WITH_TIMEOUT(!bob.namesInChannel().contains(u"linkdesk"_s), 10000);
@@ -850,7 +853,7 @@ void TestHeadless::roomsServedConvergeToTheSettings()
                 const bool wanted = section.present && section.rooms.count(index) > 0;
                 if (inRoom(index, section.nick) != wanted)
                     differ.append(u"%1 %2 in %3"_s.arg(section.nick, wanted ? u"not"_s : u"still"_s,
-                                                        ConvergenceModel::room(index)));
+                                                       ConvergenceModel::room(index)));
             }
         }
         return differ.join(u", "_s);
@@ -899,8 +902,8 @@ void TestHeadless::roomsServedConvergeToTheSettings()
         if (differ.isEmpty() && silent.isEmpty())
             return;
         qWarning().noquote() << "The server's log:\n" << log.join(u'\n');
-        QFAIL(qPrintable(u"seed %1, after %2: %3"_s.arg(seed).arg(step, differ.isEmpty() ? u"no answer from "_s + silent
-                                                                                      : differ)));
+        QFAIL(qPrintable(
+            u"seed %1, after %2: %3"_s.arg(seed).arg(step, differ.isEmpty() ? u"no answer from "_s + silent : differ)));
     };
     check(u"the start"_s, everyRoom());
 
@@ -981,9 +984,9 @@ void TestHeadless::roomsServedConvergeToTheSettings()
                 members.push_back(std::make_unique<IrcMember>(u"m%1"_s.arg(i), server.port()));
             for (int i = 0; i < ConvergenceModel::Pool; ++i)
                 members[std::size_t(i)]->startJoin(ConvergenceModel::room(i));
-            QTRY_VERIFY_WITH_TIMEOUT(std::all_of(members.cbegin(), members.cend(),
-                                                 [](const auto &member) { return member->isInChannel(); }),
-                                     10000);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                std::all_of(members.cbegin(), members.cend(), [](const auto &member) { return member->isInChannel(); }),
+                10000);
             step = u"the server restarted"_s;
             asked = everyRoom();
             break;

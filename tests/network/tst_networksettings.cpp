@@ -45,9 +45,9 @@ void TestNetworkSettings::initTestCase()
 
 void TestNetworkSettings::goodFileIsRead()
 {
-    const NetworkSettings::Parsed parsed = NetworkSettings::parse(
-        u"# the program's network\r\nprotocol = IRC\naccount = linkdesk@irc.example.org\n\n"
-        u"password = se=cret\nroom = #links\noption.port = 6697\noption.ssl = true\n"_s);
+    const NetworkSettings::Parsed parsed =
+        NetworkSettings::parse(u"# the program's network\r\nprotocol = IRC\naccount = linkdesk@irc.example.org\n\n"
+                               u"password = se=cret\nroom = #links\noption.port = 6697\noption.ssl = true\n"_s);
     QVERIFY2(parsed.value, qPrintable(parsed.error));
     QCOMPARE(parsed.value->protocolId, u"prpl-irc"_s);
     QCOMPARE(parsed.value->protocolLine, 2);
@@ -71,13 +71,14 @@ void TestNetworkSettings::mistakesNameTheLine_data()
     QTest::newRow("missing room") << u"protocol = irc\naccount = a@b"_s << u"\"room\" is missing"_s;
     QTest::newRow("both passwords") << u"protocol = irc\naccount = a@b\nroom = #r\npassword = x\npassword-env = P"_s
                                     << u"line 5: set either password or password-env"_s;
-    QTest::newRow("empty account") << u"protocol = irc\naccount =\nroom = #r"_s << u"line 2: \"account\" has no value"_s;
-    QTest::newRow("account without server") << u"protocol = irc\naccount = linkdesk\nroom = #r"_s
-                                            << u"line 2: the account is NAME@SERVER"_s;
-    QTest::newRow("account without name") << u"protocol = xmpp\naccount = @example.org\nroom = r@c"_s
-                                          << u"line 2: the account is NAME@SERVER"_s;
-    QTest::newRow("blank in the account") << u"protocol = irc\naccount = x y@host\nroom = #r"_s
-                                          << u"line 2: an account name holds no blank"_s;
+    QTest::newRow("empty account") << u"protocol = irc\naccount =\nroom = #r"_s
+                                   << u"line 2: \"account\" has no value"_s;
+    QTest::newRow("account without server")
+        << u"protocol = irc\naccount = linkdesk\nroom = #r"_s << u"line 2: the account is NAME@SERVER"_s;
+    QTest::newRow("account without name")
+        << u"protocol = xmpp\naccount = @example.org\nroom = r@c"_s << u"line 2: the account is NAME@SERVER"_s;
+    QTest::newRow("blank in the account")
+        << u"protocol = irc\naccount = x y@host\nroom = #r"_s << u"line 2: an account name holds no blank"_s;
     QTest::newRow("bare channel prefix") << u"protocol = irc\naccount = a@b\nroom = #"_s
                                          << u"line 3: room names an IRC channel: its prefix and a name"_s;
     QTest::newRow("huge room name") << u"protocol = irc\naccount = a@b\nroom = #"_s + QString(1000000, u'x')
@@ -92,8 +93,8 @@ void TestNetworkSettings::mistakesNameTheLine_data()
                                     << u"line 3: the value of \"room\" holds a control character"_s;
     QTest::newRow("two IRC channels") << u"protocol = irc\naccount = a@b\nroom = #links,#other"_s
                                       << u"line 3: room names one IRC channel"_s;
-    QTest::newRow("send rate not a number") << u"protocol = irc\naccount = a@b\nroom = #r\nsend-rate = fast"_s
-                                            << u"line 4: send-rate takes"_s;
+    QTest::newRow("send rate not a number")
+        << u"protocol = irc\naccount = a@b\nroom = #r\nsend-rate = fast"_s << u"line 4: send-rate takes"_s;
     QTest::newRow("send burst of none") << u"protocol = irc\naccount = a@b\nroom = #r\nsend-burst = 0"_s
                                         << u"line 4: send-burst takes"_s;
     QTest::newRow("missing authority file")
@@ -102,24 +103,26 @@ void TestNetworkSettings::mistakesNameTheLine_data()
 
     // Files of several connections: each mistake names its section.
     const QString irc = u"[one]\nprotocol = irc\naccount = a@b\n"_s;
-    QTest::newRow("section without a room") << irc + u"room = #r\n[two]\nprotocol = irc\naccount = c@b"_s
-                                            << u"section [two]: \"room\" is missing"_s;
+    QTest::newRow("section without a room")
+        << irc + u"room = #r\n[two]\nprotocol = irc\naccount = c@b"_s << u"section [two]: \"room\" is missing"_s;
     QTest::newRow("one account in two sections")
         << irc + u"room = #r\n[two]\nprotocol = irc\naccount = A@b\nroom = #s"_s
         << u"line 7, section [two]: the section [one] signs on with this account already"_s;
     QTest::newRow("the same room twice") << irc + u"room = #links\nroom = #Links"_s
                                          << u"line 5, section [one]: this room is already served, on line 4"_s;
-    QTest::newRow("a blank in an IRC room") << irc + u"room = #my links"_s
-                                            << u"line 4, section [one]: room names one IRC channel"_s;
-    QTest::newRow("a control character in a room") << irc + u"room = #li\u0007nks"_s
-                                                   << u"line 4, section [one]: the value of \"room\" holds a control"_s;
-    QTest::newRow("] missing") << u"[one\nprotocol = irc"_s << u"line 1: a section starts with [NAME]; the ] is missing"_s;
+    QTest::newRow("a blank in an IRC room")
+        << irc + u"room = #my links"_s << u"line 4, section [one]: room names one IRC channel"_s;
+    QTest::newRow("a control character in a room")
+        << irc + u"room = #li\u0007nks"_s << u"line 4, section [one]: the value of \"room\" holds a control"_s;
+    QTest::newRow("] missing") << u"[one\nprotocol = irc"_s
+                               << u"line 1: a section starts with [NAME]; the ] is missing"_s;
     QTest::newRow("section name not a word") << u"[my network]"_s << u"line 1: a section's name is one word"_s;
-    QTest::newRow("section twice") << irc + u"room = #r\n[One]"_s << u"line 5: the section [One] is already on line 1"_s;
-    QTest::newRow("account above the sections") << u"account = a@b\n"_s + irc + u"room = #r"_s
-                                                << u"line 1: \"account\" belongs in a section"_s;
-    QTest::newRow("a key without its room") << irc + u"room-key = k\nroom = #r"_s
-                                            << u"line 4, section [one]: \"room-key\" gives the key of the room"_s;
+    QTest::newRow("section twice") << irc + u"room = #r\n[One]"_s
+                                   << u"line 5: the section [One] is already on line 1"_s;
+    QTest::newRow("account above the sections")
+        << u"account = a@b\n"_s + irc + u"room = #r"_s << u"line 1: \"account\" belongs in a section"_s;
+    QTest::newRow("a key without its room")
+        << irc + u"room-key = k\nroom = #r"_s << u"line 4, section [one]: \"room-key\" gives the key of the room"_s;
     QTest::newRow("a room's key from an unset variable")
         << irc + u"room = #r\nroom-key-env = VALDRIN_TEST_UNSET_KEY"_s
         << u"line 5, section [one]: the environment variable VALDRIN_TEST_UNSET_KEY is not set"_s;
@@ -149,7 +152,8 @@ void TestNetworkSettings::sectionsShareTheirDefaults()
     qputenv("VALDRIN_TEST_ROOM_KEY", "door");
     const NetworkConfig::Parsed parsed = NetworkConfig::parse(
         u"protocol = irc\nsend-rate = 2\noption.port = 6697\n"
-        u"[libera]\naccount = desk@irc.libera.example\nroom = #links\nroom = #keyed\nroom-key-env = VALDRIN_TEST_ROOM_KEY\n"
+        u"[libera]\naccount = desk@irc.libera.example\nroom = #links\nroom = #keyed\nroom-key-env = "
+        u"VALDRIN_TEST_ROOM_KEY\n"
         u"[chat]\nprotocol = xmpp\naccount = desk@chat.example\nsend-rate = 0\noption.port = 5222\n"
         u"room = links@rooms.chat.example\nroom-key = open sesame\n"_s);
     qunsetenv("VALDRIN_TEST_ROOM_KEY");
@@ -169,7 +173,8 @@ void TestNetworkSettings::sectionsShareTheirDefaults()
     QCOMPARE(chat.optionValue(u"port"_s), u"5222"_s);
     QCOMPARE(chat.rooms[0].key, u"open sesame"_s);
     QVERIFY(!parsed.value->web.isOn());
-    const NetworkConfig::Parsed web = NetworkConfig::parse(u"http-listen = [::1]:8080\nprotocol = irc\naccount = a@b\nroom = #r"_s);
+    const NetworkConfig::Parsed web =
+        NetworkConfig::parse(u"http-listen = [::1]:8080\nprotocol = irc\naccount = a@b\nroom = #r"_s);
     QVERIFY2(web.value, qPrintable(web.error));
     QCOMPARE(web.value->web.host, u"::1"_s);
     QCOMPARE(web.value->web.port, 8080);
@@ -180,10 +185,12 @@ void TestNetworkSettings::sectionsShareTheirDefaults()
 
 void TestNetworkSettings::trustAndNickAreRead()
 {
-    const QString hex = u"ab:aa:7c:e0:d2:33:39:24:2d:d1:7d:f0:24:af:8d:7f:8a:0a:18:7f:79:ad:e9:b7:e1:69:bf:43:75:f9:c3:49"_s;
+    const QString hex =
+        u"ab:aa:7c:e0:d2:33:39:24:2d:d1:7d:f0:24:af:8d:7f:8a:0a:18:7f:79:ad:e9:b7:e1:69:bf:43:75:f9:c3:49"_s;
     const NetworkSettings::Parsed parsed = NetworkSettings::parse(
         u"protocol = xmpp\naccount = desk@example.org\nroom = r@conference.example.org\nnick = Link Desk\n"
-        u"tls-fingerprint = "_s + hex);
+        u"tls-fingerprint = "_s +
+        hex);
     QVERIFY2(parsed.value, qPrintable(parsed.error));
     QCOMPARE(parsed.value->nick, u"Link Desk"_s);
     QCOMPARE(parsed.value->tlsFingerprint, QByteArray::fromHex(QString(hex).remove(u':').toLatin1()));
@@ -337,8 +344,9 @@ void TestNetworkSettings::unknownProtocolAndOptionsAreRefused_data()
     QTest::newRow("true or false") << u"protocol = irc\naccount = a@b\nroom = #r\noption.ssl = perhaps"_s
                                    << u"line 4: option.ssl takes true or false"_s;
     for (const QString &port : {u"0"_s, u"-1"_s, u"70000"_s}) {
-        QTest::newRow(qPrintable(u"port "_s + port)) << u"protocol = irc\naccount = a@b\nroom = #r\noption.port = "_s + port
-                                                   << u"line 4: option.port takes a port number from 1 to 65535"_s;
+        QTest::newRow(qPrintable(u"port "_s + port))
+            << u"protocol = irc\naccount = a@b\nroom = #r\noption.port = "_s + port
+            << u"line 4: option.port takes a port number from 1 to 65535"_s;
     }
 }
 

@@ -2,7 +2,6 @@
 #include "support/ircserver.h"
 #include "support/testprocesses.h"
 
-#include "serving/valdrinbas.h"
 #include "platform/purple/chatconnection.h"
 #include "platform/purple/purplemessenger.h"
 #include "platform/rowlist.h"
@@ -10,12 +9,13 @@
 #include "serving/listpagebuilder.h"
 #include "serving/listpages.h"
 #include "serving/sendscheduler.h"
+#include "serving/valdrinbas.h"
 #include "support/servedroom.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QSignalSpy>
 #include <QTcpServer>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -108,9 +108,8 @@ void TestPurpleIrc::startThrottledRoom()
     m_throttledAnn = std::make_unique<IrcMember>(u"ann"_s, m_throttledServer.port());
     QVERIFY(m_throttledAnn->join(Room));
     m_throttledRoom = std::make_unique<ServedRoom>(Items);
-    const QString joined =
-        m_throttledRoom->start(ServedRoom::ircSettings(m_throttledServer.port(), Room, ServedRoom::NgircdLinesPerSecond,
-                                                       u"slowdesk"_s));
+    const QString joined = m_throttledRoom->start(
+        ServedRoom::ircSettings(m_throttledServer.port(), Room, ServedRoom::NgircdLinesPerSecond, u"slowdesk"_s));
     QVERIFY2(joined.isEmpty(), qPrintable(joined));
     QVERIFY(m_throttledRoom->switchOn());
 }
@@ -230,14 +229,20 @@ void TestPurpleIrc::secondMemberIsAnsweredDuringAList()
     qsizetype listerLinesWhenCatWasAnswered = -1;
     QElapsedTimer catWaited;
     qint64 catWaitedMs = -1;
-    connect(lister.get(), &IrcMember::messageReceived, cat.get(), [&] {
-        catWaited.start();
-        cat->say(u"/slowdesk send 5"_s);
-    }, Qt::SingleShotConnection);
-    connect(cat.get(), &IrcMember::messageReceived, this, [&] {
-        listerLinesWhenCatWasAnswered = lister->privateMessages().size();
-        catWaitedMs = catWaited.elapsed();
-    }, Qt::SingleShotConnection);
+    connect(
+        lister.get(), &IrcMember::messageReceived, cat.get(),
+        [&] {
+            catWaited.start();
+            cat->say(u"/slowdesk send 5"_s);
+        },
+        Qt::SingleShotConnection);
+    connect(
+        cat.get(), &IrcMember::messageReceived, this,
+        [&] {
+            listerLinesWhenCatWasAnswered = lister->privateMessages().size();
+            catWaitedMs = catWaited.elapsed();
+        },
+        Qt::SingleShotConnection);
     lister->say(u"/slowdesk send list"_s);
     QTRY_VERIFY_WITH_TIMEOUT(!cat->privateMessages().isEmpty(), 10000);
     QVERIFY(cat->privateMessages()[0].text.startsWith(u"Item 5 about links"_s));
@@ -255,10 +260,12 @@ void TestPurpleIrc::listStopsForAMemberWhoQuitsAndFollowsARename()
     auto eve = std::make_unique<IrcMember>(u"eve"_s, m_server.port());
     QVERIFY(dave->join(Room));
     QVERIFY(eve->join(Room));
-    connect(dave.get(), &IrcMember::messageReceived, dave.get(), [&dave] { dave->sendRaw("QUIT :bye"); },
-            Qt::SingleShotConnection);
-    connect(eve.get(), &IrcMember::messageReceived, eve.get(), [&eve] { eve->sendRaw("NICK eve2"); },
-            Qt::SingleShotConnection);
+    connect(
+        dave.get(), &IrcMember::messageReceived, dave.get(), [&dave] { dave->sendRaw("QUIT :bye"); },
+        Qt::SingleShotConnection);
+    connect(
+        eve.get(), &IrcMember::messageReceived, eve.get(), [&eve] { eve->sendRaw("NICK eve2"); },
+        Qt::SingleShotConnection);
     if (!m_room.server().isServing())
         QVERIFY(m_room.switchOn());
     const SendScheduler::Counters before = m_room.server().scheduler().counters();
@@ -297,9 +304,8 @@ void TestPurpleIrc::hugeDescriptionGetsABoundedReply()
     m_room.addresses().AddItem(u"http://example.org/huge"_s);
     m_ann->clear();
     m_ann->say(u"/linkdesk send %1"_s.arg(Items));
-    QTRY_VERIFY_WITH_TIMEOUT(!m_ann->privateMessages().isEmpty() &&
-                                 m_ann->privateMessages().last().text.contains(u"[...]"_s),
-                             20000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        !m_ann->privateMessages().isEmpty() && m_ann->privateMessages().last().text.contains(u"[...]"_s), 20000);
     qsizetype received = 0;
     for (const IrcMember::Message &line : m_ann->privateMessages())
         received += line.text.toUtf8().size();
@@ -470,7 +476,8 @@ void TestPurpleIrc::stalledSignOnTimesOutAndTriesAgain()
     QSignalSpy problems(&messenger, &MorvexAIMOCX::AIM::problem);
     QVERIFY(messenger.start().isEmpty());
     QTRY_VERIFY_WITH_TIMEOUT(!problems.isEmpty(), 5000);
-    QVERIFY2(problems.first().first().toString().contains(u"timed out"_s), qPrintable(problems.first().first().toString()));
+    QVERIFY2(problems.first().first().toString().contains(u"timed out"_s),
+             qPrintable(problems.first().first().toString()));
     QTRY_VERIFY_WITH_TIMEOUT(connections >= 2, 10000);
     QVERIFY(!messenger.IsRunning());
 }

@@ -165,7 +165,8 @@ void TestPurpleTls::authorityFileTrustsTheCertificatesItIssued()
 
 void TestPurpleTls::xmppRequiringTlsIsRefusedUnlessPinned()
 {
-    const testcertificates::Certificate certificate = testcertificates::selfSigned(m_certificates.path(), u"localhost"_s);
+    const testcertificates::Certificate certificate =
+        testcertificates::selfSigned(m_certificates.path(), u"localhost"_s);
     QVERIFY2(certificate.error.isEmpty(), qPrintable(certificate.error));
     XmppServer server;
     server.requireTls(certificate.certificateFile, certificate.keyFile);

@@ -1,10 +1,10 @@
 #include "support/testprocesses.h"
 #include "support/xmppserver.h"
 
-#include "serving/valdrinbas.h"
 #include "platform/purple/purplemessenger.h"
 #include "platform/rowlist.h"
 #include "serving/listpagebuilder.h"
+#include "serving/valdrinbas.h"
 #include "support/servedroom.h"
 
 #include <QElapsedTimer>
@@ -91,8 +91,8 @@ bool TestPurpleXmpp::addMember(Member &member, const QString &name, const QStrin
 
 void TestPurpleXmpp::initTestCase()
 {
-    for (const QString &user : {u"linkdesk"_s, u"ann"_s, u"bob"_s, u"deskbot"_s, u"carol"_s, u"dave"_s,
-                                u"mallory"_s, u"victim"_s}) {
+    for (const QString &user :
+         {u"linkdesk"_s, u"ann"_s, u"bob"_s, u"deskbot"_s, u"carol"_s, u"dave"_s, u"mallory"_s, u"victim"_s}) {
         const QString added = m_server.addUser(user, u"secret"_s);
         QVERIFY2(added.isEmpty(), qPrintable(added));
     }

@@ -48,10 +48,28 @@ public:
 // every kind, UTF-8 sequences whole and broken, Windows-1252's high bytes, NUL.
 QByteArray randomFileBytes(QRandomGenerator &random)
 {
-    static const QByteArrayList pieces = {
-        "a", "Z", " ", "\r\n", "\r", "\n", "\xEF\xBB\xBF", "\xC3\xA9", "\xE6\x97\xA5", "\xF0\x9F\x98\x80",
-        "\xC3", "\xE6\x97", "\x80", "\x81", "\x93", "\x9D", "\xA0", "\xE9", "\xFF", "\xED\xA0\x80", "\xC0\xAF",
-        QByteArray(1, '\0')};
+    static const QByteArrayList pieces = {"a",
+                                          "Z",
+                                          " ",
+                                          "\r\n",
+                                          "\r",
+                                          "\n",
+                                          "\xEF\xBB\xBF",
+                                          "\xC3\xA9",
+                                          "\xE6\x97\xA5",
+                                          "\xF0\x9F\x98\x80",
+                                          "\xC3",
+                                          "\xE6\x97",
+                                          "\x80",
+                                          "\x81",
+                                          "\x93",
+                                          "\x9D",
+                                          "\xA0",
+                                          "\xE9",
+                                          "\xFF",
+                                          "\xED\xA0\x80",
+                                          "\xC0\xAF",
+                                          QByteArray(1, '\0')};
     QByteArray bytes;
     const int count = int(random.bounded(40));
     for (int i = 0; i < count; ++i)
@@ -114,7 +132,8 @@ private:
 void TestAddon::init()
 {
     QVERIFY(m_dir.isValid());
-    for (const QString &name : QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::Dirs | QDir::System | QDir::NoDotAndDotDot))
+    for (const QString &name :
+         QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::Dirs | QDir::System | QDir::NoDotAndDotDot))
         QVERIFY(QFile::remove(path(name)) || QDir(path(name)).removeRecursively());
 }
 
@@ -247,7 +266,8 @@ void TestAddon::saveListBytes()
 
 void TestAddon::rowsSurviveSaveAndLoad()
 {
-    const QStringList rows{u"Alpha"_s, QString(), u"  blanks  "_s, u"a, \"quoted\", <b>bold</b>"_s, u"\u00fcml\u00e4ut"_s};
+    const QStringList rows{u"Alpha"_s, QString(), u"  blanks  "_s, u"a, \"quoted\", <b>bold</b>"_s,
+                           u"\u00fcml\u00e4ut"_s};
     QVERIFY(addon::SaveList(path(u"urls.dat"_s), StringRowList(rows)).ok());
     StringRowList loaded;
     QVERIFY(addon::LoadList(path(u"urls.dat"_s), loaded).ok());
@@ -281,7 +301,8 @@ void TestAddon::rowsAreReadOneByOne()
     // One stray byte changes the reading of its own row only; Windows-1252's
     // quotes and euro sign come through, its five undefined bytes as Latin-1.
     const QString file = path(u"descriptions.dat"_s);
-    QVERIFY(writeBytes(file, "\xEF\xBB\xBF" "Caf\xC3\xA9 cr\xC3\xA8me\r\n\xE6\x97\xA5\xE6\x9C\xAC\r\n"
+    QVERIFY(writeBytes(file, "\xEF\xBB\xBF"
+                             "Caf\xC3\xA9 cr\xC3\xA8me\r\n\xE6\x97\xA5\xE6\x9C\xAC\r\n"
                              "stray \xFF\r\n\x93quoted\x94 \x80 5 \x81\r\n"));
     for (const bool text : {false, true}) {
         StringRowList compact;
@@ -300,8 +321,10 @@ void TestAddon::rowsAreReadOneByOne()
     RowFileFormat format;
     QVERIFY(addon::LoadList(file, rows, &format).ok());
     QVERIFY(addon::SaveList(file, rows, format.byteOrderMark).ok());
-    QCOMPARE(readBytes(file), QByteArray("\xEF\xBB\xBF" "Caf\xC3\xA9 cr\xC3\xA8me\r\n\xE6\x97\xA5\xE6\x9C\xAC\r\n"
-                                         "stray \xC3\xBF\r\n\xE2\x80\x9Cquoted\xE2\x80\x9D \xE2\x82\xAC 5 \xC2\x81\r\n"));
+    QCOMPARE(readBytes(file),
+             QByteArray("\xEF\xBB\xBF"
+                        "Caf\xC3\xA9 cr\xC3\xA8me\r\n\xE6\x97\xA5\xE6\x9C\xAC\r\n"
+                        "stray \xC3\xBF\r\n\xE2\x80\x9Cquoted\xE2\x80\x9D \xE2\x82\xAC 5 \xC2\x81\r\n"));
 
     // The server message is read the same way, line by line.
     QVERIFY(writeBytes(path(u"message.txt"_s), "Caf\xC3\xA9\r\n\x93Hi\x94\r\n"));
@@ -367,10 +390,13 @@ void TestAddon::specialFilesAreReportedAndNeverReplaced()
     const QString file = path(u"urls.dat"_s);
     const StringRowList rows(QStringList{u"a"_s});
     const auto kind = [&file] {
-        struct stat info {};
+        struct stat info
+        {
+        };
         return ::lstat(file.toLocal8Bit().constData(), &info) == 0 ? info.st_mode & S_IFMT : 0;
     };
-    const struct {
+    const struct
+    {
         const char *reason;
         std::function<bool()> make;
     } cases[] = {
@@ -482,7 +508,8 @@ void TestAddon::pauseHandlesEventsMeanwhile()
     connect(&timer, &QTimer::timeout, this, [&ticks] { ++ticks; });
     timer.start();
     bool queuedCallRan = false;
-    QMetaObject::invokeMethod(this, [&queuedCallRan] { queuedCallRan = true; }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [&queuedCallRan] { queuedCallRan = true; }, Qt::QueuedConnection);
     addon::Pause(0.3);
     QVERIFY(queuedCallRan);
     QVERIFY2(ticks >= 5, qPrintable(u"only %1 timer ticks during the wait"_s.arg(ticks)));

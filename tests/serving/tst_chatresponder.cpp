@@ -1,17 +1,17 @@
 #include "fakes/recordingmessenger.h"
 
-#include "serving/valdrinbas.h"
 #include "platform/localroom/localroom.h"
 #include "platform/rowlist.h"
 #include "serving/chatcommand.h"
 #include "serving/chatresponder.h"
-#include "serving/listpagebuilder.h"
 #include "serving/linkserver.h"
+#include "serving/listpagebuilder.h"
 #include "serving/listpages.h"
 #include "serving/roomserver.h"
 #include "serving/sendscheduler.h"
 #include "serving/servedrooms.h"
 #include "serving/servingtexts.h"
+#include "serving/valdrinbas.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
@@ -147,9 +147,9 @@ void TestChatResponder::itemReplyBytes()
 
     QCOMPARE(Banner.size(), 48);
     const QString link = u"<a href=\"a.htm\">Page A</a>\r"_s + Banner + u"Valdrin AIM Server v2\r\r"_s;
-    QCOMPARE(messenger.calls, (QStringList{u"SendIM:Ann:"_s + link, u"FinishIM:Ann"_s,
-                                           u"SendIM:Ann:"_s + link + u"Please scan, \"all\" of it.\r\nBye"_s,
-                                           u"FinishIM:Ann"_s}));
+    QCOMPARE(messenger.calls,
+             (QStringList{u"SendIM:Ann:"_s + link, u"FinishIM:Ann"_s,
+                          u"SendIM:Ann:"_s + link + u"Please scan, \"all\" of it.\r\nBye"_s, u"FinishIM:Ann"_s}));
 }
 
 void TestChatResponder::listReplySendsEveryPageInOrder()
@@ -266,8 +266,8 @@ void TestChatResponder::oneListAtATimePerMemberAndFewInAll()
         if (member.startsWith(u'M') && !firstPages.contains(member))
             firstPages.append(member);
     }
-    QCOMPARE(firstPages, (QStringList{u"M0"_s, u"M1"_s, u"M2"_s, u"M3"_s, u"M4"_s, u"M5"_s, u"M6"_s, u"M7"_s,
-                                      u"M8"_s, u"M9"_s}));
+    QCOMPARE(firstPages,
+             (QStringList{u"M0"_s, u"M1"_s, u"M2"_s, u"M3"_s, u"M4"_s, u"M5"_s, u"M6"_s, u"M7"_s, u"M8"_s, u"M9"_s}));
     QCOMPARE(responder.scheduler().counters().listsWaiting, 0);
     QCOMPARE(responder.scheduler().counters().listsRunning, 0);
 }
@@ -277,7 +277,8 @@ void TestChatResponder::longRepliesAreCutAtACharacterBoundary_data()
     QTest::addColumn<QString>("description");
     QTest::newRow("plain letters") << QString(20000, u'x');
     QTest::newRow("three bytes a letter") << QString(20000, QChar(0x65E5));
-    QTest::newRow("letters outside the basic plane") << QString::fromUcs4(std::u32string(9000, U'\U0001F600').data(), 9000);
+    QTest::newRow("letters outside the basic plane")
+        << QString::fromUcs4(std::u32string(9000, U'\U0001F600').data(), 9000);
 }
 
 void TestChatResponder::longRepliesAreCutAtACharacterBoundary()
@@ -359,9 +360,7 @@ void TestChatResponder::hostileRoomStaysResponsiveAndBounded()
     sinceTick.start();
     qint64 longestGap = 0;
     QTimer ticker;
-    connect(&ticker, &QTimer::timeout, this, [&] {
-        longestGap = std::max(longestGap, sinceTick.restart());
-    });
+    connect(&ticker, &QTimer::timeout, this, [&] { longestGap = std::max(longestGap, sinceTick.restart()); });
     ticker.start(5);
 
     constexpr int Members = 50;
@@ -487,7 +486,8 @@ void TestChatResponder::fiftyRoomsShareTheirConnectionsPace()
     // announced every 89 s, the rooms spread over that round, none right after its opening lines.
     constexpr int Every = 89000;
     std::sort(ticks.begin(), ticks.end());
-    QVERIFY2(ticks.front() >= Every / 4 - 1000 && ticks.back() <= Every * 5 / 4, qPrintable(QString::number(ticks.back())));
+    QVERIFY2(ticks.front() >= Every / 4 - 1000 && ticks.back() <= Every * 5 / 4,
+             qPrintable(QString::number(ticks.back())));
     QVERIFY(ticks.back() - ticks.front() >= Every * 3 / 4);
     for (std::size_t i = 1; i < ticks.size(); ++i)
         QVERIFY2(ticks[i] - ticks[i - 1] <= Every / 16, qPrintable(QString::number(ticks[i] - ticks[i - 1])));

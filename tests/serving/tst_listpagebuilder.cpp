@@ -87,8 +87,8 @@ void TestListPageBuilder::pageTextIsExact_data()
     QTest::newRow("two items") << QStringList{u"Alpha"_s, u"Beta"_s} << QStringList{u"\r0) Alpha\r1) Beta"_s};
     QTest::newRow("markup copied unchanged") << QStringList{u"a < b & c"_s} << QStringList{u"\r0) a < b & c"_s};
     QTest::newRow("empty description") << QStringList{QString(), u"x"_s} << QStringList{u"\r0) \r1) x"_s};
-    QTest::newRow("letters beyond ASCII") << QStringList{u"Café crème"_s, u"日本"_s}
-                                          << QStringList{u"\r0) Café crème\r1) 日本"_s};
+    QTest::newRow("letters beyond ASCII")
+        << QStringList{u"Café crème"_s, u"日本"_s} << QStringList{u"\r0) Café crème\r1) 日本"_s};
 }
 
 void TestListPageBuilder::pageTextIsExact()

@@ -63,7 +63,7 @@ void TestSendScheduler::order_data()
         << QStringList{u"0 Ann:page 0"_s, u"1000 Ann:page 1"_s};
     QTest::newRow("a member who left loses his list, and the next list starts")
         << 0.0 << false << u"list Ann 3; list B1 2; list B2 2; list B3 2; list Cat 1; left Ann; at 1000"_s
-        << QStringList{u"0 Ann:page 0"_s, u"0 B1:page 0"_s, u"0 B2:page 0"_s, u"0 B3:page 0"_s,
+        << QStringList{u"0 Ann:page 0"_s, u"0 B1:page 0"_s,    u"0 B2:page 0"_s,    u"0 B3:page 0"_s,
                        u"0 Cat:page 0"_s, u"1000 B1:page 1"_s, u"1000 B2:page 1"_s, u"1000 B3:page 1"_s};
     QTest::newRow("a rename follows the member")
         << 0.0 << false << u"list Ann 3; rename Ann Anna; at 1000; item Ann x; at 2000"_s
@@ -72,8 +72,8 @@ void TestSendScheduler::order_data()
         << 0.1 << true
         << u"item Ann a1|a2|a3|a4|a5; item Ann b1|b2|b3|b4; item Ann c; at 10000; at 20000; at 30000; "
            u"at 40000; at 50000; at 60000"_s
-        << QStringList{u"0 Ann:a1"_s,  u"10000 Ann:a2"_s, u"20000 Ann:a3"_s, u"30000 Ann:a4"_s, u"40000 Ann:a5"_s,
-                       u"50000 Ann:busy: ask again in about 50 s"_s};
+        << QStringList{u"0 Ann:a1"_s,     u"10000 Ann:a2"_s, u"20000 Ann:a3"_s,
+                       u"30000 Ann:a4"_s, u"40000 Ann:a5"_s, u"50000 Ann:busy: ask again in about 50 s"_s};
 }
 
 void TestSendScheduler::order()

@@ -71,11 +71,11 @@ void TestServingSwitch::labelSwitchOnAndOff()
     QVERIFY(!m_timer.isActive());
 
     m_switch->Label2_Click(caption);
-    const QStringList switchOn = QStringList{u"IsRunning"_s, u"ChatRoom"_s} +
-                                 bannered({u"Valdrin AIM Server v2 By Morvex"_s, u"Now serving 12 link(s)"_s,
-                                           u"Type \"/Link Desk send list\" for the list"_s,
-                                           u"Type \"/Link Desk send #\" to get #"_s}) +
-                                 QStringList{u"StartChatWatch"_s};
+    const QStringList switchOn =
+        QStringList{u"IsRunning"_s, u"ChatRoom"_s} +
+        bannered({u"Valdrin AIM Server v2 By Morvex"_s, u"Now serving 12 link(s)"_s,
+                  u"Type \"/Link Desk send list\" for the list"_s, u"Type \"/Link Desk send #\" to get #"_s}) +
+        QStringList{u"StartChatWatch"_s};
     QCOMPARE(m_messenger->calls, switchOn);
     QCOMPARE(ValdrinBas::ListPages, ListPageSet(m_descriptions)); // the pages were rebuilt
     QCOMPARE(caption.text(), u"Off"_s);
@@ -100,10 +100,10 @@ void TestServingSwitch::buttonSwitchOnAndOff()
     PlainCaption caption;
     m_messenger->running = false; // the hidden switch tests nothing
     m_switch->Command2_Click(caption);
-    const QStringList switchOn = bannered({u"Valdrin AIM Server v2 By Morvex"_s,
-                                           u"Type \"/Link Desk send list\" for the list"_s,
-                                           u"Type \"/Link Desk send #\" to get #"_s}) +
-                                 QStringList{u"StartChatWatch"_s};
+    const QStringList switchOn =
+        bannered({u"Valdrin AIM Server v2 By Morvex"_s, u"Type \"/Link Desk send list\" for the list"_s,
+                  u"Type \"/Link Desk send #\" to get #"_s}) +
+        QStringList{u"StartChatWatch"_s};
     QCOMPARE(m_messenger->calls, switchOn);
     QCOMPARE(ValdrinBas::ListPages, ListPageSet()); // no rebuild
     QCOMPARE(caption.text(), u"Off"_s);
@@ -111,8 +111,8 @@ void TestServingSwitch::buttonSwitchOnAndOff()
 
     m_messenger->calls.clear();
     m_switch->Command2_Click(caption);
-    QCOMPARE(m_messenger->calls, bannered({u"Valdrin AIM Server v2 By Morvex"_s, u"Server Off"_s}) +
-                                     QStringList{u"StopChatWatch"_s});
+    QCOMPARE(m_messenger->calls,
+             bannered({u"Valdrin AIM Server v2 By Morvex"_s, u"Server Off"_s}) + QStringList{u"StopChatWatch"_s});
     QVERIFY(!m_timer.isActive());
 
     // A caption other than exactly "On" switches off.
@@ -128,7 +128,8 @@ void TestServingSwitch::advertisementOnEveryTick()
     m_descriptions.AddItem(u"one more"_s);
     m_switch->Timer1_Timer();
     const QStringList tick = {u"Valdrin AIM Server v2 By Morvex"_s, u"Serving 12 link(s)"_s,
-                              u"Type \"/Link Desk send list\" for the list"_s, u"Type \"/Link Desk send #\" to get #"_s};
+                              u"Type \"/Link Desk send list\" for the list"_s,
+                              u"Type \"/Link Desk send #\" to get #"_s};
     QStringList secondTick = tick;
     secondTick[1] = u"Serving 13 link(s)"_s;
     QCOMPARE(m_messenger->calls, bannered(tick) + bannered(secondTick));

@@ -19,12 +19,15 @@ void IrcMember::startJoin(const QString &channel)
     m_joined = false;
     m_registered = false;
     m_socket.abort();
-    connect(&m_socket, &QTcpSocket::connected, this, [this] {
-        if (!m_password.isEmpty())
-            sendRaw("PASS " + m_password.toUtf8());
-        sendRaw("NICK " + m_nick.toUtf8());
-        sendRaw("USER " + m_nick.toUtf8() + " 0 * :Test member");
-    }, Qt::SingleShotConnection);
+    connect(
+        &m_socket, &QTcpSocket::connected, this,
+        [this] {
+            if (!m_password.isEmpty())
+                sendRaw("PASS " + m_password.toUtf8());
+            sendRaw("NICK " + m_nick.toUtf8());
+            sendRaw("USER " + m_nick.toUtf8() + " 0 * :Test member");
+        },
+        Qt::SingleShotConnection);
     m_socket.connectToHost(u"127.0.0.1"_s, m_port);
 }
 
@@ -34,13 +37,14 @@ bool IrcMember::join(const QString &channel, int timeoutMs)
     return QTest::qWaitFor([this] { return m_joined; }, timeoutMs);
 }
 
-bool IrcMember::joinAll(const std::vector<std::unique_ptr<IrcMember>> &members, const QString &channel,
-                        int timeoutMs)
+bool IrcMember::joinAll(const std::vector<std::unique_ptr<IrcMember>> &members, const QString &channel, int timeoutMs)
 {
     for (const auto &member : members)
         member->startJoin(channel);
     return QTest::qWaitFor(
-        [&] { return std::all_of(members.cbegin(), members.cend(), [](const auto &member) { return member->m_joined; }); },
+        [&] {
+            return std::all_of(members.cbegin(), members.cend(), [](const auto &member) { return member->m_joined; });
+        },
         timeoutMs);
 }
 
@@ -114,8 +118,8 @@ void IrcMember::handle(const QString &line)
     } else if (command == u"PRIVMSG") {
         const QString target = rest.section(u' ', 1, 1);
         const qsizetype colon = rest.indexOf(u" :");
-        m_received.append({prefix.section(u'!', 0, 0), target, colon < 0 ? QString() : rest.mid(colon + 2),
-                           m_clock.elapsed()});
+        m_received.append(
+            {prefix.section(u'!', 0, 0), target, colon < 0 ? QString() : rest.mid(colon + 2), m_clock.elapsed()});
         Q_EMIT messageReceived(m_received.last());
     }
 }

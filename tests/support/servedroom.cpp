@@ -60,8 +60,8 @@ QString ServedRoom::start(const NetworkSettings &settings, int timeoutMs)
     if (const QString error = startPurple(); !error.isEmpty())
         return error;
     m_messenger = std::make_unique<PurpleMessenger>(settings);
-    m_server = std::make_unique<LinkServer>(m_messenger.get(), m_descriptions, m_addresses,
-                                            DataFolder(m_dataFolder.path()));
+    m_server =
+        std::make_unique<LinkServer>(m_messenger.get(), m_descriptions, m_addresses, DataFolder(m_dataFolder.path()));
     QSignalSpy joined(m_messenger.get(), &MorvexAIMOCX::AIM::roomJoined);
     if (const QString error = m_messenger->start(); !error.isEmpty())
         return error;

@@ -21,7 +21,8 @@ inline QString runOpenssl(const QStringList &arguments, QByteArray *output = nul
     QProcess openssl;
     openssl.start(QStringLiteral("openssl"), arguments);
     if (!openssl.waitForFinished(30000) || openssl.exitCode() != 0)
-        return QStringLiteral("openssl %1 failed: %2").arg(arguments.join(u' '), QString::fromLocal8Bit(openssl.readAllStandardError()));
+        return QStringLiteral("openssl %1 failed: %2")
+            .arg(arguments.join(u' '), QString::fromLocal8Bit(openssl.readAllStandardError()));
     if (output)
         *output = openssl.readAllStandardOutput();
     return {};
@@ -30,9 +31,10 @@ inline QString runOpenssl(const QStringList &arguments, QByteArray *output = nul
 inline QString fingerprintOf(const QString &certificateFile, QString *sha256)
 {
     QByteArray output;
-    const QString error = runOpenssl({QStringLiteral("x509"), QStringLiteral("-in"), certificateFile,
-                                      QStringLiteral("-noout"), QStringLiteral("-fingerprint"), QStringLiteral("-sha256")},
-                                     &output);
+    const QString error =
+        runOpenssl({QStringLiteral("x509"), QStringLiteral("-in"), certificateFile, QStringLiteral("-noout"),
+                    QStringLiteral("-fingerprint"), QStringLiteral("-sha256")},
+                   &output);
     *sha256 = QString::fromLatin1(output.trimmed()).section(u'=', 1);
     return error;
 }
@@ -41,7 +43,9 @@ inline QString fingerprintOf(const QString &certificateFile, QString *sha256)
 inline Certificate selfSigned(const QString &folder, const QString &name)
 {
     Certificate made{QDir(folder).filePath(name + QStringLiteral(".pem")),
-                     QDir(folder).filePath(name + QStringLiteral(".key")), {}, {}};
+                     QDir(folder).filePath(name + QStringLiteral(".key")),
+                     {},
+                     {}};
     made.error = runOpenssl({QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
                              QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-keyout"),
                              made.keyFile, QStringLiteral("-out"), made.certificateFile, QStringLiteral("-days"),
@@ -55,7 +59,9 @@ inline Certificate selfSigned(const QString &folder, const QString &name)
 inline Certificate issuedBy(const Certificate &authority, const QString &folder, const QString &name)
 {
     Certificate made{QDir(folder).filePath(name + QStringLiteral("-leaf.pem")),
-                     QDir(folder).filePath(name + QStringLiteral("-leaf.key")), {}, {}};
+                     QDir(folder).filePath(name + QStringLiteral("-leaf.key")),
+                     {},
+                     {}};
     const QString request = QDir(folder).filePath(name + QStringLiteral(".csr"));
     const QString extensions = QDir(folder).filePath(name + QStringLiteral(".ext"));
     QFile file(extensions);
@@ -64,17 +70,19 @@ inline Certificate issuedBy(const Certificate &authority, const QString &folder,
         return made;
     }
     const bool address = name.front().isDigit();
-    file.write(QStringLiteral("subjectAltName = %1:%2\n").arg(address ? QStringLiteral("IP") : QStringLiteral("DNS"), name).toUtf8());
+    file.write(QStringLiteral("subjectAltName = %1:%2\n")
+                   .arg(address ? QStringLiteral("IP") : QStringLiteral("DNS"), name)
+                   .toUtf8());
     file.close();
     made.error = runOpenssl({QStringLiteral("req"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
                              QStringLiteral("-nodes"), QStringLiteral("-keyout"), made.keyFile, QStringLiteral("-out"),
                              request, QStringLiteral("-subj"), QStringLiteral("/CN=") + name});
     if (made.error.isEmpty()) {
-        made.error = runOpenssl({QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), request,
-                                 QStringLiteral("-CA"), authority.certificateFile, QStringLiteral("-CAkey"),
-                                 authority.keyFile, QStringLiteral("-CAcreateserial"), QStringLiteral("-days"),
-                                 QStringLiteral("2"), QStringLiteral("-extfile"), extensions, QStringLiteral("-out"),
-                                 made.certificateFile});
+        made.error =
+            runOpenssl({QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), request,
+                        QStringLiteral("-CA"), authority.certificateFile, QStringLiteral("-CAkey"), authority.keyFile,
+                        QStringLiteral("-CAcreateserial"), QStringLiteral("-days"), QStringLiteral("2"),
+                        QStringLiteral("-extfile"), extensions, QStringLiteral("-out"), made.certificateFile});
     }
     if (made.error.isEmpty())
         made.error = fingerprintOf(made.certificateFile, &made.sha256);

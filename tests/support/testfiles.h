@@ -125,9 +125,8 @@ class TinyDisk
 public:
     explicit TinyDisk(int kib) : m_options(QByteArray("size=") + QByteArray::number(kib) + "k")
     {
-        m_mounted = m_dir.isValid() &&
-                    ::mount("tmpfs", m_dir.path().toLocal8Bit().constData(), "tmpfs", MS_NOSUID | MS_NODEV,
-                            m_options.constData()) == 0;
+        m_mounted = m_dir.isValid() && ::mount("tmpfs", m_dir.path().toLocal8Bit().constData(), "tmpfs",
+                                               MS_NOSUID | MS_NODEV, m_options.constData()) == 0;
     }
     ~TinyDisk()
     {

@@ -29,21 +29,24 @@ void XmppServer::writeConfig()
     QFile file(configPath());
     if (!file.open(QIODevice::WriteOnly))
         return;
-    file.write(QStringLiteral("run_as_root = true\npidfile = \"%1/prosody.pid\"\ndata_path = \"%2\"\n"
-                              "certificates = \"%1/certs\"\n"
-                              "c2s_ports = { %3 }\nc2s_interfaces = { \"127.0.0.1\" }\ns2s_ports = { }\n"
-                              "http_ports = { }\nhttps_ports = { }\n"
-                              "c2s_require_encryption = %4\nallow_unencrypted_plain_auth = true\n"
-                              "authentication = \"internal_plain\"\n"
-                              "modules_enabled = { \"roster\", \"saslauth\", \"disco\", \"ping\"%5 }\n"
-                              "modules_disabled = { \"s2s\", %6\"posix\" }\n"
-                              "log = { { levels = { min = \"error\" }, to = \"console\" } }\n")
-                   .arg(m_folder.path(), data)
-                   .arg(m_port)
-                   .arg(tls ? u"true"_s : u"false"_s, tls ? u", \"tls\""_s : QString(), tls ? QString() : u"\"tls\", "_s)
-                   .toUtf8());
+    file.write(
+        QStringLiteral("run_as_root = true\npidfile = \"%1/prosody.pid\"\ndata_path = \"%2\"\n"
+                       "certificates = \"%1/certs\"\n"
+                       "c2s_ports = { %3 }\nc2s_interfaces = { \"127.0.0.1\" }\ns2s_ports = { }\n"
+                       "http_ports = { }\nhttps_ports = { }\n"
+                       "c2s_require_encryption = %4\nallow_unencrypted_plain_auth = true\n"
+                       "authentication = \"internal_plain\"\n"
+                       "modules_enabled = { \"roster\", \"saslauth\", \"disco\", \"ping\"%5 }\n"
+                       "modules_disabled = { \"s2s\", %6\"posix\" }\n"
+                       "log = { { levels = { min = \"error\" }, to = \"console\" } }\n")
+            .arg(m_folder.path(), data)
+            .arg(m_port)
+            .arg(tls ? u"true"_s : u"false"_s, tls ? u", \"tls\""_s : QString(), tls ? QString() : u"\"tls\", "_s)
+            .toUtf8());
     if (tls)
-        file.write(QStringLiteral("ssl = { certificate = \"%1\", key = \"%2\" }\n").arg(m_certificateFile, m_keyFile).toUtf8());
+        file.write(QStringLiteral("ssl = { certificate = \"%1\", key = \"%2\" }\n")
+                       .arg(m_certificateFile, m_keyFile)
+                       .toUtf8());
     file.write("VirtualHost \"localhost\"\nComponent \"conference.localhost\" \"muc\"\n");
 }
 

@@ -5,11 +5,11 @@
 #include "support/testcertificates.h"
 
 #include <QJsonArray>
-#include <QSslSocket>
-#include <QTemporaryDir>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSslSocket>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
@@ -45,18 +45,22 @@ QByteArray exchangeLive(quint16 port, const QByteArray &request)
         return {};
     socket.write(request);
     QByteArray answer;
-    (void)QTest::qWaitFor([&] {
-        answer += socket.readAll();
-        return socket.state() == QAbstractSocket::UnconnectedState;
-    }, 5000);
+    (void)QTest::qWaitFor(
+        [&] {
+            answer += socket.readAll();
+            return socket.state() == QAbstractSocket::UnconnectedState;
+        },
+        5000);
     return answer + socket.readAll();
 }
 
 QByteArray post(const QByteArray &path, const QByteArray &form, const QByteArray &cookies = {})
 {
-    return "POST " + path + " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n"
-           "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " + QByteArray::number(form.size()) +
-           "\r\n" + (cookies.isEmpty() ? QByteArray() : "Cookie: " + cookies + "\r\n") + "\r\n" + form;
+    return "POST " + path +
+           " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n"
+           "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
+           QByteArray::number(form.size()) + "\r\n" +
+           (cookies.isEmpty() ? QByteArray() : "Cookie: " + cookies + "\r\n") + "\r\n" + form;
 }
 
 // The value of a Set-Cookie of the answer, "name=value".
@@ -145,7 +149,8 @@ void TestWebFace::requests_data()
     QTest::newRow("search in addresses") << get("/?q=example.org%2F44") << 200 << QByteArray("11 of 450 items match");
     QTest::newRow("invalid percent-encoding") << get("/?q=%ZZ%") << 200 << QByteArray("items match");
     QTest::newRow("invalid UTF-8") << get("/?q=%FF%FE%C0") << 200 << QByteArray("items match");
-    QTest::newRow("JSON") << get("/catalogue.json") << 200 << QByteArray("[{\"number\":0,\"description\":\"Item 0 about links\",");
+    QTest::newRow("JSON") << get("/catalogue.json") << 200
+                          << QByteArray("[{\"number\":0,\"description\":\"Item 0 about links\",");
     QTest::newRow("text") << get("/catalogue.txt") << 200 << QByteArray("449) Item 449 about links\n");
     QTest::newRow("the style sheet") << get("/style.css") << 200 << QByteArray("body{");
     QTest::newRow("alive") << get("/livez") << 200 << QByteArray("ok");
@@ -153,7 +158,8 @@ void TestWebFace::requests_data()
     QTest::newRow("climbing out") << get("/../../etc/passwd") << 404 << QByteArray("Not found");
     QTest::newRow("climbing out, encoded") << get("/%2e%2e/%2e%2e/etc/passwd") << 404 << QByteArray("Not found");
     QTest::newRow("climbing out, doubly encoded") << get("/%252e%252e%252fetc%252fpasswd") << 404 << QByteArray();
-    QTest::newRow("HEAD") << QByteArray("HEAD / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n") << 200 << QByteArray();
+    QTest::newRow("HEAD") << QByteArray("HEAD / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n") << 200
+                          << QByteArray();
     QTest::newRow("DELETE") << QByteArray("DELETE / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n") << 405
                             << QByteArray("Method not allowed");
     QTest::newRow("a POST with a body")
@@ -162,7 +168,8 @@ void TestWebFace::requests_data()
     QTest::newRow("HTTP/1.0") << QByteArray("GET /livez HTTP/1.0\r\n\r\n") << 200 << QByteArray("ok");
     QTest::newRow("a 1 MB header") << get("/", "X-Junk: " + QByteArray(1 << 20, 'a') + "\r\n") << 431 << QByteArray();
     QTest::newRow("a 10 MB body")
-        << "POST / HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Length: 10485760\r\n\r\n" + QByteArray(1 << 20, 'b')
+        << "POST / HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Length: 10485760\r\n\r\n" +
+               QByteArray(1 << 20, 'b')
         << 405 << QByteArray();
     QTest::newRow("not HTTP") << QByteArray("\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03\r\n\r\n", 14) << 400
                               << QByteArray();
@@ -277,18 +284,21 @@ void TestWebFace::adminLogsInChangesAndLogsOut()
     const QByteArray token = csrfOf(bodyOf(page));
     QCOMPARE(token.size(), 64);
     QCOMPARE(statusOf(exchange(port, post("/admin/add", "description=New&address=https%3A%2F%2Fx", session))), 403);
-    QCOMPARE(statusOf(exchange(port, post("/admin/add", "description=New&address=x&csrf=" + QByteArray(64, 'a'), session))),
-             403);
+    QCOMPARE(
+        statusOf(exchange(port, post("/admin/add", "description=New&address=x&csrf=" + QByteArray(64, 'a'), session))),
+        403);
     QVERIFY(asked.isEmpty());
     const QByteArray added = exchangeLive(
-        port, post("/admin/add", "description=New+item+%C3%BC&address=https%3A%2F%2Fexample.org%2Fnew&csrf=" + token, session));
+        port, post("/admin/add", "description=New+item+%C3%BC&address=https%3A%2F%2Fexample.org%2Fnew&csrf=" + token,
+                   session));
     QCOMPARE(statusOf(added), 303);
     QVERIFY(added.contains("Location: /admin?said=Added%20item%20450."));
     QCOMPARE(asked.size(), 1);
     QCOMPARE(asked[0].kind, AdminAction::Kind::Add);
     QCOMPARE(asked[0].description, u"New item ü"_s);
     QCOMPARE(asked[0].address, u"https://example.org/new"_s);
-    QVERIFY(bodyOf(exchange(port, get("/admin?said=%3Cb%3Edone", "Cookie: " + session + "\r\n"))).contains("&lt;b&gt;done"));
+    QVERIFY(bodyOf(exchange(port, get("/admin?said=%3Cb%3Edone", "Cookie: " + session + "\r\n")))
+                .contains("&lt;b&gt;done"));
     QCOMPARE(statusOf(exchange(port, post("/admin/add", QByteArray(WebFace::FormBytesAtMost + 1, 'x'), session))), 413);
 
     // After logout the cookie is worth nothing.
@@ -324,8 +334,8 @@ void TestWebFace::httpsServesAndMarksCookiesSecure()
     QVERIFY2(certificate.error.isEmpty(), qPrintable(certificate.error));
     WebFace secure;
     secure.publish(m_snapshot);
-    const QString started =
-        secure.start({u"127.0.0.1"_s, 0, certificate.certificateFile, certificate.keyFile, WebAdmin::hashPassword("x")});
+    const QString started = secure.start(
+        {u"127.0.0.1"_s, 0, certificate.certificateFile, certificate.keyFile, WebAdmin::hashPassword("x")});
     QVERIFY2(started.isEmpty(), qPrintable(started));
     QSslSocket socket;
     socket.setPeerVerifyMode(QSslSocket::VerifyNone);

@@ -2,9 +2,9 @@
 
 #include <QDesktopServices>
 #include <QMouseEvent>
+#include <QtTest>
 #include <QUrl>
 #include <QWidget>
-#include <QtTest>
 
 using namespace Qt::StringLiterals;
 

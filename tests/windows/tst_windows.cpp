@@ -88,8 +88,8 @@ void TestWindows::aboutWindowLayoutAndLinks()
     QTest::mouseClick(about->Label8, Qt::LeftButton); // a caption, not a link
     QDesktopServices::unsetUrlHandler(u"mailto"_s);
     QDesktopServices::unsetUrlHandler(u"https"_s);
-    QCOMPARE(catcher.opened, (QList<QUrl>{QUrl(u"https://www.example.org/morvex/programs/"_s),
-                                          QUrl(u"mailto:morvex@example.org"_s)}));
+    QCOMPARE(catcher.opened,
+             (QList<QUrl>{QUrl(u"https://www.example.org/morvex/programs/"_s), QUrl(u"mailto:morvex@example.org"_s)}));
 
     QTest::mouseClick(about->Label5, Qt::LeftButton);
     QTRY_VERIFY(!alive); // "Okay" unloads it
@@ -172,7 +172,9 @@ void TestWindows::editorKeepsWhatTheOperatorSees()
     QVERIFY(message.load().ok());
     // A save replaces the file, so a file rewritten is a new inode.
     const auto inode = [&file] {
-        struct stat info {};
+        struct stat info
+        {
+        };
         return ::stat(file.toLocal8Bit().constData(), &info) == 0 ? info.st_ino : 0;
     };
     const auto written = inode();
