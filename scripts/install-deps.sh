@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-    cmake ninja-build g++ pkgconf ccache
+    cmake ninja-build g++ pkgconf ccache clang-format
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libbenchmark-dev
     libpurple-dev ngircd prosody openssl
