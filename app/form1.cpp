@@ -29,17 +29,9 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// The caption of a switch control is its serving state.
-template <typename Control> class ControlCaption final : public SwitchCaption
-{
-public:
-    explicit ControlCaption(Control *control) : m_control(control) {}
-    [[nodiscard]] QString text() const override { return m_control->text(); }
-    void setText(const QString &text) override { m_control->setText(text); }
-
-private:
-    Control *m_control;
-};
+// The two captions of a serving switch: "On" while serving is off, "Off" while it is on.
+const QString SwitchOnCaption = u"On"_s;
+const QString SwitchOffCaption = u"Off"_s;
 
 template <typename Widget> Widget *placed(Widget *widget, const QString &name, QRect twips)
 {
@@ -81,8 +73,6 @@ Form1::Form1(const DataFolder &folder, MorvexAIMOCX::AIM *messenger, QWidget *pa
 
     m_descriptionRows = std::make_unique<ListWidgetRows>(List1);
     m_addressRows = std::make_unique<ListWidgetRows>(List2);
-    m_label2Caption = std::make_unique<ControlCaption<QLabel>>(Label2);
-    m_command2Caption = std::make_unique<ControlCaption<QPushButton>>(Command2);
     m_server = std::make_unique<LinkServer>(AIM1, *m_descriptionRows, *m_addressRows, folder);
     connect(m_server.get(), &LinkServer::switchRefused, this,
             [this](const QString &text) { OperatorMessages::show(this, text); });
@@ -108,7 +98,7 @@ void Form1::createControls()
     Text2 = placed(new QLineEdit(this), u"Text2"_s, {930, 1740, 1815, 195});
     List2 = placed(new QListWidget(this), u"List2"_s, {60, 750, 2835, 420});
     Command3 = placed(new QPushButton(u"build list"_s, this), u"Command3"_s, {2280, 4200, 1185, 255});
-    Command2 = placed(new QPushButton(u"On"_s, this), u"Command2"_s, {630, 4200, 1185, 255});
+    Command2 = placed(new QPushButton(SwitchOnCaption, this), u"Command2"_s, {630, 4200, 1185, 255});
     Command1 = placed(new QPushButton(u"A"_s, this), u"Command1"_s, {1890, 3870, 285, 285});
     Text1 = placed(new QLineEdit(this), u"Text1"_s, {930, 1530, 1815, 195});
     List1 = placed(new QListWidget(this), u"List1"_s, {60, 300, 2835, 420});
@@ -124,7 +114,7 @@ void Form1::createControls()
     Label1 = addLabel(u"Label1"_s, u"Address:"_s, {330, 1710, 615, 195});
     Label4 = addLabel(u"Label4"_s, u"Description:"_s, {90, 1500, 855, 195});
     Label3 = addLabel(u"Label3"_s, u"Build List"_s, {3660, 3420, 645, 195});
-    Label2 = addLabel(u"Label2"_s, u"On"_s, {90, 2070, 345, 195});
+    Label2 = addLabel(u"Label2"_s, SwitchOnCaption, {90, 2070, 345, 195});
 
     // Space or Enter on a focused button presses it.
     for (QPushButton *button : {Command1, Command2, Command3})
@@ -177,19 +167,31 @@ void Form1::BuildList2()
     m_server->BuildList2();
 }
 
+// Each switch's caption is its own state: "On" switches serving on, anything
+// else off; the two captions do not follow each other.
 void Form1::Label2_Click()
 {
-    m_server->Label2_Click(*m_label2Caption);
+    if (Label2->text() == SwitchOnCaption) {
+        if (m_server->switchOn(OpeningLines::Full))
+            Label2->setText(SwitchOffCaption);
+    } else if (m_server->switchOff(StopLine::NoLongerServing)) {
+        Label2->setText(SwitchOnCaption);
+    }
 }
 
 void Form1::Command2_Click()
 {
-    m_server->Command2_Click(*m_command2Caption);
+    if (Command2->text() == SwitchOnCaption) {
+        if (m_server->switchOn(OpeningLines::Short))
+            Command2->setText(SwitchOffCaption);
+    } else if (m_server->switchOff(StopLine::ServerOff)) {
+        Command2->setText(SwitchOnCaption);
+    }
 }
 
 void Form1::Timer1_Timer()
 {
-    m_server->Timer1_Timer();
+    m_server->advertise();
 }
 
 void Form1::Label3_Click()

@@ -19,7 +19,6 @@ class QLineEdit;
 class QListWidget;
 class QPushButton;
 class QTimer;
-class SwitchCaption;
 
 namespace MorvexAIMOCX {
 class AIM;
@@ -103,8 +102,6 @@ private:
 
     std::unique_ptr<ListWidgetRows> m_descriptionRows;
     std::unique_ptr<ListWidgetRows> m_addressRows;
-    std::unique_ptr<SwitchCaption> m_label2Caption;
-    std::unique_ptr<SwitchCaption> m_command2Caption;
     std::unique_ptr<LinkServer> m_server;
     QPointer<Form2> m_form2;
     QPointer<Form3> m_form3;

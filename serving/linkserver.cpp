@@ -15,6 +15,7 @@ LinkServer::LinkServer(MorvexAIMOCX::AIM *messenger, RowList &descriptions, RowL
       m_room(new RoomServer(messenger, m_scheduler, nullptr, descriptions, addresses, this))
 {
     connect(m_room, &RoomServer::switchRefused, this, &LinkServer::switchRefused);
+    connect(m_room, &RoomServer::servingChanged, this, &LinkServer::servingChanged);
 }
 
 LinkServer::~LinkServer() = default;
@@ -95,19 +96,19 @@ void LinkServer::BuildList2()
     ListPageBuilder::BuildList2(ValdrinBas::ListPages);
 }
 
-void LinkServer::Label2_Click(SwitchCaption &caption)
+bool LinkServer::switchOn(OpeningLines lines)
 {
-    m_room->Label2_Click(caption);
+    return m_room->switchOn(lines);
 }
 
-void LinkServer::Command2_Click(SwitchCaption &caption)
+bool LinkServer::switchOff(StopLine line)
 {
-    m_room->Command2_Click(caption);
+    return m_room->switchOff(line);
 }
 
-void LinkServer::Timer1_Timer()
+void LinkServer::advertise()
 {
-    m_room->Timer1_Timer();
+    m_room->advertise();
 }
 
 void LinkServer::stopReplies()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "serving/servermessage.h"
+#include "serving/servingswitch.h"
 
 #include "catalogue/catalogue.h"
 
@@ -11,7 +12,6 @@ class QTimer;
 class RoomServer;
 class RowList;
 class SendScheduler;
-class SwitchCaption;
 
 namespace MorvexAIMOCX {
 class AIM;
@@ -56,12 +56,11 @@ public:
     [[nodiscard]] FileResult saveServerMessage(const QString &text) const { return m_message.save(text); }
     [[nodiscard]] const ServerMessageFile &serverMessageFile() const { return m_message; }
 
-    // The visible switch: tests the messenger, rebuilds the pages, counts the items.
-    void Label2_Click(SwitchCaption &caption);
-    // The hidden switch: no tests, no rebuild, no count.
-    void Command2_Click(SwitchCaption &caption);
-    // The advertisement at every tick of the timer.
-    void Timer1_Timer();
+    // The messenger's room: serving switched on and off, and the advertisement
+    // (see ServingSwitch).
+    bool switchOn(OpeningLines lines);
+    bool switchOff(StopLine line);
+    void advertise();
     [[nodiscard]] bool isServing() const;
 
     // The program is closing: list replies in progress end after their current
@@ -80,8 +79,9 @@ public:
     [[nodiscard]] QTimer *timer() const;
 
 Q_SIGNALS:
-    // The visible switch could not turn serving on; the text says why.
+    // Serving could not be switched on; the text says why.
     void switchRefused(const QString &text);
+    void servingChanged(bool serving);
 
 private:
     // What to tell the operator about items in [first, end) whose reply is cut.

@@ -28,25 +28,26 @@ RoomServer::RoomServer(MorvexAIMOCX::AIM *room, SendScheduler *scheduler, FloodG
         connect(room, &MorvexAIMOCX::AIM::memberLeft, scheduler,
                 [scheduler, room](const QString &member) { scheduler->dropMember(member, u"left the room"_s, room); });
     }
-    connect(m_timer, &QTimer::timeout, m_switch, &ServingSwitch::Timer1_Timer);
+    connect(m_timer, &QTimer::timeout, m_switch, &ServingSwitch::advertise);
     connect(m_switch, &ServingSwitch::refused, this, &RoomServer::switchRefused);
+    connect(m_switch, &ServingSwitch::servingChanged, this, &RoomServer::servingChanged);
 }
 
 RoomServer::~RoomServer() = default;
 
-void RoomServer::Label2_Click(SwitchCaption &caption)
+bool RoomServer::switchOn(OpeningLines lines)
 {
-    m_switch->Label2_Click(caption);
+    return m_switch->switchOn(lines);
 }
 
-void RoomServer::Command2_Click(SwitchCaption &caption)
+bool RoomServer::switchOff(StopLine line)
 {
-    m_switch->Command2_Click(caption);
+    return m_switch->switchOff(line);
 }
 
-void RoomServer::Timer1_Timer()
+void RoomServer::advertise()
 {
-    m_switch->Timer1_Timer();
+    m_switch->advertise();
 }
 
 bool RoomServer::isServing() const

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "serving/servingswitch.h"
+
 #include <QObject>
 #include <QPointer>
 
@@ -8,8 +10,6 @@ class FloodGuard;
 class QTimer;
 class RowList;
 class SendScheduler;
-class ServingSwitch;
-class SwitchCaption;
 
 namespace MorvexAIMOCX {
 class AIM;
@@ -30,12 +30,10 @@ public:
                const RowList &addresses, QObject *parent = nullptr);
     ~RoomServer() override;
 
-    // The visible switch: tests the messenger, rebuilds the pages, counts the items.
-    void Label2_Click(SwitchCaption &caption);
-    // The hidden switch: no tests, no rebuild, no count.
-    void Command2_Click(SwitchCaption &caption);
-    // The advertisement at every tick of the timer.
-    void Timer1_Timer();
+    // Serving switched on and off, and the advertisement (see ServingSwitch).
+    bool switchOn(OpeningLines lines);
+    bool switchOff(StopLine line);
+    void advertise();
     [[nodiscard]] bool isServing() const;
     // Answers nothing more: for a program that is closing.
     void stopReplies();
@@ -45,8 +43,9 @@ public:
     [[nodiscard]] QTimer *timer() const { return m_timer; }
 
 Q_SIGNALS:
-    // The visible switch could not turn serving on; the text says why.
+    // Serving could not be switched on; the text says why.
     void switchRefused(const QString &text);
+    void servingChanged(bool serving);
 
 private:
     QPointer<MorvexAIMOCX::AIM> m_room;

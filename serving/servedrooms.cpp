@@ -44,7 +44,6 @@ struct ServedRooms::Room
     QString name;
     QString label;
     RoomServer *server = nullptr;
-    PlainCaption caption;
     bool switchedOff = false; // by the operator: not switched on again at a join
     QString lastProblem;
 };
@@ -127,7 +126,7 @@ void ServedRooms::serve(Room &room)
         Q_EMIT changed(); // joined again
         return;
     }
-    room.server->Label2_Click(room.caption);
+    room.server->switchOn(OpeningLines::Full);
     if (!room.server->isServing())
         return;
     spreadAnnouncement(room);
@@ -267,7 +266,10 @@ QString ServedRooms::setServing(const QString &connection, const QString &roomNa
             QString refused;
             const QMetaObject::Connection told = connect(room->server, &RoomServer::switchRefused, this,
                                                          [&refused](const QString &text) { refused = text; });
-            room->server->Label2_Click(room->caption);
+            if (on)
+                room->server->switchOn(OpeningLines::Full);
+            else
+                room->server->switchOff(StopLine::NoLongerServing);
             disconnect(told);
             if (room->server->isServing() != on)
                 return refused.isEmpty() ? u"The room's serving could not be switched."_s : refused;

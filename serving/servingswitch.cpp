@@ -15,13 +15,6 @@ using namespace Qt::StringLiterals;
 
 Q_DECLARE_LOGGING_CATEGORY(lcServing)
 
-namespace {
-
-const QString SwitchOn = u"On"_s;
-const QString SwitchOff = u"Off"_s;
-
-} // namespace
-
 ServingSwitch::ServingSwitch(MorvexAIMOCX::AIM *messenger, SendScheduler *scheduler, const RowList &descriptions,
                              QTimer *timer, QObject *parent)
     : QObject(parent), m_messenger(messenger), m_scheduler(scheduler), m_descriptions(descriptions), m_timer(timer)
@@ -30,77 +23,75 @@ ServingSwitch::ServingSwitch(MorvexAIMOCX::AIM *messenger, SendScheduler *schedu
     m_timer->stop();
 }
 
-void ServingSwitch::runSteps(const char *handler, const std::function<void()> &steps)
+bool ServingSwitch::runSteps(const char *what, const std::function<void()> &steps)
 {
     try {
         if (!m_messenger)
             throw MorvexAIMOCX::MessengerError(u"the messenger is gone"_s);
         steps();
+        return true;
     } catch (const std::exception &error) {
-        qCWarning(lcServing) << handler << "stopped:" << error.what();
+        qCWarning(lcServing) << what << "stopped:" << error.what();
+        return false;
     }
 }
 
-void ServingSwitch::Label2_Click(SwitchCaption &caption)
+void ServingSwitch::setServing(bool serving)
 {
-    runSteps("Label2_Click", [&] {
-        if (caption.text() != SwitchOn) {
-            switchOff(caption, ServingTexts::labelStopLine());
-            return;
+    const bool changed = serving != m_serving;
+    m_serving = serving;
+    if (changed)
+        Q_EMIT servingChanged(serving);
+}
+
+bool ServingSwitch::switchOn(OpeningLines lines)
+{
+    bool refused = false;
+    const bool done = runSteps("Switching on", [&] {
+        if (lines == OpeningLines::Full) {
+            if (!m_messenger->IsRunning()) {
+                refused = true;
+                Q_EMIT this->refused(ServingTexts::messengerNotRunning());
+                return;
+            }
+            if (m_messenger->ChatRoom() == 0) {
+                refused = true;
+                Q_EMIT this->refused(ServingTexts::notInChatRoom());
+                return;
+            }
+            ListPageBuilder::BuildList(m_descriptions, ValdrinBas::ListPages);
         }
-        if (!m_messenger->IsRunning()) {
-            Q_EMIT refused(ServingTexts::messengerNotRunning());
-            return;
-        }
-        if (m_messenger->ChatRoom() == 0) {
-            Q_EMIT refused(ServingTexts::notInChatRoom());
-            return;
-        }
-        ListPageBuilder::BuildList(m_descriptions, ValdrinBas::ListPages);
         m_scheduler->postInRoom(ServingTexts::titleLine(), m_messenger);
-        m_scheduler->postInRoom(ServingTexts::startSizeLine(m_descriptions.ListCount()), m_messenger);
+        if (lines == OpeningLines::Full)
+            m_scheduler->postInRoom(ServingTexts::startSizeLine(m_descriptions.ListCount()), m_messenger);
         m_scheduler->postInRoom(ServingTexts::listCommandLine(m_messenger->ScreenName()), m_messenger);
         m_scheduler->postInRoom(ServingTexts::itemCommandLine(m_messenger->ScreenName()), m_messenger);
         m_messenger->StartChatWatch();
-        m_serving = true;
-        caption.setText(SwitchOff);
+        setServing(true);
         m_timer->start();
     });
+    return done && !refused;
 }
 
-void ServingSwitch::Command2_Click(SwitchCaption &caption)
+bool ServingSwitch::switchOff(StopLine line)
 {
-    runSteps("Command2_Click", [&] {
-        if (caption.text() != SwitchOn) {
-            switchOff(caption, ServingTexts::buttonStopLine());
-            return;
-        }
+    return runSteps("Switching off", [&] {
         m_scheduler->postInRoom(ServingTexts::titleLine(), m_messenger);
-        m_scheduler->postInRoom(ServingTexts::listCommandLine(m_messenger->ScreenName()), m_messenger);
-        m_scheduler->postInRoom(ServingTexts::itemCommandLine(m_messenger->ScreenName()), m_messenger);
-        m_messenger->StartChatWatch();
-        m_serving = true;
-        caption.setText(SwitchOff);
-        m_timer->start();
+        m_scheduler->postInRoom(line == StopLine::NoLongerServing ? ServingTexts::labelStopLine()
+                                                                  : ServingTexts::buttonStopLine(),
+                                m_messenger);
+        m_messenger->StopChatWatch();
+        setServing(false);
+        m_timer->stop();
     });
 }
 
-void ServingSwitch::Timer1_Timer()
+void ServingSwitch::advertise()
 {
-    runSteps("Timer1_Timer", [&] {
+    runSteps("The advertisement", [&] {
         m_scheduler->postInRoom(ServingTexts::titleLine(), m_messenger);
         m_scheduler->postInRoom(ServingTexts::advertisedSizeLine(m_descriptions.ListCount()), m_messenger);
         m_scheduler->postInRoom(ServingTexts::listCommandLine(m_messenger->ScreenName()), m_messenger);
         m_scheduler->postInRoom(ServingTexts::itemCommandLine(m_messenger->ScreenName()), m_messenger);
     });
-}
-
-void ServingSwitch::switchOff(SwitchCaption &caption, const QString &stopLine)
-{
-    m_scheduler->postInRoom(ServingTexts::titleLine(), m_messenger);
-    m_scheduler->postInRoom(stopLine, m_messenger);
-    m_messenger->StopChatWatch();
-    m_serving = false;
-    caption.setText(SwitchOn);
-    m_timer->stop();
 }

@@ -13,30 +13,12 @@ namespace MorvexAIMOCX {
 class AIM;
 }
 
-// The caption of a switch control: "On" while serving is off, "Off" while it is on.
-class SwitchCaption
-{
-public:
-    virtual ~SwitchCaption() = default;
-    [[nodiscard]] virtual QString text() const = 0;
-    virtual void setText(const QString &text) = 0;
-
-protected:
-    SwitchCaption() = default;
-    SwitchCaption(const SwitchCaption &) = default;
-    SwitchCaption &operator=(const SwitchCaption &) = default;
-};
-
-// A caption with no control behind it, for the headless mode and the tests.
-class PlainCaption final : public SwitchCaption
-{
-public:
-    [[nodiscard]] QString text() const override { return m_text; }
-    void setText(const QString &text) override { m_text = text; }
-
-private:
-    QString m_text = QStringLiteral("On");
-};
+// How serving is switched on: with the full opening lines (the messenger is
+// checked first, the list pages rebuilt, the catalogue's size announced), or
+// with the short ones (no checks, no rebuild, no size).
+enum class OpeningLines { Full, Short };
+// The line that says serving stopped: "No longer serving", or "Server Off".
+enum class StopLine { NoLongerServing, ServerOff };
 
 // Switches serving on and off and advertises the server in the room while it is on.
 class ServingSwitch final : public QObject
@@ -50,24 +32,29 @@ public:
     ServingSwitch(MorvexAIMOCX::AIM *messenger, SendScheduler *scheduler, const RowList &descriptions, QTimer *timer,
                   QObject *parent = nullptr);
 
-    // The visible switch: tests the messenger, rebuilds the pages, counts the items.
-    void Label2_Click(SwitchCaption &caption);
-    // The hidden switch: no tests, no rebuild, no count.
-    void Command2_Click(SwitchCaption &caption);
-    // The advertisement at every tick of the timer.
-    void Timer1_Timer();
+    // Announces the server and starts serving: its commands are answered and
+    // it is advertised every interval. False when the messenger refused it (with
+    // Full: not running or in no room, told by refused) or a call failed; the
+    // steps after the failing one do not run.
+    bool switchOn(OpeningLines lines);
+    // Says serving stopped and stops it; false when a messenger call failed.
+    bool switchOff(StopLine line);
+    // The advertisement, at every tick of the timer.
+    void advertise();
 
-    // True from a switch-on until the next switch-off, by either switch.
+    // True from a switch-on until the next switch-off.
     [[nodiscard]] bool isServing() const { return m_serving; }
 
 Q_SIGNALS:
-    // The visible switch cannot turn serving on; the text says why (a message box in the window).
+    // Serving cannot be switched on; the text says why (a message box in the window).
     void refused(const QString &text);
+    // Serving was switched on or off.
+    void servingChanged(bool serving);
 
 private:
-    // Runs the steps; a failing messenger call ends them at that step.
-    void runSteps(const char *handler, const std::function<void()> &steps);
-    void switchOff(SwitchCaption &caption, const QString &stopLine);
+    // Runs the steps; a failing messenger call ends them at that step (false).
+    bool runSteps(const char *what, const std::function<void()> &steps);
+    void setServing(bool serving);
 
     QPointer<MorvexAIMOCX::AIM> m_messenger;
     SendScheduler *m_scheduler;

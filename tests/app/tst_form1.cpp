@@ -362,6 +362,18 @@ void TestForm1::switchMessageBoxesAndServingThroughTheLocalRoom()
     room->post(u"Ann"_s, u"/LinkDesk send 0"_s);
     QTRY_COMPARE(room->messagesTo(u"Ann"_s).size(), 1);
     QVERIFY(room->messagesTo(u"Ann"_s)[0].startsWith(u"<a href=\"a.htm\">Alpha</a>\r"_s));
+
+    // Each switch reads its own caption: the hidden one still says "On" and
+    // switches on again; a caption other than exactly "On" switches off.
+    form.Command2_Click();
+    QCOMPARE(form.Command2->text(), u"Off"_s);
+    QCOMPARE(room->roomLines().size(), 8); // with Ann's line
+    form.Command2->setText(u"on"_s);
+    form.Command2_Click();
+    QCOMPARE(form.Command2->text(), u"On"_s);
+    QVERIFY(room->roomLines().last().text.endsWith(u"Server Off"_s));
+    QVERIFY(!form.Timer1->isActive());
+    QCOMPARE(form.Label2->text(), u"Off"_s);
 }
 
 void TestForm1::closingDuringAListReplyDoesNotCrash()

@@ -136,8 +136,7 @@ void TestPurpleIrc::onlyTheNamedProtocolPluginIsMapped()
 void TestPurpleIrc::openingLinesReachTheRoom()
 {
     m_ann->clear();
-    m_room.switchOn();
-    QCOMPARE(m_room.caption().text(), u"Off"_s);
+    QVERIFY(m_room.switchOn());
     QTRY_COMPARE_WITH_TIMEOUT(m_ann->channelMessages().size(), 4, 10000);
     const QList<IrcMember::Message> lines = m_ann->channelMessages();
     QVERIFY2(lines[0].text.endsWith(u"(][ Valdrin AIM Server v2 By Morvex"_s), qPrintable(lines[0].text));

@@ -124,8 +124,7 @@ void TestPurpleXmpp::roomIsUnlockedAndOpeningLinesArrive()
 {
     // The program created the room; another member can enter it at once.
     QVERIFY(addMember(m_ann, u"ann"_s));
-    m_room.switchOn();
-    QCOMPARE(m_room.caption().text(), u"Off"_s);
+    QVERIFY(m_room.switchOn());
     QTRY_COMPARE_WITH_TIMEOUT(m_ann.roomLines.size(), 4, 10000);
     QCOMPARE(m_ann.roomLines[0].from, u"linkdesk"_s);
     QCOMPARE(m_ann.roomLines[0].text, u"(][ Valdrin AIM Server v2 By Morvex"_s);

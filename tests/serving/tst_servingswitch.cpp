@@ -9,6 +9,7 @@
 
 #include <QTemporaryDir>
 
+#include <QSignalSpy>
 #include <QTimer>
 #include <QtTest>
 
@@ -66,11 +67,11 @@ void TestServingSwitch::init()
 
 void TestServingSwitch::labelSwitchOnAndOff()
 {
-    PlainCaption caption;
+    QSignalSpy changed(m_switch.get(), &ServingSwitch::servingChanged);
     QCOMPARE(m_timer.interval(), 60000);
     QVERIFY(!m_timer.isActive());
 
-    m_switch->Label2_Click(caption);
+    QVERIFY(m_switch->switchOn(OpeningLines::Full));
     const QStringList switchOn =
         QStringList{u"IsRunning"_s, u"ChatRoom"_s} +
         bannered({u"Valdrin AIM Server v2 By Morvex"_s, u"Now serving 12 link(s)"_s,
@@ -78,55 +79,49 @@ void TestServingSwitch::labelSwitchOnAndOff()
         QStringList{u"StartChatWatch"_s};
     QCOMPARE(m_messenger->calls, switchOn);
     QCOMPARE(ValdrinBas::ListPages, ListPageSet(m_descriptions)); // the pages were rebuilt
-    QCOMPARE(caption.text(), u"Off"_s);
+    QVERIFY(m_switch->isServing());
     QVERIFY(m_timer.isActive());
 
     m_messenger->calls.clear();
-    m_switch->Label2_Click(caption);
+    QVERIFY(m_switch->switchOff(StopLine::NoLongerServing));
     QCOMPARE(m_messenger->calls, bannered({u"Valdrin AIM Server v2 By Morvex"_s, u"No longer serving"_s}) +
                                      QStringList{u"StopChatWatch"_s});
-    QCOMPARE(caption.text(), u"On"_s);
+    QVERIFY(!m_switch->isServing());
     QVERIFY(!m_timer.isActive());
+    QCOMPARE(changed.size(), 2);
 
     // An empty catalogue is announced as such.
     m_descriptions.clear();
     m_messenger->calls.clear();
-    m_switch->Label2_Click(caption);
+    m_switch->switchOn(OpeningLines::Full);
     QVERIFY(m_messenger->calls.contains(u"SendChat:"_s + Banner + u"Now serving 0 link(s)"_s));
 }
 
 void TestServingSwitch::buttonSwitchOnAndOff()
 {
-    PlainCaption caption;
-    m_messenger->running = false; // the hidden switch tests nothing
-    m_switch->Command2_Click(caption);
+    m_messenger->running = false; // the short opening lines test nothing
+    QVERIFY(m_switch->switchOn(OpeningLines::Short));
     const QStringList switchOn =
         bannered({u"Valdrin AIM Server v2 By Morvex"_s, u"Type \"/Link Desk send list\" for the list"_s,
                   u"Type \"/Link Desk send #\" to get #"_s}) +
         QStringList{u"StartChatWatch"_s};
     QCOMPARE(m_messenger->calls, switchOn);
     QCOMPARE(ValdrinBas::ListPages, ListPageSet()); // no rebuild
-    QCOMPARE(caption.text(), u"Off"_s);
+    QVERIFY(m_switch->isServing());
     QVERIFY(m_timer.isActive());
 
     m_messenger->calls.clear();
-    m_switch->Command2_Click(caption);
+    QVERIFY(m_switch->switchOff(StopLine::ServerOff));
     QCOMPARE(m_messenger->calls,
              bannered({u"Valdrin AIM Server v2 By Morvex"_s, u"Server Off"_s}) + QStringList{u"StopChatWatch"_s});
     QVERIFY(!m_timer.isActive());
-
-    // A caption other than exactly "On" switches off.
-    caption.setText(u"on"_s);
-    m_messenger->calls.clear();
-    m_switch->Command2_Click(caption);
-    QCOMPARE(m_messenger->callsNamed(u"SendChat"_s).size(), 2);
 }
 
 void TestServingSwitch::advertisementOnEveryTick()
 {
-    m_switch->Timer1_Timer();
+    m_switch->advertise();
     m_descriptions.AddItem(u"one more"_s);
-    m_switch->Timer1_Timer();
+    m_switch->advertise();
     const QStringList tick = {u"Valdrin AIM Server v2 By Morvex"_s, u"Serving 12 link(s)"_s,
                               u"Type \"/Link Desk send list\" for the list"_s,
                               u"Type \"/Link Desk send #\" to get #"_s};
@@ -137,39 +132,36 @@ void TestServingSwitch::advertisementOnEveryTick()
 
 void TestServingSwitch::messengerNotRunningShowsFirstBoxOnly()
 {
-    PlainCaption caption;
     m_messenger->running = false;
-    m_switch->Label2_Click(caption);
+    QVERIFY(!m_switch->switchOn(OpeningLines::Full));
     QCOMPARE(m_boxes, QStringList{u"You must be have AOL Instant Messenger running before you can serve."_s});
     QCOMPARE(m_messenger->calls, QStringList{u"IsRunning"_s});
-    QCOMPARE(caption.text(), u"On"_s);
+    QVERIFY(!m_switch->isServing());
     QVERIFY(!m_timer.isActive());
     QCOMPARE(ValdrinBas::ListPages, ListPageSet()); // no rebuild
 }
 
 void TestServingSwitch::noChatRoomShowsSecondBox()
 {
-    PlainCaption caption;
     m_messenger->chatRoom = 0;
-    m_switch->Label2_Click(caption);
+    QVERIFY(!m_switch->switchOn(OpeningLines::Full));
     QCOMPARE(m_boxes, QStringList{u"You must be in a chat room before you can serve."_s});
     QCOMPARE(m_messenger->calls, (QStringList{u"IsRunning"_s, u"ChatRoom"_s}));
-    QCOMPARE(caption.text(), u"On"_s);
+    QVERIFY(!m_switch->isServing());
     QVERIFY(!m_timer.isActive());
 }
 
 void TestServingSwitch::failingCallEndsTheHandlerAtThatStep()
 {
-    PlainCaption caption;
     m_messenger->failing = {u"StartChatWatch"_s};
-    m_switch->Label2_Click(caption);
+    QVERIFY(!m_switch->switchOn(OpeningLines::Full));
     QCOMPARE(m_messenger->callsNamed(u"SendChat"_s).size(), 4);
-    QCOMPARE(caption.text(), u"On"_s);
+    QVERIFY(!m_switch->isServing());
     QVERIFY(!m_timer.isActive());
 
     m_messenger->failing = {u"SendChat"_s};
     m_messenger->calls.clear();
-    m_switch->Timer1_Timer();
+    m_switch->advertise();
     QCOMPARE(m_messenger->calls.size(), 1);
 }
 
@@ -181,8 +173,7 @@ void TestServingSwitch::linkServerAnswersChatLinesAndTicks()
     Q_EMIT m_messenger->ChatLine(u"Ann"_s, u"/LinkDesk send 3"_s);
     QCOMPARE(m_messenger->callsNamed(u"FinishIM"_s), QStringList{u"Ann"_s});
 
-    PlainCaption caption;
-    server.Command2_Click(caption);
+    server.switchOn(OpeningLines::Short);
     QVERIFY(server.isServing());
     server.timer()->setInterval(10);
     m_messenger->calls.clear();

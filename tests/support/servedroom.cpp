@@ -72,6 +72,6 @@ QString ServedRoom::start(const NetworkSettings &settings, int timeoutMs)
 
 bool ServedRoom::switchOn()
 {
-    m_server->Label2_Click(m_caption);
+    m_server->switchOn(OpeningLines::Full);
     return m_server->isServing();
 }

@@ -40,7 +40,6 @@ public:
 
     [[nodiscard]] PurpleMessenger &messenger() { return *m_messenger; }
     [[nodiscard]] LinkServer &server() { return *m_server; }
-    [[nodiscard]] PlainCaption &caption() { return m_caption; }
     [[nodiscard]] StringRowList &descriptions() { return m_descriptions; }
     [[nodiscard]] StringRowList &addresses() { return m_addresses; }
 
@@ -48,7 +47,6 @@ private:
     QTemporaryDir m_dataFolder;
     StringRowList m_descriptions;
     StringRowList m_addresses;
-    PlainCaption m_caption;
     std::unique_ptr<PurpleMessenger> m_messenger;
     std::unique_ptr<LinkServer> m_server;
 };
