@@ -40,7 +40,6 @@ public:
     // The rooms' lines go ahead of the replies, but at most this many in a row
     // while a member waits: the rooms take at most this share of the pace then.
     static constexpr int RoomLinesInARow = 3;
-    static constexpr double RoomShare = RoomLinesInARow / (RoomLinesInARow + 1.0);
     // A backlog this long (in time to send it) is worth a line in the log.
     static constexpr qint64 LongBacklogMs = 10000;
 

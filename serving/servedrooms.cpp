@@ -35,6 +35,12 @@ namespace {
 
 // The lines of one announcement: title, size, and the two commands.
 constexpr int AnnouncementLines = 4;
+// The share of a connection's pace its rooms' announcements take on average.
+// The rest is the members', and headroom: a server passes its figure in lines
+// only for short lines (ngircd also counts bytes, about 256 a second), so a
+// connection sent at its full pace for long fills the server's own queue,
+// where nothing is fair and every reply waits.
+constexpr double AnnouncementShare = 0.6;
 
 } // namespace
 
@@ -165,7 +171,7 @@ void ServedRooms::paceAnnouncements()
     for (auto found = m_connections.cbegin(); found != m_connections.cend(); ++found) {
         Connection &network = **found;
         const double rate = network.scheduler->linesPerSecond();
-        const double linesPerMinute = rate * SendScheduler::RoomShare * 60;
+        const double linesPerMinute = rate * AnnouncementShare * 60;
         const int needed = network.rooms * AnnouncementLines;
         network.announceEveryMs = ServingSwitch::AdvertisementIntervalMs;
         if (rate > 0 && needed > linesPerMinute)
@@ -183,7 +189,7 @@ void ServedRooms::paceAnnouncements()
         }
         qCWarning(lcServing).noquote()
             << u"[%1] The %2 rooms need %3 lines a minute for their announcements, more than the %4 they may take "
-               u"of send-rate %5 (the rest is kept for members' replies): each room is announced every %6 s "
+               u"of send-rate %5 (the rest is kept for members' replies and the server's own pace): each room is announced every %6 s "
                u"instead of every minute. Serve fewer rooms on this connection, or raise send-rate if the server "
                u"allows it."_s.arg(found.key())
                    .arg(network.rooms)
