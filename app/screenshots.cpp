@@ -5,7 +5,6 @@
 #include "platform/addon.h"
 #include "platform/localroom/localroom.h"
 #include "platform/rowlist.h"
-#include "serving/valdrinbas.h"
 #include "windows/localroomwindow.h"
 
 #include <QApplication>
@@ -94,6 +93,5 @@ int main(int argc, char *argv[])
 
     form.aboutWindow()->close();
     form.messageEditor()->close();
-    ValdrinBas::ServerMessage.clear();
     return ok ? 0 : 1;
 }

@@ -5,6 +5,7 @@
 #include "platform/messenger.h"
 #include "platform/rowlist.h"
 #include "serving/chatresponder.h"
+#include "serving/valdrinbas.h"
 
 #include <QCoreApplication>
 
@@ -67,7 +68,8 @@ void BM_HandleNonCommand(benchmark::State &state)
 {
     const QString &line = state.range(0) == 0 ? PlainLine : SlashLine;
     SilentMessenger messenger;
-    ChatResponder responder(&messenger, catalogue().descriptions, catalogue().addresses);
+    const ValdrinBas values;
+    ChatResponder responder(&messenger, catalogue().descriptions, catalogue().addresses, values);
     for (auto _ : state)
         responder.handleChatLine(u"Ann"_s, line);
 }
@@ -76,7 +78,8 @@ BENCHMARK(BM_HandleNonCommand)->Arg(0)->Arg(1);
 void BM_HandleItemCommand(benchmark::State &state)
 {
     SilentMessenger messenger;
-    ChatResponder responder(&messenger, catalogue().descriptions, catalogue().addresses);
+    const ValdrinBas values;
+    ChatResponder responder(&messenger, catalogue().descriptions, catalogue().addresses, values);
     // No member is ever refused here: the guard's limits are not what is measured.
     FloodGuard::Limits unlimited;
     unlimited.shortBurst = unlimited.sustained = unlimited.roomBurst = 1 << 30;

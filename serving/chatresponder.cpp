@@ -14,8 +14,8 @@ Q_LOGGING_CATEGORY(lcServing, "valdrin.serving")
 using namespace Qt::StringLiterals;
 
 ChatResponder::ChatResponder(MorvexAIMOCX::AIM *messenger, const RowList &descriptions, const RowList &addresses,
-                             SendScheduler *scheduler, QObject *parent)
-    : QObject(parent), m_messenger(messenger), m_descriptions(descriptions), m_addresses(addresses),
+                             const ValdrinBas &values, SendScheduler *scheduler, QObject *parent)
+    : QObject(parent), m_messenger(messenger), m_descriptions(descriptions), m_addresses(addresses), m_values(values),
       m_scheduler(scheduler ? scheduler : new SendScheduler(messenger, this))
 {}
 
@@ -78,7 +78,7 @@ void ChatResponder::sendItem(const QString &sender, const QString &numberText)
     if (!admit(sender))
         return;
     const QString reply =
-        ServingTexts::itemReply(m_addresses.List(*item), m_descriptions.List(*item), ValdrinBas::ServerMessage);
+        ServingTexts::itemReply(m_addresses.List(*item), m_descriptions.List(*item), m_values.ServerMessage);
     switch (m_scheduler->sendItem(sender, ServingTexts::boundedMessage(reply), m_messenger)) {
     case SendScheduler::Outcome::Started:
         qCInfo(lcServing).noquote() << ServingTexts::logLine(
@@ -104,7 +104,7 @@ void ChatResponder::requestList(const QString &sender)
     if (!admit(sender))
         return;
     // The pages as they are now: a rebuild during the reply does not mix two lists.
-    const ListPageSet &pages = ValdrinBas::ListPages;
+    const ListPageSet &pages = m_values.ListPages;
     switch (m_scheduler->sendList(sender, pages, m_messenger)) {
     case SendScheduler::Outcome::Started:
         qCInfo(lcServing).noquote() << ServingTexts::logLine(

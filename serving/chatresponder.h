@@ -8,6 +8,7 @@
 
 class RowList;
 class SendScheduler;
+struct ValdrinBas;
 
 namespace MorvexAIMOCX {
 class AIM;
@@ -22,9 +23,10 @@ class ChatResponder final : public QObject
     Q_OBJECT
 
 public:
-    // Without a scheduler the responder makes one of its own for the messenger.
+    // The rows and the values (list pages, server message) must outlive the
+    // responder. Without a scheduler it makes one of its own for the messenger.
     ChatResponder(MorvexAIMOCX::AIM *messenger, const RowList &descriptions, const RowList &addresses,
-                  SendScheduler *scheduler = nullptr, QObject *parent = nullptr);
+                  const ValdrinBas &values, SendScheduler *scheduler = nullptr, QObject *parent = nullptr);
     ~ChatResponder() override;
 
     // The handler of the messenger's ChatLine.
@@ -57,6 +59,7 @@ private:
     QPointer<MorvexAIMOCX::AIM> m_messenger;
     const RowList &m_descriptions;
     const RowList &m_addresses;
+    const ValdrinBas &m_values;
     SendScheduler *m_scheduler;
     CommandForms m_forms;
     FloodGuard m_floodGuard;

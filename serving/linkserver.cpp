@@ -10,9 +10,10 @@ using namespace Qt::StringLiterals;
 
 LinkServer::LinkServer(MorvexAIMOCX::AIM *messenger, RowList &descriptions, RowList &addresses, DataFolder folder,
                        QObject *parent)
-    : QObject(parent), m_descriptions(descriptions), m_addresses(addresses),
-      m_catalogue(descriptions, addresses, folder), m_message(folder), m_scheduler(new SendScheduler(messenger, this)),
-      m_room(new RoomServer(messenger, m_scheduler, nullptr, descriptions, addresses, this))
+    : QObject(parent), m_descriptions(descriptions), m_addresses(addresses), m_values(std::make_shared<ValdrinBas>()),
+      m_catalogue(descriptions, addresses, folder), m_message(folder, m_values),
+      m_scheduler(new SendScheduler(messenger, this)),
+      m_room(new RoomServer(messenger, m_scheduler, nullptr, descriptions, addresses, *m_values, this))
 {
     connect(m_room, &RoomServer::switchRefused, this, &LinkServer::switchRefused);
     connect(m_room, &RoomServer::servingChanged, this, &LinkServer::servingChanged);
@@ -25,7 +26,7 @@ QStringList LinkServer::load()
     QStringList problems = m_catalogue.load();
     if (const FileResult message = m_message.load(); !message.ok())
         problems.append(message.error);
-    ValdrinBas::ListPages = ListPageSet();
+    m_values->ListPages = ListPageSet();
     if (const QString cut = cutReplies(0, m_descriptions.ListCount()); !cut.isEmpty())
         problems.append(cut);
     return problems;
@@ -61,7 +62,7 @@ CatalogueEdit LinkServer::add(const QString &description, const QString &address
 QString LinkServer::cutReplies(int first, int end) const
 {
     using ServingTexts::LongestMessageBytes;
-    const qsizetype fixed = ServingTexts::utf8Size(ServingTexts::itemReply({}, {}, ValdrinBas::ServerMessage));
+    const qsizetype fixed = ServingTexts::utf8Size(ServingTexts::itemReply({}, {}, m_values->ServerMessage));
     if (fixed > LongestMessageBytes) {
         return u"The server message is %1 KiB, more than the %2 KiB one message carries: every item reply reaches "
                u"members cut short. Shorten the message."_s.arg((fixed + 1023) / 1024)
@@ -88,12 +89,12 @@ QString LinkServer::cutReplies(int first, int end) const
 
 void LinkServer::BuildList()
 {
-    ListPageBuilder::BuildList(m_descriptions, ValdrinBas::ListPages);
+    ListPageBuilder::BuildList(m_descriptions, m_values->ListPages);
 }
 
 void LinkServer::BuildList2()
 {
-    ListPageBuilder::BuildList2(ValdrinBas::ListPages);
+    ListPageBuilder::BuildList2(m_values->ListPages);
 }
 
 bool LinkServer::switchOn(OpeningLines lines)

@@ -2,10 +2,13 @@
 
 #include "serving/servermessage.h"
 #include "serving/servingswitch.h"
+#include "serving/valdrinbas.h"
 
 #include "catalogue/catalogue.h"
 
 #include <QObject>
+
+#include <memory>
 
 class ChatResponder;
 class QTimer;
@@ -68,6 +71,8 @@ public:
     void stopReplies();
 
     [[nodiscard]] Catalogue &catalogue() { return m_catalogue; }
+    // The list pages and the server message every room of this server reads.
+    [[nodiscard]] ValdrinBas &values() { return *m_values; }
     // The catalogue's rows, for the serving of more rooms.
     [[nodiscard]] const RowList &descriptions() const { return m_descriptions; }
     [[nodiscard]] const RowList &addresses() const { return m_addresses; }
@@ -89,6 +94,8 @@ private:
 
     const RowList &m_descriptions;
     const RowList &m_addresses;
+    // Shared with the message editor, which may outlive the main window.
+    std::shared_ptr<ValdrinBas> m_values;
     Catalogue m_catalogue;
     ServerMessageFile m_message;
     SendScheduler *m_scheduler;

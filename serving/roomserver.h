@@ -27,7 +27,7 @@ public:
     // The messenger, scheduler, guard and rows must outlive the room's serving;
     // without a guard the room keeps one of its own.
     RoomServer(MorvexAIMOCX::AIM *room, SendScheduler *scheduler, FloodGuard *guard, const RowList &descriptions,
-               const RowList &addresses, QObject *parent = nullptr);
+               const RowList &addresses, ValdrinBas &values, QObject *parent = nullptr);
     ~RoomServer() override;
 
     // Serving switched on and off, and the advertisement (see ServingSwitch).

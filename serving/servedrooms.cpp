@@ -89,7 +89,7 @@ RoomServer *ServedRooms::addRoom(const QString &connectionName, const QString &r
     room->name = roomName;
     room->label = label;
     room->server = new RoomServer(messenger, network.scheduler, &network.guard, m_server.descriptions(),
-                                  m_server.addresses(), this);
+                                  m_server.addresses(), m_server.values(), this);
     room->server->responder().setLabel(label);
     connect(&room->server->responder(), &ChatResponder::answered, this,
             [this, connectionName, roomName](bool list) { Q_EMIT commandAnswered(connectionName, roomName, list); });
@@ -189,7 +189,8 @@ void ServedRooms::paceAnnouncements()
         }
         qCWarning(lcServing).noquote()
             << u"[%1] The %2 rooms need %3 lines a minute for their announcements, more than the %4 they may take "
-               u"of send-rate %5 (the rest is kept for members' replies and the server's own pace): each room is announced every %6 s "
+               u"of send-rate %5 (the rest is kept for members' replies and the server's own pace): each room is "
+               u"announced every %6 s "
                u"instead of every minute. Serve fewer rooms on this connection, or raise send-rate if the server "
                u"allows it."_s.arg(found.key())
                    .arg(network.rooms)

@@ -4,13 +4,20 @@
 
 #include "platform/addon.h"
 
+#include <memory>
+
+struct ValdrinBas;
+
 // The server message: message.txt in the data folder, and the text that ends
-// every item reply (ValdrinBas::ServerMessage). A small value, so the message
-// editor can keep it after the main window has closed.
+// every item reply (the ServerMessage of the values it shares). A small value
+// that shares those values, so the message editor can keep it after the main
+// window has closed.
 class ServerMessageFile final
 {
 public:
-    explicit ServerMessageFile(DataFolder folder) : m_folder(std::move(folder)) {}
+    ServerMessageFile(DataFolder folder, std::shared_ptr<ValdrinBas> values)
+        : m_folder(std::move(folder)), m_values(std::move(values))
+    {}
 
     // Reads message.txt into the server message; empty when there is no file.
     // A file that cannot be read leaves the message as it was and says why.
@@ -20,6 +27,10 @@ public:
     // written; a failed write leaves both as they were.
     [[nodiscard]] FileResult save(const QString &text) const;
 
+    // The server message now.
+    [[nodiscard]] const QString &current() const;
+
 private:
     DataFolder m_folder;
+    std::shared_ptr<ValdrinBas> m_values;
 };

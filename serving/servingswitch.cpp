@@ -16,8 +16,9 @@ using namespace Qt::StringLiterals;
 Q_DECLARE_LOGGING_CATEGORY(lcServing)
 
 ServingSwitch::ServingSwitch(MorvexAIMOCX::AIM *messenger, SendScheduler *scheduler, const RowList &descriptions,
-                             QTimer *timer, QObject *parent)
-    : QObject(parent), m_messenger(messenger), m_scheduler(scheduler), m_descriptions(descriptions), m_timer(timer)
+                             ValdrinBas &values, QTimer *timer, QObject *parent)
+    : QObject(parent), m_messenger(messenger), m_scheduler(scheduler), m_descriptions(descriptions), m_values(values),
+      m_timer(timer)
 {
     m_timer->setInterval(AdvertisementIntervalMs);
     m_timer->stop();
@@ -59,7 +60,7 @@ bool ServingSwitch::switchOn(OpeningLines lines)
                 Q_EMIT this->refused(ServingTexts::notInChatRoom());
                 return;
             }
-            ListPageBuilder::BuildList(m_descriptions, ValdrinBas::ListPages);
+            ListPageBuilder::BuildList(m_descriptions, m_values.ListPages);
         }
         m_scheduler->postInRoom(ServingTexts::titleLine(), m_messenger);
         if (lines == OpeningLines::Full)

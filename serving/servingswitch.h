@@ -8,6 +8,7 @@
 class QTimer;
 class RowList;
 class SendScheduler;
+struct ValdrinBas;
 
 namespace MorvexAIMOCX {
 class AIM;
@@ -29,8 +30,9 @@ public:
     static constexpr int AdvertisementIntervalMs = 60000;
 
     // The room's lines leave through the scheduler, ahead of every reply.
-    ServingSwitch(MorvexAIMOCX::AIM *messenger, SendScheduler *scheduler, const RowList &descriptions, QTimer *timer,
-                  QObject *parent = nullptr);
+    // A switch-on with the full opening lines rebuilds the list pages of the values.
+    ServingSwitch(MorvexAIMOCX::AIM *messenger, SendScheduler *scheduler, const RowList &descriptions,
+                  ValdrinBas &values, QTimer *timer, QObject *parent = nullptr);
 
     // Announces the server and starts serving: its commands are answered and
     // it is advertised every interval. False when the messenger refused it (with
@@ -59,6 +61,7 @@ private:
     QPointer<MorvexAIMOCX::AIM> m_messenger;
     SendScheduler *m_scheduler;
     const RowList &m_descriptions;
+    ValdrinBas &m_values;
     QTimer *m_timer;
     bool m_serving = false;
 };

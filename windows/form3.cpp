@@ -5,7 +5,6 @@
 #include "windows/twips.h"
 
 #include "platform/addon.h"
-#include "serving/valdrinbas.h"
 #include "windows/addonwindow.h"
 
 #include <QPlainTextEdit>
@@ -56,8 +55,8 @@ QString Form3::text() const
 void Form3::Form_Load()
 {
     addon::StayOnTop(this);
-    if (!ValdrinBas::ServerMessage.isEmpty())
-        m_opened = ValdrinBas::ServerMessage;
+    if (!m_message.current().isEmpty())
+        m_opened = m_message.current();
     Text1->setPlainText(m_opened);
     m_shown = Text1->document()->toRawText();
 }

@@ -5,7 +5,7 @@
 #include "platform/addon.h"
 #include "platform/localroom/localroom.h"
 #include "platform/rowlist.h"
-#include "serving/valdrinbas.h"
+#include "serving/linkserver.h"
 #include "windows/clickablelabel.h"
 
 #include <QDir>
@@ -93,8 +93,6 @@ void TestForm1::loadFillsListsAndCount()
     QVERIFY(writeBytes(m_dir->filePath(u"descriptions.dat"_s), "Alpha\r\nBeta\r\nGamma\r\n"));
     QVERIFY(writeBytes(m_dir->filePath(u"urls.dat"_s), "a.htm\r\nb.htm\r\nc.htm\r\n"));
     QVERIFY(writeBytes(m_dir->filePath(u"message.txt"_s), "Enjoy\r\n"));
-    ValdrinBas::ListPages = ListPageSet(StringRowList({u"stale"_s}));
-
     Form1 form{DataFolder(m_dir->path()), new LocalRoom()};
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
@@ -102,8 +100,8 @@ void TestForm1::loadFillsListsAndCount()
     QCOMPARE(form.List2->count(), 3);
     QCOMPARE(form.List2->item(1)->text(), u"b.htm"_s);
     QCOMPARE(form.Label10->text(), u"Server Items: 3"_s);
-    QCOMPARE(ValdrinBas::ServerMessage, u"Enjoy"_s);
-    QCOMPARE(ValdrinBas::ListPages.texts(), QStringList{QString()});
+    QCOMPARE(form.server().values().ServerMessage, u"Enjoy"_s);
+    QCOMPARE(form.server().values().ListPages.texts(), QStringList{QString()});
     QCOMPARE(form.windowTitle(), u"Valdrin AIM Server v2"_s);
     QVERIFY(form.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
     QCOMPARE(QApplication::focusWidget(), form.List1);
@@ -252,9 +250,9 @@ void TestForm1::buildListFillsPagesFromList1()
     QVERIFY(writeBytes(m_dir->filePath(u"descriptions.dat"_s), "Alpha\r\nBeta\r\n"));
     Form1 form{DataFolder(m_dir->path()), new LocalRoom()};
     form.BuildList();
-    QCOMPARE(ValdrinBas::ListPages.texts(), QStringList{u"\r0) Alpha\r1) Beta"_s});
+    QCOMPARE(form.server().values().ListPages.texts(), QStringList{u"\r0) Alpha\r1) Beta"_s});
     form.BuildList2();
-    QCOMPARE(ValdrinBas::ListPages.size(), 2);
+    QCOMPARE(form.server().values().ListPages.size(), 2);
 }
 
 void TestForm1::addThroughBothControls()
@@ -274,7 +272,7 @@ void TestForm1::addThroughBothControls()
     QCOMPARE(form.List2->item(2)->text(), u"c.htm"_s);
     QVERIFY(form.Text1->text().isEmpty() && form.Text2->text().isEmpty());
     QCOMPARE(form.Label10->text(), u"Server Items: 3"_s);
-    QCOMPARE(ValdrinBas::ListPages.texts(), QStringList{u"\r0) Alpha\r1) Beta\r2) Gamma"_s});
+    QCOMPARE(form.server().values().ListPages.texts(), QStringList{u"\r0) Alpha\r1) Beta\r2) Gamma"_s});
     QCOMPARE(readBytes(m_dir->filePath(u"urls.dat"_s)), QByteArray("a.htm\r\nb.htm\r\nc.htm\r\n")); // saved at once
 
     // The hidden "A" button, reached by the keyboard, adds without the refreshes.
@@ -285,7 +283,7 @@ void TestForm1::addThroughBothControls()
     QCOMPARE(form.List1->count(), 4);
     QCOMPARE(form.List1->item(3)->text(), u"   "_s);
     QCOMPARE(form.Label10->text(), u"Server Items: 3"_s);
-    QCOMPARE(ValdrinBas::ListPages.at(0).count(u'\r'), 3);
+    QCOMPARE(form.server().values().ListPages.at(0).count(u'\r'), 3);
 
     // Pasted text longer than a line box's usual limit is taken whole.
     const QString pasted(40000, u'x');
@@ -301,7 +299,7 @@ void TestForm1::selectionIsMirroredAndDoubleClickRemoves()
     QVERIFY(writeBytes(m_dir->filePath(u"urls.dat"_s), "a\r\nb\r\nc\r\n"));
     Form1 form{DataFolder(m_dir->path()), new LocalRoom()};
     form.BuildList();
-    const QStringList pagesBefore = ValdrinBas::ListPages.texts();
+    const QStringList pagesBefore = form.server().values().ListPages.texts();
 
     int list1Changes = 0;
     connect(form.List1, &QListWidget::currentRowChanged, this, [&] { ++list1Changes; });
@@ -319,7 +317,7 @@ void TestForm1::selectionIsMirroredAndDoubleClickRemoves()
     QCOMPARE(form.List1->item(1)->text(), u"C"_s);
     QCOMPARE(form.List2->item(1)->text(), u"c"_s);
     QCOMPARE(form.Label10->text(), u"Server Items: 2"_s);
-    QCOMPARE(ValdrinBas::ListPages.texts(), pagesBefore); // no rebuild on removal
+    QCOMPARE(form.server().values().ListPages.texts(), pagesBefore); // no rebuild on removal
     QCOMPARE(readBytes(m_dir->filePath(u"descriptions.dat"_s)), QByteArray("A\r\nC\r\n"));
 
     // Put back through "A D D": it returns at the end.

@@ -4,7 +4,7 @@
 
 #include "platform/localroom/localroom.h"
 #include "platform/rowlist.h"
-#include "serving/valdrinbas.h"
+#include "serving/linkserver.h"
 #include "windows/clickablelabel.h"
 
 #include <QLineEdit>
@@ -63,7 +63,6 @@ void TestForm1Layout::cleanup()
     if (m_form && m_form->messageEditor())
         delete m_form->messageEditor();
     m_form.reset();
-    ValdrinBas::ServerMessage.clear();
 }
 
 void TestForm1Layout::controlsSitAtTheirTwipPositions_data()
@@ -142,10 +141,10 @@ void TestForm1Layout::labelsRunTheirHandlers()
     m_form->Text2->setText(u"a.htm"_s);
     QTest::mouseClick(m_form->Label5, Qt::LeftButton);
     QCOMPARE(m_form->List1->count(), 1);
-    ValdrinBas::ListPages = ListPageSet(StringRowList({u"stale"_s}));
+    m_form->server().values().ListPages = ListPageSet(StringRowList({u"stale"_s}));
     // "Build List" lies outside the window: only a click sent to it reaches it.
     QTest::mouseClick(m_form->Label3, Qt::LeftButton);
-    QCOMPARE(ValdrinBas::ListPages.texts(), QStringList{u"\r0) Alpha"_s});
+    QCOMPARE(m_form->server().values().ListPages.texts(), QStringList{u"\r0) Alpha"_s});
     QTest::mouseClick(m_form->Label2, Qt::RightButton); // any button
     QCOMPARE(m_form->Label2->text(), u"Off"_s);
     QTest::mouseClick(m_form->Label9, Qt::LeftButton);
@@ -161,10 +160,10 @@ void TestForm1Layout::labelsRunTheirHandlers()
 
 void TestForm1Layout::hiddenButtonsAnswerSpaceAndEnter()
 {
-    ValdrinBas::ListPages = ListPageSet(StringRowList({u"stale"_s}));
+    m_form->server().values().ListPages = ListPageSet(StringRowList({u"stale"_s}));
     m_form->Command3->setFocus();
     QTest::keyClick(m_form->Command3, Qt::Key_Return);
-    QCOMPARE(ValdrinBas::ListPages.texts(), QStringList{QString()});
+    QCOMPARE(m_form->server().values().ListPages.texts(), QStringList{QString()});
     m_form->Command2->setFocus();
     QTest::keyClick(m_form->Command2, Qt::Key_Space);
     QCOMPARE(m_form->Command2->text(), u"Off"_s);

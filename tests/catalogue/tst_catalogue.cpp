@@ -61,8 +61,6 @@ void TestCatalogue::init()
 {
     m_dir = std::make_unique<testfiles::DataFolder>();
     QVERIFY(m_dir->isValid());
-    ValdrinBas::ListPages = ListPageSet(StringRowList({u"stale"_s}));
-    ValdrinBas::ServerMessage = u"stale message"_s;
 }
 
 std::unique_ptr<CatalogueFixture> TestCatalogue::loadedCatalogue(const QByteArray &descriptions,
@@ -84,7 +82,7 @@ void TestCatalogue::firstStartWithoutFiles()
     Catalogue &catalogue = server.catalogue();
     QCOMPARE(catalogue.itemCount(), 0);
     QCOMPARE(Catalogue::countCaption(catalogue.itemCount()), u"Server Items: 0"_s);
-    QVERIFY(ValdrinBas::ServerMessage.isEmpty());
+    QVERIFY(server.values().ServerMessage.isEmpty());
 
     QVERIFY(catalogue.save().ok());
     QCOMPARE(readBytes(m_dir->filePath(u"descriptions.dat"_s)), QByteArray());
@@ -214,7 +212,7 @@ void TestCatalogue::serverMessageComesBackAsSaved()
     StringRowList addresses;
     LinkServer server(nullptr, descriptions, addresses, folder());
     QVERIFY(server.load().isEmpty());
-    QCOMPARE(ValdrinBas::ServerMessage, message);
+    QCOMPARE(server.values().ServerMessage, message);
 }
 
 void TestCatalogue::listPagesStartAsOneEmptyPage()
@@ -223,8 +221,9 @@ void TestCatalogue::listPagesStartAsOneEmptyPage()
     StringRowList descriptions;
     StringRowList addresses;
     LinkServer server(nullptr, descriptions, addresses, folder());
+    server.values().ListPages = ListPageSet(StringRowList({u"stale"_s}));
     QVERIFY(server.load().isEmpty());
-    QCOMPARE(ValdrinBas::ListPages, ListPageSet());
+    QCOMPARE(server.values().ListPages, ListPageSet());
 }
 
 void TestCatalogue::addIgnoresAnEmptyBox()

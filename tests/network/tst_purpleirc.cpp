@@ -78,13 +78,12 @@ void TestPurpleIrc::initTestCase()
 {
     const QString started = m_server.start();
     QVERIFY2(started.isEmpty(), qPrintable(started));
-    ValdrinBas::ServerMessage = u"Enjoy <b>these</b> & more"_s;
-
     m_ann = std::make_unique<IrcMember>(u"ann"_s, m_server.port());
     QVERIFY(m_ann->join(Room));
 
     const QString joined = m_room.start(ServedRoom::ircSettings(m_server.port(), Room));
     QVERIFY2(joined.isEmpty(), qPrintable(joined));
+    m_room.server().values().ServerMessage = u"Enjoy <b>these</b> & more"_s;
     m_room.messenger().setReconnectDelay(300);
     QVERIFY(m_room.messenger().IsRunning());
     QVERIFY(m_room.messenger().ChatRoom() != 0);
@@ -196,15 +195,15 @@ void TestPurpleIrc::nothingIsInjectedIntoRoomOrServer()
     // A description and a server message that hold line breaks and raw commands.
     m_room.descriptions().AddItem(u"evil\nPRIVMSG #links :INJECTED\rQUIT :gone\u0000"_s);
     m_room.addresses().AddItem(u"http://example.org/x\r\nPRIVMSG #links :INJECTED"_s);
-    const QString savedMessage = ValdrinBas::ServerMessage;
-    ValdrinBas::ServerMessage = u"bye\r\nPRIVMSG #links :INJECTED\r<script>x</script>"_s;
+    const QString savedMessage = m_room.server().values().ServerMessage;
+    m_room.server().values().ServerMessage = u"bye\r\nPRIVMSG #links :INJECTED\r<script>x</script>"_s;
     auto bob = std::make_unique<IrcMember>(u"bob"_s, m_server.port());
     QVERIFY(bob->join(Room));
     m_ann->clear();
     m_ann->say(u"/linkdesk send %1"_s.arg(Items));
     QTRY_VERIFY_WITH_TIMEOUT(m_ann->privateMessages().size() >= 4, 10000);
     QTest::qWait(1000);
-    ValdrinBas::ServerMessage = savedMessage;
+    m_room.server().values().ServerMessage = savedMessage;
     m_room.descriptions().RemoveItem(Items);
     m_room.addresses().RemoveItem(Items);
 

@@ -98,10 +98,9 @@ void TestPurpleXmpp::initTestCase()
     }
     const QString started = m_server.start();
     QVERIFY2(started.isEmpty(), qPrintable(started));
-    ValdrinBas::ServerMessage = u"Enjoy <b>these</b> & more"_s;
-
     const QString joined = m_room.start(ServedRoom::xmppSettings(u"linkdesk"_s, m_server.port()));
     QVERIFY2(joined.isEmpty(), qPrintable(joined));
+    m_room.server().values().ServerMessage = u"Enjoy <b>these</b> & more"_s;
     QCOMPARE(m_room.messenger().ScreenName(), u"linkdesk"_s);
 }
 

@@ -71,12 +71,12 @@ private Q_SLOTS:
 private:
     StringRowList m_descriptions = fiveDescriptions();
     StringRowList m_addresses = fiveAddresses();
+    ValdrinBas m_values;
 };
 
 void TestChatResponder::init()
 {
-    ValdrinBas::ServerMessage.clear();
-    ValdrinBas::ListPages = ListPageSet(StringRowList({u"only row"_s}));
+    m_values = ValdrinBas{ListPageSet(StringRowList({u"only row"_s})), {}};
 }
 
 void TestChatResponder::commandMatching_data()
@@ -121,7 +121,7 @@ void TestChatResponder::commandMatching()
     QFETCH(QString, line);
     QFETCH(QString, expected);
     RecordingMessenger messenger;
-    ChatResponder responder(&messenger, m_descriptions, m_addresses);
+    ChatResponder responder(&messenger, m_descriptions, m_addresses, m_values);
     responder.handleChatLine(sender, line);
 
     const QStringList sent = messenger.callsNamed(u"SendIM"_s);
@@ -140,9 +140,9 @@ void TestChatResponder::commandMatching()
 void TestChatResponder::itemReplyBytes()
 {
     RecordingMessenger messenger;
-    ChatResponder responder(&messenger, m_descriptions, m_addresses);
+    ChatResponder responder(&messenger, m_descriptions, m_addresses, m_values);
     responder.handleChatLine(u"Ann"_s, u"/LinkDesk send 3"_s);
-    ValdrinBas::ServerMessage = u"Please scan, \"all\" of it.\r\nBye"_s;
+    m_values.ServerMessage = u"Please scan, \"all\" of it.\r\nBye"_s;
     responder.handleChatLine(u"Ann"_s, u"/LinkDesk send 3"_s);
 
     QCOMPARE(Banner.size(), 48);
@@ -155,7 +155,7 @@ void TestChatResponder::itemReplyBytes()
 void TestChatResponder::listReplySendsEveryPageInOrder()
 {
     RecordingMessenger messenger;
-    ChatResponder responder(&messenger, m_descriptions, m_addresses);
+    ChatResponder responder(&messenger, m_descriptions, m_addresses, m_values);
     qint64 now = 0;
     responder.scheduler().setClockForTesting([&now] { return now; });
     const auto after = [&](qint64 ms) {
@@ -163,7 +163,7 @@ void TestChatResponder::listReplySendsEveryPageInOrder()
         responder.scheduler().sendDue();
     };
     const ListPageSet pages = pageSet(3);
-    ValdrinBas::ListPages = pages;
+    m_values.ListPages = pages;
     responder.handleChatLine(u"Ann"_s, u"/linkdesk send list"_s);
     QCOMPARE(messenger.calls, (QStringList{u"SendIM:Ann:"_s + pages.at(0), u"FinishIM:Ann"_s}));
     after(999); // a page a second, never sooner
@@ -178,7 +178,7 @@ void TestChatResponder::listReplySendsEveryPageInOrder()
 
     // Before any build there is one empty page, and it is sent as it is.
     messenger.calls.clear();
-    ValdrinBas::ListPages = ListPageSet();
+    m_values.ListPages = ListPageSet();
     responder.handleChatLine(u"Bob"_s, u"/Link Desk send list"_s);
     after(1000);
     QCOMPARE(messenger.calls, (QStringList{u"SendIM:Bob:"_s, u"FinishIM:Bob"_s, u"FinishIM:Bob"_s}));
@@ -187,13 +187,13 @@ void TestChatResponder::listReplySendsEveryPageInOrder()
 void TestChatResponder::listReplyKeepsThePagesItStartedWith()
 {
     RecordingMessenger messenger;
-    ChatResponder responder(&messenger, m_descriptions, m_addresses);
+    ChatResponder responder(&messenger, m_descriptions, m_addresses, m_values);
     qint64 now = 0;
     responder.scheduler().setClockForTesting([&now] { return now; });
     const ListPageSet old = pageSet(3, u"old"_s);
-    ValdrinBas::ListPages = old;
+    m_values.ListPages = old;
     responder.handleChatLine(u"Ann"_s, u"/LinkDesk send list"_s);
-    ValdrinBas::ListPages = pageSet(1, u"new"_s); // a rebuild between two pages
+    m_values.ListPages = pageSet(1, u"new"_s); // a rebuild between two pages
     for (int i = 0; i < 3; ++i) {
         now += 1000;
         responder.scheduler().sendDue();
@@ -206,7 +206,7 @@ void TestChatResponder::itemWithoutAddressRowSendsNothing()
 {
     RecordingMessenger messenger;
     StringRowList shortAddresses({u"0.htm"_s});
-    ChatResponder responder(&messenger, m_descriptions, shortAddresses);
+    ChatResponder responder(&messenger, m_descriptions, shortAddresses, m_values);
     responder.handleChatLine(u"Ann"_s, u"/LinkDesk send 2"_s);
     responder.handleChatLine(u"Ann"_s, u"/LinkDesk send 0"_s);
     QCOMPARE(messenger.callsNamed(u"SendIM"_s).size(), 1);
@@ -215,11 +215,11 @@ void TestChatResponder::itemWithoutAddressRowSendsNothing()
 void TestChatResponder::failingMessengerEndsTheReplyQuietly()
 {
     RecordingMessenger messenger;
-    ChatResponder responder(&messenger, m_descriptions, m_addresses);
+    ChatResponder responder(&messenger, m_descriptions, m_addresses, m_values);
     qint64 now = 0;
     responder.scheduler().setClockForTesting([&now] { return now; });
     const ListPageSet pages = pageSet(2);
-    ValdrinBas::ListPages = pages;
+    m_values.ListPages = pages;
     responder.handleChatLine(u"Ann"_s, u"/LinkDesk send list"_s);
     messenger.failing = {u"SendIM"_s};
     now += 1000;
@@ -238,10 +238,10 @@ void TestChatResponder::failingMessengerEndsTheReplyQuietly()
 void TestChatResponder::oneListAtATimePerMemberAndFewInAll()
 {
     RecordingMessenger messenger;
-    ChatResponder responder(&messenger, m_descriptions, m_addresses);
+    ChatResponder responder(&messenger, m_descriptions, m_addresses, m_values);
     qint64 now = 0;
     responder.scheduler().setClockForTesting([&now] { return now; });
-    ValdrinBas::ListPages = pageSet(2);
+    m_values.ListPages = pageSet(2);
     responder.handleChatLine(u"Ann"_s, u"/LinkDesk send list"_s);
     responder.handleChatLine(u"Ann"_s, u"/LinkDesk send list"_s); // Ann's list is already running
     for (int member = 0; member < 10; ++member)
@@ -287,7 +287,7 @@ void TestChatResponder::longRepliesAreCutAtACharacterBoundary()
     RecordingMessenger messenger;
     StringRowList descriptions({description});
     StringRowList addresses({u"a.htm"_s});
-    ChatResponder responder(&messenger, descriptions, addresses);
+    ChatResponder responder(&messenger, descriptions, addresses, m_values);
     responder.handleChatLine(u"Ann"_s, u"/LinkDesk send 0"_s);
     const QStringList sent = messenger.callsNamed(u"SendIM"_s);
     QCOMPARE(sent.size(), 1);
@@ -305,7 +305,7 @@ void TestChatResponder::floodingMemberIsIgnoredButPersonIsAnswered()
 {
     qint64 now = 0;
     RecordingMessenger messenger;
-    ChatResponder responder(&messenger, m_descriptions, m_addresses);
+    ChatResponder responder(&messenger, m_descriptions, m_addresses, m_values);
     responder.floodGuard().setClockForTesting([&now] { return now; });
 
     // A person: one command every two seconds, kept up for five minutes, and
@@ -349,8 +349,8 @@ void TestChatResponder::hostileRoomStaysResponsiveAndBounded()
         descriptions.AddItem(u"Item "_s + QString::number(i));
         addresses.AddItem(u"http://example.org/"_s + QString::number(i));
     }
-    ListPageBuilder::BuildList(descriptions, ValdrinBas::ListPages);
-    ChatResponder responder(&room, descriptions, addresses);
+    ListPageBuilder::BuildList(descriptions, m_values.ListPages);
+    ChatResponder responder(&room, descriptions, addresses, m_values);
     responder.scheduler().setPageInterval(10);
     connect(&room, &MorvexAIMOCX::AIM::ChatLine, &responder, &ChatResponder::handleChatLine);
     room.StartChatWatch();
@@ -392,10 +392,10 @@ void TestChatResponder::hostileRoomStaysResponsiveAndBounded()
 void TestChatResponder::messengerOrResponderGoneMidListDoesNotCrash()
 {
     const ListPageSet pages = pageSet(3);
-    ValdrinBas::ListPages = pages;
+    m_values.ListPages = pages;
     {
         auto *room = new LocalRoom;
-        ChatResponder responder(room, m_descriptions, m_addresses);
+        ChatResponder responder(room, m_descriptions, m_addresses, m_values);
         responder.scheduler().setPageInterval(10);
         responder.handleChatLine(u"Ann"_s, u"/LinkDesk send list"_s);
         delete room;
@@ -404,7 +404,7 @@ void TestChatResponder::messengerOrResponderGoneMidListDoesNotCrash()
     }
     {
         LocalRoom room;
-        auto *responder = new ChatResponder(&room, m_descriptions, m_addresses);
+        auto *responder = new ChatResponder(&room, m_descriptions, m_addresses, m_values);
         responder->scheduler().setPageInterval(10);
         responder->handleChatLine(u"Ann"_s, u"/LinkDesk send list"_s);
         delete responder;
@@ -444,7 +444,7 @@ void TestChatResponder::roomsOfAConnectionShareItsGuardAndGoApart()
     // A room no longer served: the page on its way is its last, its messenger
     // is let go, and the other rooms serve on.
     const ListPageSet pages = pageSet(3);
-    ValdrinBas::ListPages = pages;
+    server.values().ListPages = pages;
     QSignalSpy released(&rooms, &ServedRooms::released);
     Q_EMIT two.ChatLine(u"Ann"_s, u"/LinkDesk send list"_s);
     rooms.removeRoom(&two);

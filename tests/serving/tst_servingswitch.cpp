@@ -47,6 +47,7 @@ private Q_SLOTS:
 private:
     std::unique_ptr<RecordingMessenger> m_messenger;
     StringRowList m_descriptions;
+    ValdrinBas m_values;
     QTimer m_timer;
     QStringList m_boxes;
     std::unique_ptr<SendScheduler> m_scheduler;
@@ -57,11 +58,12 @@ void TestServingSwitch::init()
 {
     m_messenger = std::make_unique<RecordingMessenger>();
     m_descriptions = StringRowList(QStringList(12, u"x"_s));
-    ValdrinBas::ListPages = ListPageSet();
+    m_values = ValdrinBas{};
     m_boxes.clear();
     m_switch.reset();
     m_scheduler = std::make_unique<SendScheduler>(m_messenger.get());
-    m_switch = std::make_unique<ServingSwitch>(m_messenger.get(), m_scheduler.get(), m_descriptions, &m_timer);
+    m_switch =
+        std::make_unique<ServingSwitch>(m_messenger.get(), m_scheduler.get(), m_descriptions, m_values, &m_timer);
     connect(m_switch.get(), &ServingSwitch::refused, this, [this](const QString &text) { m_boxes.append(text); });
 }
 
@@ -78,7 +80,7 @@ void TestServingSwitch::labelSwitchOnAndOff()
                   u"Type \"/Link Desk send list\" for the list"_s, u"Type \"/Link Desk send #\" to get #"_s}) +
         QStringList{u"StartChatWatch"_s};
     QCOMPARE(m_messenger->calls, switchOn);
-    QCOMPARE(ValdrinBas::ListPages, ListPageSet(m_descriptions)); // the pages were rebuilt
+    QCOMPARE(m_values.ListPages, ListPageSet(m_descriptions)); // the pages were rebuilt
     QVERIFY(m_switch->isServing());
     QVERIFY(m_timer.isActive());
 
@@ -106,7 +108,7 @@ void TestServingSwitch::buttonSwitchOnAndOff()
                   u"Type \"/Link Desk send #\" to get #"_s}) +
         QStringList{u"StartChatWatch"_s};
     QCOMPARE(m_messenger->calls, switchOn);
-    QCOMPARE(ValdrinBas::ListPages, ListPageSet()); // no rebuild
+    QCOMPARE(m_values.ListPages, ListPageSet()); // no rebuild
     QVERIFY(m_switch->isServing());
     QVERIFY(m_timer.isActive());
 
@@ -138,7 +140,7 @@ void TestServingSwitch::messengerNotRunningShowsFirstBoxOnly()
     QCOMPARE(m_messenger->calls, QStringList{u"IsRunning"_s});
     QVERIFY(!m_switch->isServing());
     QVERIFY(!m_timer.isActive());
-    QCOMPARE(ValdrinBas::ListPages, ListPageSet()); // no rebuild
+    QCOMPARE(m_values.ListPages, ListPageSet()); // no rebuild
 }
 
 void TestServingSwitch::noChatRoomShowsSecondBox()

@@ -45,13 +45,20 @@ private Q_SLOTS:
     void editorKeepsWhatTheOperatorSees();
 
 private:
+    // The message file of the data folder, with the values it shares.
+    [[nodiscard]] ServerMessageFile messageFile() const
+    {
+        return ServerMessageFile(DataFolder(m_dir->path()), m_values);
+    }
+
     std::unique_ptr<testfiles::DataFolder> m_dir;
+    std::shared_ptr<ValdrinBas> m_values;
 };
 
 void TestWindows::init()
 {
     m_dir = std::make_unique<testfiles::DataFolder>();
-    ValdrinBas::ServerMessage.clear();
+    m_values = std::make_shared<ValdrinBas>();
 }
 
 void TestWindows::aboutWindowLayoutAndLinks()
@@ -98,7 +105,7 @@ void TestWindows::aboutWindowLayoutAndLinks()
 void TestWindows::editorStartsWithTheInitialTextOrTheMessage()
 {
     {
-        Form3 editor{ServerMessageFile(DataFolder(m_dir->path()))};
+        Form3 editor{messageFile()};
         QCOMPARE(editor.text(), u"Please scan everything. If you \r\nwould like to add to the server \r\n"
                                 u"please IM me with the URL and the descrption.\r\n"_s);
         QCOMPARE(editor.size(), QSize(201, 161));
@@ -106,9 +113,9 @@ void TestWindows::editorStartsWithTheInitialTextOrTheMessage()
         QCOMPARE(editor.Label1->text(), u"Save"_s);
         QCOMPARE(editor.Text1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
     }
-    ValdrinBas::ServerMessage = u"Two\r\nlines, \"quoted\""_s;
-    Form3 editor{ServerMessageFile(DataFolder(m_dir->path()))};
-    QCOMPARE(editor.text(), ValdrinBas::ServerMessage);
+    m_values->ServerMessage = u"Two\r\nlines, \"quoted\""_s;
+    Form3 editor{messageFile()};
+    QCOMPARE(editor.text(), m_values->ServerMessage);
     editor.show();
     QVERIFY(QTest::qWaitForWindowExposed(&editor));
     editor.activateWindow();
@@ -118,7 +125,7 @@ void TestWindows::editorStartsWithTheInitialTextOrTheMessage()
 
 void TestWindows::saveWritesTheFileThenTheMessageThenCloses()
 {
-    auto *editor = new Form3(ServerMessageFile(DataFolder(m_dir->path())));
+    auto *editor = new Form3(messageFile());
     QPointer<Form3> alive(editor);
     editor->show();
     // The message changes only once the file holds the text.
@@ -126,26 +133,26 @@ void TestWindows::saveWritesTheFileThenTheMessageThenCloses()
     editor->Text1->setPlainText(u"first\nsecond"_s);
     QTest::mouseClick(editor->Label1, Qt::LeftButton);
     QCOMPARE(readBytes(m_dir->filePath(u"message.txt"_s)), QByteArray("first\r\nsecond\r\n"));
-    QCOMPARE(ValdrinBas::ServerMessage, u"first\r\nsecond"_s);
+    QCOMPARE(m_values->ServerMessage, u"first\r\nsecond"_s);
     QTRY_VERIFY(!alive);
 }
 
 void TestWindows::emptyTextSavesALineBreakAndShowsTheInitialTextAgain()
 {
-    auto *editor = new Form3(ServerMessageFile(DataFolder(m_dir->path())));
+    auto *editor = new Form3(messageFile());
     editor->Text1->clear();
     editor->Label1_Click();
     QCOMPARE(readBytes(m_dir->filePath(u"message.txt"_s)), QByteArray("\r\n"));
-    QVERIFY(ValdrinBas::ServerMessage.isEmpty());
-    Form3 again{ServerMessageFile(DataFolder(m_dir->path()))};
+    QVERIFY(m_values->ServerMessage.isEmpty());
+    Form3 again{messageFile()};
     QCOMPARE(again.text(), Form3::initialText());
 }
 
 void TestWindows::failedSaveKeepsTheEditorAndTheOldMessage()
 {
-    ValdrinBas::ServerMessage = u"old message"_s;
+    m_values->ServerMessage = u"old message"_s;
     QVERIFY(QDir(m_dir->path()).mkdir(u"message.txt"_s)); // a folder where the file should go
-    Form3 editor{ServerMessageFile(DataFolder(m_dir->path()))};
+    Form3 editor{messageFile()};
     editor.show();
     editor.Text1->setPlainText(u"new message"_s);
     QString shown;
@@ -157,7 +164,7 @@ void TestWindows::failedSaveKeepsTheEditorAndTheOldMessage()
     });
     editor.Label1_Click();
     QVERIFY2(shown.contains(u"message.txt"_s), qPrintable(shown));
-    QCOMPARE(ValdrinBas::ServerMessage, u"old message"_s);
+    QCOMPARE(m_values->ServerMessage, u"old message"_s);
     QVERIFY(editor.isVisible());
     QCOMPARE(editor.text(), u"new message"_s);
 }
@@ -168,7 +175,7 @@ void TestWindows::editorKeepsWhatTheOperatorSees()
     const QByteArray stored("Free\xC2\xA0links\rfor all\ntoday\r\n");
     const QString file = m_dir->filePath(u"message.txt"_s);
     QVERIFY(testfiles::writeBytes(file, stored));
-    ServerMessageFile message{DataFolder(m_dir->path())};
+    ServerMessageFile message = messageFile();
     QVERIFY(message.load().ok());
     // A save replaces the file, so a file rewritten is a new inode.
     const auto inode = [&file] {
@@ -184,7 +191,7 @@ void TestWindows::editorKeepsWhatTheOperatorSees()
     editor->Label1_Click();
     QCOMPARE(readBytes(file), stored);
     QCOMPARE(inode(), written);
-    QCOMPARE(ValdrinBas::ServerMessage, u"Free\u00a0links\rfor all\ntoday"_s);
+    QCOMPARE(m_values->ServerMessage, u"Free\u00a0links\rfor all\ntoday"_s);
 
     // Edited: the non-breaking space stays what it is.
     editor = new Form3(message);

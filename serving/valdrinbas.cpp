@@ -1,8 +1,0 @@
-#include "serving/valdrinbas.h"
-
-namespace ValdrinBas {
-
-ListPageSet ListPages;
-QString ServerMessage;
-
-} // namespace ValdrinBas
