@@ -28,6 +28,10 @@ struct Delivery
     // Every line of a message reaches the network as a message of its own (IRC),
     // so the program may send a message line by line without changing it.
     bool lineByLine = false;
+    // What joining a room takes of that pace, in lines, besides the program's
+    // own: the join, and what the network's client sends after it (libpurple's
+    // IRC asks who is in the room, which a throttling server charges a second for).
+    double linesPerJoin = 0;
 };
 
 class AIM : public QObject

@@ -241,6 +241,16 @@ void SendScheduler::removeTurn(const QString &member)
     }
 }
 
+void SendScheduler::spend(double lines)
+{
+    if (!isThrottled() || lines <= 0)
+        return;
+    refill(now());
+    // A minute's worth at most: fifty joins at once are not paid for by silence.
+    m_tokens = std::max(m_tokens - lines, -m_linesPerSecond * 60);
+    armTimer(now());
+}
+
 void SendScheduler::refill(qint64 at)
 {
     if (!isThrottled())

@@ -102,6 +102,10 @@ public:
     // Nothing more is sent; what waits is dropped. For a program that is closing.
     void stop();
 
+    // Lines the network took from the connection's pace besides the scheduler's
+    // (a room joined): what is sent next waits for them too.
+    void spend(double lines);
+
     // Sends what may go now and arms the timer for the rest.
     void sendDue();
 

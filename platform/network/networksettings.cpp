@@ -76,6 +76,16 @@ QString NetworkSettings::optionValue(const QString &name) const
 
 MorvexAIMOCX::Delivery NetworkSettings::delivery() const
 {
+    MorvexAIMOCX::Delivery delivery = pace();
+    // An IRC join is the JOIN, and libpurple's WHO after it, which costs a
+    // second of the server's pace (ngircd's penalty) with itself.
+    if (protocolId == u"prpl-irc" && delivery.linesPerSecond > 0)
+        delivery.linesPerJoin = 1 + delivery.linesPerSecond;
+    return delivery;
+}
+
+MorvexAIMOCX::Delivery NetworkSettings::pace() const
+{
     MorvexAIMOCX::Delivery delivery;
     const bool irc = protocolId == u"prpl-irc";
     // IRC sends a line per line of a message, and servers pass only a few a

@@ -35,7 +35,8 @@ void TestSendScheduler::order_data()
     QTest::addColumn<double>("rate");
     QTest::addColumn<bool>("lineByLine");
     // Steps: "item NAME TEXT" ("|" a line break), "list NAME PAGES", "room TEXT",
-    // "at MS" (the clock moves on and what is due is sent), "left NAME", "rename OLD NEW".
+    // "at MS" (the clock moves on and what is due is sent), "left NAME", "rename OLD NEW",
+    // "join LINES" (a room joined took that many lines of the pace).
     QTest::addColumn<QString>("script");
     // What was sent, "MS NAME:TEXT" (a list page as "page N"; the room as "room").
     QTest::addColumn<QStringList>("expected");
@@ -58,6 +59,8 @@ void TestSendScheduler::order_data()
            u"at 3000; at 4000; at 5000; at 6000; at 7000; at 8000"_s
         << QStringList{u"0 room:r1"_s,    u"1000 room:r2"_s, u"2000 room:r3"_s, u"3000 Ann:a1"_s, u"4000 room:r4"_s,
                        u"5000 room:r5"_s, u"6000 room:r6"_s, u"7000 Ann:a2"_s,  u"8000 room:r7"_s};
+    QTest::newRow("lines a join took from the pace delay what follows")
+        << 1.0 << true << u"join 2; item Ann a; at 1000; at 2000"_s << QStringList{u"2000 Ann:a"_s};
     QTest::newRow("pages a second apart with nothing else to send")
         << 0.0 << false << u"list Ann 2; at 500; at 999; at 1000"_s
         << QStringList{u"0 Ann:page 0"_s, u"1000 Ann:page 1"_s};
@@ -103,6 +106,8 @@ void TestSendScheduler::order()
         } else if (word[0] == u"at") {
             now = word[1].toLongLong();
             scheduler.sendDue();
+        } else if (word[0] == u"join") {
+            scheduler.spend(word[1].toDouble());
         } else if (word[0] == u"left") {
             scheduler.dropMember(word[1], u"left the room"_s);
         } else if (word[0] == u"rename") {
