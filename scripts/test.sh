@@ -26,6 +26,9 @@ trap report EXIT
 
 bash scripts/install-deps.sh
 export QT_QPA_PLATFORM=offscreen
+# ccache finds a build of another clone of the tree (CI's, a second checkout)
+# by paths relative to it, the debug information's folder included.
+export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
 finish_step "install"
 
 # Every C++ file as the project's .clang-format has it.
