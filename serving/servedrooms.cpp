@@ -206,35 +206,34 @@ void ServedRooms::paceAnnouncements()
 
 // A room that starts serving is announced in the widest gap between the
 // announcements of its connection's other rooms, not at once with them:
-// fifty rooms joined together would otherwise all announce in one burst.
+// fifty rooms joined together would otherwise all announce in one burst. Its
+// first announcement comes between a quarter of a round and a round after its
+// opening lines.
 void ServedRooms::spreadAnnouncement(Room &room)
 {
     const std::shared_ptr<Connection> network = m_connections.value(room.connection);
     if (!network)
         return;
     const int every = network->announceEveryMs;
-    std::vector<int> ticks;
+    std::vector<int> ticks{every / 4, every};
     for (const std::shared_ptr<Room> &other : std::as_const(m_rooms)) {
         const QTimer *timer = other->server->timer();
-        if (other.get() != &room && other->connection == room.connection && timer->isActive())
-            ticks.push_back(std::max(timer->remainingTime(), 0) % every);
+        if (other.get() != &room && other->connection == room.connection && timer->isActive() &&
+            timer->remainingTime() > every / 4 && timer->remainingTime() < every)
+            ticks.push_back(timer->remainingTime());
     }
-    if (ticks.empty())
-        return;
     std::sort(ticks.begin(), ticks.end());
     int widest = 0;
-    int start = 0;
-    for (std::size_t i = 0; i < ticks.size(); ++i) {
-        const int next = i + 1 < ticks.size() ? ticks[i + 1] : ticks.front() + every;
-        if (next - ticks[i] > widest) {
-            widest = next - ticks[i];
-            start = ticks[i];
+    int first = every;
+    for (std::size_t i = 1; i < ticks.size(); ++i) {
+        if (ticks[i] - ticks[i - 1] > widest) {
+            widest = ticks[i] - ticks[i - 1];
+            first = ticks[i - 1] + widest / 2;
         }
     }
-    int first = (start + widest / 2) % every;
-    // Not right after its opening lines: a quarter of a round at least.
-    if (first < every / 4)
-        first += every;
+    // Alone, a room is announced a round after its opening lines.
+    if (ticks.size() == 2)
+        first = every;
     room.server->timer()->start(first);
 }
 
