@@ -216,11 +216,15 @@ void ServedRooms::spreadAnnouncement(Room &room)
         return;
     const int every = network->announceEveryMs;
     std::vector<int> ticks{every / 4, every};
+    bool alone = true;
     for (const std::shared_ptr<Room> &other : std::as_const(m_rooms)) {
         const QTimer *timer = other->server->timer();
-        if (other.get() != &room && other->connection == room.connection && timer->isActive() &&
-            timer->remainingTime() > every / 4 && timer->remainingTime() < every)
-            ticks.push_back(timer->remainingTime());
+        if (other.get() == &room || other->connection != room.connection || !timer->isActive())
+            continue;
+        alone = false;
+        // A coarse timer may say a little more than its interval.
+        if (const int remaining = std::min(timer->remainingTime(), every); remaining > every / 4)
+            ticks.push_back(remaining);
     }
     std::sort(ticks.begin(), ticks.end());
     int widest = 0;
@@ -232,7 +236,7 @@ void ServedRooms::spreadAnnouncement(Room &room)
         }
     }
     // Alone, a room is announced a round after its opening lines.
-    if (ticks.size() == 2)
+    if (alone)
         first = every;
     room.server->timer()->start(first);
 }

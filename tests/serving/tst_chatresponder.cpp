@@ -486,7 +486,9 @@ void TestChatResponder::fiftyRoomsShareTheirConnectionsPace()
     // announced every 112 s, the rooms spread over that round, none right after its opening lines.
     constexpr int Every = 112000;
     std::sort(ticks.begin(), ticks.end());
-    QVERIFY2(ticks.front() >= Every / 4 - 1000 && ticks.back() <= Every, qPrintable(QString::number(ticks.back())));
+    // (A coarse timer may run up to 5 % over.)
+    QVERIFY2(ticks.front() >= Every / 4 - 1000 && ticks.back() <= Every + Every / 20,
+             qPrintable(QString::number(ticks.back())));
     QVERIFY(ticks.back() - ticks.front() >= Every / 2);
     for (std::size_t i = 1; i < ticks.size(); ++i)
         QVERIFY2(ticks[i] - ticks[i - 1] <= Every / 16, qPrintable(QString::number(ticks[i] - ticks[i - 1])));
