@@ -207,15 +207,15 @@ void ServedRooms::paceAnnouncements()
 // A room that starts serving is announced in the widest gap between the
 // announcements of its connection's other rooms, not at once with them:
 // fifty rooms joined together would otherwise all announce in one burst. Its
-// first announcement comes between a quarter of a round and a round after its
-// opening lines.
+// first announcement comes within a round of its opening lines (identical
+// lines still waiting are not sent twice).
 void ServedRooms::spreadAnnouncement(Room &room)
 {
     const std::shared_ptr<Connection> network = m_connections.value(room.connection);
     if (!network)
         return;
     const int every = network->announceEveryMs;
-    std::vector<int> ticks{every / 4, every};
+    std::vector<int> ticks{0, every};
     bool alone = true;
     for (const std::shared_ptr<Room> &other : std::as_const(m_rooms)) {
         const QTimer *timer = other->server->timer();
@@ -223,9 +223,11 @@ void ServedRooms::spreadAnnouncement(Room &room)
             continue;
         alone = false;
         // A coarse timer may say a little more than its interval.
-        if (const int remaining = std::min(timer->remainingTime(), every); remaining > every / 4)
-            ticks.push_back(remaining);
+        ticks.push_back(std::clamp(timer->remainingTime(), 0, every));
     }
+    // Alone, a room is announced a round after its opening lines.
+    if (alone)
+        return;
     std::sort(ticks.begin(), ticks.end());
     int widest = 0;
     int first = every;
@@ -235,10 +237,7 @@ void ServedRooms::spreadAnnouncement(Room &room)
             first = ticks[i - 1] + widest / 2;
         }
     }
-    // Alone, a room is announced a round after its opening lines.
-    if (alone)
-        first = every;
-    room.server->timer()->start(first);
+    room.server->timer()->start(std::max(first, 1000));
 }
 
 RoomServer *ServedRooms::roomServer(MorvexAIMOCX::AIM *room) const
