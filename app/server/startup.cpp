@@ -84,23 +84,19 @@ StartupDecision parseCommandLine(const QStringList &arguments, const QString &pr
 {
     CommandLine line(windowless);
     QCommandLineParser &parser = line.parser;
-    const QCommandLineOption &helpOption = line.helpOption;
-    const QCommandLineOption &versionOption = line.versionOption;
-    const QCommandLineOption &dataOption = line.dataOption;
-    const QCommandLineOption &headlessOption = line.headlessOption;
 
     if (!parser.parse(arguments))
         return {std::nullopt, parser.errorText() + u"\nTry --help."_s, ExitCode::UsageError};
-    if (parser.isSet(helpOption)) {
+    if (parser.isSet(line.helpOption)) {
         return {std::nullopt,
                 parser.helpText() +
                     u"\nThe data folder is the program's own folder when it can write there, otherwise %1."_s.arg(
                         DataFolder::userFolder()),
                 0};
     }
-    if (parser.isSet(versionOption))
+    if (parser.isSet(line.versionOption))
         return {std::nullopt, u"Valdrin AIM Server v2 (" VALDRIN_VERSION ")"_s, ExitCode::Success};
-    StartupOptions options{programFolder, windowless || parser.isSet(headlessOption), {}, {}};
+    StartupOptions options{programFolder, windowless || parser.isSet(line.headlessOption), {}, {}};
     int commands = 0;
     for (const auto &[option, command] : line.commands()) {
         if (!parser.isSet(*option))
@@ -126,7 +122,7 @@ StartupDecision parseCommandLine(const QStringList &arguments, const QString &pr
         return {std::nullopt, u"Unexpected argument: %1\nTry --help."_s.arg(positional.constFirst()),
                 ExitCode::UsageError};
 
-    const QString folder = parser.isSet(dataOption) ? parser.value(dataOption) : options.dataFolder;
+    const QString folder = parser.isSet(line.dataOption) ? parser.value(line.dataOption) : options.dataFolder;
     if (!QDir().mkpath(folder) || !QFileInfo(folder).isDir())
         return {std::nullopt, u"The data folder %1 cannot be created or is not a folder."_s.arg(folder),
                 ExitCode::UsageError};

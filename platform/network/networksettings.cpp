@@ -74,17 +74,20 @@ QString NetworkSettings::optionValue(const QString &name) const
     return {};
 }
 
-MorvexAIMOCX::Delivery NetworkSettings::delivery() const
+namespace {
+
+// An IRC join is the JOIN, and libpurple's WHO after it, which costs a second
+// of the server's pace (ngircd's penalty) with itself.
+MorvexAIMOCX::Delivery withJoinCost(MorvexAIMOCX::Delivery delivery, bool irc)
 {
-    MorvexAIMOCX::Delivery delivery = pace();
-    // An IRC join is the JOIN, and libpurple's WHO after it, which costs a
-    // second of the server's pace (ngircd's penalty) with itself.
-    if (protocolId == u"prpl-irc" && delivery.linesPerSecond > 0)
+    if (irc && delivery.linesPerSecond > 0)
         delivery.linesPerJoin = 1 + delivery.linesPerSecond;
     return delivery;
 }
 
-MorvexAIMOCX::Delivery NetworkSettings::pace() const
+} // namespace
+
+MorvexAIMOCX::Delivery NetworkSettings::delivery() const
 {
     MorvexAIMOCX::Delivery delivery;
     const bool irc = protocolId == u"prpl-irc";
@@ -94,7 +97,7 @@ MorvexAIMOCX::Delivery NetworkSettings::pace() const
     delivery.burst = sendBurst > 0 ? sendBurst : DefaultIrcBurst;
     if (sendRate >= 0) {
         delivery.linesPerSecond = sendRate;
-        return delivery;
+        return withJoinCost(delivery, irc);
     }
     if (!irc)
         return delivery;
@@ -106,7 +109,7 @@ MorvexAIMOCX::Delivery NetworkSettings::pace() const
         delivery.linesPerSecond = DefaultIrcRate;
     if (const int burst = optionValue(u"ratelimit-burst"_s).toInt(&ok); ok && burst > 0 && sendBurst <= 0)
         delivery.burst = burst;
-    return delivery;
+    return withJoinCost(delivery, irc);
 }
 
 QString NetworkSettings::fileName()

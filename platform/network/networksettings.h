@@ -70,8 +70,6 @@ public:
     // How fast the program sends on this network: send-rate and send-burst, or
     // for IRC libpurple's ratelimit options of older files, or the defaults.
     [[nodiscard]] MorvexAIMOCX::Delivery delivery() const;
-    // The rate and burst alone, without what a join costs.
-    [[nodiscard]] MorvexAIMOCX::Delivery pace() const;
 
     // The settings file's name in the data folder.
     [[nodiscard]] static QString fileName();
