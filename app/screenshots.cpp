@@ -1,9 +1,9 @@
 // Takes pictures of the three windows and of the main window beside the local
 // room, with a small sample catalogue. Run: scripts/screenshots.sh
-#include "app/form1.h"
+#include "windows/form1.h"
 
+#include "messengers/localroom/localroom.h"
 #include "platform/addon.h"
-#include "platform/localroom/localroom.h"
 #include "platform/rowlist.h"
 #include "windows/localroomwindow.h"
 

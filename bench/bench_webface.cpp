@@ -12,8 +12,8 @@
 #include "itemlatency.h"
 #include "serverprocess.h"
 
-#include "app/web/webface.h"
-#include "app/web/webpages.h"
+#include "web/webface.h"
+#include "web/webpages.h"
 
 #include "support/ircmember.h"
 #include "support/ircserver.h"

@@ -13,4 +13,4 @@ cmake --preset asan > /dev/null
 cmake --build --preset asan --target valdrin-aim-serverd -j2
 cmake --preset bench > /dev/null
 cmake --build --preset bench --target bench_soak -j2
-build/bench/bench/bench_soak build/asan/app/server/valdrin-aim-serverd "$seconds"
+build/bench/bench/bench_soak build/asan/app/valdrin-aim-serverd "$seconds"

@@ -58,7 +58,7 @@ finish_step "suites: asan (unit, network)"
 # The windowless server links no GUI library: proven on the normal build's
 # binary (ldd lists every library it loads, its libraries' ones too), without a
 # build of its own. `cmake --preset server` still builds it alone.
-if ldd build/dev/app/server/valdrin-aim-serverd | grep -E 'libQt6(Gui|Widgets)'; then
+if ldd build/dev/app/valdrin-aim-serverd | grep -E 'libQt6(Gui|Widgets)'; then
     echo "valdrin-aim-serverd links Qt's GUI libraries" >&2
     exit 1
 fi

@@ -1,6 +1,6 @@
 #include "windows/localroomwindow.h"
 
-#include "platform/localroom/localroom.h"
+#include "messengers/localroom/localroom.h"
 
 #include <QCloseEvent>
 #include <QGridLayout>

@@ -3,7 +3,7 @@
 
 #include "fuzzcheck.h"
 
-#include "platform/network/networksettings.h"
+#include "networkconf/networksettings.h"
 
 #include <QRegularExpression>
 #include <QString>

@@ -3,7 +3,7 @@
 
 #include "fuzzcheck.h"
 
-#include "platform/purple/purplemessenger.h"
+#include "messengers/purple/purplemessenger.h"
 
 #include <QString>
 

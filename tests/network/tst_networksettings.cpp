@@ -1,7 +1,7 @@
 #include "support/testfiles.h"
 
-#include "platform/network/networksettings.h"
-#include "platform/purple/purplemessenger.h"
+#include "messengers/purple/purplemessenger.h"
+#include "networkconf/networksettings.h"
 
 #include <QDir>
 #include <QTemporaryDir>

@@ -2,8 +2,8 @@
 #include "support/ircserver.h"
 #include "support/testprocesses.h"
 
-#include "platform/purple/chatconnection.h"
-#include "platform/purple/purplemessenger.h"
+#include "messengers/purple/chatconnection.h"
+#include "messengers/purple/purplemessenger.h"
 #include "platform/rowlist.h"
 #include "serving/chatresponder.h"
 #include "serving/listpagebuilder.h"

@@ -1,7 +1,7 @@
 #include "support/testprocesses.h"
 #include "support/xmppserver.h"
 
-#include "platform/purple/purplemessenger.h"
+#include "messengers/purple/purplemessenger.h"
 #include "platform/rowlist.h"
 #include "serving/listpagebuilder.h"
 #include "serving/valdrinbas.h"

@@ -1,6 +1,6 @@
 #include "fakes/recordingmessenger.h"
 
-#include "platform/localroom/localroom.h"
+#include "messengers/localroom/localroom.h"
 #include "platform/rowlist.h"
 #include "serving/chatcommand.h"
 #include "serving/chatresponder.h"

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/network/networksettings.h"
-#include "platform/purple/purplemessenger.h"
+#include "messengers/purple/purplemessenger.h"
+#include "networkconf/networksettings.h"
 #include "platform/rowlist.h"
 #include "serving/linkserver.h"
 #include "serving/servingswitch.h"

@@ -1,6 +1,6 @@
-#include "app/web/webadmin.h"
-#include "app/web/webface.h"
-#include "app/web/webpages.h"
+#include "web/webadmin.h"
+#include "web/webface.h"
+#include "web/webpages.h"
 
 #include "support/testcertificates.h"
 

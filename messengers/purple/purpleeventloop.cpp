@@ -1,0 +1,75 @@
+#include "messengers/purple/purpleparts.h"
+
+#include <QLoggingCategory>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+using namespace Qt::StringLiterals;
+using purpletext::fromUtf8;
+
+Q_DECLARE_LOGGING_CATEGORY(lcPurple)
+
+namespace {
+
+// The event loop: libpurple's timers and sockets run on GLib's main context,
+// which Qt's event loop dispatches on Linux.
+
+struct InputClosure
+{
+    PurpleInputFunction function;
+    gpointer data;
+};
+
+gboolean dispatchInput(GIOChannel *source, GIOCondition condition, gpointer data)
+{
+    const auto *closure = static_cast<InputClosure *>(data);
+    int purpleCondition = 0;
+    if (condition & (G_IO_IN | G_IO_HUP | G_IO_ERR))
+        purpleCondition |= PURPLE_INPUT_READ;
+    if (condition & (G_IO_OUT | G_IO_HUP | G_IO_ERR | G_IO_NVAL))
+        purpleCondition |= PURPLE_INPUT_WRITE;
+    closure->function(closure->data, g_io_channel_unix_get_fd(source), PurpleInputCondition(purpleCondition));
+    return TRUE;
+}
+
+// Chat lines are small and answered at once: without this, the kernel holds a
+// reply back until the peer acknowledges the last one (tens of milliseconds).
+void sendWithoutDelay(int fd)
+{
+    int type = 0;
+    socklen_t length = sizeof type;
+    if (getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &length) != 0 || type != SOCK_STREAM)
+        return;
+    const int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
+guint addInput(gint fd, PurpleInputCondition condition, PurpleInputFunction function, gpointer data)
+{
+    sendWithoutDelay(fd);
+    auto *closure = g_new0(InputClosure, 1);
+    closure->function = function;
+    closure->data = data;
+    int glibCondition = 0;
+    if (condition & PURPLE_INPUT_READ)
+        glibCondition |= G_IO_IN | G_IO_HUP | G_IO_ERR;
+    if (condition & PURPLE_INPUT_WRITE)
+        glibCondition |= G_IO_OUT | G_IO_HUP | G_IO_ERR | G_IO_NVAL;
+    GIOChannel *channel = g_io_channel_unix_new(fd);
+    const guint id =
+        g_io_add_watch_full(channel, G_PRIORITY_DEFAULT, GIOCondition(glibCondition), dispatchInput, closure, g_free);
+    g_io_channel_unref(channel);
+    return id;
+}
+
+PurpleEventLoopUiOps eventLoopOps = {g_timeout_add,         g_source_remove, addInput, g_source_remove, nullptr,
+                                     g_timeout_add_seconds, nullptr,         nullptr,  nullptr};
+
+} // namespace
+
+PurpleEventLoopUiOps *PurpleRuntime::Parts::eventLoopOps()
+{
+    return &::eventLoopOps;
+}

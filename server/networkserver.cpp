@@ -1,0 +1,210 @@
+#include "server/networkserver.h"
+
+#include "messengers/purple/chatconnection.h"
+#include "messengers/purple/purplemessenger.h"
+#include "serving/servedrooms.h"
+
+#include <QLoggingCategory>
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+Q_LOGGING_CATEGORY(lcNetworks, "valdrin.headless")
+
+namespace {
+
+// Two settings of one connection that differ only in their rooms: the
+// connection stays, its rooms change.
+bool sameConnection(const NetworkSettings &one, const NetworkSettings &other)
+{
+    const auto sameOptions = [](const QList<NetworkSettings::Option> &a, const QList<NetworkSettings::Option> &b) {
+        return std::equal(a.cbegin(), a.cend(), b.cbegin(), b.cend(),
+                          [](const auto &x, const auto &y) { return x.name == y.name && x.value == y.value; });
+    };
+    return one.protocolId == other.protocolId && one.account == other.account && one.password == other.password &&
+           one.nick == other.nick && one.tlsFingerprint == other.tlsFingerprint &&
+           one.tlsAuthorityFile == other.tlsAuthorityFile && one.sendRate == other.sendRate &&
+           one.sendBurst == other.sendBurst && sameOptions(one.options, other.options);
+}
+
+const NetworkSettings::Room *findRoom(const NetworkSettings &settings, const QString &name)
+{
+    for (const NetworkSettings::Room &room : settings.rooms) {
+        if (settings.sameRoom(room.name, name))
+            return &room;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+NetworkServer::NetworkServer(ServedRooms &rooms, QObject *parent) : QObject(parent), m_rooms(rooms)
+{
+    // A removed room's messenger goes once its last reply is out.
+    connect(&m_rooms, &ServedRooms::released, this, [](MorvexAIMOCX::AIM *room) {
+        auto *messenger = qobject_cast<PurpleMessenger *>(room);
+        if (messenger)
+            messenger->connection().removeRoom(messenger);
+    });
+}
+
+NetworkServer::~NetworkServer()
+{
+    // The program is closing: the rooms stop being served, then their
+    // messengers go with their connections.
+    disconnect(&m_rooms, nullptr, this, nullptr);
+    for (const auto &[name, connection] : m_connections) {
+        for (PurpleMessenger *room : connection->rooms())
+            m_rooms.removeRoom(room);
+        delete connection;
+    }
+}
+
+ChatConnection *NetworkServer::connection(const QString &name) const
+{
+    const auto found = m_connections.find(name);
+    return found == m_connections.end() ? nullptr : found->second;
+}
+
+QString NetworkServer::start(const NetworkConfig &config)
+{
+    for (const NetworkSettings &settings : config.connections) {
+        if (const QString wrong = open(settings); !wrong.isEmpty()) {
+            for (const auto &[name, connection] : m_connections)
+                delete connection;
+            m_connections.clear();
+            return wrong;
+        }
+    }
+    qCInfo(lcNetworks) << "Serving" << config.roomCount() << "room(s) on" << config.connections.size()
+                       << "connection(s)";
+    return {};
+}
+
+QString NetworkServer::open(const NetworkSettings &settings)
+{
+    auto *connection = new ChatConnection(settings);
+    if (m_reconnectDelayMs > 0)
+        connection->setReconnectDelay(m_reconnectDelayMs);
+    if (const QString wrong = connection->start(); !wrong.isEmpty()) {
+        delete connection;
+        return settings.name.isEmpty() ? wrong : u"[%1] %2"_s.arg(settings.name, wrong);
+    }
+    if (const MorvexAIMOCX::Delivery delivery = connection->delivery(); delivery.linesPerSecond > 0) {
+        qCInfo(lcNetworks).noquote() << connection->label()
+                                     << u"Sending at most %1 line(s) a second after %2 at once (send-rate, "
+                                        u"send-burst)"_s.arg(delivery.linesPerSecond)
+                                            .arg(delivery.burst);
+    }
+    // A refused connection is told once (by the connection) and stays down.
+    connect(connection, &ChatConnection::signOnRefused, this, &NetworkServer::checkRefused);
+    connect(connection, &ChatConnection::signedOn, this, [this, connection, first = true]() mutable {
+        if (!std::exchange(first, false))
+            Q_EMIT reconnected(connection->settings().name);
+    });
+    m_connections[settings.name] = connection;
+    for (PurpleMessenger *room : connection->rooms()) {
+        countJoins(connection, room);
+        m_rooms.addRoom(settings.name, room->roomName(), room);
+    }
+    return {};
+}
+
+void NetworkServer::close(const QString &name)
+{
+    ChatConnection *connection = this->connection(name);
+    if (!connection)
+        return;
+    qCInfo(lcNetworks).noquote() << connection->label() << "Signing off: the connection is no longer in the settings";
+    for (PurpleMessenger *room : connection->rooms())
+        m_rooms.removeRoom(room);
+    m_connections.erase(name);
+    // Off the network now, so that the same account, changed, signs on again
+    // at once; the object goes once the event loop is back (a reply may still
+    // be on its way in this call).
+    connection->signOff();
+    connection->deleteLater();
+}
+
+void NetworkServer::addRoom(ChatConnection *connection, const NetworkSettings::Room &room)
+{
+    PurpleMessenger *messenger = connection->addRoom(room);
+    qCInfo(lcNetworks).noquote() << messenger->label() << "Joining the room: it is new in the settings";
+    countJoins(connection, messenger);
+    m_rooms.addRoom(connection->settings().name, messenger->roomName(), messenger);
+}
+
+void NetworkServer::countJoins(ChatConnection *connection, PurpleMessenger *room)
+{
+    connect(room, &MorvexAIMOCX::AIM::roomJoined, this, [this, connection, room, first = true]() mutable {
+        if (!std::exchange(first, false))
+            Q_EMIT rejoined(connection->settings().name, room->roomName());
+    });
+}
+
+void NetworkServer::removeRoom(ChatConnection *connection, const QString &room)
+{
+    if (PurpleMessenger *messenger = connection->room(room)) {
+        qCInfo(lcNetworks).noquote() << messenger->label() << "Leaving the room: it is no longer in the settings";
+        m_rooms.removeRoom(messenger);
+        // Gone from the connection's rooms at once, so a room of that name (a new key) can join again.
+        connection->leaveRoom(messenger);
+    }
+}
+
+QStringList NetworkServer::apply(const NetworkConfig &config)
+{
+    // What changes, checked as a whole before anything is touched: a setting
+    // libpurple cannot take leaves every connection as it was.
+    std::vector<QString> gone;
+    for (const auto &[name, connection] : m_connections) {
+        const NetworkSettings *wanted = config.connection(name);
+        if (!wanted || !sameConnection(connection->settings(), *wanted))
+            gone.push_back(name);
+    }
+    for (const NetworkSettings &settings : config.connections) {
+        if (connection(settings.name) && std::find(gone.cbegin(), gone.cend(), settings.name) == gone.cend())
+            continue;
+        if (const QString wrong = ChatConnection::check(settings); !wrong.isEmpty()) {
+            return {u"[%1] %2 The changed %3 was not applied; the rooms go on as they were."_s.arg(
+                settings.name, wrong, NetworkSettings::fileName())};
+        }
+    }
+
+    QStringList told;
+    for (const QString &name : gone)
+        close(name);
+    for (const NetworkSettings &settings : config.connections) {
+        ChatConnection *running = connection(settings.name);
+        if (!running) {
+            if (const QString wrong = open(settings); !wrong.isEmpty())
+                told.append(wrong);
+            else
+                told.append(u"[%1] Signing on: the connection is new or changed in the settings"_s.arg(settings.name));
+            continue;
+        }
+        // The same connection: only its rooms change. A room whose key changed is joined again.
+        for (PurpleMessenger *room : running->rooms()) {
+            const NetworkSettings::Room *wanted = findRoom(settings, room->roomName());
+            if (!wanted || wanted->key != room->roomSettings().key)
+                removeRoom(running, room->roomName());
+        }
+        for (const NetworkSettings::Room &room : settings.rooms) {
+            if (!running->room(room.name))
+                addRoom(running, room);
+        }
+    }
+    checkRefused();
+    return told;
+}
+
+void NetworkServer::checkRefused()
+{
+    if (m_connections.empty())
+        return;
+    const bool all = std::all_of(m_connections.cbegin(), m_connections.cend(),
+                                 [](const auto &entry) { return entry.second->isRefused(); });
+    if (all)
+        Q_EMIT allRefused();
+}

@@ -1,0 +1,216 @@
+#include "server/serverweb.h"
+
+#include "web/webadmin.h"
+#include "web/webface.h"
+#include "web/webmetrics.h"
+
+#include "catalogue/catalogue.h"
+#include "catalogue/datafolder.h"
+#include "platform/durablefile.h"
+#include "platform/rowlist.h"
+#include "serving/linkserver.h"
+#include "serving/sendscheduler.h"
+#include "serving/servedrooms.h"
+#include "serving/valdrinbas.h"
+
+#ifdef VALDRIN_HAVE_PURPLE
+#include "messengers/purple/chatconnection.h"
+#include "server/networkserver.h"
+#endif
+
+#include <QDateTime>
+#include <QLockFile>
+#include <QLoggingCategory>
+#include <QTimer>
+
+using namespace Qt::StringLiterals;
+
+Q_DECLARE_LOGGING_CATEGORY(lcHeadless)
+
+namespace {
+
+// How often the queue gauges are brought up to date while the web face is on.
+constexpr int FiguresEveryMs = 5000;
+// How long an admin change waits for a catalogue command to finish its own.
+constexpr int LockWaitMs = 2000;
+
+} // namespace
+
+ServerWeb::ServerWeb(LinkServer &server, ServedRooms &rooms, NetworkServer *networks, QObject *parent)
+    : QObject(parent), m_server(server), m_rooms(rooms), m_networks(networks),
+      m_metrics(std::make_unique<WebMetrics>()), m_face(std::make_unique<WebFace>())
+{}
+
+ServerWeb::~ServerWeb()
+{
+    m_face->stop();
+}
+
+QString ServerWeb::start(const NetworkConfig::Web &settings)
+{
+    m_face->setMetrics(m_metrics.get());
+    m_face->setAdminRunner(this, [this](const AdminAction &action) { return run(action); });
+    if (const QString wrong = m_face->start(
+            {settings.host, settings.port, settings.certificate, settings.key, settings.adminPasswordHash});
+        !wrong.isEmpty())
+        return wrong;
+    m_started = true;
+    publish();
+    connect(&m_rooms, &ServedRooms::changed, this, &ServerWeb::publish);
+    connect(&m_rooms, &ServedRooms::commandAnswered, this,
+            [this](const QString &connection, const QString &room, bool list) {
+                m_metrics->commandAnswered(connection, room,
+                                           list ? WebMetrics::Command::List : WebMetrics::Command::Item);
+                count(connection, room);
+            });
+    connect(&m_rooms, &ServedRooms::itemReplyStarted, this,
+            [this](qint64 waitedMs) { m_metrics->itemReplyStarted(double(waitedMs) / 1000.0); });
+#ifdef VALDRIN_HAVE_PURPLE
+    if (m_networks) {
+        connect(m_networks, &NetworkServer::reconnected, this,
+                [this](const QString &connection) { m_metrics->reconnected(connection); });
+        connect(m_networks, &NetworkServer::rejoined, this,
+                [this](const QString &connection, const QString &room) { m_metrics->rejoined(connection, room); });
+    }
+#endif
+    auto *figures = new QTimer(this);
+    connect(figures, &QTimer::timeout, this, &ServerWeb::refreshFigures);
+    figures->start(FiguresEveryMs);
+    refreshFigures();
+    qCInfo(lcHeadless).noquote() << u"The web face listens on %1%2:%3"_s
+                                        .arg(settings.certificate.isEmpty() ? u"http://"_s : u"https://"_s,
+                                             settings.host.contains(u':') ? u"[%1]"_s.arg(settings.host)
+                                                                          : settings.host)
+                                        .arg(m_face->port());
+    return {};
+}
+
+void ServerWeb::publish()
+{
+    if (!m_started)
+        return;
+    WebSnapshot snapshot;
+    snapshot.descriptions = m_server.descriptions().snapshot();
+    snapshot.addresses = m_server.addresses().snapshot();
+    snapshot.serverMessage = m_server.values().ServerMessage;
+    for (const ServedRooms::RoomState &state : m_rooms.states())
+        snapshot.rooms.append({state.connection, state.room, state.nick, state.joined, state.serving, state.lastProblem,
+                               lastDay(state.connection, state.room)});
+    m_face->publish(std::move(snapshot));
+    m_countsChanged = false;
+    refreshFigures();
+}
+
+namespace {
+
+qint64 currentHour()
+{
+    return QDateTime::currentSecsSinceEpoch() / 3600;
+}
+
+} // namespace
+
+void ServerWeb::count(const QString &connection, const QString &room)
+{
+    QHash<qint64, int> &hours = m_hourly[connection + u' ' + room];
+    const qint64 hour = currentHour();
+    ++hours[hour];
+    m_countsChanged = true;
+    hours.removeIf([hour](const auto &entry) { return entry.key() <= hour - 24; });
+}
+
+QList<int> ServerWeb::lastDay(const QString &connection, const QString &room)
+{
+    const QHash<qint64, int> hours = m_hourly.value(connection + u' ' + room);
+    const qint64 now = currentHour();
+    QList<int> counts;
+    for (qint64 hour = now - 23; hour <= now; ++hour)
+        counts.append(hours.value(hour));
+    return counts;
+}
+
+QString ServerWeb::run(const AdminAction &action)
+{
+    using Kind = AdminAction::Kind;
+    if (action.kind == Kind::Room) {
+        const QString refused = m_rooms.setServing(action.connection, action.room, action.on);
+        return refused.isEmpty() ? u"%1 %2: serving switched %3."_s.arg(action.connection, action.room,
+                                                                        action.on ? u"on"_s : u"off"_s)
+                                 : refused;
+    }
+    // The same path as the window and the catalogue commands: under the
+    // catalogue's lock, from the files as they are now, saved with their journal.
+    const DataFolder &folder = m_server.catalogue().folder();
+    QLockFile lock(folder.lockPath());
+    if (!lock.tryLock(LockWaitMs)) {
+        const QString problem = durablefile::folderProblem(folder.path());
+        return problem.isEmpty()
+                   ? u"Nothing was changed: another program is changing the catalogue. Try again in a moment."_s
+                   : u"Nothing was changed: the program cannot write in %1 (%2)."_s.arg(folder.path(), problem);
+    }
+    if (const FileResult fresh = m_server.catalogue().reload(); !fresh.ok())
+        return u"Nothing was changed: %1"_s.arg(fresh.error);
+    QString told;
+    switch (action.kind) {
+    case Kind::Add: {
+        const CatalogueEdit edit = m_server.add(action.description, action.address);
+        told = edit.done ? u"Added item %1."_s.arg(m_server.descriptions().ListCount() - 1) : QString();
+        if (!edit.message.isEmpty())
+            told += (told.isEmpty() ? QString() : u" "_s) + edit.message;
+        if (told.isEmpty())
+            told = u"Nothing was added: give a description and an address."_s;
+        break;
+    }
+    case Kind::Edit: {
+        const CatalogueEdit edit = m_server.catalogue().replace(action.number, action.description, action.address);
+        told = edit.done ? u"Item %1 changed. %2"_s.arg(action.number).arg(edit.message) : edit.message;
+        break;
+    }
+    case Kind::Remove: {
+        if (action.number < 0 || action.number >= m_server.descriptions().ListCount())
+            return u"There is no item %1."_s.arg(action.number);
+        const CatalogueEdit edit = m_server.catalogue().remove(action.number, action.number);
+        told = edit.done
+                   ? u"Item %1 removed; the items after it moved up one. %2"_s.arg(action.number).arg(edit.message)
+                   : edit.message;
+        break;
+    }
+    case Kind::Message: {
+        const FileResult saved = m_server.saveServerMessage(action.text);
+        told = saved.ok() ? u"Server message set."_s : saved.error;
+        break;
+    }
+    case Kind::Room:
+        break;
+    }
+    // The next "send list" in every room sends the catalogue as it is now.
+    m_server.BuildList();
+    publish();
+    qCInfo(lcHeadless).noquote() << u"Admin page: %1"_s.arg(told.trimmed());
+    return told.trimmed();
+}
+
+void ServerWeb::refreshFigures()
+{
+    // The admin page's chart follows the counts, a few seconds behind.
+    if (m_countsChanged) {
+        publish();
+        return;
+    }
+    m_metrics->setCatalogueItems(m_server.descriptions().ListCount());
+    for (const ServedRooms::RoomState &state : m_rooms.states())
+        m_metrics->setRoom(state.connection, state.room, state.joined, state.serving);
+    for (const QString &connection : m_rooms.connections()) {
+        if (const SendScheduler *scheduler = m_rooms.scheduler(connection)) {
+            const SendScheduler::Counters counters = scheduler->counters();
+            m_metrics->setQueues(connection, counters.listsRunning, counters.listsWaiting, counters.linesWaiting,
+                                 m_rooms.mutedCount(connection));
+        }
+#ifdef VALDRIN_HAVE_PURPLE
+        if (m_networks) {
+            if (const ChatConnection *chat = m_networks->connection(connection))
+                m_metrics->setConnectionUp(connection, chat->isSignedOn());
+        }
+#endif
+    }
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "networkconf/networksettings.h"
+
+#include <QHash>
+#include <QList>
+#include <QObject>
+
+#include <memory>
+
+class LinkServer;
+class NetworkServer;
+class ServedRooms;
+class WebFace;
+class WebMetrics;
+struct AdminAction;
+
+// The headless server's web face: it publishes what the pages show whenever
+// the catalogue or a room changes, and keeps the figures of /metrics, all from
+// the chat thread. The HTTP side runs on a thread of its own (WebFace).
+class ServerWeb final : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The server, rooms and networks (none without libpurple) must outlive it.
+    ServerWeb(LinkServer &server, ServedRooms &rooms, NetworkServer *networks, QObject *parent = nullptr);
+    ~ServerWeb() override;
+
+    // Listens as the settings say; what went wrong otherwise.
+    [[nodiscard]] QString start(const NetworkConfig::Web &settings);
+    // The catalogue or the server message changed (nothing to do while the face is off).
+    void publish();
+
+private:
+    // Makes a change asked for on the admin page; what to tell the operator.
+    QString run(const AdminAction &action);
+    // The gauges: queues, muted members, connections and rooms.
+    void refreshFigures();
+
+    // Counts a command answered in a room, by the hour.
+    void count(const QString &connection, const QString &room);
+    // The last 24 hours of a room's counts, the oldest first.
+    [[nodiscard]] QList<int> lastDay(const QString &connection, const QString &room);
+
+    LinkServer &m_server;
+    // Commands answered by room and hour (hours since the epoch): the last 24 kept.
+    QHash<QString, QHash<qint64, int>> m_hourly;
+    bool m_countsChanged = false; // since the last snapshot
+    bool m_started = false;
+    ServedRooms &m_rooms;
+    NetworkServer *m_networks;
+    std::unique_ptr<WebMetrics> m_metrics;
+    std::unique_ptr<WebFace> m_face;
+};

@@ -1,0 +1,259 @@
+#include "startup/cataloguecommands.h"
+
+#ifdef VALDRIN_HAVE_WEB
+#include "web/webadmin.h"
+
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+#endif
+
+#include "startup/commandline.h"
+#include "startup/exitcodes.h"
+
+#include "platform/durablefile.h"
+#include "platform/rowlist.h"
+#include "serving/linkserver.h"
+#include "serving/servingtexts.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QLockFile>
+#include <QLoggingCategory>
+#include <QStringDecoder>
+#include <QTextStream>
+
+#include <cerrno>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+using ExitCode::FilesFailed;
+using ExitCode::Refused;
+using ExitCode::UsageError;
+
+// How long a command waits for another program's change to finish.
+constexpr int LockWaitMs = 10000;
+
+QTextStream &out()
+{
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+QTextStream &err()
+{
+    static QTextStream stream(stderr);
+    return stream;
+}
+
+int listItems(const RowList &descriptions, const RowList &addresses, const QString &unmatched)
+{
+    const int count = std::max(descriptions.ListCount(), addresses.ListCount());
+    for (int item = 0; item < count; ++item)
+        out() << item << ") " << descriptions.List(item) << " <" << addresses.List(item) << ">\n";
+    out() << "Server Items: " << descriptions.ListCount() << '\n';
+    if (!unmatched.isEmpty())
+        err() << unmatched << '\n';
+    return ExitCode::Success;
+}
+
+// A message file as a person writes it (UTF-8, LF or CR LF line ends) in the
+// form message.txt keeps it: CR LF between lines, no line end after the last.
+QString messageFromFile(const QString &path, QString *error)
+{
+    // Only a regular file: a device never ends, and a pipe with no writer never answers.
+    const durablefile::Target target = durablefile::targetOf(path);
+    if (!target.error.isEmpty() || !QFileInfo::exists(target.value)) {
+        *error =
+            u"Could not read %1: %2"_s.arg(path, target.error.isEmpty() ? durablefile::reason(ENOENT) : target.error);
+        return {};
+    }
+    QFile file(target.value);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = u"Could not read %1: %2"_s.arg(path, file.errorString());
+        return {};
+    }
+    // The message goes with every item reply, and one reply carries no more.
+    const QByteArray bytes = file.read(ServingTexts::LongestMessageBytes + 1);
+    if (bytes.size() > ServingTexts::LongestMessageBytes) {
+        *error = u"%1 is larger than the %2 KiB a server message can be: it goes with every item reply, and one "
+                 u"reply carries no more. Shorten it."_s.arg(path)
+                     .arg(ServingTexts::LongestMessageBytes / 1024);
+        return {};
+    }
+    QStringDecoder decoder(QStringConverter::Utf8);
+    QString text = decoder.decode(bytes);
+    if (decoder.hasError()) {
+        *error = u"%1 is not UTF-8 text."_s.arg(path);
+        return {};
+    }
+    text.replace(u"\r\n"_s, u"\n"_s);
+    if (text.endsWith(u'\n'))
+        text.chop(1);
+    text.replace(u'\n', u"\r\n"_s);
+    return text;
+}
+
+// Reads the admin password (twice, without echo, from a terminal) and prints
+// its Argon2id hash; the password itself is written nowhere.
+int hashPasswordCommand()
+{
+#ifdef VALDRIN_HAVE_WEB
+    const bool terminal = ::isatty(STDIN_FILENO) == 1;
+    const auto readLine = [terminal](const char *prompt) {
+        termios saved{};
+        if (terminal) {
+            std::fputs(prompt, stderr);
+            ::tcgetattr(STDIN_FILENO, &saved);
+            termios quiet = saved;
+            quiet.c_lflag &= ~tcflag_t(ECHO);
+            ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+        }
+        std::string line;
+        std::getline(std::cin, line);
+        if (terminal) {
+            ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+            std::fputs("\n", stderr);
+        }
+        return QByteArray::fromStdString(line);
+    };
+    const QByteArray password = readLine("Password for the admin page: ");
+    if (password.isEmpty()) {
+        err() << "No password was given: nothing to hash.\n";
+        return UsageError;
+    }
+    if (terminal && readLine("The same again: ") != password) {
+        err() << "The two passwords differ: nothing was hashed.\n";
+        return UsageError;
+    }
+    const QByteArray hash = WebAdmin::hashPassword(password);
+    if (hash.isEmpty()) {
+        err() << "The password could not be hashed (too little memory?).\n";
+        return FilesFailed;
+    }
+    out() << "http-admin-password-hash = " << hash << '\n';
+    return ExitCode::Success;
+#else
+    err() << "This build of the program has no web face (it was built without libmicrohttpd).\n";
+    return UsageError;
+#endif
+}
+
+} // namespace
+
+int runCatalogueCommand(const StartupOptions &options)
+{
+    if (options.command == StartupOptions::Command::HashPassword)
+        return hashPasswordCommand();
+    const DataFolder folder(options.dataFolder);
+    // One change at a time, whichever program makes it: a command, or another
+    // command beside it; a server reading the files waits for the lock too.
+    QLockFile lock(folder.lockPath());
+    if (!lock.tryLock(LockWaitMs)) {
+        const QString problem = durablefile::folderProblem(folder.path());
+        if (problem.isEmpty()) {
+            err() << u"The catalogue in %1 is being changed by another program (it holds %2). Try again in a "
+                     u"moment.\n"_s.arg(folder.path(), folder.lockPath());
+            return FilesFailed;
+        }
+        // A folder nobody can write in needs no lock to be read.
+        if (options.command != StartupOptions::Command::List) {
+            err() << u"Nothing was changed: the program cannot write in %1 (%2).\n"_s.arg(folder.path(), problem);
+            return FilesFailed;
+        }
+    }
+
+    // Everything the catalogue would log is printed here once, as the command's own words.
+    QLoggingCategory::setFilterRules(u"valdrin.catalogue.warning=false\nvaldrin.catalogue.info=false"_s);
+    StringRowList descriptions;
+    StringRowList addresses;
+    LinkServer server(nullptr, descriptions, addresses, folder);
+    const QStringList problems = server.load();
+    if (server.catalogue().filesHeld()) {
+        err() << problems.join(u'\n') << '\n';
+        return FilesFailed;
+    }
+    for (const QString &problem : problems)
+        err() << problem << '\n';
+
+    using Command = StartupOptions::Command;
+    const QStringList &values = options.commandValues;
+    switch (options.command) {
+    case Command::List:
+        return listItems(descriptions, addresses, server.catalogue().unmatchedRows());
+    case Command::Add: {
+        // A row of the files holds one line: what could not be read back is not stored.
+        for (const auto &[value, what] :
+             {std::pair{values.value(0), u"description"_s}, std::pair{values.value(1), u"address"_s}}) {
+            if (const QString wrong = Catalogue::checkValue(value, what); !wrong.isEmpty()) {
+                err() << u"Nothing was added: %1\n"_s.arg(wrong);
+                return UsageError;
+            }
+        }
+        if (!values.value(1).isEmpty() && values.value(1).trimmed().isEmpty()) {
+            err() << "Nothing was added: the address is blank.\n";
+            return UsageError;
+        }
+        const CatalogueEdit edit = server.add(values.value(0), values.value(1));
+        if (!edit.done) {
+            err() << (edit.message.isEmpty() ? u"Nothing was added: give a description and an address."_s
+                                             : edit.message)
+                  << '\n';
+            return Refused;
+        }
+        if (!edit.message.isEmpty())
+            err() << edit.message << '\n';
+        if (server.catalogue().hasUnsavedChanges()) {
+            err() << "Nothing was added: the files stay as they were.\n";
+            return FilesFailed;
+        }
+        out() << u"Added item %1: %2\n"_s.arg(descriptions.ListCount() - 1).arg(values.value(0));
+        return ExitCode::Success;
+    }
+    case Command::Remove: {
+        bool number = false;
+        const int item = values.value(0).toInt(&number);
+        if (!number || item < 0 || item >= std::max(descriptions.ListCount(), addresses.ListCount())) {
+            err() << u"There is no item %1; --list shows the items and their numbers.\n"_s.arg(values.value(0));
+            return Refused;
+        }
+        const QString description = descriptions.List(item);
+        const CatalogueEdit edit = server.catalogue().remove(item, item);
+        if (!edit.message.isEmpty())
+            err() << edit.message << '\n';
+        if (server.catalogue().hasUnsavedChanges()) {
+            err() << "Nothing was removed: the files stay as they were.\n";
+            return FilesFailed;
+        }
+        out() << u"Removed item %1: %2\n"_s.arg(item).arg(description);
+        return ExitCode::Success;
+    }
+    case Command::Message:
+    case Command::MessageFile: {
+        QString text = values.value(0);
+        if (options.command == Command::MessageFile) {
+            QString error;
+            text = messageFromFile(values.value(0), &error);
+            if (!error.isEmpty()) {
+                err() << error << '\n';
+                return FilesFailed;
+            }
+        }
+        if (const FileResult saved = server.saveServerMessage(text); !saved.ok()) {
+            err() << saved.error << '\n';
+            return FilesFailed;
+        }
+        out() << "Server message set.\n";
+        return ExitCode::Success;
+    }
+    case Command::Serve:
+    case Command::HashPassword:
+        break;
+    }
+    return ExitCode::Success;
+}

@@ -1,0 +1,147 @@
+#include "startup/commandline.h"
+
+#include "startup/exitcodes.h"
+
+#include "catalogue/datafolder.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <utility>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Every option of both programs, declared once: the windowed program reads its
+// command line with these too, before it decides to open a window.
+struct CommandLine
+{
+    QCommandLineParser parser;
+    QCommandLineOption helpOption{{u"h"_s, u"help"_s}, u"Shows this help and exits."_s};
+    QCommandLineOption versionOption{{u"v"_s, u"version"_s}, u"Shows the program's version and exits."_s};
+    QCommandLineOption dataOption{
+        {u"d"_s, u"data-dir"_s},
+        u"Keeps descriptions.dat, urls.dat and message.txt in <folder> instead of the program's own folder."_s,
+        u"folder"_s};
+    QCommandLineOption headlessOption{
+        u"headless"_s, u"Serves the chat network named in network.conf with no window, until SIGINT or SIGTERM."_s};
+    // Catalogue commands for a server with no window; safe while one serves the folder.
+    QCommandLineOption listOption{u"list"_s, u"Lists the catalogue's items, numbered, and exits."_s};
+    QCommandLineOption addOption{
+        u"add"_s, u"Adds an item: --add DESCRIPTION URL (a server on the same folder serves it at once)."_s};
+    QCommandLineOption removeOption{u"remove"_s, u"Removes item <number> (as --list numbers them)."_s, u"number"_s};
+    QCommandLineOption messageOption{u"message"_s, u"Sets the server message that ends every item reply."_s, u"text"_s};
+    QCommandLineOption messageFileOption{u"message-file"_s, u"Sets the server message to the text of <file> (UTF-8)."_s,
+                                         u"file"_s};
+    QCommandLineOption hashOption{u"hash-password"_s,
+                                  u"Reads a password from the terminal (or standard input) and prints its hash for "
+                                  u"http-admin-password-hash in network.conf."_s};
+
+    explicit CommandLine(bool windowless)
+    {
+        parser.setApplicationDescription(u"Valdrin AIM Server v2: serves a catalogue of links to a chat room."_s);
+        parser.addOptions({helpOption, versionOption, dataOption});
+        if (!windowless)
+            parser.addOption(headlessOption);
+        parser.addOptions({listOption, addOption, removeOption, messageOption, messageFileOption, hashOption});
+        parser.addPositionalArgument(u"DESCRIPTION URL"_s, u"The item that --add adds."_s);
+    }
+
+    // The options that do something and end the program, and the command each is.
+    [[nodiscard]] std::array<std::pair<const QCommandLineOption *, StartupOptions::Command>, 6> commands() const
+    {
+        return {std::pair{&listOption, StartupOptions::Command::List},
+                std::pair{&addOption, StartupOptions::Command::Add},
+                std::pair{&removeOption, StartupOptions::Command::Remove},
+                std::pair{&messageOption, StartupOptions::Command::Message},
+                std::pair{&messageFileOption, StartupOptions::Command::MessageFile},
+                std::pair{&hashOption, StartupOptions::Command::HashPassword}};
+    }
+};
+
+} // namespace
+
+bool opensNoWindow(const QStringList &arguments)
+{
+    CommandLine line(false);
+    // A mistake is told on the terminal, without a display.
+    if (!line.parser.parse(arguments))
+        return true;
+    const auto isSet = [&](const QCommandLineOption &option) { return line.parser.isSet(option); };
+    if (isSet(line.helpOption) || isSet(line.versionOption) || isSet(line.headlessOption))
+        return true;
+    const auto commands = line.commands();
+    return std::any_of(commands.cbegin(), commands.cend(), [&](const auto &command) { return isSet(*command.first); });
+}
+
+StartupDecision parseCommandLine(const QStringList &arguments, const QString &programFolder, bool windowless)
+{
+    CommandLine line(windowless);
+    QCommandLineParser &parser = line.parser;
+
+    if (!parser.parse(arguments))
+        return {std::nullopt, parser.errorText() + u"\nTry --help."_s, ExitCode::UsageError};
+    if (parser.isSet(line.helpOption)) {
+        return {std::nullopt,
+                parser.helpText() +
+                    u"\nThe data folder is the program's own folder when it can write there, otherwise %1."_s.arg(
+                        DataFolder::userFolder()),
+                0};
+    }
+    if (parser.isSet(line.versionOption))
+        return {std::nullopt, u"Valdrin AIM Server v2 (" VALDRIN_VERSION ")"_s, ExitCode::Success};
+    StartupOptions options{programFolder, windowless || parser.isSet(line.headlessOption), {}, {}};
+    int commands = 0;
+    for (const auto &[option, command] : line.commands()) {
+        if (!parser.isSet(*option))
+            continue;
+        ++commands;
+        options.command = command;
+        if (!option->valueName().isEmpty())
+            options.commandValues = {parser.value(*option)};
+    }
+    if (commands > 1)
+        return {std::nullopt,
+                u"Give one of --list, --add, --remove, --message, --message-file and --hash-password at a time."_s,
+                ExitCode::UsageError};
+    QStringList positional = parser.positionalArguments();
+    if (options.command == StartupOptions::Command::Add) {
+        if (positional.size() != 2)
+            return {std::nullopt, u"--add takes two values: --add DESCRIPTION URL\nTry --help."_s,
+                    ExitCode::UsageError};
+        options.commandValues = positional;
+        positional.clear();
+    }
+    if (!positional.isEmpty())
+        return {std::nullopt, u"Unexpected argument: %1\nTry --help."_s.arg(positional.constFirst()),
+                ExitCode::UsageError};
+
+    const QString folder = parser.isSet(line.dataOption) ? parser.value(line.dataOption) : options.dataFolder;
+    if (!QDir().mkpath(folder) || !QFileInfo(folder).isDir())
+        return {std::nullopt, u"The data folder %1 cannot be created or is not a folder."_s.arg(folder),
+                ExitCode::UsageError};
+    options.dataFolder = QFileInfo(folder).absoluteFilePath();
+    return {options, {}, ExitCode::Success};
+}
+
+void describeApplication()
+{
+    QCoreApplication::setApplicationName(u"Valdrin AIM Server v2"_s);
+    QCoreApplication::setApplicationVersion(u"" VALDRIN_VERSION ""_s);
+}
+
+std::optional<StartupOptions> readCommandLine(int &exitCode, bool windowless)
+{
+    const StartupDecision decision =
+        parseCommandLine(QCoreApplication::arguments(), DataFolder::programFolder().path(), windowless);
+    exitCode = decision.exitCode;
+    if (!decision.options)
+        std::fputs(qPrintable(decision.output + u'\n'), decision.exitCode == 0 ? stdout : stderr);
+    return decision.options;
+}

@@ -1,0 +1,91 @@
+#pragma once
+
+#include "web/webpages.h"
+#include "web/websnapshot.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+
+#include <chrono>
+#include <optional>
+
+// A change the operator asks for on the admin page; the chat thread makes it.
+struct AdminAction
+{
+    enum class Kind { Add, Edit, Remove, Message, Room };
+    Kind kind = Kind::Add;
+    int number = -1;
+    QString description;
+    QString address;
+    QString text; // the server message
+    QString connection;
+    QString room;
+    bool on = false;
+};
+
+// The admin pages behind a login: the password checked against an Argon2id
+// hash, a session cookie (HttpOnly, SameSite=Strict, Secure under TLS) that
+// expires, a CSRF token on every form, and failed logins limited per address.
+// Used on the HTTP thread only.
+class WebAdmin final
+{
+public:
+    // Failed logins from one address within LockoutWindow lock it out for that long.
+    static constexpr int FailuresAllowed = 5;
+    static constexpr std::chrono::minutes LockoutWindow{15};
+    static constexpr std::chrono::hours SessionLifetime{12};
+
+    // passwordHash empty: no admin. overTls: the page is served by HTTPS;
+    // loopback: the server listens on a loopback address only.
+    WebAdmin(QByteArray passwordHash, bool overTls, bool loopback);
+
+    struct Request
+    {
+        QByteArray method;
+        QByteArray path;
+        QByteArray query;
+        QByteArray cookies;
+        QByteArray body;
+        QString address; // the client's
+    };
+    struct Outcome
+    {
+        WebPages::Response response;
+        // A change to make on the chat thread; then afterAction answers.
+        std::optional<AdminAction> action;
+    };
+
+    // True for the paths this class answers.
+    [[nodiscard]] static bool isAdminPath(const QByteArray &path);
+    [[nodiscard]] Outcome handle(const WebSnapshot &snapshot, const Request &request);
+    // The answer once the chat thread made the change: back to the admin page, saying how it went.
+    [[nodiscard]] static WebPages::Response afterAction(const QString &told);
+
+    // A new Argon2id hash of a password, for http-admin-password-hash; empty when it failed.
+    [[nodiscard]] static QByteArray hashPassword(const QByteArray &password);
+
+private:
+    struct Session
+    {
+        QByteArray csrf;
+        std::chrono::steady_clock::time_point expires;
+    };
+    struct Failures
+    {
+        int count = 0;
+        std::chrono::steady_clock::time_point since;
+    };
+
+    [[nodiscard]] WebPages::Response page(const WebSnapshot &snapshot, const Session &session,
+                                          const QByteArray &query) const;
+    [[nodiscard]] WebPages::Response loginPage(const QString &why, int status = 200) const;
+    [[nodiscard]] WebPages::Response login(const Request &request, const QHash<QString, QString> &form);
+    [[nodiscard]] QByteArray cookie(const QByteArray &name, const QByteArray &value, int maxAgeSeconds) const;
+
+    QByteArray m_hash;
+    bool m_overTls;
+    bool m_loopback;
+    QHash<QByteArray, Session> m_sessions;
+    QHash<QString, Failures> m_failures;
+};

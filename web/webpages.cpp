@@ -1,0 +1,311 @@
+#include "web/webpages.h"
+
+#include <QCryptographicHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QUrl>
+#include <QUrlQuery>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// The page's look, served as a file of its own: the page may load nothing else
+// (no inline style or script, no outside fonts).
+constexpr char StyleSheet[] =
+    "body{font-family:sans-serif;max-width:60em;margin:0 auto;padding:0 1em;line-height:1.4}"
+    "h1{font-size:1.5em}ol{padding-left:0;list-style:none}li{margin:.3em 0;overflow-wrap:anywhere}"
+    ".n{display:inline-block;min-width:3.5em;color:#555;font-variant-numeric:tabular-nums}"
+    "code{background:#eee;padding:0 .2em}input{max-width:60%}.pages a{margin-right:1em}"
+    "table{border-collapse:collapse}td,th{padding:.2em .6em;text-align:left;border-bottom:1px solid #ddd}"
+    "li form,td form{display:inline}.note{background:#eef6ee;padding:.4em .6em}\n";
+
+// The query in the form the search compares: ASCII letters folded to lower
+// case; a query with other letters is compared as text (slower, and rare).
+struct Needle
+{
+    QString text;
+    QByteArray folded; // empty when the query is not ASCII
+};
+
+Needle needleOf(const QString &query)
+{
+    Needle needle{query, {}};
+    bool ascii = true;
+    for (const QChar c : query)
+        ascii = ascii && c.unicode() < 0x80;
+    if (ascii)
+        needle.folded = query.toLatin1().toLower();
+    return needle;
+}
+
+bool matches(QByteArrayView row, const Needle &needle)
+{
+    if (needle.folded.isEmpty())
+        return QString::fromUtf8(row).contains(needle.text, Qt::CaseInsensitive);
+    const qsizetype length = needle.folded.size();
+    const char first = needle.folded[0];
+    const char firstUpper = char(QChar::toUpper(char16_t(uchar(first))));
+    for (qsizetype at = 0; at + length <= row.size(); ++at) {
+        const char c = row[at];
+        if ((c == first || c == firstUpper) && qstrnicmp(row.data() + at, needle.folded.constData(), length) == 0)
+            return true;
+    }
+    return false;
+}
+
+// An address is a link only for the schemes a person follows; anything else
+// (javascript:, data:) is shown as text.
+bool isFollowable(const QString &address)
+{
+    const QString scheme = address.section(u':', 0, 0).toLower();
+    return address.contains(u':') &&
+           (scheme == u"http" || scheme == u"https" || scheme == u"ftp" || scheme == u"mailto");
+}
+
+QByteArray etagOf(const WebSnapshot &snapshot, const WebPages::Request &request)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    hash.addData(request.path);
+    hash.addData(request.query.toUtf8());
+    hash.addData(request.page);
+    return "\"" + QByteArray::number(snapshot.generation) + '-' + hash.result().toHex().left(16) + "\"";
+}
+
+QString htmlPage(const WebSnapshot &snapshot, const QString &query, int page)
+{
+    using WebPages::escapeHtml;
+    QList<int> found;
+    const int items = snapshot.descriptions.ListCount();
+    const Needle needle = needleOf(query);
+    for (int item = 0; item < items; ++item) {
+        if (query.isEmpty() || matches(snapshot.descriptions.utf8(item), needle) ||
+            (item < snapshot.addresses.ListCount() && matches(snapshot.addresses.utf8(item), needle)))
+            found.append(item);
+    }
+    const int pages = std::max(1, int((found.size() + WebPages::ItemsPerPage - 1) / WebPages::ItemsPerPage));
+    page = std::clamp(page, 1, pages);
+
+    QString html;
+    html.reserve(64 * 1024);
+    html += u"<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+            u"<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
+            u"<title>Valdrin AIM Server v2</title><link rel=\"stylesheet\" href=\"/style.css\"></head><body>\n"
+            u"<h1>Valdrin AIM Server v2</h1>\n"_s;
+    if (!snapshot.serverMessage.isEmpty())
+        html += u"<p class=\"message\">"_s + escapeHtml(snapshot.serverMessage) + u"</p>\n"_s;
+    if (!snapshot.rooms.isEmpty()) {
+        html += u"<h2>How to ask</h2><ul>\n"_s;
+        for (const WebSnapshot::Room &room : snapshot.rooms) {
+            html += u"<li>%1 %2: type <code>/%3 send N</code> for item N, "
+                    u"<code>/%3 send list</code> for the list%4</li>\n"_s.arg(
+                        escapeHtml(room.connection), escapeHtml(room.room), escapeHtml(room.nick),
+                        room.serving ? QString() : u" (not served now)"_s);
+        }
+        html += u"</ul>\n"_s;
+    }
+    html += u"<form method=\"get\" action=\"/\"><input type=\"search\" name=\"q\" value=\"%1\" "
+            u"aria-label=\"Search\"> <button type=\"submit\">Search</button></form>\n"_s.arg(escapeHtml(query));
+    html += query.isEmpty() ? u"<p>%1 items</p>\n"_s.arg(found.size())
+                            : u"<p>%1 of %2 items match</p>\n"_s.arg(found.size()).arg(items);
+    html += u"<ol>\n"_s;
+    const int first = (page - 1) * WebPages::ItemsPerPage;
+    for (int index = first; index < std::min(int(found.size()), first + WebPages::ItemsPerPage); ++index) {
+        const int item = found[index];
+        const QString description = escapeHtml(snapshot.descriptions.List(item));
+        const QString address = snapshot.addresses.List(item);
+        html += u"<li><span class=\"n\">%1</span> "_s.arg(item);
+        html += isFollowable(address)
+                    ? u"<a href=\"%1\" rel=\"nofollow noopener\">%2</a>"_s.arg(escapeHtml(address), description)
+                    : u"%1 <code>%2</code>"_s.arg(description, escapeHtml(address));
+        html += u"</li>\n"_s;
+    }
+    html += u"</ol>\n"_s;
+    if (pages > 1) {
+        const QString q =
+            query.isEmpty() ? QString() : u"q=%1&amp;"_s.arg(QString::fromLatin1(QUrl::toPercentEncoding(query)));
+        html += u"<p class=\"pages\">"_s;
+        if (page > 1)
+            html += u"<a href=\"/?%1page=%2\" rel=\"prev\">Previous</a>"_s.arg(q).arg(page - 1);
+        html += u"Page %1 of %2 "_s.arg(page).arg(pages);
+        if (page < pages)
+            html += u"<a href=\"/?%1page=%2\" rel=\"next\">Next</a>"_s.arg(q).arg(page + 1);
+        html += u"</p>\n"_s;
+    }
+    html += u"</body></html>\n"_s;
+    return html;
+}
+
+// A JSON string: quotes, backslashes and control characters escaped.
+void appendJsonString(QByteArray &json, const QString &text)
+{
+    QString escaped;
+    escaped.reserve(text.size() + 8);
+    for (const QChar c : text) {
+        if (c == u'"' || c == u'\\')
+            escaped += u'\\';
+        if (c.unicode() < 0x20)
+            escaped += u"\\u%1"_s.arg(int(c.unicode()), 4, 16, QChar(u'0'));
+        else
+            escaped += c;
+    }
+    json += '"' + escaped.toUtf8() + '"';
+}
+
+QByteArray catalogueJson(const WebSnapshot &snapshot)
+{
+    QByteArray json;
+    json.reserve(qsizetype(snapshot.descriptions.ListCount()) * 160);
+    json += '[';
+    for (int item = 0; item < snapshot.descriptions.ListCount(); ++item) {
+        json += item == 0 ? "{\"number\":" : ",{\"number\":";
+        json += QByteArray::number(item) + ",\"description\":";
+        appendJsonString(json, snapshot.descriptions.List(item));
+        json += ",\"url\":";
+        appendJsonString(json, snapshot.addresses.List(item));
+        json += '}';
+    }
+    json += ']';
+    return json;
+}
+
+// The list as members get it: "N) description", a line an item.
+QByteArray catalogueText(const WebSnapshot &snapshot)
+{
+    QByteArray text;
+    for (int item = 0; item < snapshot.descriptions.ListCount(); ++item)
+        text += QByteArray::number(item) + ") " + snapshot.descriptions.utf8(item).toByteArray() + '\n';
+    return text;
+}
+
+QByteArray readiness(const WebSnapshot &snapshot, bool *ready)
+{
+    QJsonArray notReady;
+    for (const WebSnapshot::Room &room : snapshot.rooms) {
+        if (room.joined && room.serving)
+            continue;
+        notReady.append(QJsonObject{{u"connection"_s, room.connection},
+                                    {u"room"_s, room.room},
+                                    {u"joined"_s, room.joined},
+                                    {u"serving"_s, room.serving}});
+    }
+    *ready = notReady.isEmpty() && !snapshot.rooms.isEmpty();
+    return QJsonDocument(QJsonObject{{u"ready"_s, *ready}, {u"notReady"_s, notReady}}).toJson(QJsonDocument::Compact);
+}
+
+} // namespace
+
+namespace WebPages {
+
+QString escapeHtml(const QString &text)
+{
+    QString escaped;
+    escaped.reserve(text.size() + text.size() / 8);
+    for (const QChar c : text) {
+        switch (c.unicode()) {
+        case u'&':
+            escaped += u"&amp;"_s;
+            break;
+        case u'<':
+            escaped += u"&lt;"_s;
+            break;
+        case u'>':
+            escaped += u"&gt;"_s;
+            break;
+        case u'"':
+            escaped += u"&quot;"_s;
+            break;
+        case u'\'':
+            escaped += u"&#39;"_s;
+            break;
+        default:
+            // Control characters have no business on the page.
+            if (c.unicode() >= 0x20 || c == u'\n' || c == u'\t')
+                escaped += c;
+        }
+    }
+    return escaped;
+}
+
+QList<std::pair<QByteArray, QByteArray>> securityHeaders()
+{
+    return {{"Content-Security-Policy", "default-src 'self'; form-action 'self'; frame-ancestors 'none'"},
+            {"X-Content-Type-Options", "nosniff"},
+            {"Referrer-Policy", "no-referrer"},
+            {"X-Frame-Options", "DENY"}};
+}
+
+void answerIfChanged(Response &response, const QByteArray &ifNoneMatch)
+{
+    for (const auto &[name, etag] : std::as_const(response.headers)) {
+        if (name != "ETag")
+            continue;
+        for (const QByteArray &tag : ifNoneMatch.split(',')) {
+            if (tag.trimmed() == etag || tag.trimmed() == "*") {
+                response.status = 304;
+                response.body.clear();
+                return;
+            }
+        }
+    }
+}
+
+Response methodNotAllowed()
+{
+    Response response;
+    response.headers = securityHeaders();
+    response.status = 405;
+    response.headers.emplaceBack("Allow", "GET, HEAD");
+    response.contentType = "text/plain; charset=utf-8";
+    response.body = "Method not allowed\n";
+    return response;
+}
+
+Response respond(const WebSnapshot &snapshot, const Request &request)
+{
+    if (request.method != "GET" && request.method != "HEAD")
+        return methodNotAllowed();
+    Response response;
+    response.headers = securityHeaders();
+    const QByteArray &path = request.path;
+    // Health first: never cached.
+    if (path == "/livez") {
+        response.contentType = "text/plain; charset=utf-8";
+        response.body = "ok\n";
+    } else if (path == "/readyz") {
+        bool ready = false;
+        response.contentType = "application/json";
+        response.body = readiness(snapshot, &ready);
+        response.status = ready ? 200 : 503;
+    } else {
+        const QByteArray etag = etagOf(snapshot, request);
+        if (path == "/") {
+            bool number = false;
+            const int page = request.page.isEmpty() ? 1 : request.page.toInt(&number);
+            response.contentType = "text/html; charset=utf-8";
+            response.body = htmlPage(snapshot, request.query, request.page.isEmpty() || number ? page : 1).toUtf8();
+        } else if (path == "/catalogue.json") {
+            response.contentType = "application/json";
+            response.body = catalogueJson(snapshot);
+        } else if (path == "/catalogue.txt") {
+            response.contentType = "text/plain; charset=utf-8";
+            response.body = catalogueText(snapshot);
+        } else if (path == "/style.css") {
+            response.contentType = "text/css; charset=utf-8";
+            response.body = StyleSheet;
+        } else {
+            response.status = 404;
+            response.contentType = "text/plain; charset=utf-8";
+            response.body = "Not found\n";
+            return response;
+        }
+        response.headers.emplaceBack("ETag", etag);
+        response.headers.emplaceBack("Cache-Control", "no-cache");
+        answerIfChanged(response, request.ifNoneMatch);
+    }
+    // HEAD: the server sends these headers, and the body's length, without the body.
+    return response;
+}
+
+} // namespace WebPages

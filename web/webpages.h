@@ -1,0 +1,52 @@
+#pragma once
+
+#include "web/websnapshot.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <utility>
+
+// The web face's pages, made from a snapshot: no sockets, no threads, so every
+// page and every refusal is tested as a function.
+namespace WebPages {
+
+// Items on one page of the catalogue.
+inline constexpr int ItemsPerPage = 200;
+
+struct Request
+{
+    QByteArray method;
+    QByteArray path; // decoded, without the query
+    QString query;   // the search, ?q=
+    QByteArray page; // ?page=, as sent
+    QByteArray ifNoneMatch;
+};
+
+struct Response
+{
+    int status = 200;
+    QByteArray contentType;
+    QByteArray body;
+    QList<std::pair<QByteArray, QByteArray>> headers;
+};
+
+// The answer to a request: a page, a refusal (404, 405), or 304 when the
+// client's copy is current. HEAD gets GET's headers without the body.
+[[nodiscard]] Response respond(const WebSnapshot &snapshot, const Request &request);
+
+// The client's copy is current (If-None-Match names the response's ETag): the
+// response becomes 304 without its body.
+void answerIfChanged(Response &response, const QByteArray &ifNoneMatch);
+
+// 405, for a method or a body no page takes.
+[[nodiscard]] Response methodNotAllowed();
+
+// Text made safe to stand in HTML, as element text and in a quoted attribute.
+[[nodiscard]] QString escapeHtml(const QString &text);
+
+// The headers every answer carries: what the browser may load, and how.
+[[nodiscard]] QList<std::pair<QByteArray, QByteArray>> securityHeaders();
+
+} // namespace WebPages

@@ -1,0 +1,388 @@
+#include "windows/form1.h"
+
+#include "windows/listwidgetrows.h"
+
+#include "catalogue/catalogue.h"
+#include "platform/messenger.h"
+#include "serving/linkserver.h"
+#include "serving/servingswitch.h"
+#include "windows/addonwindow.h"
+#include "windows/clickablelabel.h"
+#include "windows/form2.h"
+#include "windows/form3.h"
+#include "windows/operatormessages.h"
+#include "windows/twips.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QIcon>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QTimer>
+
+#include <limits>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// The two captions of a serving switch: "On" while serving is off, "Off" while it is on.
+const QString SwitchOnCaption = u"On"_s;
+const QString SwitchOffCaption = u"Off"_s;
+
+template <typename Widget> Widget *placed(Widget *widget, const QString &name, QRect twips)
+{
+    widget->setObjectName(name);
+    widget->setGeometry(Twips::rect(twips.x(), twips.y(), twips.width(), twips.height()));
+    return widget;
+}
+
+// List and text boxes are drawn flat: a thin line round a white field.
+void makeFlat(QListWidget *list)
+{
+    list->setFrameShape(QFrame::Box);
+    list->setFrameShadow(QFrame::Plain);
+    list->setLineWidth(1);
+    list->setUniformItemSizes(true);
+    list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Two rows of text in the 28 pixels the layout gives each list.
+    list->setStyleSheet(u"QListWidget { background: white; border: 1px solid black; }"
+                        u"QListWidget::item { padding: 0px; margin: 0px; height: 13px; }"_s);
+}
+
+void makeFlat(QLineEdit *box)
+{
+    box->setStyleSheet(u"QLineEdit { border: 1px solid black; background: white; padding: 0px; }"_s);
+}
+
+} // namespace
+
+Form1::Form1(const DataFolder &folder, MorvexAIMOCX::AIM *messenger, QWidget *parent)
+    : FramelessWindow({2985, 2415}, Taskbar::Shown, parent)
+{
+    setObjectName(u"Form1"_s);
+    setWindowTitle(u"Valdrin AIM Server v2"_s);
+    setWindowIcon(QIcon(u":/artwork/icon.png"_s));
+
+    AIM1 = messenger;
+    AIM1->setParent(this);
+    createControls();
+
+    m_descriptionRows = std::make_unique<ListWidgetRows>(List1);
+    m_addressRows = std::make_unique<ListWidgetRows>(List2);
+    m_server = std::make_unique<LinkServer>(AIM1, *m_descriptionRows, *m_addressRows, folder);
+    connect(m_server.get(), &LinkServer::switchRefused, this,
+            [this](const QString &text) { OperatorMessages::show(this, text); });
+    Timer1 = m_server->timer();
+
+    Form_Load();
+    List1->setFocus();
+}
+
+Form1::~Form1() = default;
+
+Catalogue &Form1::catalogue()
+{
+    return m_server->catalogue();
+}
+
+void Form1::createControls()
+{
+    // Created in the window's own order, which is also the keyboard's order for
+    // the controls that take the focus: List1, Text1, Command1, Command2,
+    // Command3, List2, Text2. The buttons lie outside the visible area: only
+    // the keyboard reaches them.
+    Text2 = placed(new QLineEdit(this), u"Text2"_s, {930, 1740, 1815, 195});
+    List2 = placed(new QListWidget(this), u"List2"_s, {60, 750, 2835, 420});
+    Command3 = placed(new QPushButton(u"build list"_s, this), u"Command3"_s, {2280, 4200, 1185, 255});
+    Command2 = placed(new QPushButton(SwitchOnCaption, this), u"Command2"_s, {630, 4200, 1185, 255});
+    Command1 = placed(new QPushButton(u"A"_s, this), u"Command1"_s, {1890, 3870, 285, 285});
+    Text1 = placed(new QLineEdit(this), u"Text1"_s, {930, 1530, 1815, 195});
+    List1 = placed(new QListWidget(this), u"List1"_s, {60, 300, 2835, 420});
+    addLine({90, 1980, 2880, 1980}); // Line3, below the input rows
+    addLine({90, 1440, 2880, 1440}); // Line2, below the item count
+    Label10 = addLabel(u"Label10"_s, Catalogue::countCaption(0), {90, 1230, 2775, 195});
+    addLine({90, 1200, 2880, 1200}); // Line1, above the item count
+    Label9 = addLabel(u"Label9"_s, u"About"_s, {2430, 2070, 465, 195});
+    Label8 = addLabel(u"Label8"_s, u"Message"_s, {1680, 2070, 675, 195});
+    Label7 = addLabel(u"Label7"_s, u"_"_s, {2670, -90, 105, 255});
+    Label6 = addLabel(u"Label6"_s, u"X"_s, {2820, 0, 135, 195});
+    Label5 = addLabel(u"Label5"_s, u"A D D"_s, {2760, 1500, 105, 465});
+    Label1 = addLabel(u"Label1"_s, u"Address:"_s, {330, 1710, 615, 195});
+    Label4 = addLabel(u"Label4"_s, u"Description:"_s, {90, 1500, 855, 195});
+    Label3 = addLabel(u"Label3"_s, u"Build List"_s, {3660, 3420, 645, 195});
+    Label2 = addLabel(u"Label2"_s, SwitchOnCaption, {90, 2070, 345, 195});
+
+    // Space or Enter on a focused button presses it.
+    for (QPushButton *button : {Command1, Command2, Command3})
+        button->setAutoDefault(true);
+    for (QLineEdit *box : {Text1, Text2}) {
+        // Pasted text of any length is taken whole, never cut at a limit.
+        box->setMaxLength(std::numeric_limits<int>::max());
+        box->setFont(arialFont(6.75, false));
+        makeFlat(box);
+    }
+    makeFlat(List1);
+    makeFlat(List2);
+    Label7->setFont(arialFont(8.25, true));
+    Label6->setFont(arialFont(8.25, true));
+    // One letter a line, so the label reads as a vertical button.
+    Label5->setFont(arialFont(6, false));
+    Label5->setWordWrap(true);
+    Label5->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+
+    setTabOrder(List1, Text1);
+    setTabOrder(Text1, Command1);
+    setTabOrder(Command1, Command2);
+    setTabOrder(Command2, Command3);
+    setTabOrder(Command3, List2);
+    setTabOrder(List2, Text2);
+
+    connect(Label2, &ClickableLabel::clicked, this, &Form1::Label2_Click);
+    connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
+    connect(Label3, &ClickableLabel::clicked, this, &Form1::Label3_Click);
+    connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
+    connect(Label5, &ClickableLabel::clicked, this, &Form1::Label5_Click);
+    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(List1, &QListWidget::currentRowChanged, this, &Form1::List1_Click);
+    connect(List2, &QListWidget::currentRowChanged, this, &Form1::List2_Click);
+    connect(List1, &QListWidget::itemDoubleClicked, this, &Form1::List1_DblClick);
+    connect(List2, &QListWidget::itemDoubleClicked, this, &Form1::List2_DblClick);
+    connect(Label6, &ClickableLabel::clicked, this, &Form1::Label6_Click);
+    connect(Label7, &ClickableLabel::clicked, this, &Form1::Label7_Click);
+    connect(Label8, &ClickableLabel::clicked, this, &Form1::Label8_Click);
+    connect(Label9, &ClickableLabel::clicked, this, &Form1::Label9_Click);
+}
+
+void Form1::BuildList()
+{
+    m_server->BuildList();
+}
+
+void Form1::BuildList2()
+{
+    m_server->BuildList2();
+}
+
+// Each switch's caption is its own state: "On" switches serving on, anything
+// else off; the two captions do not follow each other.
+void Form1::Label2_Click()
+{
+    if (Label2->text() == SwitchOnCaption) {
+        if (m_server->switchOn(OpeningLines::Full))
+            Label2->setText(SwitchOffCaption);
+    } else if (m_server->switchOff(StopLine::NoLongerServing)) {
+        Label2->setText(SwitchOnCaption);
+    }
+}
+
+void Form1::Command2_Click()
+{
+    if (Command2->text() == SwitchOnCaption) {
+        if (m_server->switchOn(OpeningLines::Short))
+            Command2->setText(SwitchOffCaption);
+    } else if (m_server->switchOff(StopLine::ServerOff)) {
+        Command2->setText(SwitchOnCaption);
+    }
+}
+
+void Form1::Timer1_Timer()
+{
+    m_server->advertise();
+}
+
+void Form1::Label3_Click()
+{
+    BuildList();
+}
+
+void Form1::Command3_Click()
+{
+    BuildList();
+}
+
+void Form1::Label5_Click()
+{
+    if (!addItemFromBoxes())
+        return;
+    BuildList();
+    showItemCount();
+}
+
+void Form1::Command1_Click()
+{
+    // The hidden button adds without the page rebuild and the new count.
+    addItemFromBoxes();
+}
+
+void Form1::tellEdit(const CatalogueEdit &edit)
+{
+    if (edit.message.isEmpty())
+        return;
+    QString text = edit.message;
+    // The window keeps an unsaved change and tries again; a held catalogue says its own.
+    if (edit.done && catalogue().hasUnsavedChanges() && !catalogue().filesHeld())
+        text += u"\n\nThe change is kept in the program and will be saved again with the next change and when "
+                u"the main window closes."_s;
+    OperatorMessages::warnLater(this, text);
+}
+
+bool Form1::addItemFromBoxes()
+{
+    const CatalogueEdit edit = m_server->add(Text1->text(), Text2->text());
+    if (edit.done) {
+        Text1->setText(QString());
+        Text2->setText(QString());
+    }
+    tellEdit(edit);
+    return edit.done;
+}
+
+void Form1::List1_Click()
+{
+    // Selecting the row a list already has raises nothing, so this cannot echo.
+    mirrorSelection(List1, List2);
+}
+
+void Form1::List2_Click()
+{
+    mirrorSelection(List2, List1);
+}
+
+void Form1::mirrorSelection(QListWidget *from, QListWidget *to)
+{
+    // A row the other list lacks (files out of step) leaves nothing selected
+    // there, quietly, so the row stays selected and is removed alone.
+    if (from->currentRow() < to->count()) {
+        to->setCurrentRow(from->currentRow());
+    } else {
+        const QSignalBlocker quiet(to);
+        to->setCurrentRow(-1);
+    }
+}
+
+void Form1::List1_DblClick()
+{
+    removeSelectedItem();
+}
+
+void Form1::List2_DblClick()
+{
+    removeSelectedItem();
+}
+
+void Form1::removeSelectedItem()
+{
+    const QListWidgetItem *description = List1->currentItem();
+    const QListWidgetItem *address = List2->currentItem();
+    if (!description && !address)
+        return; // nothing selected: the boxes keep what the operator typed
+    Text1->setText(description ? description->text() : QString());
+    Text2->setText(address ? address->text() : QString());
+
+    // One turn of the event loop, as before a removal the window always had;
+    // a click in it may change the selection, so the rows are read again below.
+    QPointer<Form1> self(this);
+    QCoreApplication::processEvents();
+    if (!self)
+        return;
+    const CatalogueEdit edit = catalogue().remove(List1->currentRow(), List2->currentRow());
+    if (!edit.done)
+        return;
+    showItemCount();
+    tellEdit(edit);
+}
+
+void Form1::Label6_Click()
+{
+    close();
+}
+
+void Form1::Label7_Click()
+{
+    showMinimized();
+}
+
+void Form1::Label8_Click()
+{
+    // Modeless and without an owner, so it outlives this window if left open.
+    if (!m_form3)
+        m_form3 = new Form3(m_server->serverMessageFile());
+    m_form3->show();
+    m_form3->raise();
+    m_form3->activateWindow();
+}
+
+void Form1::Label9_Click()
+{
+    if (!m_form2)
+        m_form2 = new Form2();
+    m_form2->show();
+    m_form2->raise();
+    m_form2->activateWindow();
+}
+
+void Form1::closeEvent(QCloseEvent *event)
+{
+    if (!Form_Unload()) {
+        event->ignore();
+        return;
+    }
+    Timer1->stop();
+    // A list reply waiting for its next page ends now rather than page by page.
+    m_server->stopReplies();
+    event->accept();
+}
+
+void Form1::Form_Load()
+{
+    addon::StayOnTop(this);
+    const QStringList problems = m_server->load();
+    showItemCount();
+    if (!problems.isEmpty()) {
+        // Shown once the window is up, so the start is not held by a dialog.
+        QTimer::singleShot(0, this, [this, problems] { OperatorMessages::warnLater(this, problems.join(u"\n\n")); });
+    }
+    if (const QString unmatched = catalogue().unmatchedRows(); !unmatched.isEmpty()) {
+        QTimer::singleShot(0, this, [this, unmatched] {
+            OperatorMessages::offerToRemoveUnmatchedRows(this, unmatched, [self = QPointer<Form1>(this)] {
+                if (!self)
+                    return;
+                const CatalogueEdit edit = self->catalogue().removeUnmatchedRows();
+                self->showItemCount();
+                self->tellEdit(edit);
+            });
+        });
+    }
+}
+
+bool Form1::Form_Unload()
+{
+    if (catalogue().filesHeld()) {
+        if (!catalogue().hasUnsavedChanges())
+            return true;
+        return OperatorMessages::askAfterFailedSave(this, catalogue().save().error, false) !=
+               OperatorMessages::SaveChoice::KeepOpen;
+    }
+    for (;;) {
+        const FileResult saved = catalogue().save();
+        if (saved.ok())
+            return true;
+        switch (OperatorMessages::askAfterFailedSave(this, saved.error)) {
+        case OperatorMessages::SaveChoice::Retry:
+            continue;
+        case OperatorMessages::SaveChoice::CloseWithoutSaving:
+            return true;
+        case OperatorMessages::SaveChoice::KeepOpen:
+            return false;
+        }
+    }
+}
+
+void Form1::showItemCount()
+{
+    Label10->setText(Catalogue::countCaption(catalogue().itemCount()));
+}
