@@ -62,7 +62,7 @@ int main(int argc, char *argv[])
     if (opensNoWindow(arguments)) {
         QCoreApplication app(argc, argv);
         describeApplication();
-        const std::optional<StartupOptions> options = readCommandLine(exitCode);
+        const std::optional<StartupOptions> options = readCommandLine(argc, argv, exitCode);
         if (!options || options->command != StartupOptions::Command::Serve)
             releaseSignals();
         if (!options)
@@ -74,6 +74,6 @@ int main(int argc, char *argv[])
     releaseSignals();
     QApplication app(argc, argv);
     describeApplication();
-    const std::optional<StartupOptions> options = readCommandLine(exitCode);
+    const std::optional<StartupOptions> options = readCommandLine(argc, argv, exitCode);
     return options ? runWindowed(*options) : exitCode;
 }

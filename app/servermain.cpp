@@ -15,7 +15,7 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     describeApplication();
     int exitCode = 0;
-    const std::optional<StartupOptions> options = readCommandLine(exitCode, true);
+    const std::optional<StartupOptions> options = readCommandLine(argc, argv, exitCode, true);
     if (!options) {
         releaseSignals();
         return exitCode;

@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QStringDecoder>
 
 #include <algorithm>
 #include <array>
@@ -136,8 +137,43 @@ void describeApplication()
     QCoreApplication::setApplicationVersion(u"" VALDRIN_VERSION ""_s);
 }
 
-std::optional<StartupOptions> readCommandLine(int &exitCode, bool windowless)
+QString undecodableArgument(const QList<QByteArray> &arguments)
 {
+    for (qsizetype index = 1; index < arguments.size(); ++index) {
+        const QByteArray &bytes = arguments[index];
+        // Stateless: a sequence cut off at the end is an error too, not one to be continued.
+        QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+        const QString decoded = decoder.decode(bytes);
+        if (!decoder.hasError())
+            continue;
+        // The first U+FFFD that the bytes did not spell out themselves is where they stop being UTF-8.
+        for (qsizetype at = decoded.indexOf(QChar::ReplacementCharacter); at >= 0;
+             at = decoded.indexOf(QChar::ReplacementCharacter, at + 1)) {
+            const QString before = decoded.left(at);
+            const qsizetype offset = before.toUtf8().size();
+            if (bytes.mid(offset, 3) == "\xEF\xBF\xBD")
+                continue;
+            return u"Argument %1 is not UTF-8 text: after \"%2\" comes the byte 0x%3, which UTF-8 text cannot hold. "
+                   u"Nothing was done; give the argument in UTF-8."_s.arg(index)
+                       .arg(before)
+                       .arg(QString::number(quint8(bytes.at(offset)), 16).toUpper());
+        }
+    }
+    return {};
+}
+
+std::optional<StartupOptions> readCommandLine(int argc, char **argv, int &exitCode, bool windowless)
+{
+    // Qt would turn a byte that is not UTF-8 into U+FFFD without a word, and
+    // that would be stored and sent to members.
+    QList<QByteArray> raw;
+    for (int index = 0; index < argc; ++index)
+        raw.append(QByteArray(argv[index]));
+    if (const QString wrong = undecodableArgument(raw); !wrong.isEmpty()) {
+        std::fputs(qPrintable(wrong + u'\n'), stderr);
+        exitCode = ExitCode::UsageError;
+        return std::nullopt;
+    }
     const StartupDecision decision =
         parseCommandLine(QCoreApplication::arguments(), DataFolder::programFolder().path(), windowless);
     exitCode = decision.exitCode;

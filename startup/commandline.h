@@ -43,6 +43,12 @@ struct StartupDecision
 // Names the program and its version for Qt.
 void describeApplication();
 
-// Reads the running application's command line; prints the help, the version or
-// the mistake and sets exitCode when there is nothing to start.
-[[nodiscard]] std::optional<StartupOptions> readCommandLine(int &exitCode, bool windowless = false);
+// What is wrong with the first argument that is not UTF-8 text (the first is
+// the program itself); empty when all are.
+[[nodiscard]] QString undecodableArgument(const QList<QByteArray> &arguments);
+
+// Reads the running application's command line (main's argc and argv); prints
+// the help, the version or the mistake and sets exitCode when there is nothing
+// to start.
+[[nodiscard]] std::optional<StartupOptions> readCommandLine(int argc, char **argv, int &exitCode,
+                                                            bool windowless = false);

@@ -17,6 +17,7 @@ private Q_SLOTS:
     void commandLine_data();
     void commandLine();
     void dataFolderOptionCreatesTheFolder();
+    void argumentsThatAreNotUtf8AreRefused();
 
 private:
     QTemporaryDir m_dir;
@@ -65,6 +66,16 @@ void TestStartup::dataFolderOptionCreatesTheFolder()
     const StartupDecision notAFolder = parseCommandLine({u"prog"_s, u"-d"_s, m_dir.filePath(u"plain-file"_s)}, u"/p"_s);
     QVERIFY(!notAFolder.options);
     QCOMPARE(notAFolder.exitCode, ExitCode::UsageError);
+}
+
+void TestStartup::argumentsThatAreNotUtf8AreRefused()
+{
+    // Qt would read them as U+FFFD, which would be stored and reach members.
+    const QString latin1 = undecodableArgument({"prog", "--add", "Caf\xE9", "c.htm"});
+    QVERIFY2(latin1.startsWith(u"Argument 2 is not UTF-8 text: after \"Caf\" comes the byte 0xE9"_s),
+             qPrintable(latin1));
+    QVERIFY(undecodableArgument({"prog", "--add", "Caf\xC3\xA9 \xEF\xBF\xBD", "c.htm"}).isEmpty());
+    QVERIFY(undecodableArgument({"prog", "--message", "ok \xEF\xBF\xBD then \xFF"}).contains(u"0xFF"_s));
 }
 
 QTEST_APPLESS_MAIN(TestStartup)
