@@ -5,8 +5,11 @@
 #include "platform/rowlist.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
+
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
@@ -68,6 +71,7 @@ QStringList Catalogue::load()
         problems.append(u"The catalogue files will be left as they are: no change made in this run "
                         u"will be saved to them. Make the file readable and start the program again."_s);
     }
+    m_seen = stampFiles();
     logMismatch();
 
     for (const QString &problem : std::as_const(problems))
@@ -116,7 +120,31 @@ FileResult Catalogue::reload()
     m_addressesFormat = addressesFormat;
     m_heldBecause.clear(); // both files could be read now
     m_unsaved = false;
+    m_seen = stampFiles();
     return {};
+}
+
+FileResult Catalogue::refresh()
+{
+    if (m_unsaved || filesHeld() || stampFiles() == m_seen)
+        return {};
+    return reload();
+}
+
+Catalogue::FileStamps Catalogue::stampFiles() const
+{
+    FileStamps stamps;
+    const QString paths[] = {m_folder.descriptionsPath(), m_folder.addressesPath()};
+    for (std::size_t file = 0; file < stamps.size(); ++file) {
+        struct stat status
+        {
+        };
+        if (::stat(QFile::encodeName(paths[file]).constData(), &status) != 0)
+            continue; // no file: the stamp of none
+        stamps[file] = {static_cast<quint64>(status.st_ino), static_cast<qint64>(status.st_size),
+                        static_cast<qint64>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec};
+    }
+    return stamps;
 }
 
 void Catalogue::logMismatch() const
@@ -136,20 +164,24 @@ FileResult Catalogue::save()
         m_folder.journalPath(),
         {pairsave::ListFile{m_folder.descriptionsPath(), &m_descriptions, m_descriptionsFormat.byteOrderMark},
          pairsave::ListFile{m_folder.addressesPath(), &m_addresses, m_addressesFormat.byteOrderMark}});
-    if (saved.ok())
+    if (saved.ok()) {
         m_unsaved = false;
+        m_seen = stampFiles();
+    }
     return saved;
 }
 
 QString Catalogue::checkValue(const QString &text, const QString &what)
 {
     // A row of the files is one line: a line break would split it in two and
-    // put the pair out of step, and other control characters cannot be typed back.
+    // put the pair out of step, and other control characters cannot be typed
+    // back. NEL (U+0085) and the line and paragraph separators are line breaks
+    // too: members would get the row in pieces.
     for (const QChar c : text) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F) {
-            return u"the %1 holds a line break or another control character (code %2); a catalogue row is one "
-                   u"line of text."_s.arg(what)
-                       .arg(c.unicode());
+        const char16_t code = c.unicode();
+        if (code < 0x20 || (code >= 0x7F && code <= 0x9F) || code == 0x2028 || code == 0x2029) {
+            return u"the %1 holds a line break or another control character (U+%2); a catalogue row is one "
+                   u"line of text."_s.arg(what, QString::number(code, 16).toUpper().rightJustified(4, u'0'));
         }
     }
     return {};

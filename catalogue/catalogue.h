@@ -6,6 +6,8 @@
 
 #include <QStringList>
 
+#include <array>
+
 class RowList;
 
 // What an edit of the catalogue did, and what the operator should be told of it.
@@ -39,12 +41,19 @@ public:
     // error says why they did not.
     [[nodiscard]] FileResult reload();
 
+    // Before a change: reads the files again when another program changed them
+    // since this catalogue last read or wrote them, so the change applies to
+    // what they hold now. A change of this catalogue's own not yet saved stays
+    // (it is saved with the next one), and so do files held since the start.
+    [[nodiscard]] FileResult refresh();
+
     // Writes both lists back to their files as one: after a failure or a crash the
     // two files are both old or both new. A failure says what the files hold.
     [[nodiscard]] FileResult save();
 
     // What is wrong with a description or address ("what" names it) that a row
-    // of the files could not hold: a control character. Empty text when it can be stored.
+    // of the files could not hold or a member would get apart: a control
+    // character, a line or paragraph separator. Empty text when it can be stored.
     [[nodiscard]] static QString checkValue(const QString &text, const QString &what);
 
     // Appends an item at the end of both lists and saves. An empty description or
@@ -75,6 +84,18 @@ public:
     [[nodiscard]] static QString countCaption(int count);
 
 private:
+    // What the list files are on disk (which file, its size and time), to tell
+    // whether another program wrote them.
+    struct FileStamp
+    {
+        quint64 inode = 0;
+        qint64 size = -1;
+        qint64 modifiedNs = 0;
+        bool operator==(const FileStamp &) const = default;
+    };
+    using FileStamps = std::array<FileStamp, 2>;
+    [[nodiscard]] FileStamps stampFiles() const;
+
     [[nodiscard]] CatalogueEdit savedEdit();
     // Appends a file's rows, notes how it was written and tells of converted rows;
     // returns why the file could not be read, or empty text.
@@ -89,4 +110,6 @@ private:
     RowFileFormat m_addressesFormat;
     QString m_heldBecause;
     bool m_unsaved = false;
+    // The files as this catalogue last read or wrote them.
+    FileStamps m_seen;
 };

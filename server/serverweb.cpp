@@ -6,8 +6,8 @@
 
 #include "catalogue/catalogue.h"
 #include "catalogue/datafolder.h"
-#include "platform/durablefile.h"
 #include "platform/rowlist.h"
+#include "serving/cataloguechange.h"
 #include "serving/linkserver.h"
 #include "serving/sendscheduler.h"
 #include "serving/servedrooms.h"
@@ -19,7 +19,6 @@
 #endif
 
 #include <QDateTime>
-#include <QLockFile>
 #include <QLoggingCategory>
 #include <QTimer>
 
@@ -138,51 +137,27 @@ QString ServerWeb::run(const AdminAction &action)
                                                                         action.on ? u"on"_s : u"off"_s)
                                  : refused;
     }
-    // The same path as the window and the catalogue commands: under the
-    // catalogue's lock, from the files as they are now, saved with their journal.
-    const DataFolder &folder = m_server.catalogue().folder();
-    QLockFile lock(folder.lockPath());
-    if (!lock.tryLock(LockWaitMs)) {
-        const QString problem = durablefile::folderProblem(folder.path());
-        return problem.isEmpty()
-                   ? u"Nothing was changed: another program is changing the catalogue. Try again in a moment."_s
-                   : u"Nothing was changed: the program cannot write in %1 (%2)."_s.arg(folder.path(), problem);
-    }
-    if (const FileResult fresh = m_server.catalogue().reload(); !fresh.ok())
-        return u"Nothing was changed: %1"_s.arg(fresh.error);
-    QString told;
+    using namespace CatalogueChange;
+    Change change;
     switch (action.kind) {
-    case Kind::Add: {
-        const CatalogueEdit edit = m_server.add(action.description, action.address);
-        told = edit.done ? u"Added item %1."_s.arg(m_server.descriptions().ListCount() - 1) : QString();
-        if (!edit.message.isEmpty())
-            told += (told.isEmpty() ? QString() : u" "_s) + edit.message;
-        if (told.isEmpty())
-            told = u"Nothing was added: give a description and an address."_s;
+    case Kind::Add:
+        change = AddItem{action.description, action.address};
         break;
-    }
-    case Kind::Edit: {
-        const CatalogueEdit edit = m_server.catalogue().replace(action.number, action.description, action.address);
-        told = edit.done ? u"Item %1 changed. %2"_s.arg(action.number).arg(edit.message) : edit.message;
+    case Kind::Edit:
+        change = EditItem{SeenItem::numbered(action.number), action.description, action.address};
         break;
-    }
-    case Kind::Remove: {
-        if (action.number < 0 || action.number >= m_server.descriptions().ListCount())
-            return u"There is no item %1."_s.arg(action.number);
-        const CatalogueEdit edit = m_server.catalogue().remove(action.number, action.number);
-        told = edit.done
-                   ? u"Item %1 removed; the items after it moved up one. %2"_s.arg(action.number).arg(edit.message)
-                   : edit.message;
+    case Kind::Remove:
+        change = RemoveItem{SeenItem::numbered(action.number)};
         break;
-    }
-    case Kind::Message: {
-        const FileResult saved = m_server.saveServerMessage(action.text);
-        told = saved.ok() ? u"Server message set."_s : saved.error;
+    case Kind::Message:
+        change = SetMessage{action.text};
         break;
-    }
     case Kind::Room:
         break;
     }
+    // The same path as the window and the catalogue commands.
+    const Outcome outcome = apply(m_server, change, LockWaitMs);
+    const QString told = outcome.notes.isEmpty() ? outcome.told : outcome.told + u" "_s + outcome.notes;
     // The next "send list" in every room sends the catalogue as it is now.
     m_server.BuildList();
     publish();

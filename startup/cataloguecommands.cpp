@@ -16,6 +16,7 @@
 
 #include "platform/durablefile.h"
 #include "platform/rowlist.h"
+#include "serving/cataloguechange.h"
 #include "serving/linkserver.h"
 #include "serving/servingtexts.h"
 
@@ -86,7 +87,7 @@ QString messageFromFile(const QString &path, QString *error)
                      .arg(ServingTexts::LongestMessageBytes / 1024);
         return {};
     }
-    QStringDecoder decoder(QStringConverter::Utf8);
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
     QString text = decoder.decode(bytes);
     if (decoder.hasError()) {
         *error = u"%1 is not UTF-8 text."_s.arg(path);
@@ -148,112 +149,98 @@ int hashPasswordCommand()
 
 int runCatalogueCommand(const StartupOptions &options)
 {
-    if (options.command == StartupOptions::Command::HashPassword)
+    using Command = StartupOptions::Command;
+    if (options.command == Command::HashPassword)
         return hashPasswordCommand();
     const DataFolder folder(options.dataFolder);
-    // One change at a time, whichever program makes it: a command, or another
-    // command beside it; a server reading the files waits for the lock too.
-    QLockFile lock(folder.lockPath());
-    if (!lock.tryLock(LockWaitMs)) {
-        const QString problem = durablefile::folderProblem(folder.path());
-        if (problem.isEmpty()) {
-            err() << u"The catalogue in %1 is being changed by another program (it holds %2). Try again in a "
-                     u"moment.\n"_s.arg(folder.path(), folder.lockPath());
-            return FilesFailed;
-        }
-        // A folder nobody can write in needs no lock to be read.
-        if (options.command != StartupOptions::Command::List) {
-            err() << u"Nothing was changed: the program cannot write in %1 (%2).\n"_s.arg(folder.path(), problem);
-            return FilesFailed;
-        }
-    }
-
     // Everything the catalogue would log is printed here once, as the command's own words.
     QLoggingCategory::setFilterRules(u"valdrin.catalogue.warning=false\nvaldrin.catalogue.info=false"_s);
     StringRowList descriptions;
     StringRowList addresses;
     LinkServer server(nullptr, descriptions, addresses, folder);
-    const QStringList problems = server.load();
-    if (server.catalogue().filesHeld()) {
-        err() << problems.join(u'\n') << '\n';
-        return FilesFailed;
-    }
-    for (const QString &problem : problems)
-        err() << problem << '\n';
-
-    using Command = StartupOptions::Command;
-    const QStringList &values = options.commandValues;
-    switch (options.command) {
-    case Command::List:
-        return listItems(descriptions, addresses, server.catalogue().unmatchedRows());
-    case Command::Add: {
-        // A row of the files holds one line: what could not be read back is not stored.
-        for (const auto &[value, what] :
-             {std::pair{values.value(0), u"description"_s}, std::pair{values.value(1), u"address"_s}}) {
-            if (const QString wrong = Catalogue::checkValue(value, what); !wrong.isEmpty()) {
-                err() << u"Nothing was added: %1\n"_s.arg(wrong);
-                return UsageError;
+    {
+        // The start-up load finishes a save another program left half done: under the lock.
+        QLockFile lock(folder.lockPath());
+        if (!lock.tryLock(LockWaitMs)) {
+            const QString problem = durablefile::folderProblem(folder.path());
+            if (problem.isEmpty()) {
+                err() << u"The catalogue in %1 is being changed by another program (it holds %2). Try again in a "
+                         u"moment.\n"_s.arg(folder.path(), folder.lockPath());
+                return FilesFailed;
             }
-        }
-        if (!values.value(1).isEmpty() && values.value(1).trimmed().isEmpty()) {
-            err() << "Nothing was added: the address is blank.\n";
-            return UsageError;
-        }
-        const CatalogueEdit edit = server.add(values.value(0), values.value(1));
-        if (!edit.done) {
-            err() << (edit.message.isEmpty() ? u"Nothing was added: give a description and an address."_s
-                                             : edit.message)
-                  << '\n';
-            return Refused;
-        }
-        if (!edit.message.isEmpty())
-            err() << edit.message << '\n';
-        if (server.catalogue().hasUnsavedChanges()) {
-            err() << "Nothing was added: the files stay as they were.\n";
-            return FilesFailed;
-        }
-        out() << u"Added item %1: %2\n"_s.arg(descriptions.ListCount() - 1).arg(values.value(0));
-        return ExitCode::Success;
-    }
-    case Command::Remove: {
-        bool number = false;
-        const int item = values.value(0).toInt(&number);
-        if (!number || item < 0 || item >= std::max(descriptions.ListCount(), addresses.ListCount())) {
-            err() << u"There is no item %1; --list shows the items and their numbers.\n"_s.arg(values.value(0));
-            return Refused;
-        }
-        const QString description = descriptions.List(item);
-        const CatalogueEdit edit = server.catalogue().remove(item, item);
-        if (!edit.message.isEmpty())
-            err() << edit.message << '\n';
-        if (server.catalogue().hasUnsavedChanges()) {
-            err() << "Nothing was removed: the files stay as they were.\n";
-            return FilesFailed;
-        }
-        out() << u"Removed item %1: %2\n"_s.arg(item).arg(description);
-        return ExitCode::Success;
-    }
-    case Command::Message:
-    case Command::MessageFile: {
-        QString text = values.value(0);
-        if (options.command == Command::MessageFile) {
-            QString error;
-            text = messageFromFile(values.value(0), &error);
-            if (!error.isEmpty()) {
-                err() << error << '\n';
+            // A folder nobody can write in needs no lock to be read.
+            if (options.command != Command::List) {
+                err() << u"Nothing was changed: the program cannot write in %1 (%2).\n"_s.arg(folder.path(), problem);
                 return FilesFailed;
             }
         }
-        if (const FileResult saved = server.saveServerMessage(text); !saved.ok()) {
-            err() << saved.error << '\n';
+        const QStringList problems = server.load();
+        if (server.catalogue().filesHeld()) {
+            err() << problems.join(u'\n') << '\n';
             return FilesFailed;
         }
-        out() << "Server message set.\n";
-        return ExitCode::Success;
+        for (const QString &problem : problems)
+            err() << problem << '\n';
+    }
+
+    const QStringList &values = options.commandValues;
+    CatalogueChange::Change change;
+    switch (options.command) {
+    case Command::List:
+        return listItems(descriptions, addresses, server.catalogue().unmatchedRows());
+    case Command::Add:
+        change = CatalogueChange::AddItem{values.value(0), values.value(1)};
+        break;
+    case Command::Remove: {
+        bool number = false;
+        const int item = values.value(0).toInt(&number);
+        if (!number) {
+            err() << u"There is no item %1; --list shows the items and their numbers.\n"_s.arg(values.value(0));
+            return Refused;
+        }
+        change = CatalogueChange::RemoveItem{CatalogueChange::SeenItem::numbered(item)};
+        break;
+    }
+    case Command::Message:
+        change = CatalogueChange::SetMessage{values.value(0)};
+        break;
+    case Command::MessageFile: {
+        QString error;
+        const QString text = messageFromFile(values.value(0), &error);
+        if (!error.isEmpty()) {
+            err() << error << '\n';
+            return FilesFailed;
+        }
+        change = CatalogueChange::SetMessage{text};
+        break;
     }
     case Command::Serve:
     case Command::HashPassword:
+        return ExitCode::Success;
+    }
+
+    const CatalogueChange::Outcome outcome = CatalogueChange::apply(server, change, LockWaitMs);
+    using Result = CatalogueChange::Outcome::Result;
+    if (!outcome.notes.isEmpty())
+        err() << outcome.notes << '\n';
+    if (outcome.changed()) {
+        out() << outcome.told << '\n';
+        return ExitCode::Success;
+    }
+    err() << outcome.told
+          << (outcome.result == Result::Refused && options.command == Command::Remove
+                  ? u" --list shows the items and their numbers."_s
+                  : QString())
+          << '\n';
+    switch (outcome.result) {
+    case Result::Refused:
+        return Refused;
+    case Result::Unstorable:
+        return UsageError;
+    case Result::Changed:
+    case Result::Unsaved:
+    case Result::FilesFailed:
         break;
     }
-    return ExitCode::Success;
+    return FilesFailed;
 }

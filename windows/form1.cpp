@@ -29,6 +29,10 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
+// How long a change waits for another program's change of the catalogue to end;
+// the window does not answer meanwhile.
+constexpr int LockWaitMs = 2000;
+
 // The two captions of a serving switch: "On" while serving is off, "Off" while it is on.
 const QString SwitchOnCaption = u"On"_s;
 const QString SwitchOffCaption = u"Off"_s;
@@ -230,15 +234,40 @@ void Form1::tellEdit(const CatalogueEdit &edit)
     OperatorMessages::warnLater(this, text);
 }
 
+void Form1::tellChange(const CatalogueChange::Outcome &outcome)
+{
+    using Result = CatalogueChange::Outcome::Result;
+    switch (outcome.result) {
+    case Result::Unsaved:
+        tellEdit({true, outcome.notes});
+        return;
+    case Result::Changed:
+        if (!outcome.notes.isEmpty())
+            OperatorMessages::warnLater(this, outcome.notes);
+        return;
+    case Result::Refused:
+    case Result::Unstorable:
+    case Result::FilesFailed:
+        OperatorMessages::warnLater(this,
+                                    outcome.notes.isEmpty() ? outcome.told : outcome.told + u"\n\n"_s + outcome.notes);
+        return;
+    }
+}
+
 bool Form1::addItemFromBoxes()
 {
-    const CatalogueEdit edit = m_server->add(Text1->text(), Text2->text());
-    if (edit.done) {
+    // An empty box adds nothing, without a word.
+    if (Text1->text().isEmpty() || Text2->text().isEmpty())
+        return false;
+    const CatalogueChange::Outcome outcome =
+        CatalogueChange::apply(*m_server, CatalogueChange::AddItem{Text1->text(), Text2->text()}, LockWaitMs);
+    const bool added = outcome.changed() || outcome.result == CatalogueChange::Outcome::Result::Unsaved;
+    if (added) {
         Text1->setText(QString());
         Text2->setText(QString());
     }
-    tellEdit(edit);
-    return edit.done;
+    tellChange(outcome);
+    return added;
 }
 
 void Form1::List1_Click()
@@ -289,11 +318,17 @@ void Form1::removeSelectedItem()
     QCoreApplication::processEvents();
     if (!self)
         return;
-    const CatalogueEdit edit = catalogue().remove(List1->currentRow(), List2->currentRow());
-    if (!edit.done)
+    const auto seen = [](const QListWidget *list) {
+        const QListWidgetItem *row = list->currentItem();
+        return row ? std::optional(row->text()) : std::nullopt;
+    };
+    if (List1->currentRow() < 0 && List2->currentRow() < 0)
         return;
+    const CatalogueChange::Outcome outcome = CatalogueChange::apply(
+        *m_server, CatalogueChange::RemoveItem{{List1->currentRow(), List2->currentRow(), seen(List1), seen(List2)}},
+        LockWaitMs);
     showItemCount();
-    tellEdit(edit);
+    tellChange(outcome);
 }
 
 void Form1::Label6_Click()

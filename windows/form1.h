@@ -1,6 +1,7 @@
 #pragma once
 
 #include "catalogue/datafolder.h"
+#include "serving/cataloguechange.h"
 #include "windows/form2.h"
 #include "windows/form3.h"
 #include "windows/framelesswindow.h"
@@ -97,6 +98,7 @@ private:
     bool addItemFromBoxes();
     // Shows what an edit has to say, and when it could not be saved that the window keeps it.
     void tellEdit(const CatalogueEdit &edit);
+    void tellChange(const CatalogueChange::Outcome &outcome);
     void removeSelectedItem();
     static void mirrorSelection(QListWidget *from, QListWidget *to);
 

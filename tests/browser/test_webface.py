@@ -214,7 +214,7 @@ class WebFaceInABrowser(unittest.TestCase):
 
         # An item added here is served in the room at once.
         self.submit("/admin/add", {"description": "Added from the web", "address": "https://example.org/web"})
-        self.assertEqual(self.said(), "Added item 450.")
+        self.assertEqual(self.said(), "Added item 450: Added from the web")
         self.browser.save_screenshot(os.path.join(self.work, "admin.png"))  # for a person to look at (KEEP_WORK=1)
         self.ann.say("/linkdesk send 450")
         wait_until(lambda: any("https://example.org/web" in text for text in self.ann.private()),
@@ -223,14 +223,14 @@ class WebFaceInABrowser(unittest.TestCase):
         self.open("/admin?q=added")
         self.submit("/admin/edit", {"description": "Edited from the web"},
                     within=self.browser.find_element(By.ID, "item450"))
-        self.assertTrue(self.said().startswith("Item 450 changed."))
+        self.assertEqual(self.said(), "Changed item 450: Edited from the web")
         self.open("/?q=edited")
         self.assertIn("Edited from the web", self.browser.page_source)
 
         self.open("/admin?q=edited")
         self.click(self.browser.find_element(By.ID, "item450").find_element(
             By.CSS_SELECTOR, "form[action='/admin/remove'] button"))
-        self.assertTrue(self.said().startswith("Item 450 removed"))
+        self.assertEqual(self.said(), "Removed item 450: Edited from the web")
 
         self.submit("/admin/message", {"text": "Thanks for asking"})
         self.assertEqual(self.said(), "Server message set.")

@@ -3,10 +3,13 @@
 
 #include "catalogue/catalogue.h"
 #include "platform/rowlist.h"
+#include "serving/cataloguechange.h"
 #include "serving/linkserver.h"
+#include "serving/servingtexts.h"
 #include "serving/valdrinbas.h"
 
 #include <QDir>
+#include <QLockFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -41,6 +44,8 @@ private Q_SLOTS:
     void addRefusesWhatARowCannotHold_data();
     void addRefusesWhatARowCannotHold();
     void reloadWaitsForFilesInStep();
+    void changesApplyToTheFilesAsAnotherProgramLeftThem();
+    void serverMessageLongerThanAReplyIsRefused();
 
     // Failures reach the operator; nothing is overwritten that could not be read.
     void unreadableFileIsNeverOverwritten();
@@ -251,6 +256,10 @@ void TestCatalogue::addRefusesWhatARowCannotHold_data()
     QTest::newRow("CR LF in the address") << u"Page"_s << u"a.htm\r\nb.htm"_s;
     QTest::newRow("DEL in the address") << u"Page"_s << u"a\u007F.htm"_s;
     QTest::newRow("blank address") << u"Page"_s << u"   "_s;
+    // Line breaks outside ASCII: members would get the row in pieces.
+    QTest::newRow("NEL in the description") << u"nel\u0085inside"_s << u"a.htm"_s;
+    QTest::newRow("line separator in the address") << u"Page"_s << u"a\u2028.htm"_s;
+    QTest::newRow("paragraph separator in the description") << u"par\u2029inside"_s << u"a.htm"_s;
 }
 
 void TestCatalogue::addRefusesWhatARowCannotHold()
@@ -292,6 +301,67 @@ void TestCatalogue::reloadWaitsForFilesInStep()
     QVERIFY(QFile::remove(m_dir->filePath(u"urls.dat"_s)));
     QVERIFY(catalogue.reload().ok());
     QCOMPARE(catalogue.itemCount(), 0);
+}
+
+void TestCatalogue::changesApplyToTheFilesAsAnotherProgramLeftThem()
+{
+    QVERIFY(writeBytes(m_dir->filePath(u"descriptions.dat"_s), "Alpha\r\nBeta\r\n"));
+    QVERIFY(writeBytes(m_dir->filePath(u"urls.dat"_s), "a.htm\r\nb.htm\r\n"));
+    StringRowList descriptions;
+    StringRowList addresses;
+    LinkServer server(nullptr, descriptions, addresses, folder());
+    QVERIFY(server.load().isEmpty());
+    using namespace CatalogueChange;
+
+    // Another program removed Alpha and added Gamma: an add keeps both of its changes.
+    QVERIFY(writeBytes(m_dir->filePath(u"descriptions.dat"_s), "Beta\r\nGamma\r\n"));
+    QVERIFY(writeBytes(m_dir->filePath(u"urls.dat"_s), "b.htm\r\nc.htm\r\n"));
+    Outcome outcome = apply(server, AddItem{u"Delta"_s, u"d.htm"_s}, 0);
+    QVERIFY2(outcome.changed(), qPrintable(outcome.told));
+    QCOMPARE(outcome.told, u"Added item 2: Delta"_s);
+    QCOMPARE(readBytes(m_dir->filePath(u"descriptions.dat"_s)), QByteArray("Beta\r\nGamma\r\nDelta\r\n"));
+
+    // Item 0 as a page loaded before showed it is gone: nothing is removed.
+    outcome = apply(server, RemoveItem{SeenItem::numbered(0, u"Alpha"_s, u"a.htm"_s)}, 0);
+    QCOMPARE(outcome.result, Outcome::Result::Refused);
+    QCOMPARE(outcome.told, u"The catalogue changed since this page was loaded; nothing was changed."_s);
+    outcome = apply(server, EditItem{SeenItem::numbered(0, u"Alpha"_s, u"a.htm"_s), u"New"_s, u"n.htm"_s}, 0);
+    QCOMPARE(outcome.result, Outcome::Result::Refused);
+    QCOMPARE(readBytes(m_dir->filePath(u"urls.dat"_s)), QByteArray("b.htm\r\nc.htm\r\nd.htm\r\n"));
+    QCOMPARE(apply(server, RemoveItem{SeenItem::numbered(3)}, 0).told, u"There is no item 3."_s);
+    outcome = apply(server, RemoveItem{SeenItem::numbered(0, u"Beta"_s, u"b.htm"_s)}, 0);
+    QCOMPARE(outcome.told, u"Removed item 0: Beta"_s);
+
+    // Another change holds the lock: nothing is changed, and the text says what to do.
+    QLockFile other(folder().lockPath());
+    QVERIFY(other.tryLock(0));
+    outcome = apply(server, AddItem{u"Epsilon"_s, u"e.htm"_s}, 0);
+    QCOMPARE(outcome.result, Outcome::Result::FilesFailed);
+    QVERIFY2(outcome.told.contains(u"Try again in a moment"_s), qPrintable(outcome.told));
+    QCOMPARE(descriptions.ListCount(), 2);
+}
+
+void TestCatalogue::serverMessageLongerThanAReplyIsRefused()
+{
+    StringRowList descriptions;
+    StringRowList addresses;
+    LinkServer server(nullptr, descriptions, addresses, folder());
+    QVERIFY(server.load().isEmpty());
+    // The largest message an item reply carries whole is taken; one byte more, or
+    // 16 KiB of message (which a reply cannot carry with its own text), is not.
+    const qsizetype frame = ServingTexts::utf8Size(ServingTexts::itemReply({}, {}, {}));
+    const QString largest(ServingTexts::LongestMessageBytes - frame, u'm');
+    QVERIFY(server.saveServerMessage(largest).ok());
+    const QByteArray stored = readBytes(folder().messagePath());
+    for (const qsizetype size :
+         {largest.size() + 1, ServingTexts::LongestMessageBytes - 1, ServingTexts::LongestMessageBytes}) {
+        const CatalogueChange::Outcome outcome =
+            CatalogueChange::apply(server, CatalogueChange::SetMessage{QString(size, u'm')}, 0);
+        QCOMPARE(outcome.result, CatalogueChange::Outcome::Result::FilesFailed);
+        QVERIFY2(outcome.told.startsWith(u"The server message was not set: "_s), qPrintable(outcome.told));
+    }
+    QCOMPARE(server.values().ServerMessage, largest);
+    QCOMPARE(readBytes(folder().messagePath()), stored);
 }
 
 void TestCatalogue::addAppendsAndSaves()
