@@ -54,10 +54,7 @@ SendScheduler::~SendScheduler() = default;
 
 void SendScheduler::setRate(double linesPerSecond, int burst)
 {
-    m_linesPerSecond = std::isfinite(linesPerSecond) ? std::max(0.0, linesPerSecond) : 0.0;
-    m_burst = std::max(1, burst);
-    m_tokens = m_burst;
-    m_refilledAtMs = now();
+    m_pace.setRate(linesPerSecond, burst, now());
 }
 
 void SendScheduler::setClockForTesting(std::function<qint64()> clock)
@@ -65,7 +62,7 @@ void SendScheduler::setClockForTesting(std::function<qint64()> clock)
     m_now = std::move(clock);
     m_useTimer = false;
     m_timer->stop();
-    m_refilledAtMs = now();
+    m_pace.restart(now());
 }
 
 void SendScheduler::postInRoom(const QString &text, MorvexAIMOCX::AIM *room)
@@ -73,13 +70,12 @@ void SendScheduler::postInRoom(const QString &text, MorvexAIMOCX::AIM *room)
     room = target(room);
     if (m_stopped || !room)
         throw MorvexAIMOCX::MessengerError(u"the messenger is gone"_s);
-    refill(now());
+    m_pace.refill(now());
     // Nothing waits ahead of it and the network takes it now: it goes at once,
     // and the caller learns when the messenger fails.
-    if (m_roomLines.empty() && (!isThrottled() || m_tokens >= 1)) {
+    if (m_roomLines.empty() && m_pace.mayGo()) {
         room->SendChat(text);
-        if (isThrottled())
-            m_tokens -= linesOf(text);
+        m_pace.take(linesOf(text));
         ++m_counters.linesSent;
         ++m_roomLinesInARow;
         return;
@@ -245,18 +241,8 @@ void SendScheduler::spend(double lines)
 {
     if (!isThrottled() || lines <= 0)
         return;
-    refill(now());
-    // A minute's worth at most: fifty joins at once are not paid for by silence.
-    m_tokens = std::max(m_tokens - lines, -m_linesPerSecond * 60);
+    m_pace.spend(lines, now());
     armTimer(now());
-}
-
-void SendScheduler::refill(qint64 at)
-{
-    if (!isThrottled())
-        return;
-    m_tokens = std::min(m_burst, m_tokens + double(at - m_refilledAtMs) * m_linesPerSecond / 1000.0);
-    m_refilledAtMs = at;
 }
 
 bool SendScheduler::memberReady(const Member &member, bool items, qint64 at) const
@@ -285,8 +271,8 @@ qsizetype SendScheduler::readyTurn(qint64 at) const
 
 bool SendScheduler::sendOne(qint64 at)
 {
-    refill(at);
-    const bool mayGo = !isThrottled() || m_tokens >= 1;
+    m_pace.refill(at);
+    const bool mayGo = m_pace.mayGo();
     const qsizetype turn = readyTurn(at);
     // The rooms' lines go first, but after a few in a row a member who waits
     // gets one: many rooms' announcements never shut the members' replies out.
@@ -305,8 +291,7 @@ bool SendScheduler::sendOne(qint64 at)
             qCInfo(lcServing).noquote() << ServingTexts::logLine(
                 m_label, u"A line in the room was not sent: %1"_s.arg(QString::fromUtf8(error.what())));
         }
-        if (isThrottled())
-            m_tokens -= linesOf(line.text);
+        m_pace.take(linesOf(line.text));
         ++m_roomLinesInARow;
         return true;
     }
@@ -353,8 +338,7 @@ void SendScheduler::sendPart(const QString &member)
         if (last)
             entry.hasCurrent = false;
     }
-    if (isThrottled())
-        m_tokens -= linesOf(part);
+    m_pace.take(linesOf(part));
     if (waitedMs >= 0)
         Q_EMIT itemStarted(waitedMs);
     // The messenger may call back into the program: the member is looked up
@@ -394,8 +378,8 @@ void SendScheduler::armTimer(qint64 at)
         !m_roomLines.empty() || std::any_of(m_members.cbegin(), m_members.cend(), [&](const Member &m) {
             return memberReady(m, true, at) || memberReady(m, false, at);
         });
-    if (workWaiting && isThrottled() && m_tokens < 1)
-        due = at + qint64(std::ceil((1 - m_tokens) * 1000.0 / m_linesPerSecond));
+    if (workWaiting && !m_pace.mayGo())
+        due = at + m_pace.untilNextLine();
     for (const QString &name : m_running) {
         const Member &entry = m_members[name];
         if (!entry.hasCurrent && entry.items.empty() && entry.nextPageAtMs > at)

@@ -2,6 +2,7 @@
 
 #include "platform/messenger.h"
 #include "serving/listpages.h"
+#include "serving/tokenbucket.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -111,9 +112,9 @@ public:
 
     [[nodiscard]] Counters counters() const;
     [[nodiscard]] int mostListsAtOnce() const { return m_mostListsAtOnce; }
-    [[nodiscard]] bool isThrottled() const { return m_linesPerSecond > 0; }
+    [[nodiscard]] bool isThrottled() const { return m_pace.isLimited(); }
     // Lines a second, 0 for no limit.
-    [[nodiscard]] double linesPerSecond() const { return m_linesPerSecond; }
+    [[nodiscard]] double linesPerSecond() const { return m_pace.linesPerSecond(); }
 
 Q_SIGNALS:
     // A room given up with dropRoom has nothing more on its way.
@@ -157,7 +158,7 @@ private:
     [[nodiscard]] Message split(const QString &text, bool isPage) const;
     [[nodiscard]] int linesOf(const QString &text) const;
     [[nodiscard]] int itemLinesWaiting() const;
-    [[nodiscard]] qint64 timeForLines(double lines) const;
+    [[nodiscard]] qint64 timeForLines(double lines) const { return m_pace.timeFor(lines); }
     [[nodiscard]] qint64 itemWaitMs(const QString &member) const;
     [[nodiscard]] qint64 listWaitMs(const ListPageSet &pages) const;
     [[nodiscard]] bool memberReady(const Member &member, bool items, qint64 at) const;
@@ -177,7 +178,6 @@ private:
     void endList(const QString &name, Member &member);
     void startWaitingLists();
     void forgetIfIdle(const QString &member);
-    void refill(qint64 at);
     bool sendOne(qint64 at);
     void sendPart(const QString &member);
     void armTimer(qint64 at);
@@ -185,10 +185,7 @@ private:
 
     QPointer<MorvexAIMOCX::AIM> m_messenger;
     bool m_lineByLine = false;
-    double m_linesPerSecond = 0;
-    double m_burst = 1;
-    double m_tokens = 1;
-    qint64 m_refilledAtMs = 0;
+    TokenBucket m_pace;
     qint64 m_pageIntervalMs = 1000;
 
     struct RoomLine

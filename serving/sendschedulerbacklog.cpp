@@ -99,13 +99,6 @@ int SendScheduler::itemLinesWaiting() const
     return lines;
 }
 
-qint64 SendScheduler::timeForLines(double lines) const
-{
-    if (!isThrottled() || lines <= 0)
-        return 0;
-    return qint64(std::ceil(lines * 1000.0 / m_linesPerSecond));
-}
-
 qint64 SendScheduler::itemWaitMs(const QString &member) const
 {
     if (!isThrottled())
@@ -130,7 +123,7 @@ qint64 SendScheduler::itemWaitMs(const QString &member) const
     }
     // The rooms' lines go ahead too, but no more than a few for every member's line.
     const double rooms = std::min(double(m_roomLines.size()), RoomLinesInARow * (members + 1));
-    return timeForLines(members + rooms + 1 - m_tokens);
+    return timeForLines(members + rooms + 1 - m_pace.tokens());
 }
 
 qint64 SendScheduler::listWaitMs(const ListPageSet &pages) const
@@ -191,7 +184,7 @@ void SendScheduler::reportBacklog(qint64 at)
         u"Send backlog: about %1 s of replies waiting (%2 lines at %3 a second; %4 list(s) being sent, %5 "
         u"waiting). So far %6 lines sent, %7 dropped, %8 members told to ask again."_s.arg((backlogMs + 999) / 1000)
             .arg(now.linesWaiting)
-            .arg(m_linesPerSecond)
+            .arg(m_pace.linesPerSecond())
             .arg(now.listsRunning)
             .arg(now.listsWaiting)
             .arg(now.linesSent)
