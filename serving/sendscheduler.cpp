@@ -97,7 +97,7 @@ SendScheduler::Outcome SendScheduler::sendItem(const QString &name, const QStrin
     const QString &member = to.key;
     const auto found = m_members.constFind(member);
     const bool tooMany = found == m_members.cend() ? m_members.size() >= MembersWaitingAtMost
-                                                   : found->items.size() >= std::size_t(ItemRepliesWaitingPerMember);
+                                                   : found->replies.size() >= std::size_t(ItemRepliesWaitingPerMember);
     const qint64 waitMs = itemWaitMs(member);
     if (tooMany || waitMs > LongestItemWaitMs) {
         tellBusy(to, std::max(waitMs, timeForLines(itemLinesWaiting())));
@@ -151,7 +151,7 @@ void SendScheduler::sendDue()
     // goes (as after every list), and the next list in line starts.
     for (const QString &name : QStringList(m_running)) {
         const Member &entry = m_members[name];
-        if (entry.hasCurrent || entry.nextPage < entry.pages.size() || at < entry.nextPageAtMs)
+        if (entry.sending || !entry.list || !entry.list->allSent() || at < entry.list->nextPageAtMs)
             continue;
         try {
             if (!entry.via)
@@ -162,7 +162,7 @@ void SendScheduler::sendDue()
                 m_label, u"The list to %1 ended with: %2"_s.arg(ServingTexts::shownName(entry.name),
                                                                 QString::fromUtf8(error.what())));
         }
-        if (const auto found = m_members.find(name); found != m_members.end() && found->listRunning)
+        if (const auto found = m_members.find(name); found != m_members.end() && found->list)
             endList(name, *found);
         forgetIfIdle(name);
     }
@@ -192,10 +192,7 @@ void SendScheduler::startList(const Recipient &recipient, const ListPageSet &pag
 {
     const QString &member = recipient.key;
     Member &entry = memberEntry(recipient);
-    entry.listRunning = true;
-    entry.pages = pages;
-    entry.nextPage = 0;
-    entry.nextPageAtMs = now();
+    entry.list = MemberQueue::List{pages, 0, now()};
     m_running.append(member);
     ++m_listsRunning;
     m_mostListsAtOnce = std::max(m_mostListsAtOnce, m_listsRunning);
@@ -203,8 +200,7 @@ void SendScheduler::startList(const Recipient &recipient, const ListPageSet &pag
 
 void SendScheduler::endList(const QString &name, Member &member)
 {
-    member.listRunning = false;
-    member.pages = ListPageSet();
+    member.list.reset();
     m_running.removeOne(name);
     --m_listsRunning;
     startWaitingLists();
@@ -222,7 +218,7 @@ void SendScheduler::startWaitingLists()
 void SendScheduler::forgetIfIdle(const QString &member)
 {
     const auto found = m_members.constFind(member);
-    if (found == m_members.cend() || found->hasCurrent || !found->items.empty() || found->listRunning)
+    if (found == m_members.cend() || !found->idle())
         return;
     m_members.erase(found);
     removeTurn(member);
@@ -245,16 +241,6 @@ void SendScheduler::spend(double lines)
     armTimer(now());
 }
 
-bool SendScheduler::memberReady(const Member &member, bool items, qint64 at) const
-{
-    if (member.hasCurrent)
-        return member.current.isPage != items;
-    if (items)
-        return !member.items.empty();
-    return member.items.empty() && member.listRunning && member.nextPage < member.pages.size() &&
-           at >= member.nextPageAtMs;
-}
-
 qsizetype SendScheduler::readyTurn(qint64 at) const
 {
     // Item replies first, then list pages; within each, members in turn.
@@ -262,7 +248,7 @@ qsizetype SendScheduler::readyTurn(qint64 at) const
         for (qsizetype k = 0; k < m_turns.size(); ++k) {
             const qsizetype turn = (m_turn + k) % m_turns.size();
             const auto member = m_members.constFind(m_turns.at(turn));
-            if (member != m_members.cend() && memberReady(*member, items, at))
+            if (member != m_members.cend() && member->ready(items, at))
                 return turn;
         }
     }
@@ -320,23 +306,21 @@ void SendScheduler::sendPart(const QString &member)
         Member &entry = m_members[member];
         name = entry.name;
         via = entry.via;
-        if (!entry.hasCurrent) {
-            if (!entry.items.empty()) {
-                entry.current = split(entry.items.front(), false);
-                entry.itemLines -= linesOf(entry.items.front());
-                entry.items.pop_front();
-                waitedMs = now() - entry.itemsQueuedAtMs.front();
-                entry.itemsQueuedAtMs.pop_front();
+        if (!entry.sending) {
+            if (!entry.replies.empty()) {
+                const MemberQueue::Reply reply = std::move(entry.replies.front());
+                entry.replies.pop_front();
+                entry.sending = split(reply.text, false);
+                waitedMs = now() - reply.queuedAtMs;
             } else {
-                entry.current = split(entry.pages.at(entry.nextPage++), true);
+                entry.sending = split(entry.list->pages.at(entry.list->nextPage++), true);
             }
-            entry.hasCurrent = true;
         }
-        part = entry.current.parts.at(entry.current.next++);
-        last = entry.current.next >= entry.current.parts.size();
-        isPage = entry.current.isPage;
+        part = entry.sending->parts.at(entry.sending->next++);
+        last = entry.sending->partsLeft() <= 0;
+        isPage = entry.sending->isPage;
         if (last)
-            entry.hasCurrent = false;
+            entry.sending.reset();
     }
     m_pace.take(linesOf(part));
     if (waitedMs >= 0)
@@ -352,8 +336,8 @@ void SendScheduler::sendPart(const QString &member)
             return;
         via->FinishIM(name);
         // The next page a page interval after this one, measured from after its finish call.
-        if (const auto found = m_members.find(member); isPage && found != m_members.end())
-            found->nextPageAtMs = now() + m_pageIntervalMs;
+        if (const auto found = m_members.find(member); isPage && found != m_members.end() && found->list)
+            found->list->nextPageAtMs = now() + m_pageIntervalMs;
     } catch (const std::exception &error) {
         qCInfo(lcServing).noquote() << ServingTexts::logLine(
             m_label, u"Reply to %1 stopped: %2"_s.arg(ServingTexts::shownName(name), QString::fromUtf8(error.what())));
@@ -361,10 +345,10 @@ void SendScheduler::sendPart(const QString &member)
         const auto found = m_members.find(member);
         if (found == m_members.end())
             return;
-        if (found->hasCurrent)
-            m_counters.linesDropped += found->current.parts.size() - found->current.next;
-        found->hasCurrent = false;
-        if (isPage && found->listRunning)
+        if (found->sending)
+            m_counters.linesDropped += found->sending->partsLeft();
+        found->sending.reset();
+        if (isPage && found->list)
             endList(member, *found);
     }
 }
@@ -375,15 +359,14 @@ void SendScheduler::armTimer(qint64 at)
         return;
     qint64 due = std::numeric_limits<qint64>::max();
     const bool workWaiting =
-        !m_roomLines.empty() || std::any_of(m_members.cbegin(), m_members.cend(), [&](const Member &m) {
-            return memberReady(m, true, at) || memberReady(m, false, at);
-        });
+        !m_roomLines.empty() || std::any_of(m_members.cbegin(), m_members.cend(),
+                                            [&](const Member &m) { return m.ready(true, at) || m.ready(false, at); });
     if (workWaiting && !m_pace.mayGo())
         due = at + m_pace.untilNextLine();
     for (const QString &name : m_running) {
         const Member &entry = m_members[name];
-        if (!entry.hasCurrent && entry.items.empty() && entry.nextPageAtMs > at)
-            due = std::min(due, entry.nextPageAtMs);
+        if (!entry.sending && entry.replies.empty() && entry.list && entry.list->nextPageAtMs > at)
+            due = std::min(due, entry.list->nextPageAtMs);
     }
     if (due == std::numeric_limits<qint64>::max()) {
         m_timer->stop();

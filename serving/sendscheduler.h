@@ -2,6 +2,7 @@
 
 #include "platform/messenger.h"
 #include "serving/listpages.h"
+#include "serving/memberqueue.h"
 #include "serving/tokenbucket.h"
 
 #include <QElapsedTimer>
@@ -132,36 +133,19 @@ private:
         QPointer<MorvexAIMOCX::AIM> via;
     };
 
-    struct Message
-    {
-        QStringList parts; // lines on a line-by-line network, else the whole text
-        int next = 0;
-        bool isPage = false;
-    };
-    struct Member
-    {
-        QString name;
-        QPointer<MorvexAIMOCX::AIM> via;
-        std::deque<QString> items;          // item replies and busy notices, whole texts
-        std::deque<qint64> itemsQueuedAtMs; // when each of those was queued
-        int itemLines = 0;                  // the wire lines of those, counted once as they are queued
-        Message current;                    // the message being sent, part by part
-        bool hasCurrent = false;
-        bool listRunning = false;
-        ListPageSet pages;
-        int nextPage = 0;
-        qint64 nextPageAtMs = 0;
-    };
+    using Member = MemberQueue;
+    using Message = MemberQueue::Message;
 
     [[nodiscard]] qint64 now() const { return m_now(); }
     [[nodiscard]] static QStringList wireLines(const QString &text);
     [[nodiscard]] Message split(const QString &text, bool isPage) const;
     [[nodiscard]] int linesOf(const QString &text) const;
     [[nodiscard]] int itemLinesWaiting() const;
+    // The lines of the pages a list has still to send.
+    [[nodiscard]] int listLinesLeft(const MemberQueue::List &list) const;
     [[nodiscard]] qint64 timeForLines(double lines) const { return m_pace.timeFor(lines); }
     [[nodiscard]] qint64 itemWaitMs(const QString &member) const;
     [[nodiscard]] qint64 listWaitMs(const ListPageSet &pages) const;
-    [[nodiscard]] bool memberReady(const Member &member, bool items, qint64 at) const;
     // The place in the turns of the member whose line goes next, or -1.
     [[nodiscard]] qsizetype readyTurn(qint64 at) const;
 

@@ -32,10 +32,7 @@ QString busyText(qint64 waitMs)
 
 void SendScheduler::queueItem(const Recipient &recipient, const QString &text)
 {
-    Member &entry = memberEntry(recipient);
-    entry.items.push_back(text);
-    entry.itemsQueuedAtMs.push_back(now());
-    entry.itemLines += linesOf(text);
+    memberEntry(recipient).replies.push_back({text, now(), linesOf(text)});
 }
 
 SendScheduler::Counters SendScheduler::counters() const
@@ -44,7 +41,8 @@ SendScheduler::Counters SendScheduler::counters() const
     counters.linesWaiting = int(m_roomLines.size()) + itemLinesWaiting();
     for (const QString &name : m_running) {
         const Member &entry = m_members[name];
-        counters.linesWaiting += (entry.pages.size() - entry.nextPage) * (m_lineByLine ? ListPageSet::PageRows : 1);
+        if (entry.list)
+            counters.linesWaiting += entry.list->pagesLeft() * (m_lineByLine ? ListPageSet::PageRows : 1);
     }
     counters.listsRunning = m_listsRunning;
     counters.listsWaiting = int(m_listsWaiting.size());
@@ -92,9 +90,9 @@ int SendScheduler::itemLinesWaiting() const
 {
     int lines = 0;
     for (const Member &entry : m_members) {
-        lines += entry.itemLines;
-        if (entry.hasCurrent)
-            lines += int(entry.current.parts.size()) - entry.current.next;
+        lines += entry.replyLines();
+        if (entry.sending)
+            lines += entry.sending->partsLeft();
     }
     return lines;
 }
@@ -108,17 +106,17 @@ qint64 SendScheduler::itemWaitMs(const QString &member) const
     // waiting for every line of his own, and the rooms' lines among them.
     double own = 0;
     if (const auto found = m_members.constFind(member); found != m_members.cend()) {
-        own += found->itemLines;
-        if (found->hasCurrent)
-            own += found->current.parts.size() - found->current.next;
+        own += found->replyLines();
+        if (found->sending)
+            own += found->sending->partsLeft();
     }
     double members = own;
     for (auto it = m_members.cbegin(); it != m_members.cend(); ++it) {
         if (it.key() == member)
             continue;
-        double theirs = it->itemLines;
-        if (it->hasCurrent && !it->current.isPage)
-            theirs += it->current.parts.size() - it->current.next;
+        double theirs = it->replyLines();
+        if (it->sending && !it->sending->isPage)
+            theirs += it->sending->partsLeft();
         members += std::min(theirs, own + 1);
     }
     // The rooms' lines go ahead too, but no more than a few for every member's line.
@@ -136,7 +134,8 @@ qint64 SendScheduler::listWaitMs(const ListPageSet &pages) const
     qint64 firstFree = std::numeric_limits<qint64>::max();
     for (const QString &name : m_running) {
         const Member &entry = m_members[name];
-        firstFree = std::min(firstFree, listTime(entry.pages.size() - entry.nextPage, m_listsRunning));
+        if (entry.list)
+            firstFree = std::min(firstFree, listTime(entry.list->pagesLeft(), m_listsRunning));
     }
     if (m_running.isEmpty())
         firstFree = 0;

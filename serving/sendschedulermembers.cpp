@@ -16,9 +16,15 @@ bool SendScheduler::hasList(const QString &name, MorvexAIMOCX::AIM *room) const
 {
     const QString member = recipient(name, room).key;
     const auto found = m_members.constFind(member);
-    return (found != m_members.cend() && found->listRunning) ||
+    return (found != m_members.cend() && found->list) ||
            std::any_of(m_listsWaiting.cbegin(), m_listsWaiting.cend(),
                        [&](const auto &entry) { return entry.first.key == member; });
+}
+
+int SendScheduler::listLinesLeft(const MemberQueue::List &list) const
+{
+    // Every page is about as long as the next one.
+    return list.allSent() ? 0 : linesOf(list.pages.at(list.nextPage)) * list.pagesLeft();
 }
 
 void SendScheduler::dropMember(const QString &name, const QString &why, MorvexAIMOCX::AIM *room)
@@ -31,13 +37,13 @@ void SendScheduler::dropKey(const QString &member, const QString &why)
     qint64 dropped = 0;
     bool hadList = false;
     if (const auto found = m_members.find(member); found != m_members.end()) {
-        dropped += found->itemLines;
-        if (found->hasCurrent)
-            dropped += found->current.parts.size() - found->current.next;
-        if (found->listRunning) {
+        dropped += found->replyLines();
+        if (found->sending)
+            dropped += found->sending->partsLeft();
+        if (found->list) {
             hadList = true;
-            dropped += linesOf(found->pages.at(found->nextPage)) * (found->pages.size() - found->nextPage);
-            found->listRunning = false;
+            dropped += listLinesLeft(*found->list);
+            found->list.reset();
             m_running.removeOne(member);
             --m_listsRunning;
         }
@@ -112,17 +118,14 @@ void SendScheduler::dropRoom(MorvexAIMOCX::AIM *room)
     for (auto member = m_members.begin(); member != m_members.end(); ++member) {
         if (member->via != room)
             continue;
-        if (!member->hasCurrent && !member->listRunning)
+        if (!member->sending && !member->list)
             idle.append(member.key());
         // The message on its way (a list page) is finished; the rest goes.
-        dropped += member->itemLines;
-        member->items.clear();
-        member->itemsQueuedAtMs.clear();
-        member->itemLines = 0;
-        if (member->listRunning) {
-            dropped += linesOf(member->pages.at(std::min(member->nextPage, int(member->pages.size()) - 1))) *
-                       (member->pages.size() - member->nextPage);
-            member->nextPage = int(member->pages.size());
+        dropped += member->replyLines();
+        member->replies.clear();
+        if (member->list) {
+            dropped += listLinesLeft(*member->list);
+            member->list->nextPage = member->list->pages.size();
         }
     }
     m_counters.linesDropped += dropped;
@@ -139,7 +142,7 @@ void SendScheduler::finishRoomsLeft()
     for (qsizetype i = m_roomsLeft.size() - 1; i >= 0; --i) {
         MorvexAIMOCX::AIM *room = m_roomsLeft.at(i);
         const bool busy = room && std::any_of(m_members.cbegin(), m_members.cend(), [room](const Member &member) {
-                              return member.via == room && (member.hasCurrent || member.listRunning);
+                              return member.via == room && (member.sending || member.list);
                           });
         if (busy)
             continue;

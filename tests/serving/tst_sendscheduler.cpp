@@ -36,7 +36,7 @@ void TestSendScheduler::order_data()
     QTest::addColumn<bool>("lineByLine");
     // Steps: "item NAME TEXT" ("|" a line break), "list NAME PAGES", "room TEXT",
     // "at MS" (the clock moves on and what is due is sent), "left NAME", "rename OLD NEW",
-    // "join LINES" (a room joined took that many lines of the pace).
+    // "join LINES" (a room joined took that many lines of the pace), "drop" (the room is no longer served).
     QTest::addColumn<QString>("script");
     // What was sent, "MS NAME:TEXT" (a list page as "page N"; the room as "room").
     QTest::addColumn<QStringList>("expected");
@@ -68,6 +68,9 @@ void TestSendScheduler::order_data()
         << 0.0 << false << u"list Ann 3; list B1 2; list B2 2; list B3 2; list Cat 1; left Ann; at 1000"_s
         << QStringList{u"0 Ann:page 0"_s, u"0 B1:page 0"_s,    u"0 B2:page 0"_s,    u"0 B3:page 0"_s,
                        u"0 Cat:page 0"_s, u"1000 B1:page 1"_s, u"1000 B2:page 1"_s, u"1000 B3:page 1"_s};
+    QTest::newRow("a room no longer served gets nothing more: the page on its way ends its list")
+        << 1.0 << false << u"list Ann 3; item Bob b; room r; drop; at 1000; at 2000; at 3000"_s
+        << QStringList{u"0 Ann:page 0"_s};
     QTest::newRow("a rename follows the member")
         << 0.0 << false << u"list Ann 3; rename Ann Anna; at 1000; item Ann x; at 2000"_s
         << QStringList{u"0 Ann:page 0"_s, u"1000 Anna:page 1"_s, u"1000 Ann:x"_s, u"2000 Anna:page 2"_s};
@@ -110,6 +113,8 @@ void TestSendScheduler::order()
             scheduler.spend(word[1].toDouble());
         } else if (word[0] == u"left") {
             scheduler.dropMember(word[1], u"left the room"_s);
+        } else if (word[0] == u"drop") {
+            scheduler.dropRoom(&messenger);
         } else if (word[0] == u"rename") {
             scheduler.renameMember(word[1], word[2]);
         }

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "platform/messenger.h"
+#include "serving/listpages.h"
+
+#include <QPointer>
+#include <QStringList>
+
+#include <deque>
+#include <numeric>
+#include <optional>
+
+// What waits to be sent to one member of a connection: his item replies (and
+// busy notices) in the order he asked, the message on its way part by part,
+// and his list while it is being sent. Nothing waiting, nothing on its way and
+// no list: the member is idle and forgotten.
+struct MemberQueue
+{
+    // A whole reply waiting for its turn: when it was asked for, and the wire
+    // lines it takes (counted once, as it is queued).
+    struct Reply
+    {
+        QString text;
+        qint64 queuedAtMs = 0;
+        int lines = 0;
+    };
+    // The message on its way: its lines on a line-by-line network, else the whole text.
+    struct Message
+    {
+        QStringList parts;
+        int next = 0;
+        bool isPage = false;
+
+        [[nodiscard]] int partsLeft() const { return int(parts.size()) - next; }
+    };
+    // The list being sent: its pages, the next one, and when that one may go.
+    struct List
+    {
+        ListPageSet pages;
+        int nextPage = 0;
+        qint64 nextPageAtMs = 0;
+
+        [[nodiscard]] bool allSent() const { return nextPage >= pages.size(); }
+        [[nodiscard]] int pagesLeft() const { return std::max(0, pages.size() - nextPage); }
+    };
+
+    // His name in the room, and the room's messenger that reaches him (the
+    // room he asked in last).
+    QString name;
+    QPointer<MorvexAIMOCX::AIM> via;
+    std::deque<Reply> replies;
+    std::optional<Message> sending;
+    std::optional<List> list;
+
+    [[nodiscard]] int replyLines() const
+    {
+        return std::accumulate(replies.cbegin(), replies.cend(), 0,
+                               [](int lines, const Reply &reply) { return lines + reply.lines; });
+    }
+    [[nodiscard]] bool idle() const { return !sending && replies.empty() && !list; }
+    // True when his next line is an item reply (items) or a list page (not
+    // items), and may go at the moment at.
+    [[nodiscard]] bool ready(bool items, qint64 at) const
+    {
+        if (sending)
+            return sending->isPage != items;
+        if (items)
+            return !replies.empty();
+        return replies.empty() && list && !list->allSent() && at >= list->nextPageAtMs;
+    }
+};
