@@ -115,17 +115,17 @@ SendScheduler::Outcome SendScheduler::sendList(const QString &name, const ListPa
         return Outcome::Refused;
     if (hasList(name, room))
         return Outcome::AlreadyWaiting;
-    if (m_listsRunning < ListsAtOnce) {
+    if (m_lists.mayStart()) {
         startList(to, pages);
         sendDue();
         return Outcome::Started;
     }
     const qint64 waitMs = listWaitMs(pages);
-    if (m_listsWaiting.size() >= std::size_t(ListsWaitingAtMost) || waitMs > LongestListWaitMs) {
+    if (m_lists.lineIsFull() || waitMs > LongestListWaitMs) {
         tellBusy(to, waitMs);
         return Outcome::ToldBusy;
     }
-    m_listsWaiting.emplace_back(to, pages);
+    m_lists.wait({to.key, to.name, to.via, pages});
     return Outcome::Waiting;
 }
 
@@ -136,9 +136,7 @@ void SendScheduler::stop()
     m_roomLines.clear();
     m_members.clear();
     m_turns.clear();
-    m_running.clear();
-    m_listsWaiting.clear();
-    m_listsRunning = 0;
+    m_lists.clear();
 }
 
 void SendScheduler::sendDue()
@@ -149,7 +147,7 @@ void SendScheduler::sendDue()
     const qint64 at = now();
     // A list whose last page went a page interval ago is done: its finish call
     // goes (as after every list), and the next list in line starts.
-    for (const QString &name : QStringList(m_running)) {
+    for (const QString &name : QStringList(m_lists.running())) {
         const Member &entry = m_members[name];
         if (entry.sending || !entry.list || !entry.list->allSent() || at < entry.list->nextPageAtMs)
             continue;
@@ -193,25 +191,21 @@ void SendScheduler::startList(const Recipient &recipient, const ListPageSet &pag
     const QString &member = recipient.key;
     Member &entry = memberEntry(recipient);
     entry.list = MemberQueue::List{pages, 0, now()};
-    m_running.append(member);
-    ++m_listsRunning;
-    m_mostListsAtOnce = std::max(m_mostListsAtOnce, m_listsRunning);
+    m_lists.started(member);
 }
 
 void SendScheduler::endList(const QString &name, Member &member)
 {
     member.list.reset();
-    m_running.removeOne(name);
-    --m_listsRunning;
+    m_lists.ended(name);
     startWaitingLists();
 }
 
 void SendScheduler::startWaitingLists()
 {
-    while (m_listsRunning < ListsAtOnce && !m_listsWaiting.empty()) {
-        auto [member, pages] = std::move(m_listsWaiting.front());
-        m_listsWaiting.pop_front();
-        startList(member, pages);
+    ListAdmission::Waiting next;
+    while (m_lists.takeNext(next)) {
+        startList({next.key, next.name, next.via}, next.pages);
     }
 }
 
@@ -363,7 +357,7 @@ void SendScheduler::armTimer(qint64 at)
                                             [&](const Member &m) { return m.ready(true, at) || m.ready(false, at); });
     if (workWaiting && !m_pace.mayGo())
         due = at + m_pace.untilNextLine();
-    for (const QString &name : m_running) {
+    for (const QString &name : m_lists.running()) {
         const Member &entry = m_members[name];
         if (!entry.sending && entry.replies.empty() && entry.list && entry.list->nextPageAtMs > at)
             due = std::min(due, entry.list->nextPageAtMs);

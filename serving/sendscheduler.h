@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/messenger.h"
+#include "serving/listadmission.h"
 #include "serving/listpages.h"
 #include "serving/memberqueue.h"
 #include "serving/tokenbucket.h"
@@ -28,8 +29,8 @@ class SendScheduler final : public QObject
 
 public:
     // Lists sent at once (in turn, line by line); the others wait in line.
-    static constexpr int ListsAtOnce = 4;
-    static constexpr int ListsWaitingAtMost = 256;
+    static constexpr int ListsAtOnce = ListAdmission::ListsAtOnce;
+    static constexpr int ListsWaitingAtMost = ListAdmission::ListsWaitingAtMost;
     // An item reply that could not start within this is not queued: "busy".
     static constexpr qint64 LongestItemWaitMs = 30000;
     // A list that could not start within this is not queued either.
@@ -112,7 +113,7 @@ public:
     void sendDue();
 
     [[nodiscard]] Counters counters() const;
-    [[nodiscard]] int mostListsAtOnce() const { return m_mostListsAtOnce; }
+    [[nodiscard]] int mostListsAtOnce() const { return m_lists.mostAtOnce(); }
     [[nodiscard]] bool isThrottled() const { return m_pace.isLimited(); }
     // Lines a second, 0 for no limit.
     [[nodiscard]] double linesPerSecond() const { return m_pace.linesPerSecond(); }
@@ -183,10 +184,7 @@ private:
     QHash<QString, Member> m_members;
     QStringList m_turns; // members with something to send, in turn
     int m_turn = 0;
-    QStringList m_running; // members whose list is being sent
-    std::deque<std::pair<Recipient, ListPageSet>> m_listsWaiting;
-    int m_listsRunning = 0;
-    int m_mostListsAtOnce = 0;
+    ListAdmission m_lists;
     QHash<QString, qint64> m_toldBusyAtMs;
 
     QString m_label;

@@ -39,13 +39,13 @@ SendScheduler::Counters SendScheduler::counters() const
 {
     Counters counters = m_counters;
     counters.linesWaiting = int(m_roomLines.size()) + itemLinesWaiting();
-    for (const QString &name : m_running) {
+    for (const QString &name : m_lists.running()) {
         const Member &entry = m_members[name];
         if (entry.list)
             counters.linesWaiting += entry.list->pagesLeft() * (m_lineByLine ? ListPageSet::PageRows : 1);
     }
-    counters.listsRunning = m_listsRunning;
-    counters.listsWaiting = int(m_listsWaiting.size());
+    counters.listsRunning = int(m_lists.running().size());
+    counters.listsWaiting = m_lists.waitingCount();
     return counters;
 }
 
@@ -132,15 +132,16 @@ qint64 SendScheduler::listWaitMs(const ListPageSet &pages) const
         return std::max(timeForLines(pageCount * rowsPerPage * sharing), qint64(pageCount * double(m_pageIntervalMs)));
     };
     qint64 firstFree = std::numeric_limits<qint64>::max();
-    for (const QString &name : m_running) {
+    const int running = int(m_lists.running().size());
+    for (const QString &name : m_lists.running()) {
         const Member &entry = m_members[name];
         if (entry.list)
-            firstFree = std::min(firstFree, listTime(entry.list->pagesLeft(), m_listsRunning));
+            firstFree = std::min(firstFree, listTime(entry.list->pagesLeft(), running));
     }
-    if (m_running.isEmpty())
+    if (running == 0)
         firstFree = 0;
     // Then one of the lists before it ends about every time a list takes alone.
-    return firstFree + qint64(m_listsWaiting.size()) * listTime(pages.size(), 1);
+    return firstFree + qint64(m_lists.waitingCount()) * listTime(pages.size(), 1);
 }
 
 void SendScheduler::tellBusy(const Recipient &recipient, qint64 waitMs)

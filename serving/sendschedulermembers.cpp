@@ -16,9 +16,7 @@ bool SendScheduler::hasList(const QString &name, MorvexAIMOCX::AIM *room) const
 {
     const QString member = recipient(name, room).key;
     const auto found = m_members.constFind(member);
-    return (found != m_members.cend() && found->list) ||
-           std::any_of(m_listsWaiting.cbegin(), m_listsWaiting.cend(),
-                       [&](const auto &entry) { return entry.first.key == member; });
+    return (found != m_members.cend() && found->list) || m_lists.isWaiting(member);
 }
 
 int SendScheduler::listLinesLeft(const MemberQueue::List &list) const
@@ -44,18 +42,13 @@ void SendScheduler::dropKey(const QString &member, const QString &why)
             hadList = true;
             dropped += listLinesLeft(*found->list);
             found->list.reset();
-            m_running.removeOne(member);
-            --m_listsRunning;
+            m_lists.ended(member);
         }
         m_members.erase(found);
         removeTurn(member);
     }
-    const auto waiting = std::find_if(m_listsWaiting.begin(), m_listsWaiting.end(),
-                                      [&](const auto &entry) { return entry.first.key == member; });
-    if (waiting != m_listsWaiting.end()) {
-        m_listsWaiting.erase(waiting);
+    if (m_lists.dropWaiting(member))
         hadList = true;
-    }
     if (dropped == 0 && !hadList)
         return;
     m_counters.linesDropped += dropped;
@@ -73,9 +66,7 @@ void SendScheduler::renameMember(const QString &oldMember, const QString &newMem
     const QString newName = recipient(newMember, room).key;
     if (oldName == newName)
         return;
-    const bool pending =
-        m_members.contains(oldName) || std::any_of(m_listsWaiting.cbegin(), m_listsWaiting.cend(),
-                                                   [&](const auto &entry) { return entry.first.key == oldName; });
+    const bool pending = m_members.contains(oldName) || m_lists.isWaiting(oldName);
     if (!pending)
         return;
     // Two members cannot share a name: what waits for a name taken over goes.
@@ -86,18 +77,11 @@ void SendScheduler::renameMember(const QString &oldMember, const QString &newMem
         m_members.remove(oldName);
         m_members.insert(newName, std::move(moved));
     }
-    for (QStringList *names : {&m_turns, &m_running}) {
-        for (QString &name : *names) {
-            if (name == oldName)
-                name = newName;
-        }
+    for (QString &name : m_turns) {
+        if (name == oldName)
+            name = newName;
     }
-    for (auto &entry : m_listsWaiting) {
-        if (entry.first.key == oldName) {
-            entry.first.key = newName;
-            entry.first.name = newMember;
-        }
-    }
+    m_lists.rename(oldName, newName, newMember);
     if (const auto told = m_toldBusyAtMs.find(oldName); told != m_toldBusyAtMs.end()) {
         m_toldBusyAtMs.insert(newName, *told);
         m_toldBusyAtMs.erase(told);
@@ -112,7 +96,7 @@ void SendScheduler::dropRoom(MorvexAIMOCX::AIM *room)
     if (!room)
         return;
     std::erase_if(m_roomLines, [room](const RoomLine &line) { return line.room == room; });
-    std::erase_if(m_listsWaiting, [room](const auto &entry) { return entry.first.via == room; });
+    m_lists.dropWaitingVia(room);
     qint64 dropped = 0;
     QStringList idle;
     for (auto member = m_members.begin(); member != m_members.end(); ++member) {
