@@ -57,22 +57,20 @@ NetworkServer::~NetworkServer()
     for (const auto &[name, connection] : m_connections) {
         for (PurpleMessenger *room : connection->rooms())
             m_rooms.removeRoom(room);
-        delete connection;
     }
+    m_connections.clear();
 }
 
 ChatConnection *NetworkServer::connection(const QString &name) const
 {
     const auto found = m_connections.find(name);
-    return found == m_connections.end() ? nullptr : found->second;
+    return found == m_connections.end() ? nullptr : found->second.get();
 }
 
 QString NetworkServer::start(const NetworkConfig &config)
 {
     for (const NetworkSettings &settings : config.connections) {
         if (const QString wrong = open(settings); !wrong.isEmpty()) {
-            for (const auto &[name, connection] : m_connections)
-                delete connection;
             m_connections.clear();
             return wrong;
         }
@@ -84,13 +82,12 @@ QString NetworkServer::start(const NetworkConfig &config)
 
 QString NetworkServer::open(const NetworkSettings &settings)
 {
-    auto *connection = new ChatConnection(settings);
+    auto owned = std::make_unique<ChatConnection>(settings);
+    ChatConnection *connection = owned.get();
     if (m_reconnectDelayMs > 0)
         connection->setReconnectDelay(m_reconnectDelayMs);
-    if (const QString wrong = connection->start(); !wrong.isEmpty()) {
-        delete connection;
+    if (const QString wrong = connection->start(); !wrong.isEmpty())
         return settings.name.isEmpty() ? wrong : u"[%1] %2"_s.arg(settings.name, wrong);
-    }
     if (const MorvexAIMOCX::Delivery delivery = connection->delivery(); delivery.linesPerSecond > 0) {
         qCInfo(lcNetworks).noquote() << connection->label()
                                      << u"Sending at most %1 line(s) a second after %2 at once (send-rate, "
@@ -103,7 +100,7 @@ QString NetworkServer::open(const NetworkSettings &settings)
         if (!std::exchange(first, false))
             Q_EMIT reconnected(connection->settings().name);
     });
-    m_connections[settings.name] = connection;
+    m_connections[settings.name] = std::move(owned);
     for (PurpleMessenger *room : connection->rooms()) {
         countJoins(connection, room);
         m_rooms.addRoom(settings.name, room->roomName(), room);
@@ -119,12 +116,13 @@ void NetworkServer::close(const QString &name)
     qCInfo(lcNetworks).noquote() << connection->label() << "Signing off: the connection is no longer in the settings";
     for (PurpleMessenger *room : connection->rooms())
         m_rooms.removeRoom(room);
+    std::unique_ptr<ChatConnection> closed = std::move(m_connections.at(name));
     m_connections.erase(name);
     // Off the network now, so that the same account, changed, signs on again
     // at once; the object goes once the event loop is back (a reply may still
     // be on its way in this call).
-    connection->signOff();
-    connection->deleteLater();
+    closed->signOff();
+    closed.release()->deleteLater();
 }
 
 void NetworkServer::addRoom(ChatConnection *connection, const NetworkSettings::Room &room)

@@ -5,6 +5,7 @@
 #include <QObject>
 
 #include <map>
+#include <memory>
 
 class ChatConnection;
 class PurpleMessenger;
@@ -54,6 +55,6 @@ private:
     void checkRefused();
 
     ServedRooms &m_rooms;
-    std::map<QString, ChatConnection *> m_connections;
+    std::map<QString, std::unique_ptr<ChatConnection>> m_connections;
     int m_reconnectDelayMs = 0;
 };

@@ -57,9 +57,10 @@ QString ServerWeb::start(const NetworkConfig::Web &settings)
     publish();
     connect(&m_rooms, &ServedRooms::changed, this, &ServerWeb::publish);
     connect(&m_rooms, &ServedRooms::commandAnswered, this,
-            [this](const QString &connection, const QString &room, bool list) {
+            [this](const QString &connection, const QString &room, ChatCommand::Kind kind) {
                 m_metrics->commandAnswered(connection, room,
-                                           list ? WebMetrics::Command::List : WebMetrics::Command::Item);
+                                           kind == ChatCommand::Kind::List ? WebMetrics::Command::List
+                                                                           : WebMetrics::Command::Item);
                 count(connection, room);
             });
     connect(&m_rooms, &ServedRooms::itemReplyStarted, this,

@@ -83,12 +83,12 @@ void ChatResponder::sendItem(const QString &sender, const QString &numberText)
     case SendScheduler::Outcome::Started:
         qCInfo(lcServing).noquote() << ServingTexts::logLine(
             m_label, u"Sent item %1 to %2"_s.arg(*item).arg(ServingTexts::shownName(sender)));
-        Q_EMIT answered(false);
+        Q_EMIT answered(ChatCommand::Kind::Item);
         break;
     case SendScheduler::Outcome::Waiting:
         qCInfo(lcServing).noquote() << ServingTexts::logLine(
             m_label, u"Item %1 for %2 waits its turn"_s.arg(*item).arg(ServingTexts::shownName(sender)));
-        Q_EMIT answered(false);
+        Q_EMIT answered(ChatCommand::Kind::Item);
         break;
     default:
         break;
@@ -109,12 +109,12 @@ void ChatResponder::requestList(const QString &sender)
     case SendScheduler::Outcome::Started:
         qCInfo(lcServing).noquote() << ServingTexts::logLine(
             m_label, u"Sending the list, %1 page(s), to %2"_s.arg(pages.size()).arg(ServingTexts::shownName(sender)));
-        Q_EMIT answered(true);
+        Q_EMIT answered(ChatCommand::Kind::List);
         break;
     case SendScheduler::Outcome::Waiting:
         qCInfo(lcServing).noquote() << ServingTexts::logLine(
             m_label, u"The list for %1 waits its turn"_s.arg(ServingTexts::shownName(sender)));
-        Q_EMIT answered(true);
+        Q_EMIT answered(ChatCommand::Kind::List);
         break;
     default:
         break;

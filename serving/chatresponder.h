@@ -43,7 +43,7 @@ public:
 
 Q_SIGNALS:
     // A command was answered (its reply sent or queued): an item, or the list.
-    void answered(bool list);
+    void answered(ChatCommand::Kind kind);
 
 public:
     [[nodiscard]] SendScheduler &scheduler() { return *m_scheduler; }

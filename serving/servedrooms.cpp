@@ -92,7 +92,9 @@ RoomServer *ServedRooms::addRoom(const QString &connectionName, const QString &r
                                   m_server.addresses(), m_server.values(), this);
     room->server->responder().setLabel(label);
     connect(&room->server->responder(), &ChatResponder::answered, this,
-            [this, connectionName, roomName](bool list) { Q_EMIT commandAnswered(connectionName, roomName, list); });
+            [this, connectionName, roomName](ChatCommand::Kind kind) {
+                Q_EMIT commandAnswered(connectionName, roomName, kind);
+            });
     ++network.rooms;
     m_rooms.insert(messenger, room);
     m_paceCheck.start();

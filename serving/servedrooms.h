@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/messenger.h"
+#include "serving/chatcommand.h"
 
 #include <QHash>
 #include <QObject>
@@ -71,7 +72,7 @@ Q_SIGNALS:
     // A room came or went, was joined, left or refused: states() changed.
     void changed();
     // A command answered in a room (a list, or an item).
-    void commandAnswered(const QString &connection, const QString &room, bool list);
+    void commandAnswered(const QString &connection, const QString &room, ChatCommand::Kind kind);
     // An item reply starts on its way, this long after it was asked for.
     void itemReplyStarted(qint64 waitedMs);
 

@@ -107,8 +107,7 @@ QString hidden(const QByteArray &csrf)
 
 } // namespace
 
-WebAdmin::WebAdmin(QByteArray passwordHash, bool overTls, bool loopback)
-    : m_hash(std::move(passwordHash)), m_overTls(overTls), m_loopback(loopback)
+WebAdmin::WebAdmin(QByteArray passwordHash, Channel channel) : m_hash(std::move(passwordHash)), m_channel(channel)
 {
     if (sodium_init() < 0)
         m_hash.clear();
@@ -134,7 +133,7 @@ QByteArray WebAdmin::cookie(const QByteArray &name, const QByteArray &value, int
 {
     return name + '=' + value +
            "; Path=/admin; HttpOnly; SameSite=Strict; Max-Age=" + QByteArray::number(maxAgeSeconds) +
-           (m_overTls ? "; Secure" : "");
+           (m_channel == Channel::Https ? "; Secure" : "");
 }
 
 WebPages::Response WebAdmin::loginPage(const QString &why, int status) const
@@ -200,7 +199,7 @@ WebAdmin::Outcome WebAdmin::handle(const WebSnapshot &snapshot, const Request &r
                 {}};
     }
     // A password and a session cookie never cross a network in the clear.
-    if (!m_overTls && !m_loopback) {
+    if (m_channel == Channel::HttpOnNetwork) {
         return {htmlResponse(403, u"Admin"_s,
                              u"<p>The admin page is off: the server listens on a network address over plain HTTP, "
                              u"where the password and the session would travel in the clear. Serve HTTPS "

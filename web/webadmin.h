@@ -36,9 +36,13 @@ public:
     static constexpr std::chrono::minutes LockoutWindow{15};
     static constexpr std::chrono::hours SessionLifetime{12};
 
-    // passwordHash empty: no admin. overTls: the page is served by HTTPS;
-    // loopback: the server listens on a loopback address only.
-    WebAdmin(QByteArray passwordHash, bool overTls, bool loopback);
+    // How the page reaches the browser: by HTTPS; by plain HTTP on a loopback
+    // address (the same machine, or a proxy there); or by plain HTTP over a
+    // network, where a password would travel readable, so there is no admin page.
+    enum class Channel { Https, HttpOnLoopback, HttpOnNetwork };
+
+    // passwordHash empty: no admin.
+    WebAdmin(QByteArray passwordHash, Channel channel);
 
     struct Request
     {
@@ -84,8 +88,7 @@ private:
     [[nodiscard]] QByteArray cookie(const QByteArray &name, const QByteArray &value, int maxAgeSeconds) const;
 
     QByteArray m_hash;
-    bool m_overTls;
-    bool m_loopback;
+    Channel m_channel;
     QHash<QByteArray, Session> m_sessions;
     QHash<QString, Failures> m_failures;
 };

@@ -301,7 +301,10 @@ QString WebFace::start(const Settings &settings)
         flags |= MHD_USE_TLS;
     }
     const bool loopback = host.startsWith(u"127."_s) || host == u"::1";
-    d->admin = std::make_unique<WebAdmin>(settings.adminPasswordHash, !settings.certificate.isEmpty(), loopback);
+    const WebAdmin::Channel channel = !settings.certificate.isEmpty() ? WebAdmin::Channel::Https
+                                      : loopback                      ? WebAdmin::Channel::HttpOnLoopback
+                                                                      : WebAdmin::Channel::HttpOnNetwork;
+    d->admin = std::make_unique<WebAdmin>(settings.adminPasswordHash, channel);
     d->daemon = mhd->start_daemon(
         flags, port, nullptr, nullptr, &answer, d.get(), MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr *>(&address),
         MHD_OPTION_CONNECTION_LIMIT, ConnectionsAtMost, MHD_OPTION_PER_IP_CONNECTION_LIMIT, ConnectionsPerAddress,
