@@ -22,13 +22,13 @@ if [[ ${#missing[@]} -gt 0 ]]; then
 fi
 bash scripts/install-deps.sh
 
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz
-
 targets=("$@")
 if [[ ${#targets[@]} -eq 0 ]]; then
     targets=(fuzz_chatcommand fuzz_itemnumber fuzz_rowfile fuzz_listpages fuzz_networkconf fuzz_wiretext)
 fi
+cmake --preset fuzz >/dev/null
+# The targets and the libraries they link, not the programs.
+cmake --build --preset fuzz --target "${targets[@]}"
 mkdir -p build/fuzz/findings
 export QT_LOGGING_RULES='valdrin.*=false'
 export ASAN_OPTIONS=detect_leaks=0

@@ -52,7 +52,8 @@ echo "== Build and test: asan"
 cmake --preset asan >/dev/null
 cmake --build --preset asan
 finish_step "build: asan"
-ctest --preset asan -j2 -LE crashsafety
+# The network suites mostly wait on the servers' pace: four at a time.
+ctest --preset asan -j4 -LE crashsafety
 finish_step "suites: asan (unit, network)"
 
 # The windowless server links no GUI library: proven on the normal build's

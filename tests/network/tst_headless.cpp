@@ -818,6 +818,8 @@ void TestHeadless::roomsServedConvergeToTheSettings()
     const int seconds = qEnvironmentVariableIsSet("VALDRIN_CONVERGENCE_SECONDS")
                             ? qEnvironmentVariableIntValue("VALDRIN_CONVERGENCE_SECONDS")
                             : 45;
+    if (seconds <= 0)
+        QSKIP("VALDRIN_CONVERGENCE_SECONDS=0: CTest runs this as tst_headless_convergence, beside the rest");
     qInfo() << "convergence seed" << seed << "for" << seconds << "s";
     QRandomGenerator random(seed);
 
