@@ -48,7 +48,7 @@ ServerWeb::~ServerWeb()
 QString ServerWeb::start(const NetworkConfig::Web &settings)
 {
     m_face->setMetrics(m_metrics.get());
-    m_face->setAdminRunner(this, [this](const AdminAction &action) { return run(action); });
+    m_face->setAdminRunner(this, [this](const AdminChange::Change &asked) { return run(asked); });
     if (const QString wrong = m_face->start(
             {settings.host, settings.port, settings.certificate, settings.key, settings.adminPasswordHash});
         !wrong.isEmpty())
@@ -129,35 +129,38 @@ QList<int> ServerWeb::lastDay(const QString &connection, const QString &room)
     return counts;
 }
 
-QString ServerWeb::run(const AdminAction &action)
+QString ServerWeb::run(const AdminChange::Change &asked)
 {
-    using Kind = AdminAction::Kind;
-    if (action.kind == Kind::Room) {
-        const QString refused = m_rooms.setServing(action.connection, action.room, action.on);
-        return refused.isEmpty() ? u"%1 %2: serving switched %3."_s.arg(action.connection, action.room,
-                                                                        action.on ? u"on"_s : u"off"_s)
-                                 : refused;
-    }
     using namespace CatalogueChange;
-    Change change;
-    switch (action.kind) {
-    case Kind::Add:
-        change = AddItem{action.description, action.address};
-        break;
-    case Kind::Edit:
-        change = EditItem{SeenItem::numbered(action.number), action.description, action.address};
-        break;
-    case Kind::Remove:
-        change = RemoveItem{SeenItem::numbered(action.number)};
-        break;
-    case Kind::Message:
-        change = SetMessage{action.text};
-        break;
-    case Kind::Room:
-        break;
-    }
+    return std::visit(
+        [this](const auto &what) -> QString {
+            using What = std::decay_t<decltype(what)>;
+            if constexpr (std::is_same_v<What, AdminChange::SwitchRoom>)
+                return switchRoom(what);
+            else if constexpr (std::is_same_v<What, AdminChange::AddItem>)
+                return change(AddItem{what.description, what.address});
+            else if constexpr (std::is_same_v<What, AdminChange::EditItem>)
+                return change(EditItem{SeenItem::numbered(what.item), what.description, what.address});
+            else if constexpr (std::is_same_v<What, AdminChange::RemoveItem>)
+                return change(RemoveItem{SeenItem::numbered(what.item)});
+            else
+                return change(SetMessage{what.text});
+        },
+        asked);
+}
+
+QString ServerWeb::switchRoom(const AdminChange::SwitchRoom &room)
+{
+    const QString refused = m_rooms.setServing(room.connection, room.room, room.on);
+    return refused.isEmpty()
+               ? u"%1 %2: serving switched %3."_s.arg(room.connection, room.room, room.on ? u"on"_s : u"off"_s)
+               : refused;
+}
+
+QString ServerWeb::change(const CatalogueChange::Change &change)
+{
     // The same path as the window and the catalogue commands.
-    const Outcome outcome = apply(m_server, change, LockWaitMs);
+    const CatalogueChange::Outcome outcome = CatalogueChange::apply(m_server, change, LockWaitMs);
     const QString told = outcome.notes.isEmpty() ? outcome.told : outcome.told + u" "_s + outcome.notes;
     // The next "send list" in every room sends the catalogue as it is now.
     m_server.BuildList();

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "networkconf/networksettings.h"
+#include "serving/cataloguechange.h"
+#include "web/adminchange.h"
 
 #include <QHash>
 #include <QList>
@@ -13,7 +15,6 @@ class NetworkServer;
 class ServedRooms;
 class WebFace;
 class WebMetrics;
-struct AdminAction;
 
 // The headless server's web face: it publishes what the pages show whenever
 // the catalogue or a room changes, and keeps the figures of /metrics, all from
@@ -34,7 +35,9 @@ public:
 
 private:
     // Makes a change asked for on the admin page; what to tell the operator.
-    QString run(const AdminAction &action);
+    QString run(const AdminChange::Change &asked);
+    QString switchRoom(const AdminChange::SwitchRoom &room);
+    QString change(const CatalogueChange::Change &change);
     // The gauges: queues, muted members, connections and rooms.
     void refreshFigures();
 

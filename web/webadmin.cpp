@@ -113,11 +113,6 @@ WebAdmin::WebAdmin(QByteArray passwordHash, Channel channel) : m_hash(std::move(
         m_hash.clear();
 }
 
-bool WebAdmin::isAdminPath(const QByteArray &path)
-{
-    return path == "/admin" || path.startsWith("/admin/");
-}
-
 QByteArray WebAdmin::hashPassword(const QByteArray &password)
 {
     if (sodium_init() < 0)
@@ -190,8 +185,10 @@ WebPages::Response WebAdmin::login(const Request &request, const QHash<QString, 
     return response;
 }
 
-WebAdmin::Outcome WebAdmin::handle(const WebSnapshot &snapshot, const Request &request)
+WebAdmin::Outcome WebAdmin::handle(const WebSnapshot &snapshot, const Request &request, const WebRoutes::Route *route)
 {
+    using WebRoutes::Target;
+    const auto is = [route](Target target) { return route && route->target == target; };
     if (m_hash.isEmpty()) {
         return {htmlResponse(404, u"Admin"_s,
                              u"<p>The admin page is off: set http-admin-password-hash in network.conf (see "
@@ -208,7 +205,7 @@ WebAdmin::Outcome WebAdmin::handle(const WebSnapshot &snapshot, const Request &r
     }
     const QHash<QString, QString> form =
         request.method == "POST" ? formFields(request.body) : QHash<QString, QString>();
-    if (request.path == "/admin/login" && request.method == "POST")
+    if (is(Target::AdminLogin) && request.method == "POST")
         return {login(request, form), {}};
 
     const QByteArray sessionId = cookieValue(request.cookies, SessionCookie);
@@ -222,7 +219,7 @@ WebAdmin::Outcome WebAdmin::handle(const WebSnapshot &snapshot, const Request &r
             return {loginPage(u"Log in first."_s, 403), {}};
         return {loginPage({}), {}};
     }
-    if (request.method == "GET" && request.path == "/admin")
+    if (request.method == "GET" && is(Target::AdminPage))
         return {page(snapshot, *session, request.query), {}};
     if (request.method != "POST") {
         WebPages::Response refused = htmlResponse(405, u"Admin"_s, u"<p>Not a form of this page.</p>"_s);
@@ -235,34 +232,30 @@ WebAdmin::Outcome WebAdmin::handle(const WebSnapshot &snapshot, const Request &r
                              u"<p>The form's token is missing or wrong: nothing was changed. "
                              u"<a href=\"/admin\">Back</a></p>"_s),
                 {}};
-    if (request.path == "/admin/logout") {
+    if (is(Target::AdminLogout)) {
         m_sessions.erase(session);
         WebPages::Response response = seeOther("/admin");
         response.headers.emplaceBack("Set-Cookie", cookie(SessionCookie, {}, 0));
         return {response, {}};
     }
-    AdminAction action;
     bool number = false;
-    action.number = form.value(u"number"_s).toInt(&number);
-    action.description = form.value(u"description"_s);
-    action.address = form.value(u"address"_s);
-    action.text = form.value(u"text"_s);
-    action.connection = form.value(u"connection"_s);
-    action.room = form.value(u"room"_s);
-    action.on = form.value(u"on"_s) == u"1";
-    if (request.path == "/admin/add")
-        action.kind = AdminAction::Kind::Add;
-    else if (request.path == "/admin/edit" && number)
-        action.kind = AdminAction::Kind::Edit;
-    else if (request.path == "/admin/remove" && number)
-        action.kind = AdminAction::Kind::Remove;
-    else if (request.path == "/admin/message")
-        action.kind = AdminAction::Kind::Message;
-    else if (request.path == "/admin/room")
-        action.kind = AdminAction::Kind::Room;
-    else
-        return {htmlResponse(404, u"Admin"_s, u"<p>Not a form of this page.</p>"_s), {}};
-    return {{}, action};
+    const int item = form.value(u"number"_s).toInt(&number);
+    const QString description = form.value(u"description"_s);
+    const QString address = form.value(u"address"_s);
+    if (is(Target::AdminAdd))
+        return {{}, AdminChange::AddItem{description, address}};
+    if (is(Target::AdminEdit) && number)
+        return {{}, AdminChange::EditItem{item, description, address}};
+    if (is(Target::AdminRemove) && number)
+        return {{}, AdminChange::RemoveItem{item}};
+    if (is(Target::AdminMessage))
+        return {{}, AdminChange::SetMessage{form.value(u"text"_s)}};
+    if (is(Target::AdminRoom)) {
+        return {
+            {},
+            AdminChange::SwitchRoom{form.value(u"connection"_s), form.value(u"room"_s), form.value(u"on"_s) == u"1"}};
+    }
+    return {htmlResponse(404, u"Admin"_s, u"<p>Not a form of this page.</p>"_s), {}};
 }
 
 WebPages::Response WebAdmin::afterAction(const QString &told)

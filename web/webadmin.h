@@ -1,6 +1,8 @@
 #pragma once
 
+#include "web/adminchange.h"
 #include "web/webpages.h"
+#include "web/webroutes.h"
 #include "web/websnapshot.h"
 
 #include <QByteArray>
@@ -9,20 +11,6 @@
 
 #include <chrono>
 #include <optional>
-
-// A change the operator asks for on the admin page; the chat thread makes it.
-struct AdminAction
-{
-    enum class Kind { Add, Edit, Remove, Message, Room };
-    Kind kind = Kind::Add;
-    int number = -1;
-    QString description;
-    QString address;
-    QString text; // the server message
-    QString connection;
-    QString room;
-    bool on = false;
-};
 
 // The admin pages behind a login: the password checked against an Argon2id
 // hash, a session cookie (HttpOnly, SameSite=Strict, Secure under TLS) that
@@ -57,12 +45,12 @@ public:
     {
         WebPages::Response response;
         // A change to make on the chat thread; then afterAction answers.
-        std::optional<AdminAction> action;
+        std::optional<AdminChange::Change> change;
     };
 
-    // True for the paths this class answers.
-    [[nodiscard]] static bool isAdminPath(const QByteArray &path);
-    [[nodiscard]] Outcome handle(const WebSnapshot &snapshot, const Request &request);
+    // A request to an address under /admin (WebRoutes::isAdmin); route is its
+    // entry in the route table, nullptr for an address the table lacks.
+    [[nodiscard]] Outcome handle(const WebSnapshot &snapshot, const Request &request, const WebRoutes::Route *route);
     // The answer once the chat thread made the change: back to the admin page, saying how it went.
     [[nodiscard]] static WebPages::Response afterAction(const QString &told);
 

@@ -1,15 +1,15 @@
 #pragma once
 
+#include "web/adminchange.h"
 #include "web/websnapshot.h"
-
-class QObject;
-class WebMetrics;
-struct AdminAction;
 
 #include <QString>
 
 #include <functional>
 #include <memory>
+
+class QObject;
+class WebMetrics;
 
 // The web face of the server: an HTTP (or HTTPS) server on a thread of its
 // own, answering from the last snapshot the chat thread published. A slow or
@@ -53,7 +53,7 @@ public:
     void setMetrics(const WebMetrics *metrics);
     // Makes the admin page's changes: run on context's thread (the chat
     // thread), which answers with what to tell the operator. Set before start.
-    void setAdminRunner(QObject *context, std::function<QString(const AdminAction &)> run);
+    void setAdminRunner(QObject *context, std::function<QString(const AdminChange::Change &)> run);
 
     // The state the HTTP thread reads, in the source file.
     struct Private;

@@ -1,5 +1,7 @@
 #include "web/webpages.h"
 
+#include "web/webroutes.h"
+
 #include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -264,46 +266,62 @@ Response methodNotAllowed()
 
 Response respond(const WebSnapshot &snapshot, const Request &request)
 {
+    return respond(snapshot, request, WebRoutes::find(request.path));
+}
+
+Response respond(const WebSnapshot &snapshot, const Request &request, const WebRoutes::Route *route)
+{
     if (request.method != "GET" && request.method != "HEAD")
         return methodNotAllowed();
     Response response;
     response.headers = securityHeaders();
-    const QByteArray &path = request.path;
-    // Health first: never cached.
-    if (path == "/livez") {
+    using WebRoutes::Target;
+    const auto notFound = [&] {
+        response.status = 404;
+        response.contentType = "text/plain; charset=utf-8";
+        response.body = "Not found\n";
+        return response;
+    };
+    if (!route || route->admin || route->form)
+        return notFound();
+    switch (route->target) {
+    case Target::Liveness:
         response.contentType = "text/plain; charset=utf-8";
         response.body = "ok\n";
-    } else if (path == "/readyz") {
+        return response;
+    case Target::Readiness: {
         bool ready = false;
         response.contentType = "application/json";
         response.body = readiness(snapshot, &ready);
         response.status = ready ? 200 : 503;
-    } else {
-        const QByteArray etag = etagOf(snapshot, request);
-        if (path == "/") {
-            bool number = false;
-            const int page = request.page.isEmpty() ? 1 : request.page.toInt(&number);
-            response.contentType = "text/html; charset=utf-8";
-            response.body = htmlPage(snapshot, request.query, request.page.isEmpty() || number ? page : 1).toUtf8();
-        } else if (path == "/catalogue.json") {
-            response.contentType = "application/json";
-            response.body = catalogueJson(snapshot);
-        } else if (path == "/catalogue.txt") {
-            response.contentType = "text/plain; charset=utf-8";
-            response.body = catalogueText(snapshot);
-        } else if (path == "/style.css") {
-            response.contentType = "text/css; charset=utf-8";
-            response.body = StyleSheet;
-        } else {
-            response.status = 404;
-            response.contentType = "text/plain; charset=utf-8";
-            response.body = "Not found\n";
-            return response;
-        }
-        response.headers.emplaceBack("ETag", etag);
-        response.headers.emplaceBack("Cache-Control", "no-cache");
-        answerIfChanged(response, request.ifNoneMatch);
+        return response;
     }
+    case Target::CataloguePage: {
+        bool number = false;
+        const int page = request.page.isEmpty() ? 1 : request.page.toInt(&number);
+        response.contentType = "text/html; charset=utf-8";
+        response.body = htmlPage(snapshot, request.query, request.page.isEmpty() || number ? page : 1).toUtf8();
+        break;
+    }
+    case Target::CatalogueJson:
+        response.contentType = "application/json";
+        response.body = catalogueJson(snapshot);
+        break;
+    case Target::CatalogueText:
+        response.contentType = "text/plain; charset=utf-8";
+        response.body = catalogueText(snapshot);
+        break;
+    case Target::StyleSheet:
+        response.contentType = "text/css; charset=utf-8";
+        response.body = StyleSheet;
+        break;
+    default:
+        // The figures are the face's (/metrics), the rest the admin page's.
+        return notFound();
+    }
+    response.headers.emplaceBack("ETag", etagOf(snapshot, request));
+    response.headers.emplaceBack("Cache-Control", "no-cache");
+    answerIfChanged(response, request.ifNoneMatch);
     // HEAD: the server sends these headers, and the body's length, without the body.
     return response;
 }

@@ -2,6 +2,10 @@
 
 #include "web/websnapshot.h"
 
+namespace WebRoutes {
+struct Route;
+}
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -35,6 +39,8 @@ struct Response
 // The answer to a request: a page, a refusal (404, 405), or 304 when the
 // client's copy is current. HEAD gets GET's headers without the body.
 [[nodiscard]] Response respond(const WebSnapshot &snapshot, const Request &request);
+// The same, for a request whose route (WebRoutes::find) is known.
+[[nodiscard]] Response respond(const WebSnapshot &snapshot, const Request &request, const WebRoutes::Route *route);
 
 // The client's copy is current (If-None-Match names the response's ETag): the
 // response becomes 304 without its body.

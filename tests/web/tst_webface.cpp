@@ -254,10 +254,10 @@ void TestWebFace::idleConnectionsCannotShutOthersOut()
 void TestWebFace::adminLogsInChangesAndLogsOut()
 {
     WebFace admin;
-    QList<AdminAction> asked;
+    QList<AdminChange::Change> asked;
     QObject chat;
-    admin.setAdminRunner(&chat, [&](const AdminAction &action) {
-        asked.append(action);
+    admin.setAdminRunner(&chat, [&](const AdminChange::Change &change) {
+        asked.append(change);
         return u"Added item 450."_s;
     });
     admin.publish(m_snapshot);
@@ -294,9 +294,10 @@ void TestWebFace::adminLogsInChangesAndLogsOut()
     QCOMPARE(statusOf(added), 303);
     QVERIFY(added.contains("Location: /admin?said=Added%20item%20450."));
     QCOMPARE(asked.size(), 1);
-    QCOMPARE(asked[0].kind, AdminAction::Kind::Add);
-    QCOMPARE(asked[0].description, u"New item ü"_s);
-    QCOMPARE(asked[0].address, u"https://example.org/new"_s);
+    const auto *add = std::get_if<AdminChange::AddItem>(&asked[0]);
+    QVERIFY(add);
+    QCOMPARE(add->description, u"New item ü"_s);
+    QCOMPARE(add->address, u"https://example.org/new"_s);
     QVERIFY(bodyOf(exchange(port, get("/admin?said=%3Cb%3Edone", "Cookie: " + session + "\r\n")))
                 .contains("&lt;b&gt;done"));
     QCOMPARE(statusOf(exchange(port, post("/admin/add", QByteArray(WebFace::FormBytesAtMost + 1, 'x'), session))), 413);

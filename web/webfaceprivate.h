@@ -1,0 +1,60 @@
+#pragma once
+
+#include "web/adminchange.h"
+#include "web/adminhandoff.h"
+#include "web/webface.h"
+#include "web/webpages.h"
+#include "web/webroutes.h"
+
+#include <QHash>
+#include <QPointer>
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <variant>
+
+struct MHD_Daemon;
+struct MicroHttpd;
+class WebAdmin;
+
+// What the HTTP thread reads and the chat thread publishes. The transport
+// (webtransport.cpp) takes requests off the wire and hands them to answer();
+// admin changes go to the chat thread through the hand-off (adminhandoff.cpp).
+struct WebFace::Private
+{
+    // libmicrohttpd's functions, loaded when the face starts.
+    const MicroHttpd *mhd = nullptr;
+    MHD_Daemon *daemon = nullptr;
+    const WebMetrics *metrics = nullptr;
+    std::unique_ptr<WebAdmin> admin;
+    AdminHandoff handoff;
+    // Pages made from the current snapshot, by request, so the same page is made once.
+    QHash<QByteArray, WebPages::Response> pages;
+    quint64 pagesGeneration = 0;
+    std::mutex mutex;
+    std::shared_ptr<const WebSnapshot> snapshot = std::make_shared<WebSnapshot>();
+    quint64 generation = 0;
+    QByteArray certificate;
+    QByteArray key;
+
+    // A request as the transport read it.
+    struct Incoming
+    {
+        WebPages::Request page; // method, path, search, page, If-None-Match
+        QByteArray adminQuery;  // said= and q=, for the admin page
+        QByteArray cookies;
+        QByteArray body;
+        QString address; // the client's
+    };
+    // The answer to a request: a response now, or an admin change to make on
+    // the chat thread first.
+    using Answer = std::variant<WebPages::Response, AdminChange::Change>;
+    [[nodiscard]] Answer answer(const WebRoutes::Route *route, const Incoming &request);
+
+    // A page as WebPages makes it, from the cache when it was made before for
+    // this snapshot; a client's current copy gets 304.
+    [[nodiscard]] WebPages::Response page(const WebSnapshot &snapshot, const WebPages::Request &request,
+                                          const WebRoutes::Route *route);
+    [[nodiscard]] std::shared_ptr<const WebSnapshot> current();
+};

@@ -1,0 +1,225 @@
+#include "web/webtransport.h"
+
+#include "web/microhttpd.h"
+#include "web/webadmin.h"
+#include "web/webfaceprivate.h"
+
+#include <QFile>
+#include <QUrl>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// One request as the HTTP thread gathers it, and the admin change it waits for.
+struct RequestState
+{
+    QByteArray body;
+    bool tooLarge = false;
+    std::shared_ptr<AdminHandoff::Reply> reply = std::make_shared<AdminHandoff::Reply>();
+};
+
+QByteArray header(const MicroHttpd &mhd, MHD_Connection *connection, MHD_ValueKind kind, const char *name)
+{
+    const char *value = mhd.lookup_connection_value(connection, kind, name);
+    return value ? QByteArray(value) : QByteArray();
+}
+
+QString clientAddress(const MicroHttpd &mhd, MHD_Connection *connection)
+{
+    const MHD_ConnectionInfo *info = mhd.get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+    char text[INET6_ADDRSTRLEN] = {};
+    if (!info || !info->client_addr)
+        return {};
+    if (info->client_addr->sa_family == AF_INET)
+        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in *>(info->client_addr)->sin_addr, text, sizeof(text));
+    else if (info->client_addr->sa_family == AF_INET6)
+        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6 *>(info->client_addr)->sin6_addr, text, sizeof(text));
+    return QString::fromLatin1(text);
+}
+
+void releaseBody(void *body)
+{
+    delete static_cast<QByteArray *>(body);
+}
+
+MHD_Result queue(const MicroHttpd &mhd, MHD_Connection *connection, const WebPages::Response &response)
+{
+    // The body is shared with the page cache, not copied: it lives until sent.
+    auto *body = new QByteArray(response.body);
+    MHD_Response *reply = mhd.create_response(size_t(body->size()), body->data(), &releaseBody, body);
+    if (!reply) {
+        delete body;
+        return MHD_NO;
+    }
+    mhd.add_response_header(reply, MHD_HTTP_HEADER_CONTENT_TYPE, response.contentType.constData());
+    for (const auto &[name, value] : std::as_const(response.headers))
+        mhd.add_response_header(reply, name.constData(), value.constData());
+    const MHD_Result queued = mhd.queue_response(connection, unsigned(response.status), reply);
+    mhd.destroy_response(reply);
+    return queued;
+}
+
+MHD_Result answer(void *context, MHD_Connection *connection, const char *url, const char *method, const char *,
+                  const char *uploadData, size_t *uploadSize, void **requestState)
+{
+    auto *face = static_cast<WebFace::Private *>(context);
+    const MicroHttpd &mhd = *face->mhd;
+    const QByteArray path(url);
+    const WebRoutes::Route *route = WebRoutes::find(path);
+    const bool form = route && route->form && qstrcmp(method, "POST") == 0;
+    if (*requestState == nullptr) {
+        *requestState = new std::shared_ptr<RequestState>(std::make_shared<RequestState>());
+        // Only the admin page's forms have a body; any other request with one is
+        // refused as soon as its headers are in, without reading it.
+        const QByteArray length = header(mhd, connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
+        const bool hasBody = (!length.isEmpty() && length != "0") ||
+                             !header(mhd, connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_TRANSFER_ENCODING).isEmpty();
+        if (!hasBody || form)
+            return MHD_YES; // answered once the request is complete
+        return queue(mhd, connection, WebPages::methodNotAllowed());
+    }
+    const std::shared_ptr<RequestState> state = *static_cast<std::shared_ptr<RequestState> *>(*requestState);
+    if (*uploadSize > 0) {
+        if (form && state->body.size() + qsizetype(*uploadSize) <= WebFace::FormBytesAtMost)
+            state->body.append(uploadData, qsizetype(*uploadSize));
+        else
+            state->tooLarge = true;
+        *uploadSize = 0;
+        return MHD_YES;
+    }
+    if (state->reply->done)
+        return queue(mhd, connection, WebAdmin::afterAction(state->reply->told));
+    if (state->tooLarge) {
+        WebPages::Response refused;
+        refused.status = 413;
+        refused.headers = WebPages::securityHeaders();
+        refused.contentType = "text/plain; charset=utf-8";
+        refused.body = "The form is larger than the admin page takes.\n";
+        return queue(mhd, connection, refused);
+    }
+
+    WebFace::Private::Incoming request;
+    request.page.method = method;
+    request.page.path = path;
+    request.page.query = QString::fromUtf8(header(mhd, connection, MHD_GET_ARGUMENT_KIND, "q"));
+    request.page.page = header(mhd, connection, MHD_GET_ARGUMENT_KIND, "page");
+    request.page.ifNoneMatch = header(mhd, connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_IF_NONE_MATCH);
+    if (WebRoutes::isAdmin(path)) {
+        request.adminQuery =
+            "said=" +
+            QUrl::toPercentEncoding(QString::fromUtf8(header(mhd, connection, MHD_GET_ARGUMENT_KIND, "said"))) +
+            "&q=" + QUrl::toPercentEncoding(request.page.query);
+        request.cookies = header(mhd, connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_COOKIE);
+        request.body = state->body;
+        request.address = clientAddress(mhd, connection);
+    }
+    WebFace::Private::Answer answered = face->answer(route, request);
+    if (const auto *change = std::get_if<AdminChange::Change>(&answered)) {
+        QString refused;
+        if (face->handoff.handOver(mhd, connection, state->reply, *change, &refused))
+            return MHD_YES;
+        return queue(mhd, connection, WebAdmin::afterAction(refused));
+    }
+    return queue(mhd, connection, std::get<WebPages::Response>(answered));
+}
+
+void completed(void *, MHD_Connection *, void **requestState, MHD_RequestTerminationCode)
+{
+    delete static_cast<std::shared_ptr<RequestState> *>(*requestState);
+    *requestState = nullptr;
+}
+
+QByteArray readPem(const QString &path, QString *error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = u"%1 cannot be read: %2"_s.arg(path, file.errorString());
+        return {};
+    }
+    QByteArray pem = file.readAll();
+    pem.append('\0');
+    return pem;
+}
+
+} // namespace
+
+namespace WebTransport {
+
+QString start(WebFace::Private &face, const WebFace::Settings &settings)
+{
+    QString unavailable;
+    face.mhd = MicroHttpd::load(&unavailable);
+    if (!face.mhd)
+        return unavailable;
+    const QString &host = settings.host;
+    const quint16 port = settings.port;
+    sockaddr_storage address{};
+    // No error log: a client that goes away mid-answer is nothing the operator can act on.
+    unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL_LINUX_ONLY | MHD_ALLOW_SUSPEND_RESUME;
+    const QByteArray hostBytes = host.toLatin1();
+    if (auto *v4 = reinterpret_cast<sockaddr_in *>(&address);
+        inet_pton(AF_INET, hostBytes.constData(), &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(port);
+    } else if (auto *v6 = reinterpret_cast<sockaddr_in6 *>(&address);
+               inet_pton(AF_INET6, hostBytes.constData(), &v6->sin6_addr) == 1) {
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(port);
+        flags |= MHD_USE_IPv6;
+    } else {
+        return u"http-listen names %1, which is not an IP address of this machine"_s.arg(host);
+    }
+    if (settings.certificate.isEmpty() != settings.key.isEmpty())
+        return u"HTTPS needs both http-tls-cert and http-tls-key"_s;
+    QString error;
+    if (!settings.certificate.isEmpty()) {
+        face.certificate = readPem(settings.certificate, &error);
+        if (error.isEmpty())
+            face.key = readPem(settings.key, &error);
+        if (!error.isEmpty())
+            return error;
+        flags |= MHD_USE_TLS;
+    }
+    const bool loopback = host.startsWith(u"127."_s) || host == u"::1";
+    const WebAdmin::Channel channel = !settings.certificate.isEmpty() ? WebAdmin::Channel::Https
+                                      : loopback                      ? WebAdmin::Channel::HttpOnLoopback
+                                                                      : WebAdmin::Channel::HttpOnNetwork;
+    face.admin = std::make_unique<WebAdmin>(settings.adminPasswordHash, channel);
+    face.daemon = face.mhd->start_daemon(
+        flags, port, nullptr, nullptr, &answer, &face, MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr *>(&address),
+        MHD_OPTION_CONNECTION_LIMIT, WebFace::ConnectionsAtMost, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
+        WebFace::ConnectionsPerAddress, MHD_OPTION_CONNECTION_TIMEOUT, WebFace::IdleTimeoutSeconds,
+        MHD_OPTION_CONNECTION_MEMORY_LIMIT, WebFace::RequestMemoryBytes, MHD_OPTION_NOTIFY_COMPLETED, &completed,
+        nullptr, settings.certificate.isEmpty() ? MHD_OPTION_END : MHD_OPTION_HTTPS_MEM_CERT,
+        face.certificate.constData(), MHD_OPTION_HTTPS_MEM_KEY, face.key.constData(), MHD_OPTION_END);
+    if (!face.daemon) {
+        return u"The web face could not listen on %1 port %2 (is the port taken, or the certificate or key not "
+               u"PEM?)"_s.arg(host)
+                   .arg(port);
+    }
+    return {};
+}
+
+void stop(WebFace::Private &face)
+{
+    face.handoff.close(face.mhd);
+    if (face.daemon) {
+        face.mhd->stop_daemon(face.daemon);
+        face.daemon = nullptr;
+    }
+}
+
+quint16 port(const WebFace::Private &face)
+{
+    if (!face.daemon)
+        return 0;
+    const MHD_DaemonInfo *info = face.mhd->get_daemon_info(face.daemon, MHD_DAEMON_INFO_BIND_PORT);
+    return info ? info->port : 0;
+}
+
+} // namespace WebTransport
