@@ -74,6 +74,8 @@ public:
     [[nodiscard]] CatalogueEdit removeUnmatchedRows();
 
     [[nodiscard]] int itemCount() const;
+    [[nodiscard]] const RowList &descriptions() const { return m_descriptions; }
+    [[nodiscard]] const RowList &addresses() const { return m_addresses; }
     // True when a change made here has not reached the files yet.
     [[nodiscard]] bool hasUnsavedChanges() const { return m_unsaved; }
     [[nodiscard]] const DataFolder &folder() const { return m_folder; }

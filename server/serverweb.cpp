@@ -160,7 +160,8 @@ QString ServerWeb::switchRoom(const AdminChange::SwitchRoom &room)
 QString ServerWeb::change(const CatalogueChange::Change &change)
 {
     // The same path as the window and the catalogue commands.
-    const CatalogueChange::Outcome outcome = CatalogueChange::apply(m_server, change, LockWaitMs);
+    const CatalogueChange::Outcome outcome =
+        CatalogueChange::apply({m_server.catalogue(), m_server.serverMessageFile()}, change, LockWaitMs);
     const QString told = outcome.notes.isEmpty() ? outcome.told : outcome.told + u" "_s + outcome.notes;
     // The next "send list" in every room sends the catalogue as it is now.
     m_server.BuildList();

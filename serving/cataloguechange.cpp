@@ -1,6 +1,6 @@
 #include "serving/cataloguechange.h"
 
-#include "serving/linkserver.h"
+#include "serving/servingtexts.h"
 
 #include "platform/durablefile.h"
 #include "platform/rowlist.h"
@@ -21,18 +21,18 @@ Outcome refused(Result result, QString told)
 }
 
 // After a change made in memory: saved, or why the files stay as they were.
-Outcome saved(LinkServer &server, const CatalogueEdit &edit, QString told, const QString &nothing)
+Outcome saved(Target target, const CatalogueEdit &edit, QString told, const QString &nothing)
 {
-    if (server.catalogue().hasUnsavedChanges())
+    if (target.catalogue.hasUnsavedChanges())
         return {Result::Unsaved, nothing + u" the files stay as they were."_s, edit.message};
     return {Result::Changed, std::move(told), edit.message};
 }
 
 // The rows the person saw, unless another change came first.
-QString staleItem(LinkServer &server, const SeenItem &seen, int shownNumber)
+QString staleItem(Target target, const SeenItem &seen, int shownNumber)
 {
-    const RowList &descriptions = server.descriptions();
-    const RowList &addresses = server.addresses();
+    const RowList &descriptions = target.catalogue.descriptions();
+    const RowList &addresses = target.catalogue.addresses();
     const bool inDescriptions = seen.descriptionRow >= 0 && seen.descriptionRow < descriptions.ListCount();
     const bool inAddresses = seen.addressRow >= 0 && seen.addressRow < addresses.ListCount();
     if (!inDescriptions && !inAddresses)
@@ -46,7 +46,7 @@ QString staleItem(LinkServer &server, const SeenItem &seen, int shownNumber)
     return {};
 }
 
-Outcome add(LinkServer &server, const AddItem &change)
+Outcome add(Target target, const AddItem &change)
 {
     // What a row cannot hold is refused before anything else, so the files never go out of step.
     for (const auto &[value, what] :
@@ -56,55 +56,87 @@ Outcome add(LinkServer &server, const AddItem &change)
     }
     if (!change.address.isEmpty() && change.address.trimmed().isEmpty())
         return refused(Result::Unstorable, u"Nothing was added: the address is blank."_s);
-    const CatalogueEdit edit = server.add(change.description, change.address);
+    CatalogueEdit edit = target.catalogue.add(change.description, change.address);
+    if (edit.done) {
+        const int item = target.catalogue.descriptions().ListCount() - 1;
+        if (const QString cut = cutReplies(target.catalogue, target.message.current(), item, item + 1); !cut.isEmpty())
+            edit.message = edit.message.isEmpty() ? cut : edit.message + u"\n\n"_s + cut;
+    }
     if (!edit.done) {
         return refused(Result::Refused, edit.message.isEmpty()
                                             ? u"Nothing was added: give a description and an address."_s
                                             : edit.message);
     }
-    return saved(server, edit,
-                 u"Added item %1: %2"_s.arg(server.descriptions().ListCount() - 1).arg(change.description),
+    return saved(target, edit,
+                 u"Added item %1: %2"_s.arg(target.catalogue.descriptions().ListCount() - 1).arg(change.description),
                  u"Nothing was added:"_s);
 }
 
-Outcome edit(LinkServer &server, const EditItem &change)
+Outcome edit(Target target, const EditItem &change)
 {
-    if (const QString stale = staleItem(server, change.item, change.item.descriptionRow); !stale.isEmpty())
+    if (const QString stale = staleItem(target, change.item, change.item.descriptionRow); !stale.isEmpty())
         return refused(Result::Refused, stale);
-    const CatalogueEdit edit =
-        server.catalogue().replace(change.item.descriptionRow, change.description, change.address);
+    const CatalogueEdit edit = target.catalogue.replace(change.item.descriptionRow, change.description, change.address);
     if (!edit.done)
         return refused(Result::Refused, edit.message);
-    return saved(server, edit, u"Changed item %1: %2"_s.arg(change.item.descriptionRow).arg(change.description),
+    return saved(target, edit, u"Changed item %1: %2"_s.arg(change.item.descriptionRow).arg(change.description),
                  u"Nothing was changed:"_s);
 }
 
-Outcome remove(LinkServer &server, const RemoveItem &change)
+Outcome remove(Target target, const RemoveItem &change)
 {
     const SeenItem &item = change.item;
     const int number = std::max(item.descriptionRow, item.addressRow);
-    if (const QString stale = staleItem(server, item, number); !stale.isEmpty())
+    if (const QString stale = staleItem(target, item, number); !stale.isEmpty())
         return refused(Result::Refused, stale);
-    const QString description = server.descriptions().List(item.descriptionRow);
-    const CatalogueEdit edit = server.catalogue().remove(item.descriptionRow, item.addressRow);
+    const QString description = target.catalogue.descriptions().List(item.descriptionRow);
+    const CatalogueEdit edit = target.catalogue.remove(item.descriptionRow, item.addressRow);
     if (!edit.done)
         return refused(Result::Refused, u"There is no item %1."_s.arg(number));
-    return saved(server, edit, u"Removed item %1: %2"_s.arg(number).arg(description), u"Nothing was removed:"_s);
+    return saved(target, edit, u"Removed item %1: %2"_s.arg(number).arg(description), u"Nothing was removed:"_s);
 }
 
-Outcome setMessage(LinkServer &server, const SetMessage &change)
+Outcome setMessage(Target target, const SetMessage &change)
 {
-    if (const FileResult written = server.saveServerMessage(change.text); !written.ok())
+    if (const FileResult written = target.message.save(change.text); !written.ok())
         return refused(Result::FilesFailed, written.error);
     return {Result::Changed, u"Server message set."_s, {}};
 }
 
 } // namespace
 
-Outcome apply(LinkServer &server, const Change &change, int lockWaitMs)
+QString cutReplies(const Catalogue &catalogue, const QString &serverMessage, int first, int end)
+{
+    using ServingTexts::LongestMessageBytes;
+    const qsizetype fixed = ServingTexts::utf8Size(ServingTexts::itemReply({}, {}, serverMessage));
+    if (fixed > LongestMessageBytes) {
+        return u"The server message is %1 KiB, more than the %2 KiB one message carries: every item reply reaches "
+               u"members cut short. Shorten the message."_s.arg((fixed + 1023) / 1024)
+                   .arg(LongestMessageBytes / 1024);
+    }
+    QStringList items;
+    int count = 0;
+    for (int item = first; item < end; ++item) {
+        if (fixed + ServingTexts::utf8Size(catalogue.descriptions().List(item)) +
+                ServingTexts::utf8Size(catalogue.addresses().List(item)) <=
+            LongestMessageBytes)
+            continue;
+        if (++count <= 10)
+            items.append(QString::number(item));
+    }
+    if (count == 0)
+        return {};
+    if (count > 10)
+        items.append(u"%1 more"_s.arg(count - 10));
+    return u"The reply to item %1 is longer than the %2 KiB one message carries, so members get it cut short. "
+           u"Shorten the description or the address."_s.arg(items.join(u", "_s))
+               .arg(LongestMessageBytes / 1024);
+}
+
+Outcome apply(Target target, const Change &change, int lockWaitMs)
 {
     // One change at a time, whichever program makes it.
-    const DataFolder &folder = server.catalogue().folder();
+    const DataFolder &folder = target.catalogue.folder();
     QLockFile lock(folder.lockPath());
     // A folder nobody can write in needs no lock: nobody changes it, and the
     // save says why it failed (the window keeps the change and tries again).
@@ -114,20 +146,20 @@ Outcome apply(LinkServer &server, const Change &change, int lockWaitMs)
                        u"(it holds %2). Try again in a moment."_s.arg(folder.path(), folder.lockPath()));
     }
     if (!std::holds_alternative<SetMessage>(change)) {
-        if (const FileResult fresh = server.catalogue().refresh(); !fresh.ok())
+        if (const FileResult fresh = target.catalogue.refresh(); !fresh.ok())
             return refused(Result::FilesFailed, u"Nothing was changed: %1"_s.arg(fresh.error));
     }
     return std::visit(
-        [&server](const auto &what) -> Outcome {
+        [&target](const auto &what) -> Outcome {
             using What = std::decay_t<decltype(what)>;
             if constexpr (std::is_same_v<What, AddItem>)
-                return add(server, what);
+                return add(target, what);
             else if constexpr (std::is_same_v<What, EditItem>)
-                return edit(server, what);
+                return edit(target, what);
             else if constexpr (std::is_same_v<What, RemoveItem>)
-                return remove(server, what);
+                return remove(target, what);
             else
-                return setMessage(server, what);
+                return setMessage(target, what);
         },
         change);
 }

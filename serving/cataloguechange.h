@@ -5,7 +5,8 @@
 #include <optional>
 #include <variant>
 
-class LinkServer;
+#include "catalogue/catalogue.h"
+#include "serving/servermessage.h"
 
 // One change of the catalogue or the server message, whichever face asks for
 // it: the main window, a catalogue command, the admin page.
@@ -80,10 +81,22 @@ struct Outcome
     [[nodiscard]] bool changed() const { return result == Result::Changed; }
 };
 
+// What a change works on: the catalogue and the server message's file (a
+// LinkServer's, or a catalogue command's own).
+struct Target
+{
+    Catalogue &catalogue;
+    const ServerMessageFile &message;
+};
+
+// What to tell the operator about the items in [first, end) whose reply is
+// longer than one message carries (they reach members cut); empty when none is.
+[[nodiscard]] QString cutReplies(const Catalogue &catalogue, const QString &serverMessage, int first, int end);
+
 // Takes the catalogue's lock (waiting up to lockWaitMs for another program's
 // change), reads the files again when another program changed them, applies
 // the change and saves the two list files as one. The list pages stay as they
 // are: each face rebuilds them when its own rules say.
-[[nodiscard]] Outcome apply(LinkServer &server, const Change &change, int lockWaitMs);
+[[nodiscard]] Outcome apply(Target target, const Change &change, int lockWaitMs);
 
 } // namespace CatalogueChange

@@ -1,5 +1,6 @@
 #include "serving/linkserver.h"
 
+#include "serving/cataloguechange.h"
 #include "serving/listpagebuilder.h"
 #include "serving/roomserver.h"
 #include "serving/sendscheduler.h"
@@ -27,7 +28,9 @@ QStringList LinkServer::load()
     if (const FileResult message = m_message.load(); !message.ok())
         problems.append(message.error);
     m_values->ListPages = ListPageSet();
-    if (const QString cut = cutReplies(0, m_descriptions.ListCount()); !cut.isEmpty())
+    if (const QString cut =
+            CatalogueChange::cutReplies(m_catalogue, m_values->ServerMessage, 0, m_descriptions.ListCount());
+        !cut.isEmpty())
         problems.append(cut);
     return problems;
 }
@@ -40,51 +43,14 @@ QStringList LinkServer::reload()
     } else {
         BuildList();
         told.append(u"Catalogue reloaded: %1 items"_s.arg(m_catalogue.itemCount()));
-        if (const QString cut = cutReplies(0, m_descriptions.ListCount()); !cut.isEmpty())
+        if (const QString cut =
+                CatalogueChange::cutReplies(m_catalogue, m_values->ServerMessage, 0, m_descriptions.ListCount());
+            !cut.isEmpty())
             told.append(cut);
     }
     if (const FileResult message = m_message.load(); !message.ok())
         told.append(message.error);
     return told;
-}
-
-CatalogueEdit LinkServer::add(const QString &description, const QString &address)
-{
-    CatalogueEdit edit = m_catalogue.add(description, address);
-    if (edit.done) {
-        const int item = m_descriptions.ListCount() - 1;
-        if (const QString cut = cutReplies(item, item + 1); !cut.isEmpty())
-            edit.message = edit.message.isEmpty() ? cut : edit.message + u"\n\n"_s + cut;
-    }
-    return edit;
-}
-
-QString LinkServer::cutReplies(int first, int end) const
-{
-    using ServingTexts::LongestMessageBytes;
-    const qsizetype fixed = ServingTexts::utf8Size(ServingTexts::itemReply({}, {}, m_values->ServerMessage));
-    if (fixed > LongestMessageBytes) {
-        return u"The server message is %1 KiB, more than the %2 KiB one message carries: every item reply reaches "
-               u"members cut short. Shorten the message."_s.arg((fixed + 1023) / 1024)
-                   .arg(LongestMessageBytes / 1024);
-    }
-    QStringList items;
-    int count = 0;
-    for (int item = first; item < end; ++item) {
-        if (fixed + ServingTexts::utf8Size(m_descriptions.List(item)) +
-                ServingTexts::utf8Size(m_addresses.List(item)) <=
-            LongestMessageBytes)
-            continue;
-        if (++count <= 10)
-            items.append(QString::number(item));
-    }
-    if (count == 0)
-        return {};
-    if (count > 10)
-        items.append(u"%1 more"_s.arg(count - 10));
-    return u"The reply to item %1 is longer than the %2 KiB one message carries, so members get it cut short. "
-           u"Shorten the description or the address."_s.arg(items.join(u", "_s))
-               .arg(LongestMessageBytes / 1024);
 }
 
 void LinkServer::BuildList()

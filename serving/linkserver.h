@@ -46,10 +46,6 @@ public:
     // catalogue in use as it was. Returns what to tell the operator.
     [[nodiscard]] QStringList reload();
 
-    // Adds an item as the catalogue does; also says when its reply is too long
-    // for one message and will reach members cut.
-    [[nodiscard]] CatalogueEdit add(const QString &description, const QString &address);
-
     // Rebuilds the list pages from the descriptions as they are now.
     void BuildList();
     // Appends one empty list page.
@@ -89,9 +85,6 @@ Q_SIGNALS:
     void servingChanged(bool serving);
 
 private:
-    // What to tell the operator about items in [first, end) whose reply is cut.
-    [[nodiscard]] QString cutReplies(int first, int end) const;
-
     const RowList &m_descriptions;
     const RowList &m_addresses;
     // Shared with the message editor, which may outlive the main window.

@@ -17,8 +17,8 @@
 #include "platform/durablefile.h"
 #include "platform/rowlist.h"
 #include "serving/cataloguechange.h"
-#include "serving/linkserver.h"
 #include "serving/servingtexts.h"
+#include "serving/valdrinbas.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -157,7 +157,8 @@ int runCatalogueCommand(const StartupOptions &options)
     QLoggingCategory::setFilterRules(u"valdrin.catalogue.warning=false\nvaldrin.catalogue.info=false"_s);
     StringRowList descriptions;
     StringRowList addresses;
-    LinkServer server(nullptr, descriptions, addresses, folder);
+    Catalogue catalogue(descriptions, addresses, folder);
+    const ServerMessageFile message(folder, std::make_shared<ValdrinBas>());
     {
         // The start-up load finishes a save another program left half done: under the lock.
         QLockFile lock(folder.lockPath());
@@ -174,8 +175,13 @@ int runCatalogueCommand(const StartupOptions &options)
                 return FilesFailed;
             }
         }
-        const QStringList problems = server.load();
-        if (server.catalogue().filesHeld()) {
+        QStringList problems = catalogue.load();
+        if (const FileResult read = message.load(); !read.ok())
+            problems.append(read.error);
+        if (const QString cut = CatalogueChange::cutReplies(catalogue, message.current(), 0, catalogue.itemCount());
+            !cut.isEmpty())
+            problems.append(cut);
+        if (catalogue.filesHeld()) {
             err() << problems.join(u'\n') << '\n';
             return FilesFailed;
         }
@@ -187,7 +193,7 @@ int runCatalogueCommand(const StartupOptions &options)
     CatalogueChange::Change change;
     switch (options.command) {
     case Command::List:
-        return listItems(descriptions, addresses, server.catalogue().unmatchedRows());
+        return listItems(descriptions, addresses, catalogue.unmatchedRows());
     case Command::Add:
         change = CatalogueChange::AddItem{values.value(0), values.value(1)};
         break;
@@ -219,7 +225,7 @@ int runCatalogueCommand(const StartupOptions &options)
         return ExitCode::Success;
     }
 
-    const CatalogueChange::Outcome outcome = CatalogueChange::apply(server, change, LockWaitMs);
+    const CatalogueChange::Outcome outcome = CatalogueChange::apply({catalogue, message}, change, LockWaitMs);
     using Result = CatalogueChange::Outcome::Result;
     if (!outcome.notes.isEmpty())
         err() << outcome.notes << '\n';

@@ -88,6 +88,11 @@ Form1::Form1(const DataFolder &folder, MorvexAIMOCX::AIM *messenger, QWidget *pa
 
 Form1::~Form1() = default;
 
+CatalogueChange::Target Form1::changeTarget()
+{
+    return {m_server->catalogue(), m_server->serverMessageFile()};
+}
+
 Catalogue &Form1::catalogue()
 {
     return m_server->catalogue();
@@ -260,7 +265,7 @@ bool Form1::addItemFromBoxes()
     if (Text1->text().isEmpty() || Text2->text().isEmpty())
         return false;
     const CatalogueChange::Outcome outcome =
-        CatalogueChange::apply(*m_server, CatalogueChange::AddItem{Text1->text(), Text2->text()}, LockWaitMs);
+        CatalogueChange::apply(changeTarget(), CatalogueChange::AddItem{Text1->text(), Text2->text()}, LockWaitMs);
     const bool added = outcome.changed() || outcome.result == CatalogueChange::Outcome::Result::Unsaved;
     if (added) {
         Text1->setText(QString());
@@ -325,8 +330,8 @@ void Form1::removeSelectedItem()
     if (List1->currentRow() < 0 && List2->currentRow() < 0)
         return;
     const CatalogueChange::Outcome outcome = CatalogueChange::apply(
-        *m_server, CatalogueChange::RemoveItem{{List1->currentRow(), List2->currentRow(), seen(List1), seen(List2)}},
-        LockWaitMs);
+        changeTarget(),
+        CatalogueChange::RemoveItem{{List1->currentRow(), List2->currentRow(), seen(List1), seen(List2)}}, LockWaitMs);
     showItemCount();
     tellChange(outcome);
 }

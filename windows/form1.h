@@ -99,6 +99,7 @@ private:
     // Shows what an edit has to say, and when it could not be saved that the window keeps it.
     void tellEdit(const CatalogueEdit &edit);
     void tellChange(const CatalogueChange::Outcome &outcome);
+    [[nodiscard]] CatalogueChange::Target changeTarget();
     void removeSelectedItem();
     static void mirrorSelection(QListWidget *from, QListWidget *to);
 

@@ -316,26 +316,30 @@ void TestCatalogue::changesApplyToTheFilesAsAnotherProgramLeftThem()
     // Another program removed Alpha and added Gamma: an add keeps both of its changes.
     QVERIFY(writeBytes(m_dir->filePath(u"descriptions.dat"_s), "Beta\r\nGamma\r\n"));
     QVERIFY(writeBytes(m_dir->filePath(u"urls.dat"_s), "b.htm\r\nc.htm\r\n"));
-    Outcome outcome = apply(server, AddItem{u"Delta"_s, u"d.htm"_s}, 0);
+    Outcome outcome = apply({server.catalogue(), server.serverMessageFile()}, AddItem{u"Delta"_s, u"d.htm"_s}, 0);
     QVERIFY2(outcome.changed(), qPrintable(outcome.told));
     QCOMPARE(outcome.told, u"Added item 2: Delta"_s);
     QCOMPARE(readBytes(m_dir->filePath(u"descriptions.dat"_s)), QByteArray("Beta\r\nGamma\r\nDelta\r\n"));
 
     // Item 0 as a page loaded before showed it is gone: nothing is removed.
-    outcome = apply(server, RemoveItem{SeenItem::numbered(0, u"Alpha"_s, u"a.htm"_s)}, 0);
+    outcome = apply({server.catalogue(), server.serverMessageFile()},
+                    RemoveItem{SeenItem::numbered(0, u"Alpha"_s, u"a.htm"_s)}, 0);
     QCOMPARE(outcome.result, Outcome::Result::Refused);
     QCOMPARE(outcome.told, u"The catalogue changed since this page was loaded; nothing was changed."_s);
-    outcome = apply(server, EditItem{SeenItem::numbered(0, u"Alpha"_s, u"a.htm"_s), u"New"_s, u"n.htm"_s}, 0);
+    outcome = apply({server.catalogue(), server.serverMessageFile()},
+                    EditItem{SeenItem::numbered(0, u"Alpha"_s, u"a.htm"_s), u"New"_s, u"n.htm"_s}, 0);
     QCOMPARE(outcome.result, Outcome::Result::Refused);
     QCOMPARE(readBytes(m_dir->filePath(u"urls.dat"_s)), QByteArray("b.htm\r\nc.htm\r\nd.htm\r\n"));
-    QCOMPARE(apply(server, RemoveItem{SeenItem::numbered(3)}, 0).told, u"There is no item 3."_s);
-    outcome = apply(server, RemoveItem{SeenItem::numbered(0, u"Beta"_s, u"b.htm"_s)}, 0);
+    QCOMPARE(apply({server.catalogue(), server.serverMessageFile()}, RemoveItem{SeenItem::numbered(3)}, 0).told,
+             u"There is no item 3."_s);
+    outcome = apply({server.catalogue(), server.serverMessageFile()},
+                    RemoveItem{SeenItem::numbered(0, u"Beta"_s, u"b.htm"_s)}, 0);
     QCOMPARE(outcome.told, u"Removed item 0: Beta"_s);
 
     // Another change holds the lock: nothing is changed, and the text says what to do.
     QLockFile other(folder().lockPath());
     QVERIFY(other.tryLock(0));
-    outcome = apply(server, AddItem{u"Epsilon"_s, u"e.htm"_s}, 0);
+    outcome = apply({server.catalogue(), server.serverMessageFile()}, AddItem{u"Epsilon"_s, u"e.htm"_s}, 0);
     QCOMPARE(outcome.result, Outcome::Result::FilesFailed);
     QVERIFY2(outcome.told.contains(u"Try again in a moment"_s), qPrintable(outcome.told));
     QCOMPARE(descriptions.ListCount(), 2);
@@ -355,8 +359,8 @@ void TestCatalogue::serverMessageLongerThanAReplyIsRefused()
     const QByteArray stored = readBytes(folder().messagePath());
     for (const qsizetype size :
          {largest.size() + 1, ServingTexts::LongestMessageBytes - 1, ServingTexts::LongestMessageBytes}) {
-        const CatalogueChange::Outcome outcome =
-            CatalogueChange::apply(server, CatalogueChange::SetMessage{QString(size, u'm')}, 0);
+        const CatalogueChange::Outcome outcome = CatalogueChange::apply(
+            {server.catalogue(), server.serverMessageFile()}, CatalogueChange::SetMessage{QString(size, u'm')}, 0);
         QCOMPARE(outcome.result, CatalogueChange::Outcome::Result::FilesFailed);
         QVERIFY2(outcome.told.startsWith(u"The server message was not set: "_s), qPrintable(outcome.told));
     }
