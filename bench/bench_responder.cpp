@@ -5,6 +5,7 @@
 #include "platform/messenger.h"
 #include "platform/rowlist.h"
 #include "serving/chatresponder.h"
+#include "serving/sendscheduler.h"
 #include "serving/valdrinbas.h"
 
 #include <QCoreApplication>
@@ -69,7 +70,8 @@ void BM_HandleNonCommand(benchmark::State &state)
     const QString &line = state.range(0) == 0 ? PlainLine : SlashLine;
     SilentMessenger messenger;
     const ValdrinBas values;
-    ChatResponder responder(&messenger, catalogue().descriptions, catalogue().addresses, values);
+    SendScheduler scheduler(&messenger);
+    ChatResponder responder(&messenger, catalogue().descriptions, catalogue().addresses, values, scheduler);
     for (auto _ : state)
         responder.handleChatLine(u"Ann"_s, line);
 }
@@ -79,7 +81,8 @@ void BM_HandleItemCommand(benchmark::State &state)
 {
     SilentMessenger messenger;
     const ValdrinBas values;
-    ChatResponder responder(&messenger, catalogue().descriptions, catalogue().addresses, values);
+    SendScheduler scheduler(&messenger);
+    ChatResponder responder(&messenger, catalogue().descriptions, catalogue().addresses, values, scheduler);
     // No member is ever refused here: the guard's limits are not what is measured.
     FloodGuard::Limits unlimited;
     unlimited.shortBurst = unlimited.sustained = unlimited.roomBurst = 1 << 30;

@@ -14,9 +14,9 @@ Q_LOGGING_CATEGORY(lcServing, "valdrin.serving")
 using namespace Qt::StringLiterals;
 
 ChatResponder::ChatResponder(MorvexAIMOCX::AIM *messenger, const RowList &descriptions, const RowList &addresses,
-                             const ValdrinBas &values, SendScheduler *scheduler, QObject *parent)
+                             const ValdrinBas &values, SendScheduler &scheduler, QObject *parent)
     : QObject(parent), m_messenger(messenger), m_descriptions(descriptions), m_addresses(addresses), m_values(values),
-      m_scheduler(scheduler ? scheduler : new SendScheduler(messenger, this))
+      m_scheduler(&scheduler)
 {}
 
 ChatResponder::~ChatResponder() = default;

@@ -23,10 +23,10 @@ class ChatResponder final : public QObject
     Q_OBJECT
 
 public:
-    // The rows and the values (list pages, server message) must outlive the
-    // responder. Without a scheduler it makes one of its own for the messenger.
+    // The rows, the values (list pages, server message) and the scheduler (the
+    // room's connection's, which its owner keeps) must outlive the responder.
     ChatResponder(MorvexAIMOCX::AIM *messenger, const RowList &descriptions, const RowList &addresses,
-                  const ValdrinBas &values, SendScheduler *scheduler = nullptr, QObject *parent = nullptr);
+                  const ValdrinBas &values, SendScheduler &scheduler, QObject *parent = nullptr);
     ~ChatResponder() override;
 
     // The handler of the messenger's ChatLine.

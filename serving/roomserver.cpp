@@ -13,7 +13,7 @@ using namespace Qt::StringLiterals;
 RoomServer::RoomServer(MorvexAIMOCX::AIM *room, SendScheduler *scheduler, FloodGuard *guard,
                        const RowList &descriptions, const RowList &addresses, ValdrinBas &values, QObject *parent)
     : QObject(parent), m_room(room), m_timer(new QTimer(this)),
-      m_responder(new ChatResponder(room, descriptions, addresses, values, scheduler, this)),
+      m_responder(new ChatResponder(room, descriptions, addresses, values, *scheduler, this)),
       m_switch(new ServingSwitch(room, scheduler, descriptions, values, m_timer, this))
 {
     if (guard)

@@ -121,7 +121,8 @@ void TestChatResponder::commandMatching()
     QFETCH(QString, line);
     QFETCH(QString, expected);
     RecordingMessenger messenger;
-    ChatResponder responder(&messenger, m_descriptions, m_addresses, m_values);
+    SendScheduler scheduler(&messenger);
+    ChatResponder responder(&messenger, m_descriptions, m_addresses, m_values, scheduler);
     responder.handleChatLine(sender, line);
 
     const QStringList sent = messenger.callsNamed(u"SendIM"_s);
@@ -140,7 +141,8 @@ void TestChatResponder::commandMatching()
 void TestChatResponder::itemReplyBytes()
 {
     RecordingMessenger messenger;
-    ChatResponder responder(&messenger, m_descriptions, m_addresses, m_values);
+    SendScheduler scheduler(&messenger);
+    ChatResponder responder(&messenger, m_descriptions, m_addresses, m_values, scheduler);
     responder.handleChatLine(u"Ann"_s, u"/LinkDesk send 3"_s);
     m_values.ServerMessage = u"Please scan, \"all\" of it.\r\nBye"_s;
     responder.handleChatLine(u"Ann"_s, u"/LinkDesk send 3"_s);
@@ -155,7 +157,8 @@ void TestChatResponder::itemReplyBytes()
 void TestChatResponder::listReplySendsEveryPageInOrder()
 {
     RecordingMessenger messenger;
-    ChatResponder responder(&messenger, m_descriptions, m_addresses, m_values);
+    SendScheduler scheduler(&messenger);
+    ChatResponder responder(&messenger, m_descriptions, m_addresses, m_values, scheduler);
     qint64 now = 0;
     responder.scheduler().setClockForTesting([&now] { return now; });
     const auto after = [&](qint64 ms) {
@@ -187,7 +190,8 @@ void TestChatResponder::listReplySendsEveryPageInOrder()
 void TestChatResponder::listReplyKeepsThePagesItStartedWith()
 {
     RecordingMessenger messenger;
-    ChatResponder responder(&messenger, m_descriptions, m_addresses, m_values);
+    SendScheduler scheduler(&messenger);
+    ChatResponder responder(&messenger, m_descriptions, m_addresses, m_values, scheduler);
     qint64 now = 0;
     responder.scheduler().setClockForTesting([&now] { return now; });
     const ListPageSet old = pageSet(3, u"old"_s);
@@ -206,7 +210,8 @@ void TestChatResponder::itemWithoutAddressRowSendsNothing()
 {
     RecordingMessenger messenger;
     StringRowList shortAddresses({u"0.htm"_s});
-    ChatResponder responder(&messenger, m_descriptions, shortAddresses, m_values);
+    SendScheduler scheduler(&messenger);
+    ChatResponder responder(&messenger, m_descriptions, shortAddresses, m_values, scheduler);
     responder.handleChatLine(u"Ann"_s, u"/LinkDesk send 2"_s);
     responder.handleChatLine(u"Ann"_s, u"/LinkDesk send 0"_s);
     QCOMPARE(messenger.callsNamed(u"SendIM"_s).size(), 1);
@@ -215,7 +220,8 @@ void TestChatResponder::itemWithoutAddressRowSendsNothing()
 void TestChatResponder::failingMessengerEndsTheReplyQuietly()
 {
     RecordingMessenger messenger;
-    ChatResponder responder(&messenger, m_descriptions, m_addresses, m_values);
+    SendScheduler scheduler(&messenger);
+    ChatResponder responder(&messenger, m_descriptions, m_addresses, m_values, scheduler);
     qint64 now = 0;
     responder.scheduler().setClockForTesting([&now] { return now; });
     const ListPageSet pages = pageSet(2);
@@ -238,7 +244,8 @@ void TestChatResponder::failingMessengerEndsTheReplyQuietly()
 void TestChatResponder::oneListAtATimePerMemberAndFewInAll()
 {
     RecordingMessenger messenger;
-    ChatResponder responder(&messenger, m_descriptions, m_addresses, m_values);
+    SendScheduler scheduler(&messenger);
+    ChatResponder responder(&messenger, m_descriptions, m_addresses, m_values, scheduler);
     qint64 now = 0;
     responder.scheduler().setClockForTesting([&now] { return now; });
     m_values.ListPages = pageSet(2);
@@ -287,7 +294,8 @@ void TestChatResponder::longRepliesAreCutAtACharacterBoundary()
     RecordingMessenger messenger;
     StringRowList descriptions({description});
     StringRowList addresses({u"a.htm"_s});
-    ChatResponder responder(&messenger, descriptions, addresses, m_values);
+    SendScheduler scheduler(&messenger);
+    ChatResponder responder(&messenger, descriptions, addresses, m_values, scheduler);
     responder.handleChatLine(u"Ann"_s, u"/LinkDesk send 0"_s);
     const QStringList sent = messenger.callsNamed(u"SendIM"_s);
     QCOMPARE(sent.size(), 1);
@@ -305,7 +313,8 @@ void TestChatResponder::floodingMemberIsIgnoredButPersonIsAnswered()
 {
     qint64 now = 0;
     RecordingMessenger messenger;
-    ChatResponder responder(&messenger, m_descriptions, m_addresses, m_values);
+    SendScheduler scheduler(&messenger);
+    ChatResponder responder(&messenger, m_descriptions, m_addresses, m_values, scheduler);
     responder.floodGuard().setClockForTesting([&now] { return now; });
 
     // A person: one command every two seconds, kept up for five minutes, and
@@ -350,7 +359,8 @@ void TestChatResponder::hostileRoomStaysResponsiveAndBounded()
         addresses.AddItem(u"http://example.org/"_s + QString::number(i));
     }
     ListPageBuilder::BuildList(descriptions, m_values.ListPages);
-    ChatResponder responder(&room, descriptions, addresses, m_values);
+    SendScheduler scheduler(&room);
+    ChatResponder responder(&room, descriptions, addresses, m_values, scheduler);
     responder.scheduler().setPageInterval(10);
     connect(&room, &MorvexAIMOCX::AIM::ChatLine, &responder, &ChatResponder::handleChatLine);
     room.StartChatWatch();
@@ -395,7 +405,8 @@ void TestChatResponder::messengerOrResponderGoneMidListDoesNotCrash()
     m_values.ListPages = pages;
     {
         auto *room = new LocalRoom;
-        ChatResponder responder(room, m_descriptions, m_addresses, m_values);
+        SendScheduler scheduler(room);
+        ChatResponder responder(room, m_descriptions, m_addresses, m_values, scheduler);
         responder.scheduler().setPageInterval(10);
         responder.handleChatLine(u"Ann"_s, u"/LinkDesk send list"_s);
         delete room;
@@ -404,7 +415,10 @@ void TestChatResponder::messengerOrResponderGoneMidListDoesNotCrash()
     }
     {
         LocalRoom room;
-        auto *responder = new ChatResponder(&room, m_descriptions, m_addresses, m_values);
+        // The scheduler goes with the responder: nothing is left to send the rest.
+        auto *scheduler = new SendScheduler(&room);
+        auto *responder = new ChatResponder(&room, m_descriptions, m_addresses, m_values, *scheduler);
+        scheduler->setParent(responder);
         responder->scheduler().setPageInterval(10);
         responder->handleChatLine(u"Ann"_s, u"/LinkDesk send list"_s);
         delete responder;
