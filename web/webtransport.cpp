@@ -20,7 +20,7 @@ struct RequestState
 {
     QByteArray body;
     bool tooLarge = false;
-    std::shared_ptr<AdminHandoff::Reply> reply = std::make_shared<AdminHandoff::Reply>();
+    AdminHandoff::Reply reply;
 };
 
 QByteArray header(const MicroHttpd &mhd, MHD_Connection *connection, MHD_ValueKind kind, const char *name)
@@ -92,8 +92,8 @@ MHD_Result answer(void *context, MHD_Connection *connection, const char *url, co
         *uploadSize = 0;
         return MHD_YES;
     }
-    if (state->reply->done)
-        return queue(mhd, connection, WebAdmin::afterAction(state->reply->told));
+    if (state->reply.done)
+        return queue(mhd, connection, WebAdmin::afterAction(state->reply.told));
     if (state->tooLarge) {
         WebPages::Response refused;
         refused.status = 413;
@@ -121,7 +121,9 @@ MHD_Result answer(void *context, MHD_Connection *connection, const char *url, co
     WebFace::Private::Answer answered = face->answer(route, request);
     if (const auto *change = std::get_if<AdminChange::Change>(&answered)) {
         QString refused;
-        if (face->handoff.handOver(mhd, connection, state->reply, *change, &refused))
+        // The reply lives as long as the request's state, which the chat thread holds meanwhile.
+        if (face->handoff.handOver(mhd, connection, std::shared_ptr<AdminHandoff::Reply>(state, &state->reply), *change,
+                                   &refused))
             return MHD_YES;
         return queue(mhd, connection, WebAdmin::afterAction(refused));
     }
