@@ -33,6 +33,7 @@ const MicroHttpd *MicroHttpd::load(QString *error)
                          find(library, "MHD_stop_daemon", f.stop_daemon) &&
                          find(library, "MHD_get_daemon_info", f.get_daemon_info) &&
                          find(library, "MHD_lookup_connection_value", f.lookup_connection_value) &&
+                         find(library, "MHD_get_connection_values", f.get_connection_values) &&
                          find(library, "MHD_get_connection_info", f.get_connection_info) &&
                          find(library, "MHD_create_response_from_buffer_with_free_callback_cls", f.create_response) &&
                          find(library, "MHD_add_response_header", f.add_response_header) &&

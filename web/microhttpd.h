@@ -13,6 +13,7 @@ struct MicroHttpd
     decltype(&MHD_stop_daemon) stop_daemon;
     decltype(&MHD_get_daemon_info) get_daemon_info;
     decltype(&MHD_lookup_connection_value) lookup_connection_value;
+    decltype(&MHD_get_connection_values) get_connection_values;
     decltype(&MHD_get_connection_info) get_connection_info;
     decltype(&MHD_create_response_from_buffer_with_free_callback_cls) create_response;
     decltype(&MHD_add_response_header) add_response_header;

@@ -1,5 +1,6 @@
 #include "web/webface.h"
 
+#include "web/requestdeadlines.h"
 #include "web/webadmin.h"
 #include "web/webfaceprivate.h"
 #include "web/webmetrics.h"

@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -18,11 +19,15 @@ class WebMetrics;
 class WebFace final
 {
 public:
-    // Connections at most, in all and from one address; an idle connection is
-    // closed after IdleTimeoutSeconds. A request's headers must fit in
-    // RequestMemoryBytes; a request with a body is refused.
-    static constexpr unsigned ConnectionsAtMost = 256;
+    // Connections at most, in all and from one address: ten addresses hold a
+    // few hundred at most, so a few clients cannot shut others out. A request
+    // must be in (headers and any body) within RequestDeadline of its first
+    // byte, however slowly it trickles; an idle connection is closed after
+    // IdleTimeoutSeconds. A request's headers must fit in RequestMemoryBytes; a
+    // request with a body is refused.
+    static constexpr unsigned ConnectionsAtMost = 4096;
     static constexpr unsigned ConnectionsPerAddress = 32;
+    static constexpr std::chrono::seconds RequestDeadline{10};
     static constexpr unsigned IdleTimeoutSeconds = 30;
     static constexpr std::size_t RequestMemoryBytes = 64 * 1024;
 
@@ -33,6 +38,7 @@ public:
         QString certificate; // PEM files for HTTPS; both or neither
         QString key;
         QByteArray adminPasswordHash; // Argon2id; empty: no admin page
+        std::chrono::milliseconds requestDeadline = RequestDeadline;
     };
     // The largest form the admin page takes.
     static constexpr qsizetype FormBytesAtMost = 64 * 1024;

@@ -16,6 +16,7 @@
 
 struct MHD_Daemon;
 struct MicroHttpd;
+class RequestDeadlines;
 class WebAdmin;
 
 // What the HTTP thread reads and the chat thread publishes. The transport
@@ -26,6 +27,10 @@ struct WebFace::Private
     // libmicrohttpd's functions, loaded when the face starts.
     const MicroHttpd *mhd = nullptr;
     MHD_Daemon *daemon = nullptr;
+    // Requests not in by their deadline are cut (slow clients).
+    std::unique_ptr<RequestDeadlines> deadlines;
+    // Served over TLS: every answer tells the browser to keep to HTTPS.
+    bool https = false;
     const WebMetrics *metrics = nullptr;
     std::unique_ptr<WebAdmin> admin;
     AdminHandoff handoff;

@@ -291,7 +291,7 @@ Response respond(const WebSnapshot &snapshot, const Request &request, const WebR
         return response;
     case Target::Readiness: {
         bool ready = false;
-        response.contentType = "application/json";
+        response.contentType = "application/json; charset=utf-8";
         response.body = readiness(snapshot, &ready);
         response.status = ready ? 200 : 503;
         return response;
@@ -304,7 +304,7 @@ Response respond(const WebSnapshot &snapshot, const Request &request, const WebR
         break;
     }
     case Target::CatalogueJson:
-        response.contentType = "application/json";
+        response.contentType = "application/json; charset=utf-8";
         response.body = catalogueJson(snapshot);
         break;
     case Target::CatalogueText:

@@ -1,6 +1,7 @@
 #include "web/webtransport.h"
 
 #include "web/microhttpd.h"
+#include "web/requestdeadlines.h"
 #include "web/webadmin.h"
 #include "web/webfaceprivate.h"
 
@@ -9,6 +10,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 
 using namespace Qt::StringLiterals;
@@ -42,13 +44,43 @@ QString clientAddress(const MicroHttpd &mhd, MHD_Connection *connection)
     return QString::fromLatin1(text);
 }
 
+// The values of every Content-Length header of the request.
+MHD_Result collectLength(void *lengths, MHD_ValueKind, const char *name, const char *value)
+{
+    if (qstricmp(name, MHD_HTTP_HEADER_CONTENT_LENGTH) == 0)
+        static_cast<QList<QByteArray> *>(lengths)->append(QByteArray(value ? value : "").trimmed());
+    return MHD_YES;
+}
+
+// Two Content-Length headers that differ: a proxy in front may read the body
+// by the other one, and the rest of it would be taken for a request of its
+// own (request smuggling). Refused.
+bool lengthsDisagree(const MicroHttpd &mhd, MHD_Connection *connection)
+{
+    QList<QByteArray> lengths;
+    mhd.get_connection_values(connection, MHD_HEADER_KIND, &collectLength, &lengths);
+    return std::any_of(lengths.cbegin(), lengths.cend(),
+                       [&](const QByteArray &length) { return length != lengths.constFirst(); });
+}
+
+WebPages::Response badRequest(const QByteArray &why)
+{
+    WebPages::Response refused;
+    refused.status = 400;
+    refused.headers = WebPages::securityHeaders();
+    refused.contentType = "text/plain; charset=utf-8";
+    refused.body = why + '\n';
+    return refused;
+}
+
 void releaseBody(void *body)
 {
     delete static_cast<QByteArray *>(body);
 }
 
-MHD_Result queue(const MicroHttpd &mhd, MHD_Connection *connection, const WebPages::Response &response)
+MHD_Result queue(const WebFace::Private &face, MHD_Connection *connection, const WebPages::Response &response)
 {
+    const MicroHttpd &mhd = *face.mhd;
     // The body is shared with the page cache, not copied: it lives until sent.
     auto *body = new QByteArray(response.body);
     MHD_Response *reply = mhd.create_response(size_t(body->size()), body->data(), &releaseBody, body);
@@ -59,12 +91,15 @@ MHD_Result queue(const MicroHttpd &mhd, MHD_Connection *connection, const WebPag
     mhd.add_response_header(reply, MHD_HTTP_HEADER_CONTENT_TYPE, response.contentType.constData());
     for (const auto &[name, value] : std::as_const(response.headers))
         mhd.add_response_header(reply, name.constData(), value.constData());
+    // Once a browser has the page over HTTPS, it asks this host by HTTPS only for a year.
+    if (face.https)
+        mhd.add_response_header(reply, "Strict-Transport-Security", "max-age=31536000");
     const MHD_Result queued = mhd.queue_response(connection, unsigned(response.status), reply);
     mhd.destroy_response(reply);
     return queued;
 }
 
-MHD_Result answer(void *context, MHD_Connection *connection, const char *url, const char *method, const char *,
+MHD_Result answer(void *context, MHD_Connection *connection, const char *url, const char *method, const char *version,
                   const char *uploadData, size_t *uploadSize, void **requestState)
 {
     auto *face = static_cast<WebFace::Private *>(context);
@@ -74,6 +109,15 @@ MHD_Result answer(void *context, MHD_Connection *connection, const char *url, co
     const bool form = route && route->form && qstrcmp(method, "POST") == 0;
     if (*requestState == nullptr) {
         *requestState = new std::shared_ptr<RequestState>(std::make_shared<RequestState>());
+        if (lengthsDisagree(mhd, connection)) {
+            face->deadlines->requestIn(connection);
+            return queue(*face, connection, badRequest("Two Content-Length headers that differ"));
+        }
+        if (qstrcmp(version, MHD_HTTP_VERSION_1_1) == 0 &&
+            !mhd.lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_HOST)) {
+            face->deadlines->requestIn(connection);
+            return queue(*face, connection, badRequest("An HTTP/1.1 request needs a Host header"));
+        }
         // Only the admin page's forms have a body; any other request with one is
         // refused as soon as its headers are in, without reading it.
         const QByteArray length = header(mhd, connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
@@ -81,7 +125,8 @@ MHD_Result answer(void *context, MHD_Connection *connection, const char *url, co
                              !header(mhd, connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_TRANSFER_ENCODING).isEmpty();
         if (!hasBody || form)
             return MHD_YES; // answered once the request is complete
-        return queue(mhd, connection, WebPages::methodNotAllowed());
+        face->deadlines->requestIn(connection);
+        return queue(*face, connection, WebPages::methodNotAllowed());
     }
     const std::shared_ptr<RequestState> state = *static_cast<std::shared_ptr<RequestState> *>(*requestState);
     if (*uploadSize > 0) {
@@ -92,15 +137,17 @@ MHD_Result answer(void *context, MHD_Connection *connection, const char *url, co
         *uploadSize = 0;
         return MHD_YES;
     }
+    // The request is in: from here on it is answered, however long that takes.
+    face->deadlines->requestIn(connection);
     if (state->reply.done)
-        return queue(mhd, connection, WebAdmin::afterAction(state->reply.told));
+        return queue(*face, connection, WebAdmin::afterAction(state->reply.told));
     if (state->tooLarge) {
         WebPages::Response refused;
         refused.status = 413;
         refused.headers = WebPages::securityHeaders();
         refused.contentType = "text/plain; charset=utf-8";
         refused.body = "The form is larger than the admin page takes.\n";
-        return queue(mhd, connection, refused);
+        return queue(*face, connection, refused);
     }
 
     WebFace::Private::Incoming request;
@@ -125,15 +172,48 @@ MHD_Result answer(void *context, MHD_Connection *connection, const char *url, co
         if (face->handoff.handOver(mhd, connection, std::shared_ptr<AdminHandoff::Reply>(state, &state->reply), *change,
                                    &refused))
             return MHD_YES;
-        return queue(mhd, connection, WebAdmin::afterAction(refused));
+        return queue(*face, connection, WebAdmin::afterAction(refused));
     }
-    return queue(mhd, connection, std::get<WebPages::Response>(answered));
+    return queue(*face, connection, std::get<WebPages::Response>(answered));
 }
 
-void completed(void *, MHD_Connection *, void **requestState, MHD_RequestTerminationCode)
+void completed(void *context, MHD_Connection *connection, void **requestState, MHD_RequestTerminationCode)
 {
     delete static_cast<std::shared_ptr<RequestState> *>(*requestState);
     *requestState = nullptr;
+    static_cast<WebFace::Private *>(context)->deadlines->requestDone(connection);
+}
+
+void connectionChanged(void *context, MHD_Connection *connection, void **, MHD_ConnectionNotificationCode code)
+{
+    auto *face = static_cast<WebFace::Private *>(context);
+    if (code == MHD_CONNECTION_NOTIFY_CLOSED) {
+        face->deadlines->closed(connection);
+        return;
+    }
+    const MHD_ConnectionInfo *info = face->mhd->get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    if (info)
+        face->deadlines->opened(connection, info->connect_fd);
+}
+
+// Each connection is a file: the process may need more open at once than the
+// soft limit many systems start with (1024). The soft limit is raised up to the
+// hard one; the connections allowed are what fits under it.
+unsigned connectionsThatFit()
+{
+    constexpr rlim_t Spare = 128; // for the rest of the program: its files, chat connections, libraries
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) != 0)
+        return WebFace::ConnectionsAtMost;
+    const rlim_t wanted = WebFace::ConnectionsAtMost + Spare;
+    if (files.rlim_cur != RLIM_INFINITY && files.rlim_cur < wanted) {
+        files.rlim_cur = files.rlim_max == RLIM_INFINITY ? wanted : std::min(wanted, files.rlim_max);
+        (void)setrlimit(RLIMIT_NOFILE, &files);
+        (void)getrlimit(RLIMIT_NOFILE, &files);
+    }
+    if (files.rlim_cur == RLIM_INFINITY || files.rlim_cur >= wanted)
+        return WebFace::ConnectionsAtMost;
+    return unsigned(std::max<rlim_t>(files.rlim_cur, 2 * Spare) - Spare);
 }
 
 QByteArray readPem(const QString &path, QString *error)
@@ -187,6 +267,8 @@ QString start(WebFace::Private &face, const WebFace::Settings &settings)
             return error;
         flags |= MHD_USE_TLS;
     }
+    face.https = !settings.certificate.isEmpty();
+    face.deadlines = std::make_unique<RequestDeadlines>(settings.requestDeadline);
     const bool loopback = host.startsWith(u"127."_s) || host == u"::1";
     const WebAdmin::Channel channel = !settings.certificate.isEmpty() ? WebAdmin::Channel::Https
                                       : loopback                      ? WebAdmin::Channel::HttpOnLoopback
@@ -194,11 +276,12 @@ QString start(WebFace::Private &face, const WebFace::Settings &settings)
     face.admin = std::make_unique<WebAdmin>(settings.adminPasswordHash, channel);
     face.daemon = face.mhd->start_daemon(
         flags, port, nullptr, nullptr, &answer, &face, MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr *>(&address),
-        MHD_OPTION_CONNECTION_LIMIT, WebFace::ConnectionsAtMost, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
+        MHD_OPTION_CONNECTION_LIMIT, connectionsThatFit(), MHD_OPTION_PER_IP_CONNECTION_LIMIT,
         WebFace::ConnectionsPerAddress, MHD_OPTION_CONNECTION_TIMEOUT, WebFace::IdleTimeoutSeconds,
-        MHD_OPTION_CONNECTION_MEMORY_LIMIT, WebFace::RequestMemoryBytes, MHD_OPTION_NOTIFY_COMPLETED, &completed,
-        nullptr, settings.certificate.isEmpty() ? MHD_OPTION_END : MHD_OPTION_HTTPS_MEM_CERT,
-        face.certificate.constData(), MHD_OPTION_HTTPS_MEM_KEY, face.key.constData(), MHD_OPTION_END);
+        MHD_OPTION_CONNECTION_MEMORY_LIMIT, WebFace::RequestMemoryBytes, MHD_OPTION_NOTIFY_COMPLETED, &completed, &face,
+        MHD_OPTION_NOTIFY_CONNECTION, &connectionChanged, &face,
+        settings.certificate.isEmpty() ? MHD_OPTION_END : MHD_OPTION_HTTPS_MEM_CERT, face.certificate.constData(),
+        MHD_OPTION_HTTPS_MEM_KEY, face.key.constData(), MHD_OPTION_END);
     if (!face.daemon) {
         return u"The web face could not listen on %1 port %2 (is the port taken, or the certificate or key not "
                u"PEM?)"_s.arg(host)
@@ -214,6 +297,7 @@ void stop(WebFace::Private &face)
         face.mhd->stop_daemon(face.daemon);
         face.daemon = nullptr;
     }
+    face.deadlines.reset();
 }
 
 quint16 port(const WebFace::Private &face)
