@@ -12,20 +12,35 @@ WebPages::Response WebFace::Private::page(const WebSnapshot &snapshot, const Web
     const bool cacheable = route && route->cached && (request.method == "GET" || request.method == "HEAD");
     if (!cacheable)
         return WebPages::respond(snapshot, request, route);
-    if (pagesGeneration != snapshot.generation) {
-        pages.clear();
-        pagesGeneration = snapshot.generation;
+    if (cache.generation != snapshot.generation) {
+        cache = PageCache{snapshot.generation, {}, {}, 0};
+        cachedBytes = 0;
     }
-    const QByteArray key = request.path + '?' + request.query.toUtf8() + '&' + request.page;
-    auto found = pages.find(key);
-    if (found == pages.end()) {
+    const QByteArray key = WebPages::cacheKey(request, *route);
+    auto found = cache.pages.find(key);
+    if (found == cache.pages.end()) {
         WebPages::Request plain = request;
         plain.method = "GET";
         plain.ifNoneMatch.clear();
-        // A handful of searches are kept; more would only hold memory.
-        if (pages.size() >= 32)
-            pages.clear();
-        found = pages.insert(key, WebPages::respond(snapshot, plain, route));
+        WebPages::Response made = WebPages::respond(snapshot, plain, route);
+        const qint64 size = made.body.size() + key.size();
+        while (!cache.order.empty() && cache.bytes + size > WebFace::PageCacheBytes) {
+            cache.bytes -= cache.pages.value(cache.order.front()).body.size() + cache.order.front().size();
+            cache.pages.remove(cache.order.front());
+            cache.order.pop_front();
+        }
+        if (cache.bytes + size > WebFace::PageCacheBytes) {
+            cachedBytes = cache.bytes;
+            WebPages::answerIfChanged(made, request.ifNoneMatch);
+            return made;
+        }
+        cache.bytes += size;
+        // The exports and the style sheet are made once per snapshot and kept;
+        // the pages of searches make way for newer ones.
+        if (route->target == WebRoutes::Target::CataloguePage)
+            cache.order.push_back(key);
+        found = cache.pages.insert(key, std::move(made));
+        cachedBytes = cache.bytes;
     }
     WebPages::Response response = *found;
     WebPages::answerIfChanged(response, request.ifNoneMatch);
@@ -81,6 +96,11 @@ void WebFace::stop()
 quint16 WebFace::port() const
 {
     return WebTransport::port(*d);
+}
+
+qint64 WebFace::cachedBytes() const
+{
+    return d->cachedBytes;
 }
 
 void WebFace::setMetrics(const WebMetrics *metrics)

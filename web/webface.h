@@ -30,6 +30,8 @@ public:
     static constexpr std::chrono::seconds RequestDeadline{10};
     static constexpr unsigned IdleTimeoutSeconds = 30;
     static constexpr std::size_t RequestMemoryBytes = 64 * 1024;
+    // The pages kept made, searches and the exports together.
+    static constexpr qint64 PageCacheBytes = 16 * 1024 * 1024;
 
     struct Settings
     {
@@ -55,6 +57,8 @@ public:
     [[nodiscard]] quint16 port() const;
     // Replaces what the pages show; requests already being answered keep theirs.
     void publish(WebSnapshot snapshot);
+    // The bytes of the pages kept made (at most PageCacheBytes).
+    [[nodiscard]] qint64 cachedBytes() const;
     // Serves the figures at /metrics; set before start, and outliving the face.
     void setMetrics(const WebMetrics *metrics);
     // Makes the admin page's changes: run on context's thread (the chat

@@ -9,6 +9,8 @@
 #include <QHash>
 #include <QPointer>
 
+#include <atomic>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -34,9 +36,17 @@ struct WebFace::Private
     const WebMetrics *metrics = nullptr;
     std::unique_ptr<WebAdmin> admin;
     AdminHandoff handoff;
-    // Pages made from the current snapshot, by request, so the same page is made once.
-    QHash<QByteArray, WebPages::Response> pages;
-    quint64 pagesGeneration = 0;
+    // Pages made from the current snapshot, by what they depend on
+    // (WebPages::cacheKey), so the same page is made once; PageCacheBytes at
+    // most, the oldest search dropped first. The HTTP thread's alone.
+    struct PageCache
+    {
+        quint64 generation = 0;
+        QHash<QByteArray, WebPages::Response> pages;
+        std::deque<QByteArray> order; // the catalogue's pages, the oldest first
+        qint64 bytes = 0;
+    } cache;
+    std::atomic<qint64> cachedBytes = 0;
     std::mutex mutex;
     std::shared_ptr<const WebSnapshot> snapshot = std::make_shared<WebSnapshot>();
     quint64 generation = 0;

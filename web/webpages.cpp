@@ -66,13 +66,22 @@ bool isFollowable(const QString &address)
            (scheme == u"http" || scheme == u"https" || scheme == u"ftp" || scheme == u"mailto");
 }
 
-QByteArray etagOf(const WebSnapshot &snapshot, const WebPages::Request &request)
+// The ETag of an answer is derived from its bytes: a page that changed, even
+// across a restart, never matches a copy the browser holds.
+QByteArray etagOf(const QByteArray &body)
 {
-    QCryptographicHash hash(QCryptographicHash::Sha1);
-    hash.addData(request.path);
-    hash.addData(request.query.toUtf8());
-    hash.addData(request.page);
-    return "\"" + QByteArray::number(snapshot.generation) + '-' + hash.result().toHex().left(16) + "\"";
+    return '"' +
+           QCryptographicHash::hash(body, QCryptographicHash::Blake2b_160)
+               .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals) +
+           '"';
+}
+
+// ?page=, as a number; anything else is the first page.
+int pageNumber(const QByteArray &page)
+{
+    bool number = false;
+    const int value = page.toInt(&number);
+    return number ? value : 1;
 }
 
 QString htmlPage(const WebSnapshot &snapshot, const QString &query, int page)
@@ -264,6 +273,13 @@ Response methodNotAllowed()
     return response;
 }
 
+QByteArray cacheKey(const Request &request, const WebRoutes::Route &route)
+{
+    if (route.target != WebRoutes::Target::CataloguePage)
+        return route.path;
+    return QByteArray::number(pageNumber(request.page)) + ' ' + request.query.toUtf8();
+}
+
 Response respond(const WebSnapshot &snapshot, const Request &request)
 {
     return respond(snapshot, request, WebRoutes::find(request.path));
@@ -296,13 +312,10 @@ Response respond(const WebSnapshot &snapshot, const Request &request, const WebR
         response.status = ready ? 200 : 503;
         return response;
     }
-    case Target::CataloguePage: {
-        bool number = false;
-        const int page = request.page.isEmpty() ? 1 : request.page.toInt(&number);
+    case Target::CataloguePage:
         response.contentType = "text/html; charset=utf-8";
-        response.body = htmlPage(snapshot, request.query, request.page.isEmpty() || number ? page : 1).toUtf8();
+        response.body = htmlPage(snapshot, request.query, pageNumber(request.page)).toUtf8();
         break;
-    }
     case Target::CatalogueJson:
         response.contentType = "application/json; charset=utf-8";
         response.body = catalogueJson(snapshot);
@@ -319,7 +332,7 @@ Response respond(const WebSnapshot &snapshot, const Request &request, const WebR
         // The figures are the face's (/metrics), the rest the admin page's.
         return notFound();
     }
-    response.headers.emplaceBack("ETag", etagOf(snapshot, request));
+    response.headers.emplaceBack("ETag", etagOf(response.body));
     response.headers.emplaceBack("Cache-Control", "no-cache");
     answerIfChanged(response, request.ifNoneMatch);
     // HEAD: the server sends these headers, and the body's length, without the body.

@@ -42,6 +42,11 @@ struct Response
 // The same, for a request whose route (WebRoutes::find) is known.
 [[nodiscard]] Response respond(const WebSnapshot &snapshot, const Request &request, const WebRoutes::Route *route);
 
+// What the answer to a request depends on, for the page cache: the route, and
+// for the catalogue's page the search and the page number. Anything else in the
+// address (?q= on the exports, a page number that is no number) changes nothing.
+[[nodiscard]] QByteArray cacheKey(const Request &request, const WebRoutes::Route &route);
+
 // The client's copy is current (If-None-Match names the response's ETag): the
 // response becomes 304 without its body.
 void answerIfChanged(Response &response, const QByteArray &ifNoneMatch);

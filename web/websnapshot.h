@@ -27,6 +27,6 @@ struct WebSnapshot
     StringRowList addresses;
     QString serverMessage;
     QList<Room> rooms;
-    // Counts the snapshots published; part of every page's ETag.
+    // Counts the snapshots published: the pages made from the one before are dropped.
     quint64 generation = 0;
 };

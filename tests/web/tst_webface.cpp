@@ -243,6 +243,33 @@ void TestWebFace::cachingAndReadiness()
     QCOMPARE(statusOf(exchange(m_web.port(), get("/?q=item", "If-None-Match: " + etag + "\r\n"))), 200);
     m_web.publish(m_snapshot);
     QCOMPARE(statusOf(exchange(m_web.port(), get("/readyz"))), 200);
+
+    // What the address holds beyond what changes the answer is no page of its own.
+    (void)exchange(m_web.port(), get("/catalogue.json"));
+    const qint64 cached = m_web.cachedBytes();
+    QVERIFY(cached > 0);
+    for (int query = 0; query < 40; ++query)
+        (void)exchange(m_web.port(), get("/catalogue.json?q=" + QByteArray::number(query)));
+    QCOMPARE(m_web.cachedBytes(), cached);
+
+    // Another run with other content, its first snapshot like this one's: a copy
+    // of this run's page is not current there.
+    const auto etagIn = [](const QByteArray &answer) {
+        const qsizetype at = answer.indexOf("ETag: ");
+        return answer.mid(at + 6, answer.indexOf("\r\n", at) - at - 6);
+    };
+    WebFace run;
+    WebFace rerun;
+    WebSnapshot removed = m_snapshot;
+    removed.descriptions = StringRowList(m_snapshot.descriptions.allRows().mid(1));
+    removed.addresses = StringRowList(m_snapshot.addresses.allRows().mid(1));
+    run.publish(m_snapshot);
+    rerun.publish(removed);
+    QVERIFY(run.start({u"127.0.0.1"_s, 0, {}, {}, {}}).isEmpty());
+    QVERIFY(rerun.start({u"127.0.0.1"_s, 0, {}, {}, {}}).isEmpty());
+    const QByteArray before = etagIn(exchange(run.port(), get("/")));
+    QCOMPARE(statusOf(exchange(rerun.port(), get("/", "If-None-Match: " + before + "\r\n"))), 200);
+    QCOMPARE(statusOf(exchange(run.port(), get("/", "If-None-Match: " + before + "\r\n"))), 304);
 }
 
 void TestWebFace::slowClientsCannotShutOthersOut()
