@@ -129,22 +129,27 @@ QList<int> ServerWeb::lastDay(const QString &connection, const QString &room)
     return counts;
 }
 
-QString ServerWeb::run(const AdminChange::Change &asked)
+AdminChange::Told ServerWeb::run(const AdminChange::Change &asked)
 {
     using namespace CatalogueChange;
     return std::visit(
-        [this](const auto &what) -> QString {
+        [this](const auto &what) -> AdminChange::Told {
             using What = std::decay_t<decltype(what)>;
-            if constexpr (std::is_same_v<What, AdminChange::SwitchRoom>)
-                return switchRoom(what);
-            else if constexpr (std::is_same_v<What, AdminChange::AddItem>)
-                return change(AddItem{what.description, what.address});
-            else if constexpr (std::is_same_v<What, AdminChange::EditItem>)
-                return change(EditItem{SeenItem::numbered(what.item), what.description, what.address});
-            else if constexpr (std::is_same_v<What, AdminChange::RemoveItem>)
-                return change(RemoveItem{SeenItem::numbered(what.item)});
-            else
-                return change(SetMessage{what.text});
+            if constexpr (std::is_same_v<What, AdminChange::SwitchRoom>) {
+                return {switchRoom(what), -1};
+            } else if constexpr (std::is_same_v<What, AdminChange::AddItem>) {
+                // A new item lands at the end.
+                return change(AddItem{what.description, what.address}, m_server.descriptions().ListCount());
+            } else if constexpr (std::is_same_v<What, AdminChange::EditItem>) {
+                return change(EditItem{SeenItem::numbered(what.seen.item, what.seen.description, what.seen.address),
+                                       what.description, what.address},
+                              what.seen.item);
+            } else if constexpr (std::is_same_v<What, AdminChange::RemoveItem>) {
+                return change(RemoveItem{SeenItem::numbered(what.seen.item, what.seen.description, what.seen.address)},
+                              what.seen.item);
+            } else {
+                return change(SetMessage{what.text}, -1);
+            }
         },
         asked);
 }
@@ -157,7 +162,7 @@ QString ServerWeb::switchRoom(const AdminChange::SwitchRoom &room)
                : refused;
 }
 
-QString ServerWeb::change(const CatalogueChange::Change &change)
+AdminChange::Told ServerWeb::change(const CatalogueChange::Change &change, int item)
 {
     // The same path as the window and the catalogue commands.
     const CatalogueChange::Outcome outcome =
@@ -167,7 +172,9 @@ QString ServerWeb::change(const CatalogueChange::Change &change)
     m_server.BuildList();
     publish();
     qCInfo(lcHeadless).noquote() << u"Admin page: %1"_s.arg(told.trimmed());
-    return told.trimmed();
+    // The page opens where the change left the item, within the catalogue as it is now.
+    const int items = m_server.descriptions().ListCount();
+    return {told.trimmed(), items == 0 ? -1 : std::min(item, items - 1)};
 }
 
 void ServerWeb::refreshFigures()

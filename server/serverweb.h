@@ -34,10 +34,11 @@ public:
     void publish();
 
 private:
-    // Makes a change asked for on the admin page; what to tell the operator.
-    QString run(const AdminChange::Change &asked);
+    // Makes a change asked for on the admin page; what to tell the operator,
+    // and the item to show (the one added or changed).
+    AdminChange::Told run(const AdminChange::Change &asked);
     QString switchRoom(const AdminChange::SwitchRoom &room);
-    QString change(const CatalogueChange::Change &change);
+    AdminChange::Told change(const CatalogueChange::Change &change, int item);
     // The gauges: queues, muted members, connections and rooms.
     void refreshFigures();
 

@@ -14,16 +14,25 @@ struct AddItem
     QString address;
 };
 
-struct EditItem
+// An item as the operator's page showed it: its number, and what it held
+// then. A change is made only while the item still holds that.
+struct SeenItem
 {
     int item = -1;
     QString description;
     QString address;
 };
 
+struct EditItem
+{
+    SeenItem seen;
+    QString description;
+    QString address;
+};
+
 struct RemoveItem
 {
-    int item = -1;
+    SeenItem seen;
 };
 
 struct SetMessage
@@ -40,5 +49,13 @@ struct SwitchRoom
 };
 
 using Change = std::variant<AddItem, EditItem, RemoveItem, SetMessage, SwitchRoom>;
+
+// What the chat thread answers: what to tell the operator, and the item the
+// change left in view (the one added or changed), so the page opens there.
+struct Told
+{
+    QString text;
+    int item = -1;
+};
 
 } // namespace AdminChange

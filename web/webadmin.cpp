@@ -79,25 +79,39 @@ WebPages::Response seeOther(const QByteArray &location)
     return response;
 }
 
-// Commands answered per hour over the last day, as bars the server draws (no script, no outside chart).
+// Commands answered per hour over the last day, as bars the server draws (no
+// script, no outside chart): hours along the bottom, the scale at the left.
 QString hourlyChart(const QList<int> &perHour)
 {
     const int most = std::max(1, *std::max_element(perHour.cbegin(), perHour.cend()));
+    constexpr int Left = 22;   // room for the scale
+    constexpr int Height = 40; // of the tallest bar
     int total = 0;
     QString bars;
     for (int hour = 0; hour < perHour.size(); ++hour) {
         total += perHour[hour];
-        const int height = perHour[hour] * 40 / most;
+        const int height = perHour[hour] * Height / most;
         bars += u"<rect x=\"%1\" y=\"%2\" width=\"8\" height=\"%3\" fill=\"#33a\"><title>%4 h ago: %5</title></rect>"_s
-                    .arg(hour * 10)
-                    .arg(40 - height)
+                    .arg(Left + hour * 10)
+                    .arg(2 + Height - height)
                     .arg(std::max(height, perHour[hour] > 0 ? 1 : 0))
                     .arg(perHour.size() - 1 - hour)
                     .arg(perHour[hour]);
     }
-    return u"<svg width=\"240\" height=\"42\" viewBox=\"0 0 240 42\" role=\"img\" aria-label=\"%1 commands in 24 "
-           u"hours\"><line x1=\"0\" y1=\"41\" x2=\"240\" y2=\"41\" stroke=\"#999\"/>%2</svg> %1"_s.arg(total)
-               .arg(bars);
+    const int width = Left + int(perHour.size()) * 10;
+    return u"<svg class=\"chart\" width=\"%3\" height=\"58\" viewBox=\"0 0 %3 58\" role=\"img\" aria-label=\"%1 "
+           u"commands in 24 hours, at most %4 in an hour\"><g font-size=\"9\" fill=\"#555\">"
+           u"<text x=\"%5\" y=\"10\" text-anchor=\"end\">%4</text><text x=\"%5\" y=\"42\" "
+           u"text-anchor=\"end\">0</text><text x=\"%6\" y=\"55\">24 h ago</text><text x=\"%7\" y=\"55\" "
+           u"text-anchor=\"middle\">12 h</text><text x=\"%3\" y=\"55\" text-anchor=\"end\">now</text></g>"
+           u"<line x1=\"%6\" y1=\"43\" x2=\"%3\" y2=\"43\" stroke=\"#999\"/>"
+           u"<line x1=\"%6\" y1=\"2\" x2=\"%6\" y2=\"43\" stroke=\"#999\"/>%2</svg> %1"_s.arg(total)
+               .arg(bars)
+               .arg(width)
+               .arg(most)
+               .arg(Left - 3)
+               .arg(Left)
+               .arg(Left + 12 * 10);
 }
 
 QString hidden(const QByteArray &csrf)
@@ -145,44 +159,97 @@ WebPages::Response WebAdmin::loginPage(const QString &why, int status) const
     return response;
 }
 
-WebPages::Response WebAdmin::login(const Request &request, const QHash<QString, QString> &form)
+WebAdmin::Outcome WebAdmin::login(const Request &request, const QHash<QString, QString> &form)
 {
-    using Clock = std::chrono::steady_clock;
     const auto now = Clock::now();
+    while (!m_logins.empty() && now - m_logins.front() > std::chrono::minutes(1))
+        m_logins.pop_front();
+    // Addresses that have nothing left to count go, so a flood cannot grow the table for good.
+    if (m_failures.size() > 4096) {
+        m_failures.removeIf([now](const auto &entry) {
+            const Failures &failures = entry.value();
+            return failures.checking == 0 && failures.lockedUntil < now && now - failures.since > LockoutWindow;
+        });
+    }
     Failures &failures = m_failures[request.address];
-    if (now - failures.since > LockoutWindow)
-        failures = {0, now};
-    if (failures.count >= FailuresAllowed) {
-        qCWarning(lcWeb).noquote()
-            << u"Admin login refused from %1: too many wrong passwords; locked out for a while"_s.arg(request.address);
-        return loginPage(
-            u"Too many wrong passwords from your address: try again in %1 minutes."_s.arg(LockoutWindow.count()), 429);
+    if (failures.checking == 0 && failures.count > 0 && now - failures.since > LockoutWindow)
+        failures.count = 0;
+    // Passwords still being checked count as wrong until they are known: a
+    // flood of attempts at once gets no more than five through.
+    if (failures.lockedUntil > now || failures.count + failures.checking >= FailuresAllowed) {
+        const auto left = std::chrono::ceil<std::chrono::minutes>(std::max(failures.lockedUntil, now) - now);
+        return {loginPage(u"Too many wrong passwords from your address: try again in %1 minutes."_s.arg(
+                              std::max<qint64>(1, left.count())),
+                          429),
+                {},
+                {}};
     }
     if (!sameToken(form.value(u"csrf"_s).toLatin1(), cookieValue(request.cookies, LoginCookie)))
-        return loginPage(u"The form had expired: log in again."_s, 403);
-    const QByteArray password = form.value(u"password"_s).toUtf8();
-    if (crypto_pwhash_str_verify(m_hash.constData(), password.constData(), quint64(password.size())) != 0) {
+        return {loginPage(u"The form had expired: log in again."_s, 403), {}, {}};
+    if (int(m_logins.size()) >= LoginsPerMinute) {
+        qCWarning(lcWeb).noquote() << u"Admin login from %1 not checked: %2 logins were checked in the last minute, "
+                                      u"as many as are checked a minute"_s.arg(request.address)
+                                          .arg(LoginsPerMinute);
+        return {
+            loginPage(u"The server has checked as many logins as it checks in a minute: try again in a minute."_s, 429),
+            {},
+            {}};
+    }
+    m_logins.push_back(now);
+    ++failures.checking;
+    return {{}, {}, form.value(u"password"_s).toUtf8()};
+}
+
+WebPages::Response WebAdmin::loginChecked(const Request &request, std::optional<bool> matches)
+{
+    const auto now = Clock::now();
+    Failures &failures = m_failures[request.address];
+    failures.checking = std::max(0, failures.checking - 1);
+    if (!matches)
+        return loginPage(u"The server is stopping: log in again in a moment."_s, 503);
+    if (!*matches) {
+        if (failures.count == 0)
+            failures.since = now;
         ++failures.count;
         qCWarning(lcWeb).noquote() << u"Admin login failed from %1 (%2 of %3 allowed in %4 minutes)"_s
                                           .arg(request.address)
                                           .arg(failures.count)
                                           .arg(FailuresAllowed)
                                           .arg(LockoutWindow.count());
+        if (failures.count >= FailuresAllowed) {
+            // The lockout runs from the last failure, not the first.
+            failures.lockedUntil = now + LockoutWindow;
+            failures.count = 0;
+            qCWarning(lcWeb).noquote() << u"Admin logins from %1 locked out for %2 minutes: %3 wrong passwords"_s
+                                              .arg(request.address)
+                                              .arg(LockoutWindow.count())
+                                              .arg(FailuresAllowed);
+        }
         return loginPage(u"Wrong password."_s, 403);
     }
-    failures = {0, now};
+    failures = {};
     // Sessions that ran out go; a flood of logins cannot grow the table without bound.
     m_sessions.removeIf([now](const auto &entry) { return entry.value().expires < now; });
     if (m_sessions.size() >= 64)
         m_sessions.clear();
     const QByteArray session = randomToken();
-    m_sessions.insert(session, {randomToken(), now + SessionLifetime});
+    m_sessions.insert(session, {randomToken(), now + SessionLifetime, {}});
     qCInfo(lcWeb).noquote() << u"Admin logged in from %1"_s.arg(request.address);
     WebPages::Response response = seeOther("/admin");
     response.headers.emplaceBack("Set-Cookie",
                                  cookie(SessionCookie, session, int(std::chrono::seconds(SessionLifetime).count())));
     response.headers.emplaceBack("Set-Cookie", cookie(LoginCookie, {}, 0));
     return response;
+}
+
+QHash<QByteArray, WebAdmin::Session>::iterator WebAdmin::session(const Request &request)
+{
+    auto session = m_sessions.find(cookieValue(request.cookies, SessionCookie));
+    if (session != m_sessions.end() && session->expires < Clock::now()) {
+        m_sessions.erase(session);
+        return m_sessions.end();
+    }
+    return session;
 }
 
 WebAdmin::Outcome WebAdmin::handle(const WebSnapshot &snapshot, const Request &request, const WebRoutes::Route *route)
@@ -193,6 +260,7 @@ WebAdmin::Outcome WebAdmin::handle(const WebSnapshot &snapshot, const Request &r
         return {htmlResponse(404, u"Admin"_s,
                              u"<p>The admin page is off: set http-admin-password-hash in network.conf (see "
                              u"valdrin-aim-serverd --hash-password).</p>"_s),
+                {},
                 {}};
     }
     // A password and a session cookie never cross a network in the clear.
@@ -201,85 +269,138 @@ WebAdmin::Outcome WebAdmin::handle(const WebSnapshot &snapshot, const Request &r
                              u"<p>The admin page is off: the server listens on a network address over plain HTTP, "
                              u"where the password and the session would travel in the clear. Serve HTTPS "
                              u"(http-tls-cert, http-tls-key) or listen on a loopback address.</p>"_s),
+                {},
                 {}};
     }
     const QHash<QString, QString> form =
         request.method == "POST" ? formFields(request.body) : QHash<QString, QString>();
     if (is(Target::AdminLogin) && request.method == "POST")
-        return {login(request, form), {}};
+        return login(request, form);
 
-    const QByteArray sessionId = cookieValue(request.cookies, SessionCookie);
-    auto session = m_sessions.find(sessionId);
-    if (session != m_sessions.end() && session->expires < std::chrono::steady_clock::now()) {
-        m_sessions.erase(session);
-        session = m_sessions.end();
-    }
+    const auto session = this->session(request);
     if (session == m_sessions.end()) {
         if (request.method == "POST")
-            return {loginPage(u"Log in first."_s, 403), {}};
-        return {loginPage({}), {}};
+            return {loginPage(u"Log in first."_s, 403), {}, {}};
+        return {loginPage({}), {}, {}};
     }
     if (request.method == "GET" && is(Target::AdminPage))
-        return {page(snapshot, *session, request.query), {}};
+        return {page(snapshot, *session, request), {}, {}};
     if (request.method != "POST") {
         WebPages::Response refused = htmlResponse(405, u"Admin"_s, u"<p>Not a form of this page.</p>"_s);
         refused.headers.emplaceBack("Allow", "GET, POST");
-        return {refused, {}};
+        return {refused, {}, {}};
     }
     // Every form carries the session's token: a page elsewhere cannot post here.
     if (!sameToken(form.value(u"csrf"_s).toLatin1(), session->csrf))
         return {htmlResponse(403, u"Admin"_s,
                              u"<p>The form's token is missing or wrong: nothing was changed. "
                              u"<a href=\"/admin\">Back</a></p>"_s),
+                {},
                 {}};
     if (is(Target::AdminLogout)) {
         m_sessions.erase(session);
         WebPages::Response response = seeOther("/admin");
         response.headers.emplaceBack("Set-Cookie", cookie(SessionCookie, {}, 0));
-        return {response, {}};
+        return {response, {}, {}};
     }
-    bool number = false;
-    const int item = form.value(u"number"_s).toInt(&number);
     const QString description = form.value(u"description"_s);
     const QString address = form.value(u"address"_s);
     if (is(Target::AdminAdd))
-        return {{}, AdminChange::AddItem{description, address}};
-    if (is(Target::AdminEdit) && number)
-        return {{}, AdminChange::EditItem{item, description, address}};
-    if (is(Target::AdminRemove) && number)
-        return {{}, AdminChange::RemoveItem{item}};
+        return {{}, AdminChange::AddItem{description, address}, {}};
     if (is(Target::AdminMessage))
-        return {{}, AdminChange::SetMessage{form.value(u"text"_s)}};
+        return {{}, AdminChange::SetMessage{form.value(u"text"_s)}, {}};
     if (is(Target::AdminRoom)) {
         return {
             {},
-            AdminChange::SwitchRoom{form.value(u"connection"_s), form.value(u"room"_s), form.value(u"on"_s) == u"1"}};
+            AdminChange::SwitchRoom{form.value(u"connection"_s), form.value(u"room"_s), form.value(u"on"_s) == u"1"},
+            {}};
     }
-    return {htmlResponse(404, u"Admin"_s, u"<p>Not a form of this page.</p>"_s), {}};
+    if (is(Target::AdminEdit) || is(Target::AdminRemove)) {
+        // An item is named by what the page showed of it too: a page loaded
+        // before another change never changes an item it did not show.
+        bool number = false;
+        const AdminChange::SeenItem seen{form.value(u"number"_s).toInt(&number), form.value(u"seen_description"_s),
+                                         form.value(u"seen_address"_s)};
+        if (!number || !form.contains(u"seen_description"_s) || !form.contains(u"seen_address"_s)) {
+            return {htmlResponse(400, u"Admin"_s,
+                                 u"<p>The form did not say which item it showed: nothing was changed. "
+                                 u"<a href=\"/admin\">Load the page again</a></p>"_s),
+                    {},
+                    {}};
+        }
+        if (is(Target::AdminEdit))
+            return {{}, AdminChange::EditItem{seen, description, address}, {}};
+        if (form.value(u"confirm"_s) != u"1")
+            return {confirmRemove(*session, form), {}, {}};
+        return {{}, AdminChange::RemoveItem{seen}, {}};
+    }
+    return {htmlResponse(404, u"Admin"_s, u"<p>Not a form of this page.</p>"_s), {}, {}};
 }
 
-WebPages::Response WebAdmin::afterAction(const QString &told)
+WebPages::Response WebAdmin::afterAction(const Request &request, const AdminChange::Told &told)
 {
-    return seeOther("/admin?said=" + QUrl::toPercentEncoding(told));
+    const auto session = this->session(request);
+    if (session == m_sessions.end())
+        return seeOther("/admin");
+    // The address names the notice by a code; its text stays with the session.
+    const QByteArray code = randomToken().left(16);
+    session->notices.append({code, told.text});
+    if (session->notices.size() > 8)
+        session->notices.removeFirst();
+    QByteArray location = "/admin?said=" + code;
+    if (told.item >= 0)
+        location += "&page=" + QByteArray::number(told.item / WebPages::ItemsPerPage + 1) + "#item" +
+                    QByteArray::number(told.item);
+    return seeOther(location);
 }
 
-WebPages::Response WebAdmin::page(const WebSnapshot &snapshot, const Session &session, const QByteArray &query) const
+namespace {
+
+// The hidden fields that name an item by what the page shows of it.
+QString seenFields(int item, const QString &description, const QString &address)
 {
-    const QUrlQuery args(QString::fromUtf8(query));
-    const QString said = args.queryItemValue(u"said"_s, QUrl::FullyDecoded);
-    const QString search = args.queryItemValue(u"q"_s, QUrl::FullyDecoded);
+    return u"<input type=\"hidden\" name=\"number\" value=\"%1\"><input type=\"hidden\" name=\"seen_description\" "
+           u"value=\"%2\"><input type=\"hidden\" name=\"seen_address\" value=\"%3\">"_s.arg(item)
+               .arg(escapeHtml(description), escapeHtml(address));
+}
+
+} // namespace
+
+WebPages::Response WebAdmin::confirmRemove(const Session &session, const QHash<QString, QString> &form) const
+{
+    const int item = form.value(u"number"_s).toInt();
+    const QString description = form.value(u"seen_description"_s);
+    const QString address = form.value(u"seen_address"_s);
+    return htmlResponse(
+        200, u"Admin: remove item %1?"_s.arg(item),
+        u"<p>Remove item %1, <b>%2</b> (<code>%3</code>)? The items after it move up by one.</p>\n"
+        u"<form method=\"post\" action=\"/admin/remove\">%4%5<input type=\"hidden\" name=\"confirm\" value=\"1\">"
+        u"<button type=\"submit\">Remove item %1</button></form>\n<p><a href=\"/admin?page=%6#item%1\">Keep it</a></p>\n"_s
+            .arg(item)
+            .arg(escapeHtml(description), escapeHtml(address), hidden(session.csrf),
+                 seenFields(item, description, address))
+            .arg(item / WebPages::ItemsPerPage + 1));
+}
+
+WebPages::Response WebAdmin::page(const WebSnapshot &snapshot, const Session &session, const Request &request) const
+{
+    const QString &search = request.search;
     const QString csrf = hidden(session.csrf);
     QString body;
-    if (!said.isEmpty())
-        body += u"<p class=\"note\" id=\"said\">%1</p>\n"_s.arg(escapeHtml(said));
+    for (const auto &[code, text] : session.notices) {
+        if (code == request.said)
+            body += u"<p class=\"note\" id=\"said\">%1</p>\n"_s.arg(escapeHtml(text));
+    }
     body += u"<form method=\"post\" action=\"/admin/logout\">%1<button type=\"submit\">Log out</button></form>\n"_s.arg(
         csrf);
 
-    body += u"<h2>Rooms</h2>\n<table><tr><th>Connection</th><th>Room</th><th>Joined</th><th>Serving</th>"
-            u"<th>Last problem</th><th></th><th>Commands answered, last 24 hours</th></tr>\n"_s;
+    body +=
+        u"<h2>Rooms</h2>\n<table class=\"rooms\"><tr><th>Connection</th><th>Room</th><th>Joined</th><th>Serving</th>"
+        u"<th>Last problem</th><th></th><th>Commands answered, last 24 hours</th></tr>\n"_s;
     for (const WebSnapshot::Room &room : snapshot.rooms) {
         body +=
-            u"<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td><td>%5</td><td><form method=\"post\" "
+            u"<tr><td data-label=\"Connection\">%1</td><td data-label=\"Room\">%2</td><td data-label=\"Joined\">%3"
+            u"</td><td data-label=\"Serving\">%4</td><td data-label=\"Last problem\">%5</td><td><form method=\"post\" "
             u"action=\"/admin/room\">%6<input type=\"hidden\" name=\"connection\" value=\"%1\"><input "
             u"type=\"hidden\" name=\"room\" value=\"%2\"><input type=\"hidden\" name=\"on\" value=\"%7\">"
             u"<button type=\"submit\">%8</button></form></td><td>%9</td></tr>\n"_s.arg(
@@ -299,24 +420,46 @@ WebPages::Response WebAdmin::page(const WebSnapshot &snapshot, const Session &se
         u"placeholder=\"https://…\" aria-label=\"Address\" required> <button type=\"submit\">Add</button></form>\n"_s
             .arg(csrf);
 
+    const QList<int> found = WebPages::findItems(snapshot, search);
+    const int items = snapshot.descriptions.ListCount();
+    const int pages = WebPages::pageCount(found.size());
+    const int page = WebPages::pageOf(request.page, found.size());
+    const int first = (page - 1) * WebPages::ItemsPerPage;
+    const int end = std::min(int(found.size()), first + WebPages::ItemsPerPage);
     body += u"<h2>Items</h2>\n<form method=\"get\" action=\"/admin\"><input type=\"search\" name=\"q\" value=\"%1\" "
-            u"aria-label=\"Search\"> <button type=\"submit\">Search</button></form>\n<ol>\n"_s.arg(escapeHtml(search));
-    int shown = 0;
-    for (int item = 0; item < snapshot.descriptions.ListCount() && shown < WebPages::ItemsPerPage; ++item) {
+            u"aria-label=\"Search\"> <button type=\"submit\">Search</button></form>\n"_s.arg(escapeHtml(search));
+    if (!search.isEmpty())
+        body += u"<p id=\"count\">%1 of %2 items match"_s.arg(found.size()).arg(items);
+    else
+        body += u"<p id=\"count\">%1 items"_s.arg(items);
+    if (end > first + 1 || found.size() > end)
+        body += u"; %1 to %2 shown"_s.arg(first + 1).arg(end);
+    body += u"</p>\n<ol>\n"_s;
+    for (int index = first; index < end; ++index) {
+        const int item = found[index];
         const QString description = snapshot.descriptions.List(item);
         const QString address = snapshot.addresses.List(item);
-        if (!search.isEmpty() && !description.contains(search, Qt::CaseInsensitive) &&
-            !address.contains(search, Qt::CaseInsensitive))
-            continue;
-        ++shown;
-        body += u"<li id=\"item%1\"><span class=\"n\">%1</span> <form method=\"post\" action=\"/admin/edit\">%2"
-                u"<input type=\"hidden\" name=\"number\" value=\"%1\"><input name=\"description\" value=\"%3\" "
-                u"aria-label=\"Description of item %1\"> <input name=\"address\" value=\"%4\" aria-label=\"Address of "
-                u"item %1\"> <button type=\"submit\">Save</button></form> <form method=\"post\" "
-                u"action=\"/admin/remove\">%2<input type=\"hidden\" name=\"number\" value=\"%1\"><button "
-                u"type=\"submit\">Remove</button></form></li>\n"_s.arg(item)
-                    .arg(csrf, escapeHtml(description), escapeHtml(address));
+        const QString seen = seenFields(item, description, address);
+        body +=
+            u"<li id=\"item%1\"><span class=\"n\">%1</span> <form method=\"post\" action=\"/admin/edit\">%2%3"
+            u"<input name=\"description\" value=\"%4\" aria-label=\"Description of item %1\"> <input "
+            u"name=\"address\" value=\"%5\" aria-label=\"Address of item %1\"> <button type=\"submit\">Save</button>"
+            u"</form> <form method=\"post\" action=\"/admin/remove\">%2%3<button type=\"submit\">Remove</button>"
+            u"</form></li>\n"_s.arg(item)
+                .arg(csrf, seen, escapeHtml(description), escapeHtml(address));
     }
-    body += u"</ol>\n<p><a href=\"/\">The catalogue as members see it</a></p>\n"_s;
+    body += u"</ol>\n"_s;
+    if (pages > 1) {
+        const QString q =
+            search.isEmpty() ? QString() : u"q=%1&amp;"_s.arg(QString::fromLatin1(QUrl::toPercentEncoding(search)));
+        body += u"<p class=\"pages\">"_s;
+        if (page > 1)
+            body += u"<a href=\"/admin?%1page=%2\" rel=\"prev\">Previous</a>"_s.arg(q).arg(page - 1);
+        body += u"Page %1 of %2 "_s.arg(page).arg(pages);
+        if (page < pages)
+            body += u"<a href=\"/admin?%1page=%2\" rel=\"next\">Next</a>"_s.arg(q).arg(page + 1);
+        body += u"</p>\n"_s;
+    }
+    body += u"<p><a href=\"/\">The catalogue as members see it</a></p>\n"_s;
     return htmlResponse(200, u"Admin"_s, body);
 }

@@ -10,18 +10,26 @@
 #include <QString>
 
 #include <chrono>
+#include <deque>
 #include <optional>
 
 // The admin pages behind a login: the password checked against an Argon2id
-// hash, a session cookie (HttpOnly, SameSite=Strict, Secure under TLS) that
-// expires, a CSRF token on every form, and failed logins limited per address.
-// Used on the HTTP thread only.
+// hash (off the HTTP thread), a session cookie (HttpOnly, SameSite=Strict,
+// Secure under TLS) that expires, a CSRF token on every form, failed logins
+// limited per address and logins limited in all. Every change names the item
+// it changes by what the page showed, not only by its number. Used on the HTTP
+// thread only.
 class WebAdmin final
 {
 public:
-    // Failed logins from one address within LockoutWindow lock it out for that long.
+    // Five wrong passwords from one address lock it out for LockoutWindow from
+    // the fifth; failures older than LockoutWindow are forgotten.
     static constexpr int FailuresAllowed = 5;
     static constexpr std::chrono::minutes LockoutWindow{15};
+    // Logins checked a minute, from every address together: a check costs a
+    // tenth of a second and 64 MiB, and many addresses each under the lockout
+    // would otherwise keep the checker busy for good.
+    static constexpr int LoginsPerMinute = 30;
     static constexpr std::chrono::hours SessionLifetime{12};
 
     // How the page reaches the browser: by HTTPS; by plain HTTP on a loopback
@@ -36,7 +44,9 @@ public:
     {
         QByteArray method;
         QByteArray path;
-        QByteArray query;
+        QByteArray said; // ?said=: a notice of this session's
+        QString search;  // ?q=
+        QByteArray page; // ?page=, as sent
         QByteArray cookies;
         QByteArray body;
         QString address; // the client's
@@ -46,37 +56,54 @@ public:
         WebPages::Response response;
         // A change to make on the chat thread; then afterAction answers.
         std::optional<AdminChange::Change> change;
+        // A login's password, to check off the HTTP thread; then loginChecked answers.
+        std::optional<QByteArray> password;
     };
 
     // A request to an address under /admin (WebRoutes::isAdmin); route is its
     // entry in the route table, nullptr for an address the table lacks.
     [[nodiscard]] Outcome handle(const WebSnapshot &snapshot, const Request &request, const WebRoutes::Route *route);
-    // The answer once the chat thread made the change: back to the admin page, saying how it went.
-    [[nodiscard]] static WebPages::Response afterAction(const QString &told);
+    // The answer to a login once its password was checked: matches is empty
+    // when the check was not made (the server is stopping).
+    [[nodiscard]] WebPages::Response loginChecked(const Request &request, std::optional<bool> matches);
+    // The answer once the chat thread made the change: back to the admin page,
+    // at the item the change left in view, saying how it went.
+    [[nodiscard]] WebPages::Response afterAction(const Request &request, const AdminChange::Told &told);
 
     // A new Argon2id hash of a password, for http-admin-password-hash; empty when it failed.
     [[nodiscard]] static QByteArray hashPassword(const QByteArray &password);
+    [[nodiscard]] const QByteArray &passwordHash() const { return m_hash; }
 
 private:
+    using Clock = std::chrono::steady_clock;
     struct Session
     {
         QByteArray csrf;
-        std::chrono::steady_clock::time_point expires;
+        Clock::time_point expires;
+        // What the server told after each change, by the code the page's
+        // address names: the page shows only texts of its own.
+        QList<std::pair<QByteArray, QString>> notices;
     };
     struct Failures
     {
         int count = 0;
-        std::chrono::steady_clock::time_point since;
+        int checking = 0; // passwords of the address being checked now
+        Clock::time_point since;
+        Clock::time_point lockedUntil;
     };
 
     [[nodiscard]] WebPages::Response page(const WebSnapshot &snapshot, const Session &session,
-                                          const QByteArray &query) const;
+                                          const Request &request) const;
+    // Remove asks first, on a page of its own (no script).
+    [[nodiscard]] WebPages::Response confirmRemove(const Session &session, const QHash<QString, QString> &form) const;
     [[nodiscard]] WebPages::Response loginPage(const QString &why, int status = 200) const;
-    [[nodiscard]] WebPages::Response login(const Request &request, const QHash<QString, QString> &form);
+    [[nodiscard]] Outcome login(const Request &request, const QHash<QString, QString> &form);
+    [[nodiscard]] QHash<QByteArray, Session>::iterator session(const Request &request);
     [[nodiscard]] QByteArray cookie(const QByteArray &name, const QByteArray &value, int maxAgeSeconds) const;
 
     QByteArray m_hash;
     Channel m_channel;
     QHash<QByteArray, Session> m_sessions;
     QHash<QString, Failures> m_failures;
+    std::deque<Clock::time_point> m_logins; // checked within the last minute
 };

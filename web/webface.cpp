@@ -1,5 +1,6 @@
 #include "web/webface.h"
 
+#include "web/passwordchecks.h"
 #include "web/requestdeadlines.h"
 #include "web/webadmin.h"
 #include "web/webfaceprivate.h"
@@ -57,12 +58,11 @@ WebFace::Private::Answer WebFace::Private::answer(const WebRoutes::Route *route,
 {
     const std::shared_ptr<const WebSnapshot> snapshot = current();
     if (WebRoutes::isAdmin(request.page.path) && admin) {
-        WebAdmin::Outcome outcome = admin->handle(*snapshot,
-                                                  {request.page.method, request.page.path, request.adminQuery,
-                                                   request.cookies, request.body, request.address},
-                                                  route);
+        WebAdmin::Outcome outcome = admin->handle(*snapshot, request.admin(), route);
         if (outcome.change)
             return std::move(*outcome.change);
+        if (outcome.password)
+            return PasswordCheck{std::move(*outcome.password)};
         return outcome.response;
     }
     if (route && route->target == WebRoutes::Target::Metrics && metrics &&
@@ -108,7 +108,7 @@ void WebFace::setMetrics(const WebMetrics *metrics)
     d->metrics = metrics;
 }
 
-void WebFace::setAdminRunner(QObject *context, std::function<QString(const AdminChange::Change &)> run)
+void WebFace::setAdminRunner(QObject *context, std::function<AdminChange::Told(const AdminChange::Change &)> run)
 {
     d->handoff.setRunner(context, std::move(run));
 }

@@ -63,7 +63,7 @@ public:
     void setMetrics(const WebMetrics *metrics);
     // Makes the admin page's changes: run on context's thread (the chat
     // thread), which answers with what to tell the operator. Set before start.
-    void setAdminRunner(QObject *context, std::function<QString(const AdminChange::Change &)> run);
+    void setAdminRunner(QObject *context, std::function<AdminChange::Told(const AdminChange::Change &)> run);
 
     // The state the HTTP thread reads, in the source file.
     struct Private;

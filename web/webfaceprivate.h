@@ -2,6 +2,8 @@
 
 #include "web/adminchange.h"
 #include "web/adminhandoff.h"
+#include "web/suspendedrequests.h"
+#include "web/webadmin.h"
 #include "web/webface.h"
 #include "web/webpages.h"
 #include "web/webroutes.h"
@@ -18,8 +20,8 @@
 
 struct MHD_Daemon;
 struct MicroHttpd;
+class PasswordChecks;
 class RequestDeadlines;
-class WebAdmin;
 
 // What the HTTP thread reads and the chat thread publishes. The transport
 // (webtransport.cpp) takes requests off the wire and hands them to answer();
@@ -35,7 +37,10 @@ struct WebFace::Private
     bool https = false;
     const WebMetrics *metrics = nullptr;
     std::unique_ptr<WebAdmin> admin;
-    AdminHandoff handoff;
+    // Requests waiting for another thread: an admin change, a password check.
+    std::shared_ptr<SuspendedRequests> suspended = std::make_shared<SuspendedRequests>();
+    AdminHandoff handoff{suspended};
+    std::unique_ptr<PasswordChecks> passwords;
     // Pages made from the current snapshot, by what they depend on
     // (WebPages::cacheKey), so the same page is made once; PageCacheBytes at
     // most, the oldest search dropped first. The HTTP thread's alone.
@@ -57,14 +62,23 @@ struct WebFace::Private
     struct Incoming
     {
         WebPages::Request page; // method, path, search, page, If-None-Match
-        QByteArray adminQuery;  // said= and q=, for the admin page
+        QByteArray said;        // ?said=, for the admin page
         QByteArray cookies;
         QByteArray body;
         QString address; // the client's
+        [[nodiscard]] WebAdmin::Request admin() const
+        {
+            return {page.method, page.path, said, page.query, page.page, cookies, body, address};
+        }
     };
-    // The answer to a request: a response now, or an admin change to make on
-    // the chat thread first.
-    using Answer = std::variant<WebPages::Response, AdminChange::Change>;
+    // A login's password, to check off the HTTP thread.
+    struct PasswordCheck
+    {
+        QByteArray password;
+    };
+    // The answer to a request: a response now, or first an admin change to
+    // make on the chat thread or a password to check.
+    using Answer = std::variant<WebPages::Response, AdminChange::Change, PasswordCheck>;
     [[nodiscard]] Answer answer(const WebRoutes::Route *route, const Incoming &request);
 
     // A page as WebPages makes it, from the cache when it was made before for

@@ -87,15 +87,9 @@ int pageNumber(const QByteArray &page)
 QString htmlPage(const WebSnapshot &snapshot, const QString &query, int page)
 {
     using WebPages::escapeHtml;
-    QList<int> found;
+    const QList<int> found = WebPages::findItems(snapshot, query);
     const int items = snapshot.descriptions.ListCount();
-    const Needle needle = needleOf(query);
-    for (int item = 0; item < items; ++item) {
-        if (query.isEmpty() || matches(snapshot.descriptions.utf8(item), needle) ||
-            (item < snapshot.addresses.ListCount() && matches(snapshot.addresses.utf8(item), needle)))
-            found.append(item);
-    }
-    const int pages = std::max(1, int((found.size() + WebPages::ItemsPerPage - 1) / WebPages::ItemsPerPage));
+    const int pages = WebPages::pageCount(found.size());
     page = std::clamp(page, 1, pages);
 
     QString html;
@@ -271,6 +265,29 @@ Response methodNotAllowed()
     response.contentType = "text/plain; charset=utf-8";
     response.body = "Method not allowed\n";
     return response;
+}
+
+QList<int> findItems(const WebSnapshot &snapshot, const QString &query)
+{
+    QList<int> found;
+    const int items = snapshot.descriptions.ListCount();
+    const Needle needle = needleOf(query);
+    for (int item = 0; item < items; ++item) {
+        if (query.isEmpty() || matches(snapshot.descriptions.utf8(item), needle) ||
+            (item < snapshot.addresses.ListCount() && matches(snapshot.addresses.utf8(item), needle)))
+            found.append(item);
+    }
+    return found;
+}
+
+int pageCount(qsizetype items)
+{
+    return std::max(1, int((items + ItemsPerPage - 1) / ItemsPerPage));
+}
+
+int pageOf(const QByteArray &requested, qsizetype items)
+{
+    return std::clamp(pageNumber(requested), 1, pageCount(items));
 }
 
 QByteArray cacheKey(const Request &request, const WebRoutes::Route &route)

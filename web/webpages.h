@@ -42,6 +42,14 @@ struct Response
 // The same, for a request whose route (WebRoutes::find) is known.
 [[nodiscard]] Response respond(const WebSnapshot &snapshot, const Request &request, const WebRoutes::Route *route);
 
+// The items whose description or address holds the query (letter case
+// ignored), in order; every item for an empty query.
+[[nodiscard]] QList<int> findItems(const WebSnapshot &snapshot, const QString &query);
+// Pages of ItemsPerPage for a count of items (at least one), and ?page= as
+// sent made a page that exists (anything but a number is the first page).
+[[nodiscard]] int pageCount(qsizetype items);
+[[nodiscard]] int pageOf(const QByteArray &requested, qsizetype items);
+
 // What the answer to a request depends on, for the page cache: the route, and
 // for the catalogue's page the search and the page number. Anything else in the
 // address (?q= on the exports, a page number that is no number) changes nothing.

@@ -1,6 +1,7 @@
 #include "web/webtransport.h"
 
 #include "web/microhttpd.h"
+#include "web/passwordchecks.h"
 #include "web/requestdeadlines.h"
 #include "web/webadmin.h"
 #include "web/webfaceprivate.h"
@@ -23,6 +24,9 @@ struct RequestState
     QByteArray body;
     bool tooLarge = false;
     AdminHandoff::Reply reply;
+    // A login's password being checked, and the check's answer once made.
+    bool checkingPassword = false;
+    std::optional<bool> passwordMatches;
 };
 
 QByteArray header(const MicroHttpd &mhd, MHD_Connection *connection, MHD_ValueKind kind, const char *name)
@@ -139,8 +143,6 @@ MHD_Result answer(void *context, MHD_Connection *connection, const char *url, co
     }
     // The request is in: from here on it is answered, however long that takes.
     face->deadlines->requestIn(connection);
-    if (state->reply.done)
-        return queue(*face, connection, WebAdmin::afterAction(state->reply.told));
     if (state->tooLarge) {
         WebPages::Response refused;
         refused.status = 413;
@@ -157,22 +159,36 @@ MHD_Result answer(void *context, MHD_Connection *connection, const char *url, co
     request.page.page = header(mhd, connection, MHD_GET_ARGUMENT_KIND, "page");
     request.page.ifNoneMatch = header(mhd, connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_IF_NONE_MATCH);
     if (WebRoutes::isAdmin(path)) {
-        request.adminQuery =
-            "said=" +
-            QUrl::toPercentEncoding(QString::fromUtf8(header(mhd, connection, MHD_GET_ARGUMENT_KIND, "said"))) +
-            "&q=" + QUrl::toPercentEncoding(request.page.query);
+        request.said = header(mhd, connection, MHD_GET_ARGUMENT_KIND, "said");
         request.cookies = header(mhd, connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_COOKIE);
         request.body = state->body;
         request.address = clientAddress(mhd, connection);
     }
+    // Resumed: the chat thread made the change, or the password was checked (or the face stopped).
+    if (state->reply.done)
+        return queue(*face, connection, face->admin->afterAction(request.admin(), state->reply.told));
+    if (state->checkingPassword) {
+        state->checkingPassword = false;
+        return queue(*face, connection, face->admin->loginChecked(request.admin(), state->passwordMatches));
+    }
+
     WebFace::Private::Answer answered = face->answer(route, request);
+    if (auto *check = std::get_if<WebFace::Private::PasswordCheck>(&answered)) {
+        state->checkingPassword = true;
+        if (face->passwords &&
+            face->passwords->check(mhd, connection, std::move(check->password),
+                                   std::shared_ptr<std::optional<bool>>(state, &state->passwordMatches)))
+            return MHD_YES;
+        state->checkingPassword = false;
+        return queue(*face, connection, face->admin->loginChecked(request.admin(), std::nullopt));
+    }
     if (const auto *change = std::get_if<AdminChange::Change>(&answered)) {
         QString refused;
         // The reply lives as long as the request's state, which the chat thread holds meanwhile.
         if (face->handoff.handOver(mhd, connection, std::shared_ptr<AdminHandoff::Reply>(state, &state->reply), *change,
                                    &refused))
             return MHD_YES;
-        return queue(*face, connection, WebAdmin::afterAction(refused));
+        return queue(*face, connection, face->admin->afterAction(request.admin(), {refused, -1}));
     }
     return queue(*face, connection, std::get<WebPages::Response>(answered));
 }
@@ -274,6 +290,8 @@ QString start(WebFace::Private &face, const WebFace::Settings &settings)
                                       : loopback                      ? WebAdmin::Channel::HttpOnLoopback
                                                                       : WebAdmin::Channel::HttpOnNetwork;
     face.admin = std::make_unique<WebAdmin>(settings.adminPasswordHash, channel);
+    if (!face.admin->passwordHash().isEmpty())
+        face.passwords = std::make_unique<PasswordChecks>(face.admin->passwordHash(), face.suspended);
     face.daemon = face.mhd->start_daemon(
         flags, port, nullptr, nullptr, &answer, &face, MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr *>(&address),
         MHD_OPTION_CONNECTION_LIMIT, connectionsThatFit(), MHD_OPTION_PER_IP_CONNECTION_LIMIT,
@@ -292,12 +310,14 @@ QString start(WebFace::Private &face, const WebFace::Settings &settings)
 
 void stop(WebFace::Private &face)
 {
-    face.handoff.close(face.mhd);
+    // Requests waiting for a change or a password check are answered now.
+    face.suspended->close(face.mhd);
     if (face.daemon) {
         face.mhd->stop_daemon(face.daemon);
         face.daemon = nullptr;
     }
     face.deadlines.reset();
+    face.passwords.reset();
 }
 
 quint16 port(const WebFace::Private &face)

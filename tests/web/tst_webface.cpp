@@ -15,6 +15,8 @@
 #include <memory>
 #include <vector>
 
+#include <sodium.h>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -329,7 +331,7 @@ void TestWebFace::adminLogsInChangesAndLogsOut()
     QObject chat;
     admin.setAdminRunner(&chat, [&](const AdminChange::Change &change) {
         asked.append(change);
-        return u"Added item 450."_s;
+        return AdminChange::Told{u"Added item 450."_s, 450};
     });
     admin.publish(m_snapshot);
     QVERIFY(admin.start({u"127.0.0.1"_s, 0, {}, {}, WebAdmin::hashPassword("R1ght pw")}).isEmpty());
@@ -351,7 +353,7 @@ void TestWebFace::adminLogsInChangesAndLogsOut()
     // The page, and its forms: each with the session's token.
     const QByteArray page = exchange(port, get("/admin", "Cookie: " + session + "\r\n"));
     QCOMPARE(statusOf(page), 200);
-    QVERIFY(page.contains("<td>libera</td><td>#links</td>"));
+    QVERIFY(page.contains("<td data-label=\"Connection\">libera</td><td data-label=\"Room\">#links</td>"));
     const QByteArray token = csrfOf(bodyOf(page));
     QCOMPARE(token.size(), 64);
     QCOMPARE(statusOf(exchange(port, post("/admin/add", "description=New&address=https%3A%2F%2Fx", session))), 403);
@@ -363,21 +365,74 @@ void TestWebFace::adminLogsInChangesAndLogsOut()
         port, post("/admin/add", "description=New+item+%C3%BC&address=https%3A%2F%2Fexample.org%2Fnew&csrf=" + token,
                    session));
     QCOMPARE(statusOf(added), 303);
-    QVERIFY(added.contains("Location: /admin?said=Added%20item%20450."));
+    // Back to the page that shows the new item; the address names the notice by a code of the session's.
+    const qsizetype location = added.indexOf("Location: /admin?said=");
+    QVERIFY(location > 0);
+    const QByteArray back = added.mid(location + 10, added.indexOf("\r\n", location) - location - 10);
+    QVERIFY2(back.endsWith("&page=3#item450"), back.constData());
+    const QByteArray landed = bodyOf(exchange(port, get(back.left(back.indexOf('#')), "Cookie: " + session + "\r\n")));
+    QVERIFY(landed.contains("<p class=\"note\" id=\"said\">Added item 450.</p>"));
+    QVERIFY(landed.contains("id=\"item449\""));
+    QVERIFY(landed.contains("450 items; 401 to 450 shown"));
     QCOMPARE(asked.size(), 1);
     const auto *add = std::get_if<AdminChange::AddItem>(&asked[0]);
     QVERIFY(add);
     QCOMPARE(add->description, u"New item ü"_s);
     QCOMPARE(add->address, u"https://example.org/new"_s);
-    QVERIFY(bodyOf(exchange(port, get("/admin?said=%3Cb%3Edone", "Cookie: " + session + "\r\n")))
-                .contains("&lt;b&gt;done"));
+    // A text of someone else's making in the address is never shown.
+    const QByteArray crafted = bodyOf(
+        exchange(port, get("/admin?said=Session+ended%3A+log+in+at+evil.example", "Cookie: " + session + "\r\n")));
+    QVERIFY(!crafted.contains("evil.example") && !crafted.contains("id=\"said\""));
+
+    // Edit and remove name the item by what the page showed; remove asks first.
+    const QByteArray seen = "number=5&seen_description=Item+5+about+links&seen_address=https%3A%2F%2Fexample.org%2F5";
+    QCOMPARE(statusOf(exchange(port, post("/admin/remove", "number=5&csrf=" + token, session))), 400);
+    const QByteArray confirm = exchange(port, post("/admin/remove", seen + "&csrf=" + token, session));
+    QCOMPARE(statusOf(confirm), 200);
+    QVERIFY(confirm.contains("Remove item 5</button>") && confirm.contains("name=\"confirm\" value=\"1\""));
+    QCOMPARE(asked.size(), 1);
+    QCOMPARE(statusOf(exchangeLive(port, post("/admin/remove", seen + "&confirm=1&csrf=" + token, session))), 303);
+    QCOMPARE(
+        statusOf(exchangeLive(port, post("/admin/edit", seen + "&description=Five&address=x&csrf=" + token, session))),
+        303);
+    QCOMPARE(asked.size(), 3);
+    const auto *remove = std::get_if<AdminChange::RemoveItem>(&asked[1]);
+    const auto *edit = std::get_if<AdminChange::EditItem>(&asked[2]);
+    QVERIFY(remove && edit);
+    QCOMPARE(remove->seen.item, 5);
+    QCOMPARE(remove->seen.description, u"Item 5 about links"_s);
+    QCOMPARE(edit->seen.address, u"https://example.org/5"_s);
+    QCOMPARE(edit->description, u"Five"_s);
     QCOMPARE(statusOf(exchange(port, post("/admin/add", QByteArray(WebFace::FormBytesAtMost + 1, 'x'), session))), 413);
 
     // After logout the cookie is worth nothing.
     QCOMPARE(statusOf(exchange(port, post("/admin/logout", "csrf=" + token, session))), 303);
-    const QByteArray replayed = exchange(port, post("/admin/remove", "number=1&csrf=" + token, session));
+    const QByteArray replayed = exchange(port, post("/admin/remove", seen + "&confirm=1&csrf=" + token, session));
     QCOMPARE(statusOf(replayed), 403);
-    QCOMPARE(asked.size(), 1);
+    QCOMPARE(asked.size(), 3);
+
+    // Passwords are checked off the HTTP thread: others are answered meanwhile.
+    std::vector<std::unique_ptr<QTcpSocket>> logins;
+    for (int address = 30; address < 38; ++address) {
+        const QByteArray form = exchange(port, get("/admin"));
+        logins.push_back(std::make_unique<QTcpSocket>());
+        logins.back()->bind(QHostAddress(u"127.0.0.%1"_s.arg(address)));
+        logins.back()->connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(logins.back()->waitForConnected(1000));
+        logins.back()->write(
+            post("/admin/login", "password=guess&csrf=" + csrfOf(form), setCookie(form, "valdrin_login")));
+        logins.back()->waitForBytesWritten(1000);
+    }
+    QElapsedTimer alive;
+    alive.start();
+    QCOMPARE(statusOf(exchange(port, get("/livez"), u"127.0.0.2"_s)), 200);
+    QVERIFY2(alive.elapsed() < 100, QByteArray::number(alive.elapsed()).constData());
+    for (const auto &socket : logins) {
+        QByteArray answer;
+        while (socket->state() == QAbstractSocket::ConnectedState && socket->waitForReadyRead(10000))
+            answer += socket->readAll();
+        QCOMPARE(statusOf(answer + socket->readAll()), 403);
+    }
 
     // Wrong passwords from one address: five are tried, then it is locked out.
     int refused = 0;
@@ -388,6 +443,22 @@ void TestWebFace::adminLogsInChangesAndLogsOut()
         refused += statusOf(answer) == 429 ? 1 : 0;
     }
     QCOMPARE(refused, 100 - WebAdmin::FailuresAllowed);
+
+    // Logins from many addresses: no more are checked a minute than the cap.
+    char cheap[crypto_pwhash_STRBYTES];
+    QCOMPARE(crypto_pwhash_str(cheap, "x", 1, crypto_pwhash_OPSLIMIT_MIN, crypto_pwhash_MEMLIMIT_MIN), 0);
+    WebFace busy;
+    QVERIFY(busy.start({u"127.0.0.1"_s, 0, {}, {}, QByteArray(cheap)}).isEmpty());
+    QList<int> statuses;
+    for (int address = 0; address < WebAdmin::LoginsPerMinute + 5; ++address) {
+        const QString from = u"127.0.1.%1"_s.arg(address);
+        const QByteArray again = exchange(busy.port(), get("/admin"), from);
+        statuses.append(statusOf(exchange(
+            busy.port(),
+            post("/admin/login", "password=guess&csrf=" + csrfOf(again), setCookie(again, "valdrin_login")), from)));
+    }
+    QCOMPARE(statuses.count(403), WebAdmin::LoginsPerMinute);
+    QCOMPARE(statuses.count(429), 5);
 
     // Over plain HTTP on a network address the admin page is off, and says why.
     WebFace open;
