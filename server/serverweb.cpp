@@ -85,6 +85,18 @@ QString ServerWeb::start(const NetworkConfig::Web &settings)
     return {};
 }
 
+bool ServerWeb::isIrc(const QString &connection) const
+{
+#ifdef VALDRIN_HAVE_PURPLE
+    if (m_networks) {
+        if (const ChatConnection *chat = m_networks->connection(connection))
+            return chat->settings().protocolId == u"prpl-irc";
+    }
+#endif
+    Q_UNUSED(connection)
+    return false;
+}
+
 void ServerWeb::publish()
 {
     if (!m_started)
@@ -93,9 +105,10 @@ void ServerWeb::publish()
     snapshot.descriptions = m_server.descriptions().snapshot();
     snapshot.addresses = m_server.addresses().snapshot();
     snapshot.serverMessage = m_server.values().ServerMessage;
-    for (const ServedRooms::RoomState &state : m_rooms.states())
+    for (const ServedRooms::RoomState &state : m_rooms.states()) {
         snapshot.rooms.append({state.connection, state.room, state.nick, state.joined, state.serving, state.lastProblem,
-                               lastDay(state.connection, state.room)});
+                               lastDay(state.connection, state.room), isIrc(state.connection)});
+    }
     m_face->publish(std::move(snapshot));
     m_countsChanged = false;
     refreshFigures();

@@ -39,6 +39,8 @@ private:
     AdminChange::Told run(const AdminChange::Change &asked);
     QString switchRoom(const AdminChange::SwitchRoom &room);
     AdminChange::Told change(const CatalogueChange::Change &change, int item);
+    // Members of the connection's rooms type on IRC clients.
+    [[nodiscard]] bool isIrc(const QString &connection) const;
     // The gauges: queues, muted members, connections and rooms.
     void refreshFigures();
 

@@ -62,7 +62,8 @@ WebPages::Response htmlResponse(int status, const QString &title, const QString 
     response.contentType = "text/html; charset=utf-8";
     response.body = (u"<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
                      u"<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
-                     u"<title>%1</title><link rel=\"stylesheet\" href=\"/style.css\"></head><body>\n"
+                     u"<title>%1</title><link rel=\"stylesheet\" href=\"/style.css\">"
+                     u"<link rel=\"icon\" type=\"image/png\" href=\"/favicon.ico\"></head><body>\n"
                      u"<h1>%1</h1>\n%2</body></html>\n"_s.arg(escapeHtml(title), body))
                         .toUtf8();
     return response;

@@ -21,7 +21,19 @@ constexpr char StyleSheet[] =
     ".n{display:inline-block;min-width:3.5em;color:#555;font-variant-numeric:tabular-nums}"
     "code{background:#eee;padding:0 .2em}input{max-width:60%}.pages a{margin-right:1em}"
     "table{border-collapse:collapse}td,th{padding:.2em .6em;text-align:left;border-bottom:1px solid #ddd}"
-    "li form,td form{display:inline}.note{background:#eef6ee;padding:.4em .6em}\n";
+    "li form,td form{display:inline}.note{background:#eef6ee;padding:.4em .6em}"
+    "textarea{max-width:100%;box-sizing:border-box}svg.chart{max-width:100%;height:auto}\n"
+    // On a phone the rooms' table becomes one block a room, each value under its name.
+    "@media (max-width:40em){table.rooms,.rooms tbody,.rooms tr,.rooms td{display:block}"
+    ".rooms tr:first-child{display:none}.rooms tr{border-bottom:1px solid #ddd;padding:.4em 0}"
+    ".rooms td{border:0;padding:.1em 0}.rooms td[data-label]::before{content:attr(data-label) \": \";color:#555}"
+    "li form{display:block;margin:.2em 0}li form input{max-width:100%;width:100%;box-sizing:border-box}"
+    "textarea{width:100%}}\n";
+
+// The program's icon, for the browser's tab.
+constexpr unsigned char Icon[] = {
+#include "webicon.inc"
+};
 
 // The query in the form the search compares: ASCII letters folded to lower
 // case; a query with other letters is compared as text (slower, and rare).
@@ -96,17 +108,22 @@ QString htmlPage(const WebSnapshot &snapshot, const QString &query, int page)
     html.reserve(64 * 1024);
     html += u"<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
             u"<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
-            u"<title>Valdrin AIM Server v2</title><link rel=\"stylesheet\" href=\"/style.css\"></head><body>\n"
+            u"<title>Valdrin AIM Server v2</title><link rel=\"stylesheet\" href=\"/style.css\">"
+            u"<link rel=\"icon\" type=\"image/png\" href=\"/favicon.ico\"></head><body>\n"
             u"<h1>Valdrin AIM Server v2</h1>\n"_s;
     if (!snapshot.serverMessage.isEmpty())
         html += u"<p class=\"message\">"_s + escapeHtml(snapshot.serverMessage) + u"</p>\n"_s;
     if (!snapshot.rooms.isEmpty()) {
         html += u"<h2>How to ask</h2><ul>\n"_s;
         for (const WebSnapshot::Room &room : snapshot.rooms) {
-            html += u"<li>%1 %2: type <code>/%3 send N</code> for item N, "
-                    u"<code>/%3 send list</code> for the list%4</li>\n"_s.arg(
-                        escapeHtml(room.connection), escapeHtml(room.room), escapeHtml(room.nick),
-                        room.serving ? QString() : u" (not served now)"_s);
+            const QString nick = escapeHtml(room.nick);
+            const QString asking =
+                room.irc
+                    ? u"type <code>/say /%1 send N</code> (or <code>//%1 send N</code>) for item N, "
+                      u"<code>/say /%1 send list</code> for the list"_s.arg(nick)
+                    : u"type <code>/%1 send N</code> for item N, <code>/%1 send list</code> for the list"_s.arg(nick);
+            html += u"<li>%1 %2: %3%4</li>\n"_s.arg(escapeHtml(room.connection), escapeHtml(room.room), asking,
+                                                    room.serving ? QString() : u" (not served now)"_s);
         }
         html += u"</ul>\n"_s;
     }
@@ -344,6 +361,10 @@ Response respond(const WebSnapshot &snapshot, const Request &request, const WebR
     case Target::StyleSheet:
         response.contentType = "text/css; charset=utf-8";
         response.body = StyleSheet;
+        break;
+    case Target::Icon:
+        response.contentType = "image/png";
+        response.body = QByteArray::fromRawData(reinterpret_cast<const char *>(Icon), sizeof(Icon));
         break;
     default:
         // The figures are the face's (/metrics), the rest the admin page's.

@@ -15,6 +15,7 @@ constexpr std::array Routes{
     Route{"/catalogue.json", Target::CatalogueJson, false, true, false},
     Route{"/catalogue.txt", Target::CatalogueText, false, true, false},
     Route{"/style.css", Target::StyleSheet, false, true, false},
+    Route{"/favicon.ico", Target::Icon, false, true, false},
     Route{"/admin", Target::AdminPage, false, false, true},
     Route{"/admin/login", Target::AdminLogin, true, false, true},
     Route{"/admin/logout", Target::AdminLogout, true, false, true},

@@ -16,6 +16,7 @@ enum class Target {
     CatalogueJson,
     CatalogueText,
     StyleSheet,
+    Icon,
     Metrics,
     AdminPage,
     AdminLogin,

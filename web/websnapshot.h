@@ -20,6 +20,9 @@ struct WebSnapshot
         QString lastProblem;
         // Commands answered in each of the last 24 hours, the oldest first.
         QList<int> perHour = QList<int>(24, 0);
+        // On IRC, whose clients take a line that starts with "/" as a command
+        // of their own: members type /say first (or a doubled slash).
+        bool irc = false;
     };
 
     // The catalogue's rows, sharing the server's block of text (no copy).
