@@ -118,6 +118,9 @@ struct NetworkConfig
         QString certificate;
         QString key;
         QByteArray adminPasswordHash; // http-admin-password-hash: Argon2id, never logged
+        // http-public-url: where members find the catalogue page; the rooms'
+        // opening lines and advertisement name it. Empty: they do not.
+        QString publicUrl;
         [[nodiscard]] bool isOn() const { return !host.isEmpty(); }
     } web;
     // Set when the file can be read by other users of the machine.

@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QUrl>
 
 #include <algorithm>
 
@@ -146,8 +147,8 @@ QString SettingsBlock::take(const QString &rawKey, const QString &value, int num
     } else {
         return error(number, u"unknown key \"%1\"; the keys are protocol, account, password, password-env, room, "
                              u"room-key, room-key-env, nick, tls-fingerprint, tls-ca-file, send-rate, send-burst, "
-                             u"option.NAME, and above any section http-listen, http-tls-cert, http-tls-key and "
-                             u"http-admin-password-hash"_s.arg(key));
+                             u"option.NAME, and above any section http-listen, http-tls-cert, http-tls-key, "
+                             u"http-admin-password-hash and http-public-url"_s.arg(key));
     }
     return {};
 }
@@ -175,9 +176,18 @@ QString SettingsBlock::takeWeb(const QString &key, const QString &value, int num
             return error(number, u"http-admin-password-hash takes the hash valdrin-aim-serverd --hash-password "
                                  u"prints ($argon2id$...), never the password itself"_s);
         m_web.adminPasswordHash = value.toLatin1();
+    } else if (key == u"http-public-url") {
+        // One short line in the room: a web address and nothing else.
+        const QUrl url(value, QUrl::StrictMode);
+        if (!url.isValid() || (url.scheme() != u"https" && url.scheme() != u"http") || url.host().isEmpty() ||
+            value.size() > 200 || value.contains(u' ')) {
+            return error(number, u"http-public-url takes the web address of the catalogue page as members reach "
+                                 u"it, such as https://links.example.org/ (http or https, at most 200 characters)"_s);
+        }
+        m_web.publicUrl = value;
     } else {
         return error(number, u"unknown key \"%1\"; the web face's keys are http-listen, http-tls-cert, "
-                             u"http-tls-key and http-admin-password-hash"_s.arg(key));
+                             u"http-tls-key, http-admin-password-hash and http-public-url"_s.arg(key));
     }
     return {};
 }

@@ -76,6 +76,7 @@ int runHeadless(const StartupOptions &options)
     StringRowList addresses;
     // The catalogue, the list pages and the server message: one for every room.
     LinkServer server(nullptr, descriptions, addresses, folder);
+    server.values().CatalogueAddress = settings.value->web.publicUrl;
     for (const QString &problem : server.load())
         qCWarning(lcHeadless).noquote() << problem;
     qCInfo(lcHeadless).noquote() << u"Catalogue loaded: %1 items from the data folder %2"_s
@@ -145,6 +146,7 @@ int runHeadless(const StartupOptions &options)
                 << u"The changed %1 was not applied; the rooms go on as they were."_s.arg(NetworkSettings::fileName());
             return;
         }
+        server.values().CatalogueAddress = changed.value->web.publicUrl;
         for (const QString &told : networks.apply(*changed.value))
             qCInfo(lcHeadless).noquote() << told;
 #endif

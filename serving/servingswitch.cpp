@@ -67,6 +67,7 @@ bool ServingSwitch::switchOn(OpeningLines lines)
             m_scheduler->postInRoom(ServingTexts::startSizeLine(m_descriptions.ListCount()), m_messenger);
         m_scheduler->postInRoom(ServingTexts::listCommandLine(m_messenger->ScreenName()), m_messenger);
         m_scheduler->postInRoom(ServingTexts::itemCommandLine(m_messenger->ScreenName()), m_messenger);
+        postCatalogueAddress();
         m_messenger->StartChatWatch();
         setServing(true);
         m_timer->start();
@@ -94,5 +95,12 @@ void ServingSwitch::advertise()
         m_scheduler->postInRoom(ServingTexts::advertisedSizeLine(m_descriptions.ListCount()), m_messenger);
         m_scheduler->postInRoom(ServingTexts::listCommandLine(m_messenger->ScreenName()), m_messenger);
         m_scheduler->postInRoom(ServingTexts::itemCommandLine(m_messenger->ScreenName()), m_messenger);
+        postCatalogueAddress();
     });
+}
+
+void ServingSwitch::postCatalogueAddress()
+{
+    if (!m_values.CatalogueAddress.isEmpty())
+        m_scheduler->postInRoom(ServingTexts::catalogueAddressLine(m_values.CatalogueAddress), m_messenger);
 }

@@ -57,6 +57,8 @@ private:
     // Runs the steps; a failing messenger call ends them at that step (false).
     bool runSteps(const char *what, const std::function<void()> &steps);
     void setServing(bool serving);
+    // One line more when the operator named the catalogue's web address.
+    void postCatalogueAddress();
 
     QPointer<MorvexAIMOCX::AIM> m_messenger;
     SendScheduler *m_scheduler;

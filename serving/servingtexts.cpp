@@ -40,6 +40,11 @@ QString itemCommandLine(const QString &screenName)
     return bannered(u"Type \"/"_s % screenName % u" send #\" to get #"_s);
 }
 
+QString catalogueAddressLine(const QString &address)
+{
+    return bannered(u"The whole catalogue: "_s % address);
+}
+
 QString labelStopLine()
 {
     return bannered(u"No longer serving"_s);

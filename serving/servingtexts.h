@@ -17,6 +17,8 @@ inline constexpr char16_t CarriageReturn = u'\r';
 [[nodiscard]] QString advertisedSizeLine(int itemCount);
 [[nodiscard]] QString listCommandLine(const QString &screenName);
 [[nodiscard]] QString itemCommandLine(const QString &screenName);
+// Where the whole catalogue is on the web.
+[[nodiscard]] QString catalogueAddressLine(const QString &address);
 [[nodiscard]] QString labelStopLine();
 [[nodiscard]] QString buttonStopLine();
 

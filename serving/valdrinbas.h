@@ -4,8 +4,8 @@
 
 #include <QString>
 
-// The two values every room's serving reads: the list pages and the server
-// message. The link server, which owns the catalogue, holds them and passes
+// The values every room's serving reads: the list pages, the server message
+// and the catalogue's web address. The link server, which owns the catalogue, holds them and passes
 // them on; nothing else keeps them.
 struct ValdrinBas
 {
@@ -13,4 +13,7 @@ struct ValdrinBas
     ListPageSet ListPages;
     // The operator's server message, appended to every item reply; empty when none is set.
     QString ServerMessage;
+    // Where members find the catalogue on the web; the opening lines and the
+    // advertisement name it. Empty when the operator set none.
+    QString CatalogueAddress;
 };

@@ -141,6 +141,11 @@ void TestNetworkSettings::mistakesNameTheLine_data()
                                         << u"line 1: http-listen takes an IP address and a port"_s;
     QTest::newRow("web face on no port") << u"http-listen = 127.0.0.1:99999\n"_s + irc
                                          << u"line 1: http-listen takes an IP address and a port"_s;
+    QTest::newRow("public address not on the web")
+        << u"http-public-url = javascript:alert(1)\n"_s + irc << u"line 1: http-public-url takes the web address"_s;
+    QTest::newRow("public address with a line of its own")
+        << u"http-public-url = https://links.example.org/ JOIN #x\n"_s + irc
+        << u"line 1: http-public-url takes the web address"_s;
     QTest::newRow("HTTPS without its key")
         << u"http-listen = [::1]:8443\nhttp-tls-cert = %1\n"_s.arg(QStringLiteral(VALDRIN_SOURCE_DIR "/README.md")) +
                irc + u"room = #r"_s
@@ -174,8 +179,10 @@ void TestNetworkSettings::sectionsShareTheirDefaults()
     QCOMPARE(chat.rooms[0].key, u"open sesame"_s);
     QVERIFY(!parsed.value->web.isOn());
     const NetworkConfig::Parsed web =
-        NetworkConfig::parse(u"http-listen = [::1]:8080\nprotocol = irc\naccount = a@b\nroom = #r"_s);
+        NetworkConfig::parse(u"http-listen = [::1]:8080\nhttp-public-url = https://links.example.org/\nprotocol = "
+                             u"irc\naccount = a@b\nroom = #r"_s);
     QVERIFY2(web.value, qPrintable(web.error));
+    QCOMPARE(web.value->web.publicUrl, u"https://links.example.org/"_s);
     QCOMPARE(web.value->web.host, u"::1"_s);
     QCOMPARE(web.value->web.port, 8080);
     // A file without sections is one connection, named after its server.

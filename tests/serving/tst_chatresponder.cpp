@@ -76,7 +76,7 @@ private:
 
 void TestChatResponder::init()
 {
-    m_values = ValdrinBas{ListPageSet(StringRowList({u"only row"_s})), {}};
+    m_values = ValdrinBas{ListPageSet(StringRowList({u"only row"_s})), {}, {}};
 }
 
 void TestChatResponder::commandMatching_data()

@@ -130,6 +130,17 @@ void TestServingSwitch::advertisementOnEveryTick()
     QStringList secondTick = tick;
     secondTick[1] = u"Serving 13 link(s)"_s;
     QCOMPARE(m_messenger->calls, bannered(tick) + bannered(secondTick));
+
+    // With the catalogue's web address set, the tick and the opening lines name it, last.
+    m_values.CatalogueAddress = u"https://links.example.org/"_s;
+    m_messenger->calls.clear();
+    m_switch->advertise();
+    QCOMPARE(m_messenger->calls,
+             bannered(secondTick + QStringList{u"The whole catalogue: https://links.example.org/"_s}));
+    m_messenger->calls.clear();
+    QVERIFY(m_switch->switchOn(OpeningLines::Short));
+    QCOMPARE(m_messenger->calls.mid(m_messenger->calls.size() - 2, 1),
+             bannered({u"The whole catalogue: https://links.example.org/"_s}));
 }
 
 void TestServingSwitch::messengerNotRunningShowsFirstBoxOnly()
