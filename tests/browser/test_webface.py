@@ -121,7 +121,8 @@ class WebFaceInABrowser(unittest.TestCase):
                                 check=True).stdout.strip()
         settings = os.path.join(data, "network.conf")
         with open(settings, "w") as conf:
-            conf.write(f"http-listen = 127.0.0.1:{cls.web_port}\n{hashed}\nprotocol = irc\n"
+            conf.write(f"http-listen = 127.0.0.1:{cls.web_port}\n{hashed}\n"
+                       f"http-public-url = https://links.example.org/\nprotocol = irc\n"
                        f"account = linkdesk@127.0.0.1\nroom = #links\noption.port = {irc_port}\nsend-rate = 0\n")
         os.chmod(settings, 0o600)
         cls.log = open(os.path.join(cls.work, "server.log"), "w")
@@ -197,7 +198,8 @@ class WebFaceInABrowser(unittest.TestCase):
         self.open("/")
         items = self.browser.find_elements(By.CSS_SELECTOR, "ol li")
         self.assertEqual(len(items), 200)
-        self.assertIn("/linkdesk send N", self.browser.page_source)
+        # IRC clients take "/" as their own: the page says what to type there.
+        self.assertIn("/say /linkdesk send N", self.browser.page_source)
         self.click(self.browser.find_element(By.LINK_TEXT, "Next"))
         self.assertIn("Page 2 of 3", self.browser.page_source)
         self.submit("/", {"q": "ITEM 44"})
@@ -230,6 +232,9 @@ class WebFaceInABrowser(unittest.TestCase):
         self.open("/admin?q=edited")
         self.click(self.browser.find_element(By.ID, "item450").find_element(
             By.CSS_SELECTOR, "form[action='/admin/remove'] button"))
+        # Remove asks first, on a page of its own.
+        self.assertIn("Remove item 450, ", self.browser.page_source)
+        self.submit("/admin/remove")
         self.assertEqual(self.said(), "Removed item 450: Edited from the web")
 
         self.submit("/admin/message", {"text": "Thanks for asking"})
@@ -244,7 +249,9 @@ class WebFaceInABrowser(unittest.TestCase):
         self.assertIn("serving switched off", self.said())
         self.submit("/admin/room")
         self.assertIn("serving switched on", self.said())
-        wait_until(lambda: len(self.ann.in_channel()) >= before + 6, what="the room's closing and opening lines")
+        wait_until(lambda: len(self.ann.in_channel()) >= before + 7, what="the room's closing and opening lines")
+        self.assertTrue(any("The whole catalogue: https://links.example.org/" in text
+                            for text in self.ann.in_channel()[before:]))
 
         # A form posted without its token changes nothing.
         self.browser.execute_script(
@@ -257,6 +264,66 @@ class WebFaceInABrowser(unittest.TestCase):
         self.open("/admin")
         self.submit("/admin/logout")
         self.assertEqual("Admin: log in", self.browser.title)
+
+    def log_in(self):
+        self.open("/admin")
+        if "Log out" not in self.browser.page_source:
+            self.submit("/admin/login", {"password": PASSWORD})
+
+    def test_3_a_page_loaded_before_another_change_changes_nothing(self):
+        self.log_in()
+        self.assertIn("450 items; 1 to 200 shown", self.browser.page_source)
+        to_remove = self.browser.current_window_handle
+        self.browser.switch_to.new_window("tab")
+        self.open("/admin")
+        to_edit = self.browser.current_window_handle
+        self.browser.switch_to.new_window("tab")
+        self.open("/admin")
+        self.click(self.browser.find_element(By.ID, "item100").find_element(
+            By.CSS_SELECTOR, "form[action='/admin/remove'] button"))
+        self.submit("/admin/remove")
+        self.assertEqual(self.said(), "Removed item 100: Item 100 about links")
+        self.browser.close()
+
+        # Rows 101 and 102 of the pages loaded before were items 101 and 102;
+        # those numbers name other items now.
+        self.browser.switch_to.window(to_remove)
+        self.click(self.browser.find_element(By.ID, "item101").find_element(
+            By.CSS_SELECTOR, "form[action='/admin/remove'] button"))
+        self.submit("/admin/remove")
+        self.assertEqual(self.said(), "The catalogue changed since this page was loaded; nothing was changed.")
+        self.browser.switch_to.window(to_edit)
+        self.submit("/admin/edit", {"description": "Not this one"}, within=self.browser.find_element(By.ID, "item102"))
+        self.assertEqual(self.said(), "The catalogue changed since this page was loaded; nothing was changed.")
+        self.browser.close()
+        self.browser.switch_to.window(to_remove)
+        self.open("/?q=about")
+        self.assertIn("Item 101 about links", self.browser.page_source)
+        self.assertIn("Item 102 about links", self.browser.page_source)
+        self.assertIn("Item 103 about links", self.browser.page_source)
+        self.assertNotIn("Not this one", self.browser.page_source)
+
+    def test_4_on_a_phone(self):
+        self.log_in()
+        self.browser.set_window_size(390, 844)
+        try:
+            for path in ("/admin", "/"):
+                self.open(path)
+                self.browser.save_screenshot(os.path.join(self.work, f"phone{path.replace('/', '-')}.png"))
+                wide = self.browser.execute_script(
+                    "return [document.documentElement.scrollWidth, window.innerWidth]")
+                self.assertLessEqual(wide[0], wide[1], f"{path} is wider than the phone")
+            self.open("/admin")
+            button = self.browser.find_element(By.CSS_SELECTOR, "form[action='/admin/room'] button")
+            right = self.browser.execute_script("return arguments[0].getBoundingClientRect().right", button)
+            self.assertLessEqual(right, 390)
+            chart = self.browser.find_element(By.CSS_SELECTOR, "svg.chart")
+            self.assertIn("24 h ago", chart.get_attribute("innerHTML"))
+            # Paging works there too.
+            self.click(self.browser.find_element(By.LINK_TEXT, "Next"))
+            self.assertIn("201 to 400 shown", self.browser.page_source)
+        finally:
+            self.browser.set_window_size(1280, 1024)
 
 
 if __name__ == "__main__":
