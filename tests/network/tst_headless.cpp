@@ -681,7 +681,8 @@ void TestHeadless::manyRoomsServeApartAndReloadApart()
     QCOMPARE(process->state(), QProcess::Running);
     // The web face shows how to ask in every room; the refused room keeps it from being ready.
     const QByteArray page = fetch(web, "/");
-    QVERIFY2(page.contains("beta #links: type <code>/deskb send N</code>"), page.constData());
+    QVERIFY2(page.contains("beta #links: type <code>/say /deskb send N</code>"), page.constData());
+    QVERIFY2(page.contains("chat other@conference.localhost: type <code>/"), page.constData());
     const QByteArray readiness = fetch(web, "/readyz");
     QVERIFY(readiness.startsWith("HTTP/1.1 503"));
     QVERIFY(readiness.contains("\"connection\":\"refused\"") && !readiness.contains("\"connection\":\"alpha\""));
