@@ -450,17 +450,7 @@ WebPages::Response WebAdmin::page(const WebSnapshot &snapshot, const Session &se
                 .arg(csrf, seen, escapeHtml(description), escapeHtml(address));
     }
     body += u"</ol>\n"_s;
-    if (pages > 1) {
-        const QString q =
-            search.isEmpty() ? QString() : u"q=%1&amp;"_s.arg(QString::fromLatin1(QUrl::toPercentEncoding(search)));
-        body += u"<p class=\"pages\">"_s;
-        if (page > 1)
-            body += u"<a href=\"/admin?%1page=%2\" rel=\"prev\">Previous</a>"_s.arg(q).arg(page - 1);
-        body += u"Page %1 of %2 "_s.arg(page).arg(pages);
-        if (page < pages)
-            body += u"<a href=\"/admin?%1page=%2\" rel=\"next\">Next</a>"_s.arg(q).arg(page + 1);
-        body += u"</p>\n"_s;
-    }
+    body += WebPages::pageLinks("/admin", search, page, pages);
     body += u"<p><a href=\"/\">The catalogue as members see it</a></p>\n"_s;
     return htmlResponse(200, u"Admin"_s, body);
 }

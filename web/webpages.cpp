@@ -144,17 +144,7 @@ QString htmlPage(const WebSnapshot &snapshot, const QString &query, int page)
         html += u"</li>\n"_s;
     }
     html += u"</ol>\n"_s;
-    if (pages > 1) {
-        const QString q =
-            query.isEmpty() ? QString() : u"q=%1&amp;"_s.arg(QString::fromLatin1(QUrl::toPercentEncoding(query)));
-        html += u"<p class=\"pages\">"_s;
-        if (page > 1)
-            html += u"<a href=\"/?%1page=%2\" rel=\"prev\">Previous</a>"_s.arg(q).arg(page - 1);
-        html += u"Page %1 of %2 "_s.arg(page).arg(pages);
-        if (page < pages)
-            html += u"<a href=\"/?%1page=%2\" rel=\"next\">Next</a>"_s.arg(q).arg(page + 1);
-        html += u"</p>\n"_s;
-    }
+    html += WebPages::pageLinks("/", query, page, pages);
     html += u"</body></html>\n"_s;
     return html;
 }
@@ -305,6 +295,22 @@ int pageCount(qsizetype items)
 int pageOf(const QByteArray &requested, qsizetype items)
 {
     return std::clamp(pageNumber(requested), 1, pageCount(items));
+}
+
+QString pageLinks(const char *base, const QString &query, int page, int pages)
+{
+    if (pages <= 1)
+        return {};
+    const QString at =
+        QString::fromLatin1(base) + u'?' +
+        (query.isEmpty() ? QString() : u"q=%1&amp;"_s.arg(QString::fromLatin1(QUrl::toPercentEncoding(query))));
+    QString links = u"<p class=\"pages\">"_s;
+    if (page > 1)
+        links += u"<a href=\"%1page=%2\" rel=\"prev\">Previous</a>"_s.arg(at).arg(page - 1);
+    links += u"Page %1 of %2 "_s.arg(page).arg(pages);
+    if (page < pages)
+        links += u"<a href=\"%1page=%2\" rel=\"next\">Next</a>"_s.arg(at).arg(page + 1);
+    return links + u"</p>\n"_s;
 }
 
 QByteArray cacheKey(const Request &request, const WebRoutes::Route &route)

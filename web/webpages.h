@@ -50,6 +50,10 @@ struct Response
 [[nodiscard]] int pageCount(qsizetype items);
 [[nodiscard]] int pageOf(const QByteArray &requested, qsizetype items);
 
+// "Previous", "Page 2 of 5", "Next" under a list of pages at base ("/",
+// "/admin"), keeping the search; empty for a single page.
+[[nodiscard]] QString pageLinks(const char *base, const QString &query, int page, int pages);
+
 // What the answer to a request depends on, for the page cache: the route, and
 // for the catalogue's page the search and the page number. Anything else in the
 // address (?q= on the exports, a page number that is no number) changes nothing.
