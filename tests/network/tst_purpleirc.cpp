@@ -458,26 +458,57 @@ void TestPurpleIrc::floodLeavesTheProgramConnectedAndPolite()
 
 void TestPurpleIrc::stalledSignOnTimesOutAndTriesAgain()
 {
-    // A server that takes the connection and never says a word.
-    QTcpServer silent;
-    QVERIFY(silent.listen(QHostAddress::LocalHost));
-    int connections = 0;
-    connect(&silent, &QTcpServer::newConnection, this, [&] {
-        while (silent.hasPendingConnections()) {
-            silent.nextPendingConnection(); // kept open, owned by the server
-            ++connections;
+    {
+        // A server that takes the connection and never says a word.
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        int connections = 0;
+        connect(&silent, &QTcpServer::newConnection, this, [&] {
+            while (silent.hasPendingConnections()) {
+                silent.nextPendingConnection(); // kept open, owned by the server
+                ++connections;
+            }
+        });
+        PurpleMessenger messenger(ServedRoom::ircSettings(silent.serverPort(), Room, 0, u"stalldesk"_s));
+        messenger.setSignOnDeadline(1000);
+        messenger.setReconnectDelay(300);
+        QSignalSpy problems(&messenger, &MorvexAIMOCX::AIM::problem);
+        QVERIFY(messenger.start().isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(!problems.isEmpty(), 5000);
+        QVERIFY2(problems.first().first().toString().contains(u"timed out"_s),
+                 qPrintable(problems.first().first().toString()));
+        QTRY_VERIFY_WITH_TIMEOUT(connections >= 2, 10000);
+        QVERIFY(!messenger.IsRunning());
+    }
+
+    // A server that welcomes the program and ends the connection at once (over
+    // its limit of connections from an address): the waits grow all the same.
+    QTcpServer dropping;
+    QVERIFY(dropping.listen(QHostAddress::LocalHost));
+    QElapsedTimer clock;
+    clock.start();
+    QList<qint64> connected;
+    connect(&dropping, &QTcpServer::newConnection, this, [&] {
+        while (QTcpSocket *socket = dropping.nextPendingConnection()) {
+            connected.append(clock.elapsed());
+            connect(socket, &QTcpSocket::readyRead, socket, [socket] {
+                if (!socket->readAll().contains("USER "))
+                    return;
+                socket->write(":irc.test 001 dropdesk :Welcome\r\n:irc.test 422 dropdesk :No MOTD\r\n");
+                QTimer::singleShot(50, socket, [socket] {
+                    socket->write("ERROR :Closing Link: Session limit exceeded\r\n");
+                    socket->disconnectFromHost();
+                });
+            });
         }
     });
-    PurpleMessenger messenger(ServedRoom::ircSettings(silent.serverPort(), Room, 0, u"stalldesk"_s));
-    messenger.setSignOnDeadline(1000);
-    messenger.setReconnectDelay(300);
-    QSignalSpy problems(&messenger, &MorvexAIMOCX::AIM::problem);
-    QVERIFY(messenger.start().isEmpty());
-    QTRY_VERIFY_WITH_TIMEOUT(!problems.isEmpty(), 5000);
-    QVERIFY2(problems.first().first().toString().contains(u"timed out"_s),
-             qPrintable(problems.first().first().toString()));
-    QTRY_VERIFY_WITH_TIMEOUT(connections >= 2, 10000);
-    QVERIFY(!messenger.IsRunning());
+    PurpleMessenger dropped(ServedRoom::ircSettings(dropping.serverPort(), Room, 0, u"dropdesk"_s));
+    dropped.setReconnectDelay(200);
+    QVERIFY(dropped.start().isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(connected.size() >= 4, 15000);
+    const qint64 first = connected[1] - connected[0];
+    const qint64 third = connected[3] - connected[2];
+    QVERIFY2(third > 2 * first, qPrintable(u"%1 ms, then %2 ms"_s.arg(first).arg(third)));
 }
 
 void TestPurpleIrc::takesItsNickBackWhenItsHolderLeaves()
