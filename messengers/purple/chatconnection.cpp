@@ -5,6 +5,9 @@
 
 #include <QLoggingCategory>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 using namespace Qt::StringLiterals;
 using purpletext::fromUtf8;
 
@@ -258,9 +261,22 @@ QString ChatConnection::start()
     if (const QString missing = PurpleRuntime::loadProtocol(settings.protocolId, d->needsTls()); !missing.isEmpty())
         return NetworkSettings::lineError(settings.protocolLine, missing);
     if (d->needsTls()) {
+        // An XMPP server proves the account's domain, whatever address the
+        // program connects to (option.connect_server; a server named there
+        // may prove its own name); an IRC server the name connected to.
+        QStringList names;
+        if (d->isXmpp()) {
+            names.append(settings.account.section(u'@', 1).section(u'/', 0, 0));
+            const QByteArray host = settings.serverHost().toLatin1();
+            unsigned char address[sizeof(in6_addr)];
+            const bool isAddress = inet_pton(AF_INET, host.constData(), address) == 1 ||
+                                   inet_pton(AF_INET6, host.constData(), address) == 1;
+            if (!isAddress && !names.contains(settings.serverHost()))
+                names.append(settings.serverHost());
+        }
         for (const QString &host : d->certificateNames()) {
             const QString untrusted =
-                PurpleRuntime::trustServer(host, settings.tlsFingerprint, settings.tlsAuthorityFile);
+                PurpleRuntime::trustServer(host, names, settings.tlsFingerprint, settings.tlsAuthorityFile);
             if (!untrusted.isEmpty())
                 return u"%1: %2"_s.arg(NetworkSettings::fileName(), untrusted);
         }

@@ -5,6 +5,8 @@
 #include <QHash>
 #include <QLoggingCategory>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 using purpletext::fromUtf8;
 
@@ -21,6 +23,8 @@ struct Trust
 {
     QByteArray pinnedFingerprint; // SHA-256, raw bytes; empty when none is pinned
     QList<PurpleCertificate *> authorities;
+    // The names the certificate may be issued to; empty: the host connected to.
+    QStringList names;
 };
 
 QHash<QString, Trust> &trustByHost()
@@ -106,9 +110,12 @@ QString whyRefused(const QString &host, GList *chain, const Trust &trust)
         if (now > expiration)
             return u"it has expired"_s;
     }
-    const QByteArray name = host.toUtf8();
-    if (!purple_certificate_check_subject_name(leaf, name.constData()))
-        return u"it was issued to %1, not to %2"_s.arg(subjectOf(leaf), host);
+    const QStringList names = trust.names.isEmpty() ? QStringList{host} : trust.names;
+    const bool named = std::any_of(names.cbegin(), names.cend(), [leaf](const QString &name) {
+        return purple_certificate_check_subject_name(leaf, name.toUtf8().constData());
+    });
+    if (!named)
+        return u"it was issued to %1, not to %2"_s.arg(subjectOf(leaf), names.join(u" or "_s));
     if (!issuedByTrustedAuthority(chain, trust)) {
         if (g_list_length(chain) == 1 && purple_certificate_signed_by(leaf, leaf))
             return u"it is self-signed"_s;
@@ -168,10 +175,12 @@ void PurpleRuntime::Parts::takeOverCertificateVerification(const QString &userFo
 
 namespace PurpleRuntime {
 
-QString trustServer(const QString &host, const QByteArray &pinnedFingerprint, const QString &authorityFile)
+QString trustServer(const QString &host, const QStringList &names, const QByteArray &pinnedFingerprint,
+                    const QString &authorityFile)
 {
     Trust &trust = trustByHost()[host.toLower()];
     trust.pinnedFingerprint = pinnedFingerprint;
+    trust.names = names;
     for (PurpleCertificate *authority : std::as_const(trust.authorities))
         purple_certificate_destroy(authority);
     trust.authorities.clear();

@@ -20,9 +20,10 @@ namespace PurpleRuntime {
 [[nodiscard]] QString loadProtocol(const QString &protocolId, bool withTls);
 
 // Trusts the TLS certificate of a host the operator names: the one with this
-// SHA-256 fingerprint (raw bytes), or any issued by an authority in the PEM
-// file. Returns what is wrong with the file, or empty text.
-[[nodiscard]] QString trustServer(const QString &host, const QByteArray &pinnedFingerprint,
+// SHA-256 fingerprint (raw bytes), or any issued to one of the names (empty:
+// the host's own) by an authority in the PEM file. Returns what is wrong with
+// the file, or empty text.
+[[nodiscard]] QString trustServer(const QString &host, const QStringList &names, const QByteArray &pinnedFingerprint,
                                   const QString &authorityFile);
 
 // Every protocol that libpurple offers on this machine, as "prpl-irc (IRC)".

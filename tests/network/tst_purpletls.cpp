@@ -48,7 +48,7 @@ private Q_SLOTS:
     void pinnedCertificateSignsOnAndServes();
     void anotherPinIsRefused();
     void authorityFileTrustsTheCertificatesItIssued();
-    void xmppRequiringTlsIsRefusedUnlessPinned();
+    void xmppRequiringTlsTrustsAPinOrTheDomainsAuthority();
     void failedHandshakeIsTriedAgain();
 
 private:
@@ -163,7 +163,7 @@ void TestPurpleTls::authorityFileTrustsTheCertificatesItIssued()
     QCOMPARE(signOnOutcome(room, settings), QString());
 }
 
-void TestPurpleTls::xmppRequiringTlsIsRefusedUnlessPinned()
+void TestPurpleTls::xmppRequiringTlsTrustsAPinOrTheDomainsAuthority()
 {
     const testcertificates::Certificate certificate =
         testcertificates::selfSigned(m_certificates.path(), u"localhost"_s);
@@ -185,9 +185,26 @@ void TestPurpleTls::xmppRequiringTlsIsRefusedUnlessPinned()
         QVERIFY2(refusal.contains(u"was refused"_s) && refusal.contains(certificate.sha256, Qt::CaseInsensitive),
                  qPrintable(refusal));
     }
+    {
+        ServedRoom room(1);
+        settings.tlsFingerprint = rawFingerprint(certificate.sha256);
+        QCOMPARE(signOnOutcome(room, settings), QString());
+    }
+
+    // A certificate issued to the XMPP domain by the authority the settings
+    // name is trusted, though the program connects to an address.
+    const testcertificates::Certificate issued =
+        testcertificates::issuedBy(m_authority, m_certificates.path(), u"localhost"_s);
+    QVERIFY2(issued.error.isEmpty(), qPrintable(issued.error));
+    XmppServer domainServer;
+    domainServer.requireTls(issued.certificateFile, issued.keyFile);
+    QCOMPARE(domainServer.addUser(u"linkdesk"_s, u"secret"_s), QString());
+    const QString domainStarted = domainServer.start();
+    QVERIFY2(domainStarted.isEmpty(), qPrintable(domainStarted));
+    NetworkSettings byAuthority = ServedRoom::xmppSettings(u"linkdesk"_s, domainServer.port());
+    byAuthority.tlsAuthorityFile = m_authority.certificateFile;
     ServedRoom room(1);
-    settings.tlsFingerprint = rawFingerprint(certificate.sha256);
-    QCOMPARE(signOnOutcome(room, settings), QString());
+    QCOMPARE(signOnOutcome(room, byAuthority), QString());
 }
 
 void TestPurpleTls::failedHandshakeIsTriedAgain()
