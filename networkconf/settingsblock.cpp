@@ -277,6 +277,18 @@ QString SettingsBlock::finish()
         if (irc && room.name.size() < 2 && QStringView(u"#&+!").contains(room.name.front()))
             return error(room.line, u"room names an IRC channel: its prefix and a name, such as #links"_s);
     }
+    // PLAIN in the clear sends the password readable: only to a server on this
+    // machine, where it never crosses a network.
+    for (const NetworkSettings::Option &option : std::as_const(settings.options)) {
+        const QString host = settings.serverHost().toLower();
+        const bool sameMachine = host == u"localhost" || host.startsWith(u"127.") || host == u"::1";
+        if (option.name == u"auth_plain_in_clear" && NetworkSettings::isTrue(option.value) && !sameMachine) {
+            return error(option.line, u"option.auth_plain_in_clear would send the password readable to %1: it is "
+                                      u"allowed only to a server on this machine (127.0.0.1, ::1, localhost). Sign "
+                                      u"on with TLS instead (XMPP: option.connection_security = require_tls; IRC: "
+                                      u"option.ssl = true)"_s.arg(settings.serverHost()));
+        }
+    }
     if (m_seen.contains(u"password"_s) && !m_passwordVariable.isEmpty())
         return error(m_passwordVariableLine, u"set either password or password-env, not both"_s);
     if (!m_passwordVariable.isEmpty()) {

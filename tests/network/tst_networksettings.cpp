@@ -141,6 +141,10 @@ void TestNetworkSettings::mistakesNameTheLine_data()
                                         << u"line 1: http-listen takes an IP address and a port"_s;
     QTest::newRow("web face on no port") << u"http-listen = 127.0.0.1:99999\n"_s + irc
                                          << u"line 1: http-listen takes an IP address and a port"_s;
+    QTest::newRow("a password readable over a network")
+        << u"protocol = xmpp\naccount = desk@example.org\nroom = links@conference.example.org\n"
+           u"option.auth_plain_in_clear = true\n"_s
+        << u"line 4: option.auth_plain_in_clear would send the password readable to example.org"_s;
     QTest::newRow("public address not on the web")
         << u"http-public-url = javascript:alert(1)\n"_s + irc << u"line 1: http-public-url takes the web address"_s;
     QTest::newRow("public address with a line of its own")
