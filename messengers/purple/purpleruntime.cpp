@@ -112,6 +112,11 @@ QString start(const QString &userFolder)
                          u"this user%2."_s.arg(QDir::toNativeSeparators(userFolder),
                                                why.isEmpty() ? QString() : u": "_s + why);
     }
+    // The program keeps nothing in libpurple's accounts between runs (the
+    // settings come from network.conf each time, and no password is kept):
+    // an earlier run's accounts, read before their protocols are loaded, would
+    // have no presence, and libpurple would complain about them at every turn.
+    QFile::remove(QDir(userFolder).filePath(u"accounts.xml"_s));
     purple_util_set_user_dir(QFile::encodeName(QDir::toNativeSeparators(userFolder)).constData());
     purple_debug_set_enabled(FALSE);
     purple_core_set_ui_ops(&coreOps);

@@ -218,6 +218,14 @@ void TestHeadless::servesAndStopsPromptlyLeavingTheFilesAlone()
     QVERIFY(joined.contains(u"Sent item 32766 to \"ann\""_s));
     QVERIFY(!joined.contains(u"Catalogue saved"_s));
     QVERIFY(!joined.contains(u"password"_s, Qt::CaseInsensitive));
+
+    // Started again on the same folder, it signs on with nothing for libpurple to complain about.
+    QStringList again;
+    QProcess *restarted = startServer(folder.path(), &again);
+    QTRY_VERIFY_WITH_TIMEOUT(again.join(u'\n').contains(u"Joined the room #links"_s), 30000);
+    ::kill(pid_t(restarted->processId()), SIGTERM);
+    QVERIFY(restarted->waitForFinished(10000));
+    QVERIFY2(!again.join(u'\n').contains(u"CRITICAL"_s), qPrintable(again.join(u'\n')));
 }
 
 namespace {
