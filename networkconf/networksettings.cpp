@@ -58,11 +58,16 @@ bool NetworkSettings::isTrue(const QString &value)
     return trueWords().contains(value.toLower());
 }
 
+QString NetworkSettings::accountServer() const
+{
+    return account.section(u'@', 1).section(u'/', 0, 0);
+}
+
 QString NetworkSettings::serverHost() const
 {
     if (const QString server = optionValue(u"connect_server"_s); !server.isEmpty())
         return server;
-    return account.section(u'@', 1).section(u'/', 0, 0);
+    return accountServer();
 }
 
 QString NetworkSettings::optionValue(const QString &name) const

@@ -87,8 +87,10 @@ public:
     [[nodiscard]] static bool isTrue(const QString &value);
     // The value of an option, or empty text when the file does not set it.
     [[nodiscard]] QString optionValue(const QString &name) const;
-    // The server the account connects to: option.connect_server, or the part of
-    // the account after "@" (without an XMPP resource).
+    // The part of the account after "@", without an XMPP resource: the IRC
+    // server, or the XMPP domain.
+    [[nodiscard]] QString accountServer() const;
+    // The server the account connects to: option.connect_server, or accountServer().
     [[nodiscard]] QString serverHost() const;
 
     // The first connection of a settings file's text, or what is wrong and on which line.

@@ -113,15 +113,16 @@ MHD_Result answer(void *context, MHD_Connection *connection, const char *url, co
     const bool form = route && route->form && qstrcmp(method, "POST") == 0;
     if (*requestState == nullptr) {
         *requestState = new std::shared_ptr<RequestState>(std::make_shared<RequestState>());
-        if (lengthsDisagree(mhd, connection)) {
+        // Refused as soon as the headers are in: the request is answered now.
+        const auto refuse = [&](const WebPages::Response &refusal) {
             face->deadlines->requestIn(connection);
-            return queue(*face, connection, badRequest("Two Content-Length headers that differ"));
-        }
+            return queue(*face, connection, refusal);
+        };
+        if (lengthsDisagree(mhd, connection))
+            return refuse(badRequest("Two Content-Length headers that differ"));
         if (qstrcmp(version, MHD_HTTP_VERSION_1_1) == 0 &&
-            !mhd.lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_HOST)) {
-            face->deadlines->requestIn(connection);
-            return queue(*face, connection, badRequest("An HTTP/1.1 request needs a Host header"));
-        }
+            !mhd.lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_HOST))
+            return refuse(badRequest("An HTTP/1.1 request needs a Host header"));
         // Only the admin page's forms have a body; any other request with one is
         // refused as soon as its headers are in, without reading it.
         const QByteArray length = header(mhd, connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
@@ -129,8 +130,7 @@ MHD_Result answer(void *context, MHD_Connection *connection, const char *url, co
                              !header(mhd, connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_TRANSFER_ENCODING).isEmpty();
         if (!hasBody || form)
             return MHD_YES; // answered once the request is complete
-        face->deadlines->requestIn(connection);
-        return queue(*face, connection, WebPages::methodNotAllowed());
+        return refuse(WebPages::methodNotAllowed());
     }
     const std::shared_ptr<RequestState> state = *static_cast<std::shared_ptr<RequestState> *>(*requestState);
     if (*uploadSize > 0) {

@@ -41,9 +41,27 @@ bool ChatConnection::Private::needsTls() const
 QStringList ChatConnection::Private::certificateNames() const
 {
     QStringList names{settings.serverHost()};
-    const QString domain = settings.account.section(u'@', 1).section(u'/', 0, 0);
+    const QString domain = settings.accountServer();
     if (!domain.isEmpty() && !names.contains(domain, Qt::CaseInsensitive))
         names.append(domain);
+    return names;
+}
+
+// The names the certificate itself may be issued to (empty: the host connected
+// to). An XMPP server proves the account's domain, whatever address the program
+// connects to (option.connect_server; a server named there may prove its own
+// name); an IRC server the name connected to.
+QStringList ChatConnection::Private::certificateSubjects() const
+{
+    if (!isXmpp())
+        return {};
+    QStringList names{settings.accountServer()};
+    const QByteArray host = settings.serverHost().toLatin1();
+    unsigned char address[sizeof(in6_addr)];
+    const bool isAddress =
+        inet_pton(AF_INET, host.constData(), address) == 1 || inet_pton(AF_INET6, host.constData(), address) == 1;
+    if (!isAddress && !names.contains(settings.serverHost()))
+        names.append(settings.serverHost());
     return names;
 }
 
@@ -261,19 +279,7 @@ QString ChatConnection::start()
     if (const QString missing = PurpleRuntime::loadProtocol(settings.protocolId, d->needsTls()); !missing.isEmpty())
         return NetworkSettings::lineError(settings.protocolLine, missing);
     if (d->needsTls()) {
-        // An XMPP server proves the account's domain, whatever address the
-        // program connects to (option.connect_server; a server named there
-        // may prove its own name); an IRC server the name connected to.
-        QStringList names;
-        if (d->isXmpp()) {
-            names.append(settings.account.section(u'@', 1).section(u'/', 0, 0));
-            const QByteArray host = settings.serverHost().toLatin1();
-            unsigned char address[sizeof(in6_addr)];
-            const bool isAddress = inet_pton(AF_INET, host.constData(), address) == 1 ||
-                                   inet_pton(AF_INET6, host.constData(), address) == 1;
-            if (!isAddress && !names.contains(settings.serverHost()))
-                names.append(settings.serverHost());
-        }
+        const QStringList names = d->certificateSubjects();
         for (const QString &host : d->certificateNames()) {
             const QString untrusted =
                 PurpleRuntime::trustServer(host, names, settings.tlsFingerprint, settings.tlsAuthorityFile);

@@ -42,6 +42,7 @@ struct ChatConnection::Private
     [[nodiscard]] bool isIrc() const { return settings.protocolId == u"prpl-irc"; }
     [[nodiscard]] bool needsTls() const;
     [[nodiscard]] QStringList certificateNames() const;
+    [[nodiscard]] QStringList certificateSubjects() const;
     [[nodiscard]] QString label() const;
 
     void report(const QString &text);
