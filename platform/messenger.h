@@ -18,6 +18,14 @@ public:
     explicit MessengerError(const QString &what) : std::runtime_error(what.toStdString()) {}
 };
 
+// A call made while the messenger is not connected to its network: nothing
+// went out, and the same call may work once the connection is back.
+class NotConnected : public MessengerError
+{
+public:
+    using MessengerError::MessengerError;
+};
+
 // How a network takes what the program sends.
 struct Delivery
 {

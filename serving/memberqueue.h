@@ -30,6 +30,7 @@ struct MemberQueue
         QStringList parts;
         int next = 0;
         bool isPage = false;
+        qint64 queuedAtMs = 0; // an item reply: when it was asked for
 
         [[nodiscard]] int partsLeft() const { return int(parts.size()) - next; }
     };
@@ -51,6 +52,9 @@ struct MemberQueue
     std::deque<Reply> replies;
     std::optional<Message> sending;
     std::optional<List> list;
+    // His next line found the connection down: nothing more goes to him until
+    // the room is back (SendScheduler::resume).
+    bool held = false;
 
     [[nodiscard]] int replyLines() const
     {
@@ -62,6 +66,8 @@ struct MemberQueue
     // items), and may go at the moment at.
     [[nodiscard]] bool ready(bool items, qint64 at) const
     {
+        if (held)
+            return false;
         if (sending)
             return sending->isPage != items;
         if (items)

@@ -26,6 +26,8 @@ SendScheduler::SendScheduler(MorvexAIMOCX::AIM *messenger, QObject *parent)
     : SendScheduler(messenger ? messenger->delivery() : MorvexAIMOCX::Delivery{}, parent)
 {
     m_messenger = messenger;
+    if (messenger)
+        connect(messenger, &MorvexAIMOCX::AIM::roomJoined, this, &SendScheduler::resume);
 }
 
 SendScheduler::SendScheduler(const MorvexAIMOCX::Delivery &delivery, QObject *parent)
@@ -296,6 +298,7 @@ void SendScheduler::sendPart(const QString &member)
     QString name;
     QPointer<MorvexAIMOCX::AIM> via;
     qint64 waitedMs = -1;
+    qint64 queuedAtMs = 0;
     {
         Member &entry = m_members[member];
         name = entry.name;
@@ -305,6 +308,7 @@ void SendScheduler::sendPart(const QString &member)
                 const MemberQueue::Reply reply = std::move(entry.replies.front());
                 entry.replies.pop_front();
                 entry.sending = split(reply.text, false);
+                entry.sending->queuedAtMs = reply.queuedAtMs;
                 waitedMs = now() - reply.queuedAtMs;
             } else {
                 entry.sending = split(entry.list->pages.at(entry.list->nextPage++), true);
@@ -313,6 +317,7 @@ void SendScheduler::sendPart(const QString &member)
         part = entry.sending->parts.at(entry.sending->next++);
         last = entry.sending->partsLeft() <= 0;
         isPage = entry.sending->isPage;
+        queuedAtMs = entry.sending->queuedAtMs;
         if (last)
             entry.sending.reset();
     }
@@ -321,10 +326,12 @@ void SendScheduler::sendPart(const QString &member)
         Q_EMIT itemStarted(waitedMs);
     // The messenger may call back into the program: the member is looked up
     // again after every call, and may be gone.
+    bool partSent = false;
     try {
         if (!via)
             throw MorvexAIMOCX::MessengerError(u"the room is gone"_s);
         via->SendIM(name, part);
+        partSent = true;
         ++m_counters.linesSent;
         if (!last)
             return;
@@ -332,6 +339,12 @@ void SendScheduler::sendPart(const QString &member)
         // The next page a page interval after this one, measured from after its finish call.
         if (const auto found = m_members.find(member); isPage && found != m_members.end() && found->list)
             found->list->nextPageAtMs = now() + m_pageIntervalMs;
+    } catch (const MorvexAIMOCX::NotConnected &error) {
+        // A lost connection loses nothing: the part waits for the room to be back.
+        if (!partSent) {
+            m_pace.giveBack(linesOf(part));
+            holdPart(member, part, isPage, queuedAtMs);
+        }
     } catch (const std::exception &error) {
         qCInfo(lcServing).noquote() << ServingTexts::logLine(
             m_label, u"Reply to %1 stopped: %2"_s.arg(ServingTexts::shownName(name), QString::fromUtf8(error.what())));
@@ -345,6 +358,62 @@ void SendScheduler::sendPart(const QString &member)
         if (isPage && found->list)
             endList(member, *found);
     }
+}
+
+void SendScheduler::holdPart(const QString &member, const QString &part, bool isPage, qint64 queuedAtMs)
+{
+    const auto found = m_members.find(member);
+    if (found == m_members.end())
+        return;
+    if (found->sending)
+        --found->sending->next;
+    else
+        found->sending = Message{QStringList{part}, 0, isPage, queuedAtMs};
+    if (!found->held) {
+        found->held = true;
+        qCInfo(lcServing).noquote() << ServingTexts::logLine(
+            m_label,
+            u"The reply to %1 waits for the connection to come back"_s.arg(ServingTexts::shownName(found->name)));
+    }
+}
+
+void SendScheduler::resume()
+{
+    if (m_stopped)
+        return;
+    const qint64 at = now();
+    QStringList held;
+    for (auto member = m_members.cbegin(); member != m_members.cend(); ++member) {
+        if (member->held)
+            held.append(member.key());
+    }
+    for (const QString &key : std::as_const(held)) {
+        Member &entry = m_members[key];
+        entry.held = false;
+        int dropped = 0;
+        while (!entry.replies.empty() && at - entry.replies.front().queuedAtMs > LongestItemWaitMs) {
+            dropped += entry.replies.front().lines;
+            entry.replies.pop_front();
+        }
+        const bool listTooLate = entry.list && at - entry.list->nextPageAtMs > LongestListWaitMs;
+        if (entry.sending &&
+            (entry.sending->isPage ? listTooLate : at - entry.sending->queuedAtMs > LongestItemWaitMs)) {
+            dropped += entry.sending->partsLeft();
+            entry.sending.reset();
+        }
+        if (listTooLate)
+            dropped += listLinesLeft(*entry.list);
+        if (dropped > 0) {
+            m_counters.linesDropped += dropped;
+            qCInfo(lcServing).noquote() << ServingTexts::logLine(
+                m_label, u"Reply to %1 given up: the connection was down longer than it may wait"_s.arg(
+                             ServingTexts::shownName(entry.name)));
+        }
+        if (listTooLate)
+            endList(key, entry); // may start lists waiting: entry is not used after
+        forgetIfIdle(key);
+    }
+    sendDue();
 }
 
 void SendScheduler::armTimer(qint64 at)

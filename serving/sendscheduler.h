@@ -104,6 +104,10 @@ public:
     void dropRoom(MorvexAIMOCX::AIM *room);
     // Nothing more is sent; what waits is dropped. For a program that is closing.
     void stop();
+    // A room is back on its network after a lost connection: the replies held
+    // while it was down go on where they stopped, unless they waited longer than
+    // a reply may (LongestItemWaitMs for an item, LongestListWaitMs for a list).
+    void resume();
 
     // Lines the network took from the connection's pace besides the scheduler's
     // (a room joined): what is sent next waits for them too.
@@ -165,6 +169,8 @@ private:
     void forgetIfIdle(const QString &member);
     bool sendOne(qint64 at);
     void sendPart(const QString &member);
+    // The part found the connection down: it goes first once the room is back.
+    void holdPart(const QString &member, const QString &part, bool isPage, qint64 queuedAtMs);
     void armTimer(qint64 at);
     void reportBacklog(qint64 at);
 

@@ -107,9 +107,13 @@ RoomServer *ServedRooms::addRoom(const QString &connectionName, const QString &r
     });
     connect(room->server, &RoomServer::switchRefused, this,
             [label](const QString &text) { qCWarning(lcServing).noquote() << label << text; });
-    // A join takes lines of the connection's pace the scheduler does not send.
+    // A join takes lines of the connection's pace the scheduler does not send;
+    // the replies held while the connection was down go on.
     connect(messenger, &MorvexAIMOCX::AIM::roomJoined, network.scheduler,
-            [scheduler = network.scheduler, cost = messenger->delivery().linesPerJoin] { scheduler->spend(cost); });
+            [scheduler = network.scheduler, cost = messenger->delivery().linesPerJoin] {
+                scheduler->spend(cost);
+                scheduler->resume();
+            });
     // Once in the room, serving goes on as the "On" switch turns it on; after a
     // rejoin the room is still served and needs nothing more.
     connect(messenger, &MorvexAIMOCX::AIM::roomJoined, room->server, [this, weak = std::weak_ptr<Room>(room)] {

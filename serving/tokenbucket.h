@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+
 #include <QtGlobal>
 
 // The pace of one connection: lines a second, and how many may go at once
@@ -23,6 +25,12 @@ public:
     [[nodiscard]] bool mayGo() const { return !isLimited() || m_tokens >= 1; }
     // Lines sent.
     void take(double lines);
+    // Lines taken that did not go out after all (the connection was down).
+    void giveBack(double lines)
+    {
+        if (isLimited())
+            m_tokens = std::min(m_tokens + lines, m_burst);
+    }
     // Lines the network took besides the program's own (a room joined): at most
     // a minute's worth, so fifty joins at once are not paid for by silence.
     void spend(double lines, qint64 at);

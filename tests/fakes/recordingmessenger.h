@@ -13,6 +13,8 @@ class RecordingMessenger final : public MorvexAIMOCX::AIM
 public:
     QString screenName = QStringLiteral("Link Desk");
     bool running = true;
+    // False: the network is lost, and what would go out throws NotConnected.
+    bool connected = true;
     qint32 chatRoom = 7;
     // How the network takes what is sent (read when a scheduler is made).
     MorvexAIMOCX::Delivery network;
@@ -55,6 +57,8 @@ public:
 private:
     void record(const QString &name, const QString &argument = QString())
     {
+        if (!connected && (name == u"SendChat" || name == u"SendIM" || name == u"FinishIM"))
+            throw MorvexAIMOCX::NotConnected(name + QStringLiteral(": not connected"));
         calls.append(argument.isNull() ? name : name + u':' + argument);
         if (failing.contains(name))
             throw MorvexAIMOCX::MessengerError(name + QStringLiteral(" failed"));

@@ -36,7 +36,8 @@ void TestSendScheduler::order_data()
     QTest::addColumn<bool>("lineByLine");
     // Steps: "item NAME TEXT" ("|" a line break), "list NAME PAGES", "room TEXT",
     // "at MS" (the clock moves on and what is due is sent), "left NAME", "rename OLD NEW",
-    // "join LINES" (a room joined took that many lines of the pace), "drop" (the room is no longer served).
+    // "join LINES" (a room joined took that many lines of the pace), "drop" (the room is no longer served),
+    // "down" (the connection is lost), "up" (the room is back on the network).
     QTest::addColumn<QString>("script");
     // What was sent, "MS NAME:TEXT" (a list page as "page N"; the room as "room").
     QTest::addColumn<QStringList>("expected");
@@ -80,6 +81,15 @@ void TestSendScheduler::order_data()
            u"at 40000; at 50000; at 60000"_s
         << QStringList{u"0 Ann:a1"_s,     u"10000 Ann:a2"_s, u"20000 Ann:a3"_s,
                        u"30000 Ann:a4"_s, u"40000 Ann:a5"_s, u"50000 Ann:busy: ask again in about 50 s"_s};
+    QTest::newRow("a lost connection loses no line: a reply goes on where it stopped")
+        << 1.0 << true << u"item Bob b1|b2|b3; at 1000; down; at 2000; at 9000; up; at 10000"_s
+        << QStringList{u"0 Bob:b1"_s, u"1000 Bob:b2"_s, u"9000 Bob:b3"_s};
+    QTest::newRow("a lost connection loses no line: a list goes on once the room is back")
+        << 1.0 << false << u"item Bob b; list Ann 3; down; at 1000; at 9000; up; at 10000; at 11000"_s
+        << QStringList{u"0 Bob:b"_s, u"9000 Ann:page 0"_s, u"10000 Ann:page 1"_s, u"11000 Ann:page 2"_s};
+    QTest::newRow("held past their time limits, an item (30 s) and a list (5 min) are given up")
+        << 0.0 << false << u"list Ann 3; down; item Bob b; at 1000; at 301001; up; item Bob c"_s
+        << QStringList{u"0 Ann:page 0"_s, u"301001 Bob:c"_s};
 }
 
 void TestSendScheduler::order()
@@ -115,6 +125,11 @@ void TestSendScheduler::order()
             scheduler.dropMember(word[1], u"left the room"_s);
         } else if (word[0] == u"drop") {
             scheduler.dropRoom(&messenger);
+        } else if (word[0] == u"down") {
+            messenger.connected = false;
+        } else if (word[0] == u"up") {
+            messenger.connected = true;
+            Q_EMIT messenger.roomJoined();
         } else if (word[0] == u"rename") {
             scheduler.renameMember(word[1], word[2]);
         }
