@@ -1,6 +1,8 @@
 // Item reply latency on loopback chat servers: from a member's item command to
-// the reply's arrival (XMPP) or its first line (IRC, where libpurple sends on a
-// one-second tick). Prints the median of the samples for each network.
+// the reply's arrival (XMPP) or its first line (IRC). IRC is measured twice in
+// the same run: with the lines handed over to the socket at once (as the
+// program runs), and left to the tick of libpurple's once-a-second queue (as
+// before). Prints the median and the worst of the samples for each.
 //
 //   bench_latency [samples]          (default 20; VALDRIN_IRC_PACED=1 paces IRC as public networks want)
 
@@ -25,16 +27,23 @@ constexpr int Items = 50;
 // A person's pace, well inside the flood limits.
 constexpr int PauseBetweenSamplesMs = 3100;
 
-double medianMs(QList<qint64> microseconds)
+struct Figures
+{
+    double medianMs = -1;
+    double worstMs = -1;
+};
+
+Figures figuresOf(QList<qint64> microseconds)
 {
     if (microseconds.isEmpty())
-        return -1;
+        return {};
     std::sort(microseconds.begin(), microseconds.end());
-    return double(microseconds[microseconds.size() / 2]) / 1000.0;
+    return {double(microseconds[microseconds.size() / 2]) / 1000.0, double(microseconds.back()) / 1000.0};
 }
 
-QString measureIrc(int samples, double *median)
+QString measureIrc(int samples, bool handOver, Figures *figures)
 {
+    PurpleMessenger::setIrcLinesHandedOver(handOver);
     IrcServer server;
     if (const QString error = server.start(); !error.isEmpty())
         return error;
@@ -60,11 +69,46 @@ QString measureIrc(int samples, double *median)
         latencies.append(clock.nsecsElapsed() / 1000);
         QTest::qWait(PauseBetweenSamplesMs);
     }
-    *median = medianMs(latencies);
+    *figures = figuresOf(latencies);
     return {};
 }
 
-QString measureXmpp(int samples, double *median)
+// The floor: a line from one member to another through the same server.
+QString measureIrcMembers(int samples, Figures *figures)
+{
+    IrcServer server;
+    if (const QString error = server.start(); !error.isEmpty())
+        return error;
+    IrcMember ann(u"ann"_s, server.port());
+    IrcMember bob(u"bob"_s, server.port());
+    if (!ann.join(u"#links"_s) || !bob.join(u"#links"_s))
+        return u"the members could not join"_s;
+    QList<qint64> latencies;
+    for (int sample = 0; sample < samples; ++sample) {
+        ann.clear();
+        QElapsedTimer clock;
+        clock.start();
+        bob.sendRaw("PRIVMSG ann :hello " + QByteArray::number(sample));
+        if (!QTest::qWaitFor([&] { return !ann.privateMessages().isEmpty(); }, 10000))
+            return u"no line in sample %1"_s.arg(sample);
+        latencies.append(clock.nsecsElapsed() / 1000);
+        QTest::qWait(PauseBetweenSamplesMs);
+    }
+    *figures = figuresOf(latencies);
+    return {};
+}
+
+QString measureIrcHandedOver(int samples, Figures *figures)
+{
+    return measureIrc(samples, true, figures);
+}
+
+QString measureIrcOnTick(int samples, Figures *figures)
+{
+    return measureIrc(samples, false, figures);
+}
+
+QString measureXmpp(int samples, Figures *figures)
 {
     XmppServer server;
     for (const QString &user : {u"linkdesk"_s, u"ann"_s}) {
@@ -94,7 +138,7 @@ QString measureXmpp(int samples, double *median)
         latencies.append(clock.nsecsElapsed() / 1000);
         QTest::qWait(PauseBetweenSamplesMs);
     }
-    *median = medianMs(latencies);
+    *figures = figuresOf(latencies);
     return {};
 }
 
@@ -106,14 +150,16 @@ int main(int argc, char **argv)
     const int samples = argc > 1 ? std::max(1, QByteArray(argv[1]).toInt()) : 20;
     int failures = 0;
     for (const auto &[name, measure] :
-         {std::pair{"XMPP item reply", &measureXmpp}, std::pair{"IRC item reply, first line", &measureIrc}}) {
-        double median = 0;
-        if (const QString error = measure(samples, &median); !error.isEmpty()) {
+         {std::pair{"XMPP item reply", &measureXmpp}, std::pair{"IRC member to member (the floor)", &measureIrcMembers},
+          std::pair{"IRC first line, libpurple's tick", &measureIrcOnTick},
+          std::pair{"IRC first line, handed over", &measureIrcHandedOver}}) {
+        Figures figures;
+        if (const QString error = measure(samples, &figures); !error.isEmpty()) {
             std::fprintf(stderr, "%s: %s\n", name, qPrintable(error));
             ++failures;
             continue;
         }
-        std::printf("%-28s median of %d: %8.2f ms\n", name, samples, median);
+        std::printf("%-34s of %d: median %8.2f ms, worst %8.2f ms\n", name, samples, figures.medianMs, figures.worstMs);
     }
     return failures == 0 ? 0 : 1;
 }

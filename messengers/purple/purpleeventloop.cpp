@@ -1,4 +1,5 @@
 #include "messengers/purple/purpleparts.h"
+#include "messengers/purple/purpleruntime.h"
 
 #include <QLoggingCategory>
 
@@ -64,10 +65,66 @@ guint addInput(gint fd, PurpleInputCondition condition, PurpleInputFunction func
     return id;
 }
 
-PurpleEventLoopUiOps eventLoopOps = {g_timeout_add,         g_source_remove, addInput, g_source_remove, nullptr,
-                                     g_timeout_add_seconds, nullptr,         nullptr,  nullptr};
+// libpurple's timers call their function through a closure of the program's,
+// so that no timer of theirs carries a protocol's own data: the one GLib timer
+// that does is the IRC send queue's, which handOverIrcLines() finds by it.
+struct TimeoutClosure
+{
+    GSourceFunc function;
+    gpointer data;
+};
+
+gboolean dispatchTimeout(gpointer data)
+{
+    const auto *closure = static_cast<TimeoutClosure *>(data);
+    return closure->function(closure->data);
+}
+
+TimeoutClosure *timeoutClosure(GSourceFunc function, gpointer data)
+{
+    auto *closure = g_new0(TimeoutClosure, 1);
+    closure->function = function;
+    closure->data = data;
+    return closure;
+}
+
+guint addTimeout(guint milliseconds, GSourceFunc function, gpointer data)
+{
+    return g_timeout_add_full(G_PRIORITY_DEFAULT, milliseconds, dispatchTimeout, timeoutClosure(function, data),
+                              g_free);
+}
+
+guint addTimeoutSeconds(guint seconds, GSourceFunc function, gpointer data)
+{
+    return g_timeout_add_seconds_full(G_PRIORITY_DEFAULT, seconds, dispatchTimeout, timeoutClosure(function, data),
+                                      g_free);
+}
+
+PurpleEventLoopUiOps eventLoopOps = {addTimeout,        g_source_remove, addInput, g_source_remove, nullptr,
+                                     addTimeoutSeconds, nullptr,         nullptr,  nullptr};
+
+bool ircHandOver = true;
 
 } // namespace
+
+// libpurple's IRC queues every line it sends and writes the queue out on a
+// timer of its own, once a second: a reply would wait up to a second for it,
+// whatever the program's pacing says. The program paces its lines itself, so
+// the queue is written out as soon as the event loop is back. (The queue
+// still keeps libpurple's own pacing, for a file that asks for it.)
+void PurpleRuntime::Parts::handOverIrcLines(PurpleConnection *gc)
+{
+    if (!ircHandOver || !gc || !gc->proto_data)
+        return;
+    // The queue's timer is the one GLib timeout whose data is the IRC connection.
+    if (GSource *queue = g_main_context_find_source_by_funcs_user_data(nullptr, &g_timeout_funcs, gc->proto_data))
+        g_source_set_ready_time(queue, 0);
+}
+
+void PurpleRuntime::setIrcHandOver(bool on)
+{
+    ircHandOver = on;
+}
 
 PurpleEventLoopUiOps *PurpleRuntime::Parts::eventLoopOps()
 {

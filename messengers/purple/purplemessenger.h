@@ -18,6 +18,9 @@ public:
     // Starts libpurple (once per process) with its files in userFolder. Returns
     // what is wrong when it cannot start or the settings name something it lacks.
     [[nodiscard]] static QString initialise(const QString &userFolder);
+    // IRC lines leave as soon as the program sends them (the default), or at the
+    // tick of libpurple's own once-a-second queue; the latency bench compares both.
+    static void setIrcLinesHandedOver(bool on);
 
     // A connection of its own, serving the first room of the settings (or no
     // room: a member that only takes messages). Its connection's problems are its own.

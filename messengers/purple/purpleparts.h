@@ -10,6 +10,9 @@ namespace PurpleRuntime::Parts {
 
 // purpleeventloop.cpp: libpurple's timers and sockets, on GLib's main context.
 [[nodiscard]] PurpleEventLoopUiOps *eventLoopOps();
+// Writes out the lines libpurple's IRC holds for the connection as soon as the
+// event loop is back, not at the next tick of its once-a-second queue.
+void handOverIrcLines(PurpleConnection *gc);
 
 // purplequestions.cpp: deliberate answers to libpurple's questions.
 [[nodiscard]] PurpleRequestUiOps *requestOps();

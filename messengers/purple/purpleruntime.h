@@ -35,4 +35,7 @@ namespace PurpleRuntime {
 // error) goes to the handler as one text; there is nobody to show a window to.
 void setNoticeHandler(std::function<void(const QString &)> handler);
 
+// See PurpleMessenger::setIrcLinesHandedOver.
+void setIrcHandOver(bool on);
+
 } // namespace PurpleRuntime
