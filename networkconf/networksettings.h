@@ -14,6 +14,7 @@
 //   protocol     = irc                  irc, xmpp, or a protocol id such as prpl-jabber
 //   account      = linkbot@irc.example.org
 //   password     = secret               or: password-env = NAME_OF_A_VARIABLE
+//   nickserv-password-env = NAME        IRC: identify to NickServ after signing on (or nickserv-password)
 //   room         = #links               an IRC channel or room@conference.example.org
 //   option.port  = 6667                 any option of the protocol, by its name
 //   nick         = Link Desk            the program's name in an XMPP room (blanks allowed)
@@ -56,6 +57,9 @@ public:
     int protocolLine = 0;
     QString account;
     QString password;
+    // IRC: the password the program identifies to NickServ with once signed
+    // on (networks with services, without SASL); never logged.
+    QString nickServPassword;
     QList<Room> rooms;
     // The program's nickname in the room; empty: the account's name.
     QString nick;

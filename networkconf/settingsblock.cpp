@@ -33,8 +33,9 @@ bool repeats(const QString &key)
 // Keys that belong to one connection and so are not defaults for every section.
 const QStringList &connectionKeys()
 {
-    static const QStringList keys{u"account"_s,  u"password"_s,     u"password-env"_s,   u"room"_s,
-                                  u"room-key"_s, u"room-key-env"_s, u"tls-fingerprint"_s};
+    static const QStringList keys{
+        u"account"_s, u"password"_s, u"password-env"_s, u"nickserv-password"_s, u"nickserv-password-env"_s,
+        u"room"_s,    u"room-key"_s, u"room-key-env"_s, u"tls-fingerprint"_s};
     return keys;
 }
 
@@ -95,6 +96,14 @@ QString SettingsBlock::take(const QString &rawKey, const QString &value, int num
     } else if (key == u"password-env") {
         m_passwordVariable = value;
         m_passwordVariableLine = number;
+    } else if (key == u"nickserv-password" || key == u"nickserv-password-env") {
+        if (m_nickServLine > 0)
+            return error(number, u"set either nickserv-password or nickserv-password-env, not both"_s);
+        m_nickServLine = number;
+        if (key == u"nickserv-password")
+            settings.nickServPassword = value;
+        else
+            m_nickServVariable = value;
     } else if (key == u"room") {
         // IRC channels and XMPP room names are short; a long one is a mistake.
         if (value.size() > NetworkSettings::LongestRoomName)
@@ -145,8 +154,9 @@ QString SettingsBlock::take(const QString &rawKey, const QString &value, int num
     } else if (key.startsWith(u"option.") && key.size() > 7) {
         settings.options.append({rawKey.mid(7), value, number});
     } else {
-        return error(number, u"unknown key \"%1\"; the keys are protocol, account, password, password-env, room, "
-                             u"room-key, room-key-env, nick, tls-fingerprint, tls-ca-file, send-rate, send-burst, "
+        return error(number, u"unknown key \"%1\"; the keys are protocol, account, password, password-env, "
+                             u"nickserv-password, nickserv-password-env, room, room-key, room-key-env, nick, "
+                             u"tls-fingerprint, tls-ca-file, send-rate, send-burst, "
                              u"option.NAME, and above any section http-listen, http-tls-cert, http-tls-key, "
                              u"http-admin-password-hash and http-public-url"_s.arg(key));
     }
@@ -288,6 +298,16 @@ QString SettingsBlock::finish()
                                       u"on with TLS instead (XMPP: option.connection_security = require_tls; IRC: "
                                       u"option.ssl = true)"_s.arg(settings.serverHost()));
         }
+    }
+    if (m_nickServLine > 0 && !irc) {
+        return error(m_nickServLine, u"NickServ is a service of IRC networks: an XMPP account signs on with its "
+                                     u"password alone"_s);
+    }
+    if (!m_nickServVariable.isEmpty()) {
+        if (QString wrong = secretFromEnvironment(m_nickServVariable, m_nickServLine, u"the NickServ password"_s,
+                                                  settings.nickServPassword);
+            !wrong.isEmpty())
+            return wrong;
     }
     if (m_seen.contains(u"password"_s) && !m_passwordVariable.isEmpty())
         return error(m_passwordVariableLine, u"set either password or password-env, not both"_s);

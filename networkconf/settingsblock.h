@@ -46,6 +46,8 @@ private:
     QString m_passwordVariable;
     int m_passwordVariableLine = 0;
     int m_nickLine = 0;
+    QString m_nickServVariable;
+    int m_nickServLine = 0;
     // The variables holding the rooms' keys, by room index.
     QHash<int, std::pair<QString, int>> m_keyVariables;
 };

@@ -23,9 +23,10 @@ bool sameConnection(const NetworkSettings &one, const NetworkSettings &other)
                           [](const auto &x, const auto &y) { return x.name == y.name && x.value == y.value; });
     };
     return one.protocolId == other.protocolId && one.account == other.account && one.password == other.password &&
-           one.nick == other.nick && one.tlsFingerprint == other.tlsFingerprint &&
-           one.tlsAuthorityFile == other.tlsAuthorityFile && one.sendRate == other.sendRate &&
-           one.sendBurst == other.sendBurst && sameOptions(one.options, other.options);
+           one.nickServPassword == other.nickServPassword && one.nick == other.nick &&
+           one.tlsFingerprint == other.tlsFingerprint && one.tlsAuthorityFile == other.tlsAuthorityFile &&
+           one.sendRate == other.sendRate && one.sendBurst == other.sendBurst &&
+           sameOptions(one.options, other.options);
 }
 
 const NetworkSettings::Room *findRoom(const NetworkSettings &settings, const QString &name)

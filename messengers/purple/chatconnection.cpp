@@ -1,6 +1,7 @@
 #include "messengers/purple/chatconnection.h"
 
 #include "messengers/purple/connectionparts.h"
+#include "messengers/purple/purpleparts.h"
 #include "messengers/purple/purpleruntime.h"
 
 #include <QLoggingCategory>
@@ -76,6 +77,22 @@ void ChatConnection::Private::report(const QString &text)
     qCWarning(lcPurple).noquote() << told;
     QMetaObject::invokeMethod(
         q, [q = q, told] { Q_EMIT q->problem(told); }, Qt::QueuedConnection);
+}
+
+void ChatConnection::Private::handOver()
+{
+    if (isIrc())
+        PurpleRuntime::Parts::handOverIrcLines(connection());
+}
+
+void ChatConnection::Private::sendRaw(const QByteArray &line)
+{
+    PurpleConnection *gc = connection();
+    PurplePluginProtocolInfo *protocol = gc ? protocolInfo(purple_connection_get_prpl(gc)) : nullptr;
+    if (!protocol || !protocol->send_raw || !isConnected())
+        return;
+    protocol->send_raw(gc, line.constData(), int(line.size()));
+    handOver();
 }
 
 // Sets the protocol's options on the account; the mistake in the file otherwise.
@@ -158,17 +175,10 @@ void ChatConnection::Private::signOnTimedOut()
 // holder goes, the program takes its own name back.
 void ChatConnection::Private::takeNickBackFrom(const QString &gone)
 {
-    PurpleConnection *gc = connection();
-    const QString wanted = settings.account.section(u'@', 0, 0);
-    if (!isIrc() || !gc || gone.compare(wanted, Qt::CaseInsensitive) != 0 ||
-        fromUtf8(purple_connection_get_display_name(gc)).compare(wanted, Qt::CaseInsensitive) == 0)
-        return;
-    PurplePluginProtocolInfo *protocol = protocolInfo(purple_connection_get_prpl(gc));
-    if (!protocol->send_raw)
-        return;
-    qCInfo(lcPurple).noquote() << label() << "Taking the nick" << wanted << "back";
-    const QByteArray line = "NICK " + wanted.toUtf8() + "\r\n";
-    protocol->send_raw(gc, line.constData(), int(line.size()));
+    if (isIrc() && gone.compare(wantedNick(), Qt::CaseInsensitive) == 0 && !hasWantedNick()) {
+        nickInUse = false;
+        tryNickBack();
+    }
 }
 
 void ChatConnection::Private::leaveStrayRoom(const QString &name)
@@ -194,6 +204,7 @@ void ChatConnection::Private::leaveStrayRoom(const QString &name)
             qCInfo(lcPurple).noquote() << label() << "Leaving the room" << name
                                        << "again: it was taken out of the settings while the program joined it";
             purple_conversation_destroy(conversation); // parts the room too
+            handOver();
         },
         Qt::QueuedConnection);
 }
@@ -230,6 +241,9 @@ ChatConnection::ChatConnection(NetworkSettings settings, QObject *parent)
     d->signOnWaits.onTry(this, [this] { d->reconnect(); });
     d->signOnTimer.setSingleShot(true);
     QObject::connect(&d->signOnTimer, &QTimer::timeout, this, [this] { d->signOnTimedOut(); });
+    d->identifyTimer.setSingleShot(true);
+    QObject::connect(&d->identifyTimer, &QTimer::timeout, this, [this] { d->identifyTimedOut(); });
+    d->nickWaits.onTry(this, [this] { d->tryNickBack(); });
     for (const NetworkSettings::Room &room : std::as_const(d->settings.rooms))
         addRoom(room);
 }
@@ -248,6 +262,7 @@ void ChatConnection::signOff()
     d->stopped = true;
     d->signOnTimer.stop();
     d->signOnWaits.stop();
+    d->servicesSignedOff();
     for (PurpleMessenger *room : std::as_const(d->rooms))
         room->parts().signedOff();
     if (!d->account)
@@ -303,7 +318,14 @@ QString ChatConnection::start()
     if (const QString wrong = check(settings); !wrong.isEmpty())
         return wrong;
     d->account = account;
+    // libpurple logs in with SASL under the real name, or else under the nick
+    // it has at the moment (linkdesk1 while a ghost of the program holds
+    // linkdesk): the network knows the account by its name.
+    if (d->isIrc())
+        purple_account_set_string(account, "saslname", d->wantedNick().toUtf8().constData());
     (void)d->applyOptions(protocol);
+    if (d->isIrc())
+        PurpleSignals::connectIrc(protocol);
     // The program paces what it sends itself, fairly (see delivery()); libpurple's
     // own first-come queue behind it would undo the order. Only a file that
     // turns the program's pacing off (send-rate = 0) keeps libpurple's.
@@ -346,7 +368,7 @@ PurpleMessenger *ChatConnection::room(const QString &name) const
 PurpleMessenger *ChatConnection::addRoom(const NetworkSettings::Room &room)
 {
     auto *messenger = new PurpleMessenger(this, room);
-    if (PurpleConnection *gc = d->connection(); gc && d->isConnected())
+    if (PurpleConnection *gc = d->connection(); gc && d->isConnected() && !d->roomsWait)
         messenger->parts().join(gc);
     return messenger;
 }
@@ -384,6 +406,8 @@ MorvexAIMOCX::Delivery ChatConnection::delivery() const
 void ChatConnection::setReconnectDelay(int milliseconds)
 {
     d->signOnWaits.setFirstWait(milliseconds);
+    d->firstNickWaitMs = 2 * milliseconds;
+    d->nickWaits.setFirstWait(d->firstNickWaitMs);
     d->firstRejoinWaitMs = 5 * milliseconds;
     for (PurpleMessenger *room : std::as_const(d->rooms))
         room->parts().joinWaits.setFirstWait(d->firstRejoinWaitMs);

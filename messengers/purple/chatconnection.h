@@ -54,8 +54,8 @@ public:
 
     // The first wait before signing on again after a lost connection; it doubles
     // with every failed try up to a minute. A room that does not let the program
-    // in is tried again after five times as long, doubling up to five minutes.
-    // Tests make it shorter.
+    // in is tried again after five times as long, doubling up to five minutes,
+    // and the program's nick (IRC) after twice as long. Tests make it shorter.
     void setReconnectDelay(int milliseconds);
     // How long a sign-on may take before the connection is given up and tried
     // again (30 s); tests make it shorter.

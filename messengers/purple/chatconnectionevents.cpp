@@ -65,14 +65,14 @@ void ChatConnection::Private::signedOn(PurpleConnection *gc)
     everSignedOn = true;
     qCInfo(lcPurple).noquote() << label() << "Signed on to" << settings.account << "as"
                                << fromUtf8(purple_connection_get_display_name(gc));
-    for (PurpleMessenger *room : std::as_const(rooms))
-        room->parts().join(gc);
+    servicesSignedOn();
     QMetaObject::invokeMethod(
         q, [q = q] { Q_EMIT q->signedOn(); }, Qt::QueuedConnection);
 }
 
 void ChatConnection::Private::signedOff()
 {
+    servicesSignedOff();
     for (PurpleMessenger *room : std::as_const(rooms))
         room->parts().signedOff();
     qCInfo(lcPurple).noquote() << label() << "Signed off from" << settings.account;
@@ -82,6 +82,7 @@ void ChatConnection::Private::signedOff()
 void ChatConnection::Private::connectionError(PurpleConnectionError reason, QString why)
 {
     signOnTimer.stop();
+    servicesSignedOff();
     for (PurpleMessenger *room : std::as_const(rooms))
         room->parts().signedOff();
     why.replace(u'\n', u' ');

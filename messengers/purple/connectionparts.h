@@ -33,6 +33,17 @@ struct ChatConnection::Private
     QTimer signOnTimer;
     QString signOnProblem; // what went wrong while signing on, when libpurple said it first
 
+    // IRC services (nickservices.cpp).
+    enum class Services { Unknown, Identifying, Identified, Absent };
+    Services services = Services::Unknown;
+    bool roomsWait = false; // the rooms wait for NickServ's word before they are joined
+    bool nickInUse = false; // the program's nick is held by another connection or the services
+    int reclaimCommand = 0; // the next of the services' commands to take a nick back
+    int identifyWaitMs = 15000;
+    int firstNickWaitMs = 2000;
+    QTimer identifyTimer;
+    Backoff nickWaits{2000, 300000};
+
     [[nodiscard]] PurpleConnection *connection() const
     {
         return account ? purple_account_get_connection(account) : nullptr;
@@ -46,6 +57,10 @@ struct ChatConnection::Private
     [[nodiscard]] QString label() const;
 
     void report(const QString &text);
+    // What the program sent leaves now, not at libpurple's next IRC queue tick.
+    void handOver();
+    // Sends a line of the protocol as it stands (IRC), at once.
+    void sendRaw(const QByteArray &line);
     // Sets the protocol's options on the account (without one: only checks them).
     [[nodiscard]] QString applyOptions(PurplePlugin *protocol);
     void connect();
@@ -53,6 +68,22 @@ struct ChatConnection::Private
     void reconnect();
     void signOnTimedOut();
     void takeNickBackFrom(const QString &gone);
+
+    // --- IRC services and the program's nick (nickservices.cpp).
+    [[nodiscard]] QString wantedNick() const;
+    [[nodiscard]] QString currentNick() const;
+    [[nodiscard]] bool hasWantedNick() const;
+    void servicesSignedOn();
+    void servicesSignedOff();
+    void joinRooms();
+    void identified(const QString &how);
+    void identifyTimedOut();
+    void identificationRefused(const QString &said);
+    void resetNickWaits();
+    void tryNickBack();
+    // Every line an IRC server sends, before libpurple reads it.
+    void serverLine(const char *raw);
+    void nickServSaid(const QString &text);
     // The program is in a room that is none of its rooms (one removed while its
     // join was on its way): it leaves it, unless the room is wanted again by then.
     void leaveStrayRoom(const QString &name);
@@ -119,6 +150,8 @@ namespace PurpleSignals {
 
 // Connects libpurple's signals once; they reach the connections registered here.
 void connectOnce();
+// Connects the IRC protocol's own signal (every line a server sends), once it is loaded.
+void connectIrc(PurplePlugin *irc);
 void add(PurpleAccount *account, ChatConnection::Private *connection);
 // Forgets the account, if the connection is still the one registered for it.
 void remove(PurpleAccount *account, ChatConnection::Private *connection);

@@ -1,6 +1,7 @@
 #include "messengers/purple/purplemessenger.h"
 
 #include "messengers/purple/connectionparts.h"
+#include "messengers/purple/purpleparts.h"
 #include "messengers/purple/purpleruntime.h"
 
 #include <QLoggingCategory>
@@ -29,7 +30,7 @@ bool PurpleMessenger::Private::isOurs(PurpleConversation *conversation) const
 void PurpleMessenger::Private::require(const char *call) const
 {
     if (!connection->isConnected()) {
-        throw MorvexAIMOCX::MessengerError(
+        throw MorvexAIMOCX::NotConnected(
             u"%1: not connected to %2"_s.arg(QLatin1StringView(call), connection->settings.account));
     }
 }
@@ -114,6 +115,7 @@ void PurpleMessenger::Private::join(PurpleConnection *gc)
     if (!room.key.isEmpty())
         g_hash_table_replace(components, g_strdup("password"), g_strdup(room.key.toUtf8().constData()));
     serv_join_chat(gc, components);
+    connection->handOver();
     g_hash_table_destroy(components);
     // Until the room reports the program in, the join is tried again now and then.
     scheduleRejoin();
@@ -137,7 +139,7 @@ void PurpleMessenger::Private::scheduleRejoin()
 void PurpleMessenger::Private::rejoin()
 {
     PurpleConnection *gc = connection->connection();
-    if (leaving || connection->stopped || !gc || !connection->isConnected() || chat())
+    if (leaving || connection->stopped || !gc || !connection->isConnected() || chat() || connection->roomsWait)
         return;
     qCInfo(lcPurple).noquote() << label() << "Joining the room" << room.name << "again";
     join(gc);
@@ -153,6 +155,7 @@ void PurpleMessenger::Private::leave()
     if (gc && chatId != 0 && connection->isConnected()) {
         if (PurpleConversation *conversation = purple_find_chat(gc, chatId))
             purple_conversation_destroy(conversation); // parts the room too
+        connection->handOver();
     }
     chatId = 0;
 }
@@ -277,6 +280,11 @@ void PurpleMessenger::Private::memberRenamed(const QString &oldName, const QStri
         q, [q = q, oldName, newName] { Q_EMIT q->memberRenamed(oldName, newName); }, Qt::QueuedConnection);
 }
 
+void PurpleMessenger::setIrcLinesHandedOver(bool on)
+{
+    PurpleRuntime::setIrcHandOver(on);
+}
+
 QString PurpleMessenger::initialise(const QString &userFolder)
 {
     const QString error = PurpleRuntime::start(userFolder);
@@ -385,6 +393,7 @@ void PurpleMessenger::SendChat(const QString &text)
         throw MorvexAIMOCX::MessengerError(u"SendChat: the program is not in the room %1"_s.arg(d->room.name));
     purple_conv_chat_send(chat, wireText(text).toUtf8().constData());
     purple_conversation_clear_message_history(purple_conv_chat_get_conversation(chat));
+    d->connection->handOver();
 }
 
 void PurpleMessenger::SendIM(const QString &screenName, const QString &text)
@@ -394,6 +403,7 @@ void PurpleMessenger::SendIM(const QString &screenName, const QString &text)
     if (!conversation)
         throw MorvexAIMOCX::MessengerError(u"SendIM: %1 could not be sent a message"_s.arg(screenName));
     purple_conv_im_send(purple_conversation_get_im_data(conversation), wireText(text).toUtf8().constData());
+    d->connection->handOver();
 }
 
 void PurpleMessenger::FinishIM(const QString &screenName)

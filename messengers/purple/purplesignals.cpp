@@ -139,6 +139,12 @@ void onInstantMessage(PurpleAccount *account, char *sender, char *message, Purpl
         d->instantMessage(fromUtf8(sender), message);
 }
 
+void onIrcLine(PurpleConnection *gc, char **text, gpointer)
+{
+    if (ChatConnection::Private *d = gc && text ? connectionOf(gc) : nullptr)
+        d->serverLine(*text);
+}
+
 int signalHandle = 0;
 
 template <typename Function> void connectSignal(void *instance, const char *signal, Function function)
@@ -179,6 +185,15 @@ void connectOnce()
         if (!taken)
             qCInfo(lcPurple).noquote() << text;
     });
+}
+
+void connectIrc(PurplePlugin *irc)
+{
+    static bool connected = false;
+    if (connected || !irc)
+        return;
+    connected = true;
+    connectSignal(irc, "irc-receiving-text", onIrcLine);
 }
 
 void add(PurpleAccount *account, ChatConnection::Private *connection)

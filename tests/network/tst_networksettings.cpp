@@ -145,6 +145,13 @@ void TestNetworkSettings::mistakesNameTheLine_data()
         << u"protocol = xmpp\naccount = desk@example.org\nroom = links@conference.example.org\n"
            u"option.auth_plain_in_clear = true\n"_s
         << u"line 4: option.auth_plain_in_clear would send the password readable to example.org"_s;
+    QTest::newRow("NickServ on XMPP")
+        << u"protocol = xmpp\naccount = desk@example.org\nroom = links@conference.example.org\n"
+           u"nickserv-password = x\n"_s
+        << u"line 4: NickServ is a service of IRC networks"_s;
+    QTest::newRow("both NickServ passwords")
+        << u"protocol = irc\naccount = a@b\nroom = #r\nnickserv-password = x\nnickserv-password-env = P"_s
+        << u"line 5: set either nickserv-password or nickserv-password-env"_s;
     QTest::newRow("public address not on the web")
         << u"http-public-url = javascript:alert(1)\n"_s + irc << u"line 1: http-public-url takes the web address"_s;
     QTest::newRow("public address with a line of its own")
@@ -299,6 +306,11 @@ void TestNetworkSettings::passwordFromTheEnvironment()
     QVERIFY(NetworkSettings::parse(text).error.contains(u"holds a control character"_s));
     qputenv("VALDRIN_TEST_PASSWORD", "from the environment");
     QCOMPARE(NetworkSettings::parse(text).value->password, u"from the environment"_s);
+    // The NickServ password comes from the environment the same way.
+    const NetworkSettings::Parsed nickServ = NetworkSettings::parse(
+        u"protocol = irc\naccount = a@b\nroom = #r\nnickserv-password-env = VALDRIN_TEST_PASSWORD\n"_s);
+    QVERIFY2(nickServ.value, qPrintable(nickServ.error));
+    QCOMPARE(nickServ.value->nickServPassword, u"from the environment"_s);
     qunsetenv("VALDRIN_TEST_PASSWORD");
 }
 

@@ -59,6 +59,7 @@ private Q_SLOTS:
     void floodLeavesTheProgramConnectedAndPolite();
     void stalledSignOnTimesOutAndTriesAgain();
     void takesItsNickBackWhenItsHolderLeaves();
+    void identifiesToNickServAndTakesItsNickBackFromTheServices();
 
 private:
     [[nodiscard]] QString sendItemAndWait(IrcMember &member, int item, const QString &nick = u"linkdesk"_s);
@@ -521,6 +522,140 @@ void TestPurpleIrc::takesItsNickBackWhenItsHolderLeaves()
     QVERIFY(room.messenger().ScreenName() != u"nickdesk"_s);
     holder->sendRaw("QUIT :bye");
     QTRY_COMPARE_WITH_TIMEOUT(room.messenger().ScreenName(), u"nickdesk"_s, 10000);
+}
+
+namespace {
+
+// An IRC server with services, scripted: NickServ takes "right" for svcdesk,
+// #links lets in only identified users, and a nick the services hold is given
+// back by RECOVER (REGAIN is unknown there, as on some networks).
+class ServicesServer final : public QObject
+{
+public:
+    QTcpServer listener;
+    QStringList received; // every line from the program, in order
+    int connections = 0;
+    bool joinedBeforeConfirmation = false;
+    QTcpSocket *socket = nullptr;
+    QString nick;
+
+    ServicesServer()
+    {
+        listener.listen(QHostAddress::LocalHost);
+        connect(&listener, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *next = listener.nextPendingConnection()) {
+                ++connections;
+                socket = next;
+                connect(next, &QTcpSocket::readyRead, this, [this, next] {
+                    while (next->canReadLine())
+                        handle(next, QString::fromUtf8(next->readLine()).trimmed());
+                });
+            }
+        });
+    }
+    void send(QTcpSocket *to, const QString &line) { to->write((line + u"\r\n"_s).toUtf8()); }
+    void renameTo(const QString &guest)
+    {
+        send(socket, u":%1!u@h NICK :%2"_s.arg(nick, guest));
+        nick = guest;
+        held = true;
+    }
+
+private:
+    bool identified = false;
+    bool confirmed = false;
+    bool held = false;
+
+    void handle(QTcpSocket *to, const QString &line)
+    {
+        received.append(line);
+        const QString command = line.section(u' ', 0, 0).toUpper();
+        if (command == u"NICK") {
+            const QString wanted = line.section(u' ', 1, 1);
+            if (nick.isEmpty()) {
+                nick = wanted;
+                send(to, u":irc.test 001 %1 :Welcome"_s.arg(nick));
+                send(to, u":irc.test 422 %1 :No MOTD"_s.arg(nick));
+            } else if (held) {
+                send(to, u":irc.test 432 %1 %2 :Reserved by services"_s.arg(nick, wanted));
+            } else {
+                send(to, u":%1!u@h NICK :%2"_s.arg(nick, wanted));
+                nick = wanted;
+            }
+        } else if (line.startsWith(u"PRIVMSG NickServ :IDENTIFY svcdesk "_s)) {
+            identified = line.endsWith(u" right"_s);
+            const QString answer =
+                identified ? u"Password accepted - you are now recognized."_s : u"Password incorrect."_s;
+            QTimer::singleShot(300, to, [this, to, answer] {
+                confirmed = true;
+                send(to, u":NickServ!services@services.test NOTICE %1 :%2"_s.arg(nick, answer));
+            });
+        } else if (line.startsWith(u"PRIVMSG NickServ :REGAIN"_s)) {
+            send(to, u":NickServ!services@services.test NOTICE %1 :Unknown command REGAIN."_s.arg(nick));
+        } else if (line.startsWith(u"PRIVMSG NickServ :RECOVER svcdesk"_s) && identified) {
+            held = false;
+        } else if (command == u"JOIN") {
+            joinedBeforeConfirmation = joinedBeforeConfirmation || !confirmed;
+            const QString room = line.section(u' ', 1, 1);
+            if (!identified) {
+                send(to, u":irc.test 477 %1 %2 :You need a registered nick to join that channel."_s.arg(nick, room));
+                return;
+            }
+            send(to, u":%1!u@h JOIN :%2"_s.arg(nick, room));
+            send(to, u":irc.test 353 %1 = %2 :%1"_s.arg(nick, room));
+            send(to, u":irc.test 366 %1 %2 :End of /NAMES list."_s.arg(nick, room));
+        }
+    }
+};
+
+} // namespace
+
+// Without SASL the program identifies to NickServ itself, and joins a room for
+// registered users only once NickServ has said yes. Renamed by the services,
+// it takes its nick back through them, trying one command after the other.
+// A password NickServ refuses is final.
+void TestPurpleIrc::identifiesToNickServAndTakesItsNickBackFromTheServices()
+{
+    NetworkSettings settings = ServedRoom::ircSettings(0, Room, 0, u"svcdesk"_s);
+    {
+        ServicesServer server;
+        settings.options = {{u"port"_s, QString::number(server.listener.serverPort())}};
+        settings.nickServPassword = u"right"_s;
+        PurpleMessenger messenger(settings);
+        messenger.setReconnectDelay(100);
+        QSignalSpy joined(&messenger, &MorvexAIMOCX::AIM::roomJoined);
+        QVERIFY(messenger.start().isEmpty());
+        QVERIFY(joined.wait(10000));
+        QVERIFY(!server.joinedBeforeConfirmation);
+        QCOMPARE(server.received.filter(u"IDENTIFY"_s), QStringList{u"PRIVMSG NickServ :IDENTIFY svcdesk right"_s});
+
+        server.renameTo(u"Guest51351"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(messenger.ScreenName(), u"Guest51351"_s, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(messenger.ScreenName(), u"svcdesk"_s, 10000);
+        const QStringList asked = server.received.filter(u"NickServ :RE"_s);
+        QVERIFY2(asked.size() >= 2 && asked.at(0).contains(u"REGAIN svcdesk"_s) &&
+                     asked.at(1).contains(u"RECOVER svcdesk"_s),
+                 qPrintable(asked.join(u" | "_s)));
+        QVERIFY2(server.received.filter(u"NICK svcdesk"_s).size() >= 2, qPrintable(server.received.join(u" | "_s)));
+    }
+
+    // A wrong password: told once, never tried again, and never written in the text.
+    ServicesServer refusing;
+    settings.options = {{u"port"_s, QString::number(refusing.listener.serverPort())}};
+    settings.nickServPassword = u"wrong"_s;
+    PurpleMessenger refused(settings);
+    refused.setReconnectDelay(100);
+    QSignalSpy refusal(&refused, &MorvexAIMOCX::AIM::signOnRefused);
+    QVERIFY(refused.start().isEmpty());
+    QVERIFY(refusal.wait(10000));
+    const QString told = refusal.first().first().toString();
+    QVERIFY2(told.contains(u"NickServ refused"_s) && told.contains(u"Password incorrect."_s) &&
+                 !told.contains(u"wrong"_s),
+             qPrintable(told));
+    QTest::qWait(1000);
+    QCOMPARE(refusing.connections, 1);
+    QVERIFY(!refused.IsRunning());
+    QVERIFY(refusing.received.filter(u"JOIN"_s).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestPurpleIrc)
