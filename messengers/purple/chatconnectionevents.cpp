@@ -90,7 +90,16 @@ void ChatConnection::Private::connectionError(PurpleConnectionError reason, QStr
     // turned the program away (a wrong server password, a ban); one that
     // did so after serving it may only be restarting.
     const bool ircRefusal = isIrc() && !everSignedOn && why.contains(u"ERROR :"_s);
-    if (refusedForGood(reason) || ircRefusal) {
+    // An IRC server offers SASL only while its services are linked: without
+    // them (a network restarting, services down) it is asked again later.
+    const bool saslAwayForNow = isIrc() && reason == PURPLE_CONNECTION_ERROR_AUTHENTICATION_IMPOSSIBLE &&
+                                why.contains(u"does not support SASL"_s);
+    if (saslAwayForNow) {
+        report(u"The server of %1 offers no SASL login now (its services may be down or not linked yet; a network "
+               u"without SASL needs option.sasl taken out of %2). Trying again in %3 s."_s
+                   .arg(settings.account, NetworkSettings::fileName())
+                   .arg(signOnWaits.msUntilTry() / 1000.0));
+    } else if (refusedForGood(reason) || ircRefusal) {
         refused = true;
         const QString text =
             signOnProblem.isEmpty()
