@@ -7,7 +7,7 @@ packages=(
     cmake ninja-build g++ pkgconf ccache clang-format
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libbenchmark-dev
-    libpurple-dev ngircd prosody openssl
+    libpurple-dev libsasl2-modules ngircd prosody openssl
     libmicrohttpd-dev prometheus-cpp-dev libsodium-dev libsystemd-dev
     chromium chromium-driver python3-selenium
     fonts-dejavu-core fonts-liberation
@@ -20,11 +20,15 @@ for package in "${packages[@]}"; do
     status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
     [[ "$status" == "install ok installed" ]] || missing+=("$package")
 done
-[[ ${#missing[@]} -eq 0 ]] && exit 0
+if [[ ${#missing[@]} -gt 0 ]]; then
+    echo "Installing: ${missing[*]}"
+    sudo_cmd=()
+    [[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
+    export DEBIAN_FRONTEND=noninteractive
+    "${sudo_cmd[@]}" apt-get update -qq
+    "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
 
-echo "Installing: ${missing[*]}"
-sudo_cmd=()
-[[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
-export DEBIAN_FRONTEND=noninteractive
-"${sudo_cmd[@]}" apt-get update -qq
-"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# The servers public networks run, for the interop suites: unpacked beside the
+# system, not installed (see the script).
+bash "$(dirname "$0")/install-interop.sh"
