@@ -246,11 +246,11 @@ void TestNetworkSettings::pacingFollowsTheFile()
 
 void TestNetworkSettings::samplesInTheDocsAreRead()
 {
-    const QList<QByteArray> variables{"VALDRIN_PASSWORD", "VALDRIN_LIBERA_PASSWORD", "VALDRIN_TEAM_KEY",
-                                      "VALDRIN_CHAT_PASSWORD"};
+    const QList<QByteArray> variables{"VALDRIN_PASSWORD",      "VALDRIN_LIBERA_PASSWORD",   "VALDRIN_TEAM_KEY",
+                                      "VALDRIN_CHAT_PASSWORD", "VALDRIN_NICKSERV_PASSWORD", "VALDRIN_KEYED_KEY"};
     for (const QByteArray &variable : variables)
         qputenv(variable.constData(), "sample");
-    for (const char *sample : {"network-irc.conf", "network-xmpp.conf", "network-many.conf"}) {
+    for (const char *sample : {"network-irc.conf", "network-xmpp.conf", "network-many.conf", "network-services.conf"}) {
         QFile file(QStringLiteral(VALDRIN_SOURCE_DIR "/docs/") + QLatin1StringView(sample));
         QVERIFY(file.open(QIODevice::ReadOnly));
         const NetworkConfig::Parsed parsed = NetworkConfig::parse(QString::fromUtf8(file.readAll()));
