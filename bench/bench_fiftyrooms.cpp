@@ -11,7 +11,7 @@
 //
 //   bench_fiftyrooms SERVER_BINARY [BASELINE_BINARY] [minutes]   (default 4)
 
-#include "serverprocess.h"
+#include "support/serverprocess.h"
 
 #include "support/ircmember.h"
 #include "support/ircserver.h"

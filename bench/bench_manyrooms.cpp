@@ -11,7 +11,7 @@
 //   bench_manyrooms SERVER_BINARY [samples]      (default 30)
 
 #include "itemlatency.h"
-#include "serverprocess.h"
+#include "support/serverprocess.h"
 
 #include "support/ircmember.h"
 #include "support/ircserver.h"

@@ -10,6 +10,7 @@
 #include "support/ircmember.h"
 #include "support/ircserver.h"
 #include "support/scriptedserver.h"
+#include "support/serverprocess.h"
 #include "support/testfiles.h"
 #include "support/testprocesses.h"
 
@@ -37,25 +38,16 @@ struct Figures
     bool cutOff = false;
 };
 
-QProcess *startProgram(const QString &binary, const testfiles::DataFolder &folder, QStringList *log)
+// Starts the server binary on the settings and waits until it is in its room
+// and its opening lines have gone; the error otherwise.
+QString startServing(ServerProcess &program, const QString &binary, int items, const QString &settings)
 {
-    auto *process = new QProcess(QCoreApplication::instance());
-    process->setProcessChannelMode(QProcess::MergedChannels);
-    QObject::connect(process, &QProcess::readyRead, process, [process, log] {
-        while (process->canReadLine())
-            log->append(QString::fromUtf8(process->readLine()).trimmed());
-    });
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove(u"QT_LOGGING_RULES"_s);
-    environment.insert(u"VALDRIN_BENCH_PASSWORD"_s, u"secret"_s);
-    process->setProcessEnvironment(environment);
-    process->start(binary, {u"--data-dir"_s, folder.path()});
-    return process;
-}
-
-bool waitForLog(const QStringList &log, const QString &text, int timeoutMs)
-{
-    return QTest::qWaitFor([&] { return !log.filter(text).isEmpty(); }, timeoutMs);
+    if (const QString error = program.start(binary, items, settings); !error.isEmpty())
+        return error;
+    if (program.waitForRooms(1) < 0)
+        return u"the program did not join: "_s + program.log.join(u'\n');
+    QTest::qWait(3000);
+    return {};
 }
 
 // Asks for the list, and in its middle for one item: how long each took.
@@ -117,21 +109,15 @@ QString runIrc(const QString &binary, const QString &family, int items, const QS
     IrcMember ann(u"ann"_s, serverPort);
     if (!ann.join(u"#links"_s))
         return u"the member could not join"_s;
-    testfiles::DataFolder folder;
-    const QString settings = pace(paceArguments) + u"protocol = irc\naccount = linkdesk@127.0.0.1\n"
-                                                   u"option.port = %1\nroom = #links\n"_s.arg(serverPort);
-    if (!folder.writeSampleCatalogue(items) ||
-        !testfiles::writeBytes(folder.filePath(u"network.conf"_s), settings.toUtf8()))
-        return u"the data folder could not be written"_s;
-    QFile::setPermissions(folder.filePath(u"network.conf"_s), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    QStringList log;
-    QProcess *program = startProgram(binary, folder, &log);
-    if (!waitForLog(log, u"Joined the room #links"_s, 60000))
-        return u"the program did not join: "_s + log.join(u'\n');
-    QTest::qWait(3000); // the opening lines go first
+    ServerProcess program;
+    if (const QString error =
+            startServing(program, binary, items,
+                         pace(paceArguments) + u"protocol = irc\naccount = linkdesk@127.0.0.1\n"
+                                               u"option.port = %1\nroom = #links\n"_s.arg(serverPort));
+        !error.isEmpty())
+        return error;
     const QString error = measureIrc(ann, items, figures);
-    figures->cutOff = !log.filter(u"was lost"_s).isEmpty();
-    testprocesses::stopProcess(*program);
+    figures->cutOff = !program.log.filter(u"was lost"_s).isEmpty();
     return error;
 }
 
@@ -166,21 +152,15 @@ QString runXmpp(const QString &binary, int items, const QStringList &paceArgumen
     QSignalSpy joined(&ann, &MorvexAIMOCX::AIM::roomJoined);
     if (!ann.start().isEmpty() || !joined.wait(20000))
         return u"the member could not join"_s;
-    testfiles::DataFolder folder;
-    const QString settings =
-        pace(paceArguments) + u"protocol = xmpp\naccount = linkdesk@localhost/valdrin\n"
-                              u"password-env = VALDRIN_BENCH_PASSWORD\noption.port = %1\n"
-                              u"option.connect_server = 127.0.0.1\noption.auth_plain_in_clear = true\n"
-                              u"room = links@conference.localhost\n"_s.arg(port);
-    if (!folder.writeSampleCatalogue(items) ||
-        !testfiles::writeBytes(folder.filePath(u"network.conf"_s), settings.toUtf8()))
-        return u"the data folder could not be written"_s;
-    QFile::setPermissions(folder.filePath(u"network.conf"_s), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    QStringList log;
-    QProcess *program = startProgram(binary, folder, &log);
-    if (!waitForLog(log, u"Joined the room links@"_s, 60000))
-        return u"the program did not join: "_s + log.join(u'\n');
-    QTest::qWait(3000);
+    ServerProcess program;
+    if (const QString error =
+            startServing(program, binary, items,
+                         pace(paceArguments) + u"protocol = xmpp\naccount = linkdesk@localhost/valdrin\n"
+                                               u"password-env = VALDRIN_BENCH_PASSWORD\noption.port = %1\n"
+                                               u"option.connect_server = 127.0.0.1\noption.auth_plain_in_clear = true\n"
+                                               u"room = links@conference.localhost\n"_s.arg(port));
+        !error.isEmpty())
+        return error;
     QSignalSpy replies(&ann, &PurpleMessenger::instantMessageReceived);
     const auto holding = [&replies](const QString &text) {
         return std::count_if(replies.cbegin(), replies.cend(),
@@ -201,8 +181,7 @@ QString runXmpp(const QString &binary, int items, const QStringList &paceArgumen
     if (!QTest::qWaitFor([&] { return holding(u"Item %1:"_s.arg(items - 1)) > 0; }, 3600000))
         return u"the list never ended"_s;
     figures->listSeconds = clock.elapsed() / 1000.0;
-    figures->cutOff = !log.filter(u"was lost"_s).isEmpty();
-    testprocesses::stopProcess(*program);
+    figures->cutOff = !program.log.filter(u"was lost"_s).isEmpty();
     return {};
 }
 
@@ -211,6 +190,7 @@ QString runXmpp(const QString &binary, int items, const QStringList &paceArgumen
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    qputenv("VALDRIN_BENCH_PASSWORD", "secret");
     if (argc < 3) {
         std::fprintf(stderr, "usage: %s SERVER_BINARY inspircd|hybrid|ejabberd|ngircd [ITEMS] [SEND_RATE SEND_BURST]\n",
                      argv[0]);

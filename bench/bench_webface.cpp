@@ -10,7 +10,7 @@
 //   bench_webface SERVER_BINARY [seconds-per-wrk-run] [samples]   (default 10 s, 15 samples)
 
 #include "itemlatency.h"
-#include "serverprocess.h"
+#include "support/serverprocess.h"
 
 #include "web/webface.h"
 #include "web/webpages.h"

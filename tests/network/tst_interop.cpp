@@ -1,6 +1,7 @@
 #include "support/ircmember.h"
 #include "support/scriptedserver.h"
 #include "support/servedroom.h"
+#include "support/serverprocess.h"
 #include "support/testcertificates.h"
 #include "support/testfiles.h"
 #include "support/testprocesses.h"
@@ -24,16 +25,12 @@ class TestInterop : public QObject
 
 private Q_SLOTS:
     void initTestCase();
-    void cleanup();
 
     void inspircdWithAnope();
     void ircdHybrid();
     void ejabberd();
 
 private:
-    // The server binary serving the folder; its log lines go into log.
-    QProcess *startProgram(const testfiles::DataFolder &folder, QStringList *log);
-
     QTemporaryDir m_certificates;
     testcertificates::Certificate m_authority;
 };
@@ -44,11 +41,10 @@ namespace {
 constexpr int Items = 42;
 const QString Password = u"secret"_s;
 
-bool writeSettings(const testfiles::DataFolder &folder, const QString &text)
+// The windowless server on a sample catalogue and the settings; false when it did not start.
+bool startProgram(ServerProcess &program, const QString &settings)
 {
-    const QString path = folder.filePath(u"network.conf"_s);
-    return folder.writeSampleCatalogue(Items) && testfiles::writeBytes(path, text.toUtf8()) &&
-           QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    return program.start(QString::fromUtf8(VALDRIN_SERVER_BINARY), Items, settings).isEmpty();
 }
 
 // How many log lines hold the text, once there are at least count of them.
@@ -131,31 +127,7 @@ void TestInterop::initTestCase()
     m_authority = testcertificates::selfSigned(m_certificates.path(), u"Valdrin Interop Authority"_s);
     QVERIFY2(m_authority.error.isEmpty(), qPrintable(m_authority.error));
     QVERIFY(ServedRoom::startPurple().isEmpty());
-}
-
-void TestInterop::cleanup()
-{
-    for (QProcess *process : findChildren<QProcess *>()) {
-        process->disconnect();
-        testprocesses::stopProcess(*process);
-        delete process;
-    }
-}
-
-QProcess *TestInterop::startProgram(const testfiles::DataFolder &folder, QStringList *log)
-{
-    auto *process = new QProcess(this);
-    process->setProcessChannelMode(QProcess::MergedChannels);
-    connect(process, &QProcess::readyRead, this, [process, log] {
-        while (process->canReadLine())
-            log->append(QString::fromUtf8(process->readLine()).trimmed());
-    });
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove(u"QT_LOGGING_RULES"_s);
-    environment.insert(u"VALDRIN_INTEROP_PASSWORD"_s, Password);
-    process->setProcessEnvironment(environment);
-    process->start(QString::fromUtf8(VALDRIN_SERVER_BINARY), {u"--data-dir"_s, folder.path()});
-    return process;
+    qputenv("VALDRIN_INTEROP_PASSWORD", Password.toUtf8());
 }
 
 // InspIRCd with Anope: SASL and NickServ, a ghost of the program holding its
@@ -211,17 +183,16 @@ void TestInterop::inspircdWithAnope()
     const auto eve = channelOperator(u"eve"_s, port, u"#tls"_s);
     QVERIFY(ann && bob && cat && dan && eve);
 
-    testfiles::DataFolder folder;
-    QVERIFY(writeSettings(
-        folder, u"send-rate = 1\nsend-burst = 5\n"
-                u"[sasl]\nprotocol = irc\naccount = linkdesk@127.0.0.1\npassword-env = VALDRIN_INTEROP_PASSWORD\n"
-                u"option.port = %1\noption.sasl = true\noption.auth_plain_in_clear = true\n"
-                u"room = #links\nroom = #members\nroom = #keyed\nroom-key = sesame\n"
-                u"[nickserv]\nprotocol = irc\naccount = linkns@127.0.0.1\n"
-                u"nickserv-password-env = VALDRIN_INTEROP_PASSWORD\noption.port = %1\nroom = #nsonly\n"_s.arg(port) +
-                    tlsSections(tlsPort, leaf, m_authority.certificateFile)));
-    QStringList log;
-    startProgram(folder, &log);
+    ServerProcess program;
+    QVERIFY(startProgram(
+        program, u"send-rate = 1\nsend-burst = 5\n"
+                 u"[sasl]\nprotocol = irc\naccount = linkdesk@127.0.0.1\npassword-env = VALDRIN_INTEROP_PASSWORD\n"
+                 u"option.port = %1\noption.sasl = true\noption.auth_plain_in_clear = true\n"
+                 u"room = #links\nroom = #members\nroom = #keyed\nroom-key = sesame\n"
+                 u"[nickserv]\nprotocol = irc\naccount = linkns@127.0.0.1\n"
+                 u"nickserv-password-env = VALDRIN_INTEROP_PASSWORD\noption.port = %1\nroom = #nsonly\n"_s.arg(port) +
+                     tlsSections(tlsPort, leaf, m_authority.certificateFile)));
+    const QStringList &log = program.log;
     for (const QString &room : {u"#links"_s, u"#members"_s, u"#keyed"_s, u"#nsonly"_s})
         QVERIFY2(waitForLog(log, u"Joined the room "_s + room), qPrintable(lastLines(log)));
     QVERIFY2(waitForLog(log, u"Joined the room #tls"_s, 2), qPrintable(lastLines(log)));
@@ -279,13 +250,12 @@ void TestInterop::ircdHybrid()
     const auto eve = channelOperator(u"eve"_s, port, u"#tls"_s);
     QVERIFY(ann && cat && eve);
 
-    testfiles::DataFolder folder;
-    QVERIFY(writeSettings(folder, u"send-rate = 1\nsend-burst = 5\n"
+    ServerProcess program;
+    QVERIFY(startProgram(program, u"send-rate = 1\nsend-burst = 5\n"
                                   u"[plain]\nprotocol = irc\naccount = linkdesk@127.0.0.1\noption.port = %1\n"
                                   u"room = #links\nroom = #keyed\nroom-key = sesame\n"_s.arg(port) +
                                       tlsSections(tlsPort, leaf, m_authority.certificateFile)));
-    QStringList log;
-    startProgram(folder, &log);
+    const QStringList &log = program.log;
     for (const QString &room : {u"#links"_s, u"#keyed"_s})
         QVERIFY2(waitForLog(log, u"Joined the room "_s + room), qPrintable(lastLines(log)));
     QVERIFY2(waitForLog(log, u"Joined the room #tls"_s, 2), qPrintable(lastLines(log)));
@@ -362,17 +332,16 @@ void TestInterop::ejabberd()
 
     const QString xmpp = u"protocol = xmpp\noption.port = %1\noption.connect_server = 127.0.0.1\n"
                          u"password-env = VALDRIN_INTEROP_PASSWORD\n"_s.arg(port);
-    testfiles::DataFolder folder;
-    QVERIFY(writeSettings(
-        folder, u"[authority]\n"_s + xmpp +
-                    u"account = linkdesk@localhost/valdrin\ntls-ca-file = %1\n"
-                    u"room = links@%2\nroom = keyed@%2\nroom-key = sesame\nroom = members@%2\n"
-                    u"[pinned]\n"_s.arg(m_authority.certificateFile, service) +
-                    xmpp +
-                    u"account = linkpin@localhost/valdrin\ntls-fingerprint = %1\n"
-                    u"option.connection_security = require_tls\nroom = links@%2\n"_s.arg(leaf.sha256, service)));
-    QStringList log;
-    startProgram(folder, &log);
+    ServerProcess program;
+    QVERIFY(startProgram(
+        program, u"[authority]\n"_s + xmpp +
+                     u"account = linkdesk@localhost/valdrin\ntls-ca-file = %1\n"
+                     u"room = links@%2\nroom = keyed@%2\nroom-key = sesame\nroom = members@%2\n"
+                     u"[pinned]\n"_s.arg(m_authority.certificateFile, service) +
+                     xmpp +
+                     u"account = linkpin@localhost/valdrin\ntls-fingerprint = %1\n"
+                     u"option.connection_security = require_tls\nroom = links@%2\n"_s.arg(leaf.sha256, service)));
+    const QStringList &log = program.log;
     for (const QString &room : {u"links@"_s, u"keyed@"_s})
         QVERIFY2(waitForLog(log, u"Joined the room "_s + room), qPrintable(lastLines(log)));
     QVERIFY2(waitForLog(log, u"Joined the room links@"_s, 2), qPrintable(lastLines(log)));
