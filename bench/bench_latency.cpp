@@ -13,6 +13,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -26,6 +27,13 @@ namespace {
 constexpr int Items = 50;
 // A person's pace, well inside the flood limits.
 constexpr int PauseBetweenSamplesMs = 3100;
+
+// A person's pace, at no fixed phase to a once-a-second tick: a fixed pause
+// would meet libpurple's IRC queue at the same point of its second each time.
+void pauseBetweenSamples()
+{
+    QTest::qWait(PauseBetweenSamplesMs + int(QRandomGenerator::global()->bounded(1000)));
+}
 
 // Waits in an event loop for the member's first private message: a polling
 // wait (QTest::qWaitFor) would sleep 10 ms at a time and measure its own naps.
@@ -80,7 +88,7 @@ QString measureIrc(int samples, bool handOver, Figures *figures)
         if (!waitForPrivateMessage(ann, 10000))
             return u"no reply to sample %1"_s.arg(sample);
         latencies.append(clock.nsecsElapsed() / 1000);
-        QTest::qWait(PauseBetweenSamplesMs);
+        pauseBetweenSamples();
     }
     *figures = figuresOf(latencies);
     return {};
@@ -105,7 +113,7 @@ QString measureIrcMembers(int samples, Figures *figures)
         if (!waitForPrivateMessage(ann, 10000))
             return u"no line in sample %1"_s.arg(sample);
         latencies.append(clock.nsecsElapsed() / 1000);
-        QTest::qWait(PauseBetweenSamplesMs);
+        pauseBetweenSamples();
     }
     *figures = figuresOf(latencies);
     return {};
@@ -149,7 +157,7 @@ QString measureXmpp(int samples, Figures *figures)
         if (!replied.wait(10000))
             return u"no reply to sample %1"_s.arg(sample);
         latencies.append(clock.nsecsElapsed() / 1000);
-        QTest::qWait(PauseBetweenSamplesMs);
+        pauseBetweenSamples();
     }
     *figures = figuresOf(latencies);
     return {};
