@@ -608,6 +608,16 @@ private:
     }
 };
 
+// The program's messenger for the scripted server, identifying with the password (not started).
+std::unique_ptr<PurpleMessenger> servicesMessenger(const ServicesServer &server, const QString &nickServPassword)
+{
+    NetworkSettings settings = ServedRoom::ircSettings(server.listener.serverPort(), Room, 0, u"svcdesk"_s);
+    settings.nickServPassword = nickServPassword;
+    auto messenger = std::make_unique<PurpleMessenger>(settings);
+    messenger->setReconnectDelay(100);
+    return messenger;
+}
+
 } // namespace
 
 // Without SASL the program identifies to NickServ itself, and joins a room for
@@ -616,13 +626,10 @@ private:
 // A password NickServ refuses is final.
 void TestPurpleIrc::identifiesToNickServAndTakesItsNickBackFromTheServices()
 {
-    NetworkSettings settings = ServedRoom::ircSettings(0, Room, 0, u"svcdesk"_s);
     {
         ServicesServer server;
-        settings.options = {{u"port"_s, QString::number(server.listener.serverPort())}};
-        settings.nickServPassword = u"right"_s;
-        PurpleMessenger messenger(settings);
-        messenger.setReconnectDelay(100);
+        const std::unique_ptr<PurpleMessenger> identifying = servicesMessenger(server, u"right"_s);
+        PurpleMessenger &messenger = *identifying;
         QSignalSpy joined(&messenger, &MorvexAIMOCX::AIM::roomJoined);
         QVERIFY(messenger.start().isEmpty());
         QVERIFY(joined.wait(10000));
@@ -641,10 +648,8 @@ void TestPurpleIrc::identifiesToNickServAndTakesItsNickBackFromTheServices()
 
     // A wrong password: told once, never tried again, and never written in the text.
     ServicesServer refusing;
-    settings.options = {{u"port"_s, QString::number(refusing.listener.serverPort())}};
-    settings.nickServPassword = u"wrong"_s;
-    PurpleMessenger refused(settings);
-    refused.setReconnectDelay(100);
+    const std::unique_ptr<PurpleMessenger> refusedMessenger = servicesMessenger(refusing, u"wrong"_s);
+    PurpleMessenger &refused = *refusedMessenger;
     QSignalSpy refusal(&refused, &MorvexAIMOCX::AIM::signOnRefused);
     QVERIFY(refused.start().isEmpty());
     QVERIFY(refusal.wait(10000));

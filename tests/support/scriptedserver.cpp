@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTest>
 
 using namespace Qt::StringLiterals;
 
@@ -62,11 +63,17 @@ QString ScriptedServer::logTail() const
     return tail;
 }
 
-QString ScriptedServer::run(const QString &script, const QStringList &arguments, bool *ok) const
+QString ScriptedServer::run(const QString &script, const QStringList &arguments) const
 {
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(u"bash"_s, QStringList{QDir(scriptsFolder()).filePath(script), m_folder.path()} + arguments);
-    *ok = process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-    return QString::fromUtf8(process.readAll());
+    QString output;
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        QProcess process;
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(u"bash"_s, QStringList{QDir(scriptsFolder()).filePath(script), m_folder.path()} + arguments);
+        if (process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
+            return {};
+        output = QString::fromUtf8(process.readAll());
+        QTest::qWait(250);
+    }
+    return u"%1 %2: %3"_s.arg(script, arguments.join(u' '), output);
 }

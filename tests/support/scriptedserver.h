@@ -24,8 +24,10 @@ public:
     // The last lines of the server's console log, for a failure's message.
     [[nodiscard]] QString logTail() const;
     // Runs another script of the folder's (ejabberdctl.sh) against this
-    // server's folder; its output, or the error.
-    [[nodiscard]] QString run(const QString &script, const QStringList &arguments, bool *ok) const;
+    // server's folder, again for a few seconds while it fails (a server takes
+    // its port a moment before it takes commands); empty text once it worked,
+    // else the command and its output.
+    [[nodiscard]] QString run(const QString &script, const QStringList &arguments) const;
 
     // Why the interop servers cannot run here (not installed), or empty.
     [[nodiscard]] static QString unavailable();
