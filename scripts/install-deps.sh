@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the program, its tests and its benchmarks need.
-# Only what is missing is installed; as root it runs apt-get itself, otherwise through sudo.
+# Installs the Debian 12 packages the program, its tests, its fuzz targets and
+# its benchmarks need, on any Debian 12, a minimal one included (what
+# scripts/check-fresh-debian.sh proves). Only what is missing is installed; as
+# root it runs apt-get itself, otherwise through sudo.
 set -euo pipefail
 
 packages=(
-    cmake ninja-build g++ pkgconf ccache clang-format
+    git file ca-certificates
+    cmake ninja-build g++ pkgconf ccache clang-format clang libfuzzer-14-dev
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libbenchmark-dev
     libpurple-dev libsasl2-modules ngircd prosody openssl

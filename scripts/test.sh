@@ -31,9 +31,14 @@ export QT_QPA_PLATFORM=offscreen
 export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
 finish_step "install"
 
-# Every C++ file as the project's .clang-format has it.
+# Every C++ file as the project's .clang-format has it: the files git keeps in a
+# clone, the files found in a tree without .git (a release tarball).
 echo "== Format"
-git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+if [[ "$(git rev-parse --show-toplevel 2>/dev/null)" == "$PWD" ]]; then
+    git ls-files -z '*.cpp' '*.h'
+else
+    find . -path ./build -prune -o -type f \( -name '*.cpp' -o -name '*.h' \) -print0
+fi | xargs -0 clang-format --dry-run --Werror
 finish_step "format"
 
 echo "== Build and test: dev"
