@@ -52,9 +52,11 @@ debootstrap --variant=minbase bookworm "$root" "$mirror" >"$root.debootstrap.log
 rm -f "$root.debootstrap.log"
 echo "   ($((SECONDS - started)) s, not counted below)"
 
-# What a container or a cloud image has besides the base system: name
-# resolution, and the kernel's file systems.
+# What a container or a cloud image has besides the base system (a container
+# runtime writes these two files): name resolution and the name localhost, and
+# the kernel's file systems.
 cp /etc/resolv.conf "$root/etc/resolv.conf"
+printf '127.0.0.1\tlocalhost\n::1\tlocalhost ip6-localhost ip6-loopback\n' > "$root/etc/hosts"
 for point in proc sys dev dev/pts dev/shm; do
     mkdir -p "$root/$point"
 done

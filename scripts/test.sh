@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and tests:
 #  - the normal build, its unit suites, and the Debian package made from it;
-#  - the AddressSanitizer + UndefinedBehaviorSanitizer build, with every suite
-#    but the crash-safety run (the real IRC and XMPP servers run here: the
-#    sanitizer proves all the normal build would, and more);
+#  - the AddressSanitizer + UndefinedBehaviorSanitizer build (clang), with every
+#    suite but the crash-safety run (the real IRC and XMPP servers run here: the
+#    sanitizer proves all the normal build would, and more), and the fuzz
+#    targets, which it builds too;
 #  - the windowless server's binary, which must link no GUI library;
 #  - every C++ file formatted as .clang-format has it;
-#  - a short fuzz smoke (scripts/fuzz.sh runs longer).
+#  - a short fuzz smoke beside the sanitizer suites (scripts/fuzz.sh runs longer).
 # Prints how long each step took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -54,12 +55,26 @@ bash scripts/check-package.sh dev
 finish_step "package"
 
 echo "== Build and test: asan"
+# One clang build serves the sanitizer suites and the fuzz targets.
 cmake --preset asan >/dev/null
 cmake --build --preset asan
-finish_step "build: asan"
+finish_step "build: asan (and the fuzz targets)"
+
+# Fuzz smoke: every fuzz target for a short while, from its seed corpus, one
+# at a time beside the suites, which mostly wait on the servers' pace.
+echo "== Fuzz smoke (beside the suites; its output follows them)"
+FUZZ_JOBS=1 bash scripts/fuzz.sh 10 >build/asan/fuzz-smoke.log 2>&1 &
+fuzz_pid=$!
 # The network suites mostly wait on the servers' pace: four at a time.
-ctest --preset asan -j4 -LE crashsafety
+suites=0
+ctest --preset asan -j4 -LE crashsafety || suites=$?
 finish_step "suites: asan (unit, network)"
+fuzz=0
+wait "$fuzz_pid" || fuzz=$?
+echo "== Fuzz smoke"
+cat build/asan/fuzz-smoke.log
+finish_step "fuzz smoke (the rest of it)"
+[[ $suites -eq 0 && $fuzz -eq 0 ]] || exit 1
 
 # The windowless server links no GUI library: proven on the normal build's
 # binary (ldd lists every library it loads, its libraries' ones too), without a
@@ -69,8 +84,3 @@ if ldd build/dev/app/valdrin-aim-serverd | grep -E 'libQt6(Gui|Widgets)'; then
     exit 1
 fi
 finish_step "server links no GUI"
-
-# Fuzz smoke: every fuzz target for a short while, from its seed corpus.
-echo "== Fuzz smoke"
-bash scripts/fuzz.sh 10
-finish_step "fuzz: build and smoke"
