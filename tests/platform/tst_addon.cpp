@@ -483,7 +483,9 @@ void TestAddon::pauseOfZeroOrLessReturnsAtOnce()
     QElapsedTimer clock;
     clock.start();
     addon::Pause(seconds);
-    QVERIFY(clock.elapsed() < 50);
+    // Normally no time at all; a busy machine may hold the thread up a little,
+    // but not for a second, which is a figure taken for a real wait.
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
     QVERIFY2(!ran, "a wait of no time must not handle events");
     QTRY_VERIFY(ran); // the event is still pending, not lost
 }
@@ -512,7 +514,9 @@ void TestAddon::pauseHandlesEventsMeanwhile()
         this, [&queuedCallRan] { queuedCallRan = true; }, Qt::QueuedConnection);
     addon::Pause(0.3);
     QVERIFY(queuedCallRan);
-    QVERIFY2(ticks >= 5, qPrintable(u"only %1 timer ticks during the wait"_s.arg(ticks)));
+    // Fifteen ticks on an idle machine, fewer on a busy one; a wait that sleeps
+    // and handles the events once at its end gets a single tick.
+    QVERIFY2(ticks >= 2, qPrintable(u"only %1 timer ticks during the wait"_s.arg(ticks)));
 }
 
 void TestAddon::pauseUsesAlmostNoCpu()
@@ -563,8 +567,11 @@ void TestAddon::pauseEndsAtOnceWhenTheProgramQuits()
         cpu = processCpuSeconds() - cpuBefore;
     });
     QCoreApplication::exec();
-    QVERIFY2(firstMs >= 0 && firstMs < 1000, qPrintable(QString::number(firstMs)));
-    QVERIFY2(secondMs >= 0 && secondMs < 100, qPrintable(QString::number(secondMs)));
+    // The first wait ends 50 ms in and the second at once; a busy machine may
+    // stretch both, but a wait that ignored the quit runs its whole time (5 s,
+    // 2 s), so half of that time is the line.
+    QVERIFY2(firstMs >= 0 && firstMs < 2500, qPrintable(QString::number(firstMs)));
+    QVERIFY2(secondMs >= 0 && secondMs < 1000, qPrintable(QString::number(secondMs)));
     QVERIFY(cpu < 0.1);
 }
 

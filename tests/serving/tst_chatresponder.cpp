@@ -380,11 +380,17 @@ void TestChatResponder::hostileRoomStaysResponsiveAndBounded()
         const QString line = i % 7 == 0 ? u"/LinkDesk send list"_s : u"/Link Desk send "_s + QString::number(i % 100);
         room.post(u"member"_s + QString::number(member), line);
     }
+    // The lines reach the program together, in one pass of the event loop, so
+    // the first gap is the responder's work on all 10,000 of them (its cost per
+    // line is what bench/bench_responder.cpp measures); the posting above is
+    // not the program's. A busy machine stretches that work past a second; ten
+    // seconds takes a handler that blocks, or one whose work grows with the flood.
+    sinceTick.restart();
     QElapsedTimer clock;
     clock.start();
     QTRY_VERIFY_WITH_TIMEOUT(responder.scheduler().counters().listsRunning == 0 && clock.elapsed() > 500, 20000);
 
-    QVERIFY2(longestGap < 1000, qPrintable(u"event loop stalled for %1 ms"_s.arg(longestGap)));
+    QVERIFY2(longestGap < 10000, qPrintable(u"event loop stalled for %1 ms"_s.arg(longestGap)));
     QVERIFY(responder.scheduler().mostListsAtOnce() <= SendScheduler::ListsAtOnce);
     // Every member got the item replies up to the limit a person never reaches;
     // a list still waiting when he went over it was dropped with him.
@@ -506,12 +512,24 @@ void TestChatResponder::fiftyRoomsShareTheirConnectionsPace()
     for (std::size_t i = 1; i < ticks.size(); ++i)
         QVERIFY2(ticks[i] - ticks[i - 1] <= Every / 16, qPrintable(QString::number(ticks[i] - ticks[i - 1])));
 
-    // With 200 opening lines waiting, a member of the last room is answered within seconds.
-    QElapsedTimer clock;
-    clock.start();
+    // With 200 opening lines waiting, a member of the last room is answered after
+    // a few of them (about a second at this pace), not behind them all (a minute).
+    const auto roomLinesSent = [&joined] {
+        qsizetype sent = 0;
+        for (const auto &room : joined)
+            sent += room->callsNamed(u"SendChat"_s).size();
+        return sent;
+    };
+    const qsizetype sentBefore = roomLinesSent();
+    qsizetype sentAhead = -1;
+    const QMetaObject::Connection started = connect(rooms.scheduler(u"a"_s), &SendScheduler::itemStarted, this, [&] {
+        if (sentAhead < 0)
+            sentAhead = roomLinesSent() - sentBefore;
+    });
     Q_EMIT joined.back()->ChatLine(u"Ann"_s, u"/LinkDesk send 1"_s);
-    QTRY_VERIFY_WITH_TIMEOUT(!joined.back()->callsNamed(u"SendIM"_s).isEmpty(), 4000);
-    QVERIFY(clock.elapsed() < 2500);
+    QTRY_VERIFY_WITH_TIMEOUT(!joined.back()->callsNamed(u"SendIM"_s).isEmpty(), 20000);
+    disconnect(started);
+    QVERIFY2(sentAhead >= 0 && sentAhead <= SendScheduler::RoomLinesInARow, qPrintable(QString::number(sentAhead)));
     const QString reply = joined.back()->callsNamed(u"SendIM"_s).constFirst();
     QVERIFY2(!reply.contains(u"busy"_s), qPrintable(reply));
     rooms.stopReplies();

@@ -52,6 +52,7 @@ QString IrcServer::start()
 
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.setStandardOutputFile(QProcess::nullDevice());
+    testprocesses::endsWithTest(m_process);
     m_process.start(u"ngircd"_s, {u"-n"_s, u"-f"_s, config});
     if (!m_process.waitForStarted(5000))
         return u"ngircd did not start (is it installed? apt-get install ngircd): %1"_s.arg(m_process.errorString());

@@ -38,6 +38,7 @@ QString ScriptedServer::start(quint16 port, int timeoutMs)
 {
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     m_process.setStandardOutputFile(QDir(m_folder.path()).filePath(u"script.log"_s), QIODevice::Append);
+    testprocesses::endsWithTest(m_process);
     m_process.start(u"bash"_s, QStringList{QDir(scriptsFolder()).filePath(m_script), m_folder.path()} + m_arguments);
     if (!m_process.waitForStarted(5000))
         return u"%1 did not start: %2"_s.arg(m_script, m_process.errorString());

@@ -33,6 +33,7 @@ struct ServerProcess
         environment.remove(QStringLiteral("QT_LOGGING_RULES"));
         process.setProcessEnvironment(environment);
         sinceStart.start();
+        testprocesses::endsWithTest(process);
         process.start(binary, {QStringLiteral("--data-dir"), folder.path()});
         return process.waitForStarted(5000) ? QString() : process.errorString();
     }

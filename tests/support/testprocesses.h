@@ -9,8 +9,18 @@
 #include <QTcpSocket>
 #include <QThread>
 
+#include <csignal>
+#include <sys/prctl.h>
+
 // Helpers for the servers and programs the network tests run as processes.
 namespace testprocesses {
+
+// The process gets SIGTERM when the test ends, however it ends: a failed
+// assertion, a sanitizer's abort or a crash leave no server running behind it.
+inline void endsWithTest(QProcess &process)
+{
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+}
 
 // A TCP port on 127.0.0.1 that nothing listens on right now.
 inline quint16 freeLoopbackPort()

@@ -75,6 +75,7 @@ QString XmppServer::start()
 {
     m_process.setStandardOutputFile(QProcess::nullDevice());
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    testprocesses::endsWithTest(m_process);
     m_process.start(u"prosody"_s, {u"-F"_s, u"--config"_s, configPath()});
     if (!m_process.waitForStarted(5000))
         return u"prosody did not start (is it installed? apt-get install prosody): %1"_s.arg(m_process.errorString());
