@@ -45,6 +45,12 @@ public:
         m_timer.stop();
         m_lasting.stop();
     }
+    // Nothing failed: the next trouble starts with the first wait.
+    void reset()
+    {
+        stop();
+        m_nextMs = m_firstMs;
+    }
     // It worked: once that has lasted, the next trouble starts with the first wait again.
     void succeeded() { m_lasting.start(m_lastingMs); }
     void setFirstWait(int milliseconds) { m_firstMs = m_nextMs = std::min(milliseconds, m_longestMs); }

@@ -5,11 +5,42 @@
 #include "messengers/purple/purpleruntime.h"
 
 #include <QLoggingCategory>
+#include <QRegularExpression>
 
 using namespace Qt::StringLiterals;
 using purpletext::fromUtf8;
 
 Q_DECLARE_LOGGING_CATEGORY(lcPurple)
+
+namespace {
+
+// A channel's key is a secret, and the room's news goes to the log: a mode
+// change that sets or clears a key ("mode (+k new2) by kop", "mode (+kl new2
+// 10) by kop") keeps its modes but not its arguments, and the room's own key
+// from network.conf never shows at all.
+QString withoutKeys(QString text, const QString &key)
+{
+    static const QRegularExpression modeChange(u"\\bmode \\(([+-][^ )]*)([^)]*)\\)"_s);
+    QString masked;
+    qsizetype from = 0;
+    for (auto it = modeChange.globalMatch(text); it.hasNext();) {
+        const QRegularExpressionMatch match = it.next();
+        if (!match.captured(1).contains(u'k'))
+            continue;
+        const qsizetype arguments = match.captured(2).split(u' ', Qt::SkipEmptyParts).size();
+        masked += QStringView(text).mid(from, match.capturedStart(2) - from);
+        for (qsizetype i = 0; i < arguments; ++i)
+            masked += u" ***"_s;
+        from = match.capturedEnd(2);
+    }
+    if (from > 0)
+        text = masked + QStringView(text).mid(from);
+    if (!key.isEmpty())
+        text.replace(key, u"***"_s);
+    return text;
+}
+
+} // namespace
 
 PurpleConvChat *PurpleMessenger::Private::chat() const
 {
@@ -163,7 +194,9 @@ void PurpleMessenger::Private::leave()
 void PurpleMessenger::Private::signedOff()
 {
     chatId = 0;
-    joinWaits.stop();
+    // The room goes with its connection and comes back with it: that is no
+    // failure of the room's, so a kick after it waits the first wait.
+    joinWaits.reset();
 }
 
 void PurpleMessenger::Private::chatJoined(PurpleConversation *conversation)
@@ -190,8 +223,8 @@ void PurpleMessenger::Private::chatJoined(PurpleConversation *conversation)
 
 void PurpleMessenger::Private::roomNews(const QString &text)
 {
-    qCInfo(lcPurple).noquote() << label() << "In the room:" << text;
-    lastRoomNews = text;
+    lastRoomNews = withoutKeys(text, room.key);
+    qCInfo(lcPurple).noquote() << label() << "In the room:" << lastRoomNews;
 }
 
 void PurpleMessenger::Private::chatLeft()
@@ -236,7 +269,8 @@ void PurpleMessenger::Private::chatMessage(const QString &from, const char *mess
     purple_conversation_clear_message_history(conversation);
     // The room's own news (a kick and its reason) is worth a line in the log.
     if (flags & PURPLE_MESSAGE_SYSTEM) {
-        qCInfo(lcPurple).noquote() << label() << "In the room:" << PurpleSignals::plainText(message);
+        qCInfo(lcPurple).noquote() << label()
+                                   << "In the room:" << withoutKeys(PurpleSignals::plainText(message), room.key);
         return;
     }
     // The program's own lines, the room's history and the server's notices are no one's commands.
@@ -399,6 +433,9 @@ void PurpleMessenger::SendChat(const QString &text)
 void PurpleMessenger::SendIM(const QString &screenName, const QString &text)
 {
     d->require("SendIM");
+    // An IRC server refuses an empty line ("412 No text to send"): there is nothing to send.
+    if (d->connection->isIrc() && QString(text).remove(u'\r').remove(u'\n').isEmpty())
+        return;
     PurpleConversation *conversation = d->imConversation(screenName, true);
     if (!conversation)
         throw MorvexAIMOCX::MessengerError(u"SendIM: %1 could not be sent a message"_s.arg(screenName));

@@ -118,7 +118,12 @@ QString TestPurpleIrc::sendItemAndWait(IrcMember &member, int item, const QStrin
 {
     const qsizetype before = member.privateMessages().size();
     member.say(u"/%1 send %2"_s.arg(nick).arg(item));
-    if (!QTest::qWaitFor([&] { return member.privateMessages().size() >= before + 3; }, 10000))
+    // The link and the title line, then the server message's lines, if any (an
+    // empty line is none). Normally a second or two even on the throttled
+    // server; the wait only ends a test that failed.
+    ServedRoom &room = nick == u"slowdesk" ? *m_throttledRoom : m_room;
+    const qsizetype expected = 2 + room.server().values().ServerMessage.split(u"\r\n"_s, Qt::SkipEmptyParts).size();
+    if (!QTest::qWaitFor([&] { return member.privateMessages().size() >= before + expected; }, 30000))
         return {};
     QStringList lines;
     for (const IrcMember::Message &message : member.privateMessages().mid(before))
@@ -161,16 +166,19 @@ void TestPurpleIrc::listArrivesPageByPageASecondApart()
 {
     m_ann->clear();
     m_ann->say(u"/LinkDesk send list"_s);
-    QTRY_VERIFY_WITH_TIMEOUT(m_ann->privateMessages().size() >= Items + 3, 20000);
-    // Each page starts with a line break, which arrives as an empty line.
-    QList<IrcMember::Message> rows = m_ann->privateMessages();
-    rows.removeIf([](const IrcMember::Message &row) { return row.text.isEmpty(); });
+    QTRY_VERIFY_WITH_TIMEOUT(m_ann->privateMessages().size() >= Items, 20000);
+    // Each page starts with a line break, which sends no empty line: a server
+    // refuses one ("412 No text to send"), and it would cost a slot of the pace.
+    const QList<IrcMember::Message> rows = m_ann->privateMessages();
+    QCOMPARE(std::count_if(rows.cbegin(), rows.cend(), [](const auto &row) { return row.text.isEmpty(); }), 0);
     for (int i = 0; i < Items; ++i)
         QCOMPARE(rows[i].text, u"%1) Item %1 about links"_s.arg(i));
     // Pages are a second apart: rows 21 and 41 open the second and third pages.
     QVERIFY2(rows[21].atMs - rows[20].atMs >= 900, qPrintable(QString::number(rows[21].atMs - rows[20].atMs)));
     QVERIFY(rows[41].atMs - rows[40].atMs >= 900);
-    QVERIFY(rows[20].atMs - rows[0].atMs < 900);
+    // The first page's 21 rows came together: closer than the first row of the next page.
+    QVERIFY2(rows[20].atMs - rows[0].atMs < rows[21].atMs - rows[20].atMs,
+             qPrintable(u"%1 ms within the page"_s.arg(rows[20].atMs - rows[0].atMs)));
 }
 
 void TestPurpleIrc::itemArrivesAsLinkWithServerMessage()
@@ -243,14 +251,17 @@ void TestPurpleIrc::secondMemberIsAnsweredDuringAList()
         },
         Qt::SingleShotConnection);
     lister->say(u"/slowdesk send list"_s);
-    QTRY_VERIFY_WITH_TIMEOUT(!cat->privateMessages().isEmpty(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!cat->privateMessages().isEmpty(), 20000);
     QVERIFY(cat->privateMessages()[0].text.startsWith(u"Item 5 about links"_s));
     // Cat's item arrived while the list was still on its way.
     QVERIFY2(listerLinesWhenCatWasAnswered >= 0 && listerLinesWhenCatWasAnswered < Items,
              qPrintable(QString::number(listerLinesWhenCatWasAnswered)));
-    // An item goes ahead of the list's lines: the link came within a few lines'
-    // time of the request, not after the list.
-    QVERIFY2(catWaitedMs < 4000, qPrintable(QString::number(catWaitedMs)));
+    // An item goes ahead of the list's lines: the link came within a few lines
+    // of the request (asked at the lister's first), before the rest of his first
+    // page, which a program that handed the page over at once would have sent
+    // first. How long that takes on ngircd is what bench/bench_fairness.cpp measures.
+    QVERIFY2(listerLinesWhenCatWasAnswered < ListPageSet::FirstPageRows,
+             qPrintable(u"%1 list lines, %2 ms"_s.arg(listerLinesWhenCatWasAnswered).arg(catWaitedMs)));
 }
 
 void TestPurpleIrc::listStopsForAMemberWhoQuitsAndFollowsARename()
@@ -326,9 +337,8 @@ void TestPurpleIrc::twelveListsAtOnceArriveWholeAndInOrder()
         member->say(u"/linkdesk send list"_s);
     // A few lists go out at once; the others wait their turn, and none is dropped.
     for (auto &member : members) {
-        QTRY_VERIFY_WITH_TIMEOUT(member->privateMessages().size() >= Items + 3, 60000);
-        QList<IrcMember::Message> rows = member->privateMessages();
-        rows.removeIf([](const IrcMember::Message &row) { return row.text.isEmpty(); });
+        QTRY_VERIFY_WITH_TIMEOUT(member->privateMessages().size() >= Items, 60000);
+        const QList<IrcMember::Message> rows = member->privateMessages();
         QCOMPARE(rows.size(), Items);
         for (int i = 0; i < Items; ++i)
             QCOMPARE(rows[i].text, u"%1) Item %1 about links"_s.arg(i));
@@ -438,15 +448,25 @@ void TestPurpleIrc::floodLeavesTheProgramConnectedAndPolite()
             member->say(line % 10 == 0 ? u"/slowdesk send list"_s : u"/slowdesk send %1"_s.arg(line % Items));
     }
     const SendScheduler::Counters before = m_throttledRoom->server().scheduler().counters();
+    const auto flooderLines = [&flooders] {
+        qsizetype lines = 0;
+        for (const auto &member : flooders)
+            lines += member->privateMessages().size();
+        return lines;
+    };
     QTest::qWait(3000);
+    const qsizetype flooderLinesBefore = flooderLines();
     QElapsedTimer clock;
     clock.start();
     const QString reply = sendItemAndWait(*m_throttledAnn, 9, u"slowdesk"_s);
     QVERIFY2(!reply.isEmpty(), "the polite member was not answered");
     qInfo() << "polite member answered" << clock.elapsed() << "ms after 2,000 flood lines";
     // The flooders' replies still waiting went when they were ignored, so
-    // nothing of theirs stands before the polite member.
-    QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+    // nothing of theirs stands before the polite member: while he waited they
+    // got the few lines sent before they were ignored, not a line each in turn
+    // with every line of his.
+    const qsizetype flooderLinesMeanwhile = flooderLines() - flooderLinesBefore;
+    QVERIFY2(flooderLinesMeanwhile < qsizetype(flooders.size()), qPrintable(QString::number(flooderLinesMeanwhile)));
     QVERIFY(m_throttledRoom->server().scheduler().counters().linesDropped > before.linesDropped);
     QVERIFY(m_throttledRoom->messenger().IsRunning());
     QVERIFY(m_throttledRoom->messenger().ChatRoom() != 0);
@@ -509,7 +529,10 @@ void TestPurpleIrc::stalledSignOnTimesOutAndTriesAgain()
     QTRY_VERIFY_WITH_TIMEOUT(connected.size() >= 4, 15000);
     const qint64 first = connected[1] - connected[0];
     const qint64 third = connected[3] - connected[2];
-    QVERIFY2(third > 2 * first, qPrintable(u"%1 ms, then %2 ms"_s.arg(first).arg(third)));
+    // The waits were 200, 400 and 800 ms; one that started over at every sign-on
+    // would be 200 ms again. A busy machine only lengthens a gap, so the first
+    // sign-ons' speed has no say here.
+    QVERIFY2(third >= 600, qPrintable(u"%1 ms, then %2 ms"_s.arg(first).arg(third)));
 }
 
 void TestPurpleIrc::takesItsNickBackWhenItsHolderLeaves()

@@ -48,9 +48,10 @@ void TestSendScheduler::order_data()
     QTest::newRow("members take turns, line by line")
         << 1.0 << true << u"item Ann a1|a2|a3; item Bob b1|b2; at 1000; at 2000; at 3000; at 4000"_s
         << QStringList{u"0 Ann:a1"_s, u"1000 Bob:b1"_s, u"2000 Ann:a2"_s, u"3000 Bob:b2"_s, u"4000 Ann:a3"_s};
-    QTest::newRow("one member's replies keep their order, empty lines too, none after a last break")
+    // An empty line is none: the server would refuse it and it would cost a slot of the pace.
+    QTest::newRow("one member's replies keep their order; an empty line, or one after a last break, is none")
         << 1.0 << true << u"item Ann a1||a2|; item Ann x; at 1000; at 2000; at 3000; at 4000"_s
-        << QStringList{u"0 Ann:a1"_s, u"1000 Ann:\r"_s, u"2000 Ann:a2"_s, u"3000 Ann:x"_s};
+        << QStringList{u"0 Ann:a1"_s, u"1000 Ann:a2"_s, u"2000 Ann:x"_s};
     QTest::newRow("the room's lines go first and are never bunched")
         << 1.0 << true << u"item Ann a1|a2; room hello; room hello; at 1000; at 2000; at 3000"_s
         << QStringList{u"0 Ann:a1"_s, u"1000 room:hello"_s, u"2000 Ann:a2"_s};
