@@ -98,9 +98,32 @@ Outcome remove(Target target, const RemoveItem &change)
 
 Outcome setMessage(Target target, const SetMessage &change)
 {
+    // The message goes with every item reply: no control character but its
+    // line breaks (a NUL, an escape sequence, a file of the wrong kind).
+    for (const QChar c : change.text) {
+        const char16_t code = c.unicode();
+        if (code != u'\r' && code != u'\n' && (code < 0x20 || (code >= 0x7F && code <= 0x9F))) {
+            return refused(Result::Unstorable,
+                           u"The server message was not set: it holds a control character (U+%1); a message is "
+                           u"text and line breaks."_s.arg(QString::number(code, 16).toUpper().rightJustified(4, u'0')));
+        }
+    }
+    // A message that leaves no room for an item would cut every reply.
+    using ServingTexts::LongestMessageBytes;
+    const qsizetype fixed = ServingTexts::utf8Size(ServingTexts::itemReply({}, {}, change.text));
+    if (fixed > LongestMessageBytes) {
+        return refused(Result::Refused,
+                       u"The server message was not set: an item reply with it is %1 bytes before the item, %2 more "
+                       u"than the %3 bytes one message carries, so every reply would reach members cut short. "
+                       u"Shorten it by at least %2 bytes."_s.arg(fixed)
+                           .arg(fixed - LongestMessageBytes)
+                           .arg(LongestMessageBytes));
+    }
     if (const FileResult written = target.message.save(change.text); !written.ok())
         return refused(Result::FilesFailed, written.error);
-    return {Result::Changed, u"Server message set."_s, {}};
+    // Set, with a word on the replies this message makes too long.
+    return {Result::Changed, u"Server message set."_s,
+            cutReplies(target.catalogue, change.text, 0, target.catalogue.descriptions().ListCount())};
 }
 
 } // namespace

@@ -65,34 +65,39 @@ int listItems(const RowList &descriptions, const RowList &addresses, const QStri
 
 // A message file as a person writes it (UTF-8, LF or CR LF line ends) in the
 // form message.txt keeps it: CR LF between lines, no line end after the last.
-QString messageFromFile(const QString &path, QString *error)
+// On failure the error, and the exit code it calls for: 4 when the file could
+// not be read, 1 when it is not one a message is taken from.
+QString messageFromFile(const QString &path, QString *error, int *exitCode)
 {
+    const auto fail = [&](int code, const QString &why) {
+        *error = why;
+        *exitCode = code;
+        return QString();
+    };
     // Only a regular file: a device never ends, and a pipe with no writer never answers.
     const durablefile::Target target = durablefile::targetOf(path);
-    if (!target.error.isEmpty() || !QFileInfo::exists(target.value)) {
-        *error =
-            u"Could not read %1: %2"_s.arg(path, target.error.isEmpty() ? durablefile::reason(ENOENT) : target.error);
-        return {};
-    }
+    if (!target.error.isEmpty() || !QFileInfo::exists(target.value))
+        return fail(FilesFailed, u"Could not read %1: %2"_s.arg(
+                                     path, target.error.isEmpty() ? durablefile::reason(ENOENT) : target.error));
+    // The kernel's files (/proc/self/environ) hold the command's own environment,
+    // passwords included: one slip would send them with every item reply.
+    const QString canonical = QFileInfo(target.value).canonicalFilePath();
+    if (canonical.startsWith(u"/proc/"_s) || canonical.startsWith(u"/sys/"_s))
+        return fail(Refused, u"%1 is one of the kernel's files, not a message: nothing was changed."_s.arg(path));
     QFile file(target.value);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = u"Could not read %1: %2"_s.arg(path, file.errorString());
-        return {};
-    }
+    if (!file.open(QIODevice::ReadOnly))
+        return fail(FilesFailed, u"Could not read %1: %2"_s.arg(path, file.errorString()));
     // The message goes with every item reply, and one reply carries no more.
     const QByteArray bytes = file.read(ServingTexts::LongestMessageBytes + 1);
     if (bytes.size() > ServingTexts::LongestMessageBytes) {
-        *error = u"%1 is larger than the %2 KiB a server message can be: it goes with every item reply, and one "
-                 u"reply carries no more. Shorten it."_s.arg(path)
-                     .arg(ServingTexts::LongestMessageBytes / 1024);
-        return {};
+        return fail(Refused, u"%1 is larger than the %2 KiB a server message can be: it goes with every item reply, "
+                             u"and one reply carries no more. Shorten it."_s.arg(path)
+                                 .arg(ServingTexts::LongestMessageBytes / 1024));
     }
     QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
     QString text = decoder.decode(bytes);
-    if (decoder.hasError()) {
-        *error = u"%1 is not UTF-8 text."_s.arg(path);
-        return {};
-    }
+    if (decoder.hasError())
+        return fail(Refused, u"%1 is not UTF-8 text: nothing was changed."_s.arg(path));
     text.replace(u"\r\n"_s, u"\n"_s);
     if (text.endsWith(u'\n'))
         text.chop(1);
@@ -178,9 +183,13 @@ int runCatalogueCommand(const StartupOptions &options)
         QStringList problems = catalogue.load();
         if (const FileResult read = message.load(); !read.ok())
             problems.append(read.error);
-        if (const QString cut = CatalogueChange::cutReplies(catalogue, message.current(), 0, catalogue.itemCount());
-            !cut.isEmpty())
-            problems.append(cut);
+        // Replies the message in use makes too long: a change of the message
+        // says it of the new one, and an add of its own item.
+        if (options.command == Command::List) {
+            if (const QString cut = CatalogueChange::cutReplies(catalogue, message.current(), 0, catalogue.itemCount());
+                !cut.isEmpty())
+                problems.append(cut);
+        }
         if (catalogue.filesHeld()) {
             err() << problems.join(u'\n') << '\n';
             return FilesFailed;
@@ -212,10 +221,11 @@ int runCatalogueCommand(const StartupOptions &options)
         break;
     case Command::MessageFile: {
         QString error;
-        const QString text = messageFromFile(values.value(0), &error);
+        int exitCode = FilesFailed;
+        const QString text = messageFromFile(values.value(0), &error, &exitCode);
         if (!error.isEmpty()) {
             err() << error << '\n';
-            return FilesFailed;
+            return exitCode;
         }
         change = CatalogueChange::SetMessage{text};
         break;

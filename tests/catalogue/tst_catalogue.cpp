@@ -361,9 +361,15 @@ void TestCatalogue::serverMessageLongerThanAReplyIsRefused()
          {largest.size() + 1, ServingTexts::LongestMessageBytes - 1, ServingTexts::LongestMessageBytes}) {
         const CatalogueChange::Outcome outcome = CatalogueChange::apply(
             {server.catalogue(), server.serverMessageFile()}, CatalogueChange::SetMessage{QString(size, u'm')}, 0);
-        QCOMPARE(outcome.result, CatalogueChange::Outcome::Result::FilesFailed);
+        QCOMPARE(outcome.result, CatalogueChange::Outcome::Result::Refused);
         QVERIFY2(outcome.told.startsWith(u"The server message was not set: "_s), qPrintable(outcome.told));
+        QVERIFY2(outcome.told.contains(u"Shorten it by at least %1 bytes"_s.arg(size - largest.size())),
+                 qPrintable(outcome.told));
     }
+    // A control character other than a line break (a NUL from a file of the wrong kind) is never stored.
+    const CatalogueChange::Outcome nul = CatalogueChange::apply({server.catalogue(), server.serverMessageFile()},
+                                                                CatalogueChange::SetMessage{u"a\r\nb"_s + QChar(0)}, 0);
+    QCOMPARE(nul.result, CatalogueChange::Outcome::Result::Unstorable);
     QCOMPARE(server.values().ServerMessage, largest);
     QCOMPARE(readBytes(folder().messagePath()), stored);
 }
