@@ -149,7 +149,11 @@ AdminChange::Told ServerWeb::run(const AdminChange::Change &asked)
         [this](const auto &what) -> AdminChange::Told {
             using What = std::decay_t<decltype(what)>;
             if constexpr (std::is_same_v<What, AdminChange::SwitchRoom>) {
-                return {switchRoom(what), -1};
+                const QString refused = m_rooms.setServing(what.connection, what.room, what.on);
+                if (!refused.isEmpty())
+                    return {refused, -1, true};
+                return {u"%1 %2: serving switched %3."_s.arg(what.connection, what.room, what.on ? u"on"_s : u"off"_s),
+                        -1};
             } else if constexpr (std::is_same_v<What, AdminChange::AddItem>) {
                 // A new item lands at the end.
                 return change(AddItem{what.description, what.address}, m_server.descriptions().ListCount());
@@ -167,14 +171,6 @@ AdminChange::Told ServerWeb::run(const AdminChange::Change &asked)
         asked);
 }
 
-QString ServerWeb::switchRoom(const AdminChange::SwitchRoom &room)
-{
-    const QString refused = m_rooms.setServing(room.connection, room.room, room.on);
-    return refused.isEmpty()
-               ? u"%1 %2: serving switched %3."_s.arg(room.connection, room.room, room.on ? u"on"_s : u"off"_s)
-               : refused;
-}
-
 AdminChange::Told ServerWeb::change(const CatalogueChange::Change &change, int item)
 {
     // The same path as the window and the catalogue commands.
@@ -187,7 +183,8 @@ AdminChange::Told ServerWeb::change(const CatalogueChange::Change &change, int i
     qCInfo(lcHeadless).noquote() << u"Admin page: %1"_s.arg(told.trimmed());
     // The page opens where the change left the item, within the catalogue as it is now.
     const int items = m_server.descriptions().ListCount();
-    return {told.trimmed(), items == 0 ? -1 : std::min(item, items - 1)};
+    return {told.trimmed(), items == 0 ? -1 : std::min(item, items - 1),
+            outcome.result != CatalogueChange::Outcome::Result::Changed};
 }
 
 void ServerWeb::refreshFigures()

@@ -37,7 +37,6 @@ private:
     // Makes a change asked for on the admin page; what to tell the operator,
     // and the item to show (the one added or changed).
     AdminChange::Told run(const AdminChange::Change &asked);
-    QString switchRoom(const AdminChange::SwitchRoom &room);
     AdminChange::Told change(const CatalogueChange::Change &change, int item);
     // Members of the connection's rooms type on IRC clients.
     [[nodiscard]] bool isIrc(const QString &connection) const;

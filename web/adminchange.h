@@ -56,6 +56,7 @@ struct Told
 {
     QString text;
     int item = -1;
+    bool refused = false; // nothing was changed
 };
 
 } // namespace AdminChange

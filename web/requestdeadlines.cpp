@@ -4,8 +4,8 @@
 
 #include <sys/socket.h>
 
-RequestDeadlines::RequestDeadlines(std::chrono::milliseconds deadline)
-    : m_deadline(deadline), m_thread([this](std::stop_token stop) { watch(std::move(stop)); })
+RequestDeadlines::RequestDeadlines(std::chrono::milliseconds deadline, std::chrono::milliseconds idle)
+    : m_deadline(deadline), m_idle(idle), m_thread([this](std::stop_token stop) { watch(std::move(stop)); })
 {}
 
 RequestDeadlines::~RequestDeadlines()
@@ -38,7 +38,7 @@ void RequestDeadlines::requestDone(MHD_Connection *connection)
     const std::lock_guard lock(m_mutex);
     if (auto found = m_connections.find(connection); found != m_connections.end()) {
         found->inProgress = true;
-        found->since = Clock::now();
+        found->since = Clock::now() + m_idle;
     }
 }
 

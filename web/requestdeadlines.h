@@ -22,7 +22,11 @@ struct MHD_Connection;
 class RequestDeadlines final
 {
 public:
-    explicit RequestDeadlines(std::chrono::milliseconds deadline);
+    // A kept-alive connection may sit idle for idle after an answer before
+    // its next request's clock starts (the first byte of that request cannot
+    // be seen from here: libmicrohttpd reads it).
+    explicit RequestDeadlines(std::chrono::milliseconds deadline,
+                              std::chrono::milliseconds idle = std::chrono::milliseconds(0));
     ~RequestDeadlines();
     RequestDeadlines(const RequestDeadlines &) = delete;
     RequestDeadlines &operator=(const RequestDeadlines &) = delete;
@@ -32,7 +36,8 @@ public:
     void closed(MHD_Connection *connection);
     // The request is in (headers and any body): no deadline while it is answered.
     void requestIn(MHD_Connection *connection);
-    // It was answered: the next request on the connection has the deadline again.
+    // It was answered: the next request on the connection has the deadline
+    // again, after the idle time a kept-alive connection is allowed.
     void requestDone(MHD_Connection *connection);
     // Connections cut so far.
     [[nodiscard]] quint64 cut() const;
@@ -49,6 +54,7 @@ private:
     void watch(std::stop_token stop);
 
     const std::chrono::milliseconds m_deadline;
+    const std::chrono::milliseconds m_idle;
     mutable std::mutex m_mutex;
     std::condition_variable_any m_wake;
     QHash<MHD_Connection *, Waiting> m_connections;

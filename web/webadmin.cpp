@@ -85,7 +85,7 @@ WebPages::Response seeOther(const QByteArray &location)
 QString hourlyChart(const QList<int> &perHour)
 {
     const int most = std::max(1, *std::max_element(perHour.cbegin(), perHour.cend()));
-    constexpr int Left = 22;   // room for the scale
+    constexpr int Left = 30;   // room for the scale
     constexpr int Height = 40; // of the tallest bar
     int total = 0;
     QString bars;
@@ -100,13 +100,15 @@ QString hourlyChart(const QList<int> &perHour)
                     .arg(perHour[hour]);
     }
     const int width = Left + int(perHour.size()) * 10;
-    return u"<svg class=\"chart\" width=\"%3\" height=\"58\" viewBox=\"0 0 %3 58\" role=\"img\" aria-label=\"%1 "
-           u"commands in 24 hours, at most %4 in an hour\"><g font-size=\"9\" fill=\"#555\">"
-           u"<text x=\"%5\" y=\"10\" text-anchor=\"end\">%4</text><text x=\"%5\" y=\"42\" "
-           u"text-anchor=\"end\">0</text><text x=\"%6\" y=\"55\">24 h ago</text><text x=\"%7\" y=\"55\" "
-           u"text-anchor=\"middle\">12 h</text><text x=\"%3\" y=\"55\" text-anchor=\"end\">now</text></g>"
+    // Text at 12 units, the page's small print, whatever the chart is scaled to.
+    return u"<svg class=\"chart\" width=\"%3\" height=\"60\" viewBox=\"0 0 %3 60\" role=\"img\" aria-label=\"%1 "
+           u"commands in 24 hours, at most %4 in an hour\"><g font-size=\"12\" fill=\"#555\">"
+           u"<text x=\"%5\" y=\"11\" text-anchor=\"end\">%4</text><text x=\"%5\" y=\"43\" "
+           u"text-anchor=\"end\">0</text><text x=\"%6\" y=\"58\">24 h ago</text><text x=\"%7\" y=\"58\" "
+           u"text-anchor=\"middle\">12 h</text><text x=\"%3\" y=\"58\" text-anchor=\"end\">now</text></g>"
            u"<line x1=\"%6\" y1=\"43\" x2=\"%3\" y2=\"43\" stroke=\"#999\"/>"
-           u"<line x1=\"%6\" y1=\"2\" x2=\"%6\" y2=\"43\" stroke=\"#999\"/>%2</svg> %1"_s.arg(total)
+           u"<line x1=\"%6\" y1=\"2\" x2=\"%6\" y2=\"43\" stroke=\"#999\"/>%2</svg> "
+           u"<span class=\"total\">%1 in 24 h</span>"_s.arg(total)
                .arg(bars)
                .arg(width)
                .arg(most)
@@ -284,11 +286,12 @@ WebAdmin::Outcome WebAdmin::handle(const WebSnapshot &snapshot, const Request &r
             return {loginPage(u"Log in first."_s, 403), {}, {}};
         return {loginPage({}), {}, {}};
     }
-    if (request.method == "GET" && is(Target::AdminPage))
+    // HEAD is answered as GET is (libmicrohttpd leaves the body out), with a session or without.
+    if ((request.method == "GET" || request.method == "HEAD") && is(Target::AdminPage))
         return {page(snapshot, *session, request), {}, {}};
     if (request.method != "POST") {
         WebPages::Response refused = htmlResponse(405, u"Admin"_s, u"<p>Not a form of this page.</p>"_s);
-        refused.headers.emplaceBack("Allow", "GET, POST");
+        refused.headers.emplaceBack("Allow", "GET, HEAD, POST");
         return {refused, {}, {}};
     }
     // Every form carries the session's token: a page elsewhere cannot post here.
@@ -345,7 +348,7 @@ WebPages::Response WebAdmin::afterAction(const Request &request, const AdminChan
         return seeOther("/admin");
     // The address names the notice by a code; its text stays with the session.
     const QByteArray code = randomToken().left(16);
-    session->notices.append({code, told.text});
+    session->notices.append({code, told});
     if (session->notices.size() > 8)
         session->notices.removeFirst();
     QByteArray location = "/admin?said=" + code;
@@ -387,11 +390,19 @@ WebPages::Response WebAdmin::page(const WebSnapshot &snapshot, const Session &se
 {
     const QString &search = request.search;
     const QString csrf = hidden(session.csrf);
-    QString body;
-    for (const auto &[code, text] : session.notices) {
+    // What the last change told, where the page opens: beside its item when
+    // it names one, else at the top; a refusal looks like one.
+    AdminChange::Told said;
+    said.item = -2;
+    for (const auto &[code, told] : session.notices) {
         if (code == request.said)
-            body += u"<p class=\"note\" id=\"said\">%1</p>\n"_s.arg(escapeHtml(text));
+            said = told;
     }
+    const QString notice = said.item == -2 ? QString()
+                                           : u"<p class=\"%1\" id=\"said\" role=\"%2\">%3</p>\n"_s.arg(
+                                                 said.refused ? u"note refused"_s : u"note"_s,
+                                                 said.refused ? u"alert"_s : u"status"_s, escapeHtml(said.text));
+    QString body;
     body += u"<form method=\"post\" action=\"/admin/logout\">%1<button type=\"submit\">Log out</button></form>\n"_s.arg(
         csrf);
 
@@ -404,10 +415,11 @@ WebPages::Response WebAdmin::page(const WebSnapshot &snapshot, const Session &se
             u"</td><td data-label=\"Serving\">%4</td><td data-label=\"Last problem\">%5</td><td><form method=\"post\" "
             u"action=\"/admin/room\">%6<input type=\"hidden\" name=\"connection\" value=\"%1\"><input "
             u"type=\"hidden\" name=\"room\" value=\"%2\"><input type=\"hidden\" name=\"on\" value=\"%7\">"
-            u"<button type=\"submit\">%8</button></form></td><td>%9</td></tr>\n"_s.arg(
-                escapeHtml(room.connection), escapeHtml(room.room), room.joined ? u"yes"_s : u"no"_s,
-                room.serving ? u"yes"_s : u"no"_s, escapeHtml(room.lastProblem), csrf, room.serving ? u"0"_s : u"1"_s,
-                room.serving ? u"Switch off"_s : u"Switch on"_s, hourlyChart(room.perHour));
+            u"<button type=\"submit\">%8</button></form></td><td data-label=\"Commands answered, last 24 hours\">%9"
+            u"</td></tr>\n"_s.arg(escapeHtml(room.connection), escapeHtml(room.room), room.joined ? u"yes"_s : u"no"_s,
+                                  room.serving ? u"yes"_s : u"no"_s, escapeHtml(room.lastProblem), csrf,
+                                  room.serving ? u"0"_s : u"1"_s, room.serving ? u"Switch off"_s : u"Switch on"_s,
+                                  hourlyChart(room.perHour));
     }
     body += u"</table>\n"_s;
 
@@ -427,6 +439,10 @@ WebPages::Response WebAdmin::page(const WebSnapshot &snapshot, const Session &se
     const int page = WebPages::pageOf(request.page, found.size());
     const int first = (page - 1) * WebPages::ItemsPerPage;
     const int end = std::min(int(found.size()), first + WebPages::ItemsPerPage);
+    const bool saidBesideItem =
+        said.item >= 0 && std::find(found.begin() + first, found.begin() + end, said.item) != found.begin() + end;
+    if (!saidBesideItem)
+        body.prepend(notice);
     body += u"<h2>Items</h2>\n<form method=\"get\" action=\"/admin\"><input type=\"search\" name=\"q\" value=\"%1\" "
             u"aria-label=\"Search\"> <button type=\"submit\">Search</button></form>\n"_s.arg(escapeHtml(search));
     if (!search.isEmpty())
@@ -446,8 +462,9 @@ WebPages::Response WebAdmin::page(const WebSnapshot &snapshot, const Session &se
             u"<input name=\"description\" value=\"%4\" aria-label=\"Description of item %1\"> <input "
             u"name=\"address\" value=\"%5\" aria-label=\"Address of item %1\"> <button type=\"submit\">Save</button>"
             u"</form> <form method=\"post\" action=\"/admin/remove\">%2%3<button type=\"submit\">Remove</button>"
-            u"</form></li>\n"_s.arg(item)
-                .arg(csrf, seen, escapeHtml(description), escapeHtml(address));
+            u"</form>%6</li>\n"_s.arg(item)
+                .arg(csrf, seen, escapeHtml(description), escapeHtml(address),
+                     saidBesideItem && item == said.item ? notice : QString());
     }
     body += u"</ol>\n"_s;
     body += WebPages::pageLinks("/admin", search, page, pages);

@@ -82,7 +82,7 @@ private:
         Clock::time_point expires;
         // What the server told after each change, by the code the page's
         // address names: the page shows only texts of its own.
-        QList<std::pair<QByteArray, QString>> notices;
+        QList<std::pair<QByteArray, AdminChange::Told>> notices;
     };
     struct Failures
     {

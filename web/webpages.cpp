@@ -22,12 +22,16 @@ constexpr char StyleSheet[] =
     "code{background:#eee;padding:0 .2em}input{max-width:60%}.pages a{margin-right:1em}"
     "table{border-collapse:collapse}td,th{padding:.2em .6em;text-align:left;border-bottom:1px solid #ddd}"
     "li form,td form{display:inline}.note{background:#eef6ee;padding:.4em .6em}"
+    // The admin page's boxes show a whole description and address where the page has room.
+    "li form input[name=description]{width:24em}li form input[name=address]{width:18em}"
+    ".refused{background:#fbe9e7;border-left:.3em solid #c62828;font-weight:bold}"
     "textarea{max-width:100%;box-sizing:border-box}svg.chart{max-width:100%;height:auto}\n"
     // On a phone the rooms' table becomes one block a room, each value under its name.
     "@media (max-width:40em){table.rooms,.rooms tbody,.rooms tr,.rooms td{display:block}"
     ".rooms tr:first-child{display:none}.rooms tr{border-bottom:1px solid #ddd;padding:.4em 0}"
     ".rooms td{border:0;padding:.1em 0}.rooms td[data-label]::before{content:attr(data-label) \": \";color:#555}"
-    "li form{display:block;margin:.2em 0}li form input{max-width:100%;width:100%;box-sizing:border-box}"
+    "li form{display:block;margin:.2em 0}li form input[name]{max-width:100%;width:100%;box-sizing:border-box}"
+    ".rooms td[data-label]{margin:.2em 0}"
     "textarea{width:100%}}\n";
 
 // The program's icon, for the browser's tab.

@@ -287,7 +287,8 @@ QString start(WebFace::Private &face, const WebFace::Settings &settings)
         flags |= MHD_USE_TLS;
     }
     face.https = !settings.certificate.isEmpty();
-    face.deadlines = std::make_unique<RequestDeadlines>(settings.requestDeadline);
+    face.deadlines =
+        std::make_unique<RequestDeadlines>(settings.requestDeadline, std::chrono::seconds(WebFace::IdleTimeoutSeconds));
     const bool loopback = host.startsWith(u"127."_s) || host == u"::1";
     const WebAdmin::Channel channel = !settings.certificate.isEmpty() ? WebAdmin::Channel::Https
                                       : loopback                      ? WebAdmin::Channel::HttpOnLoopback
