@@ -7,7 +7,7 @@ set -euo pipefail
 
 packages=(
     git file ca-certificates
-    cmake ninja-build g++ pkgconf ccache clang-format clang libfuzzer-14-dev
+    cmake ninja-build g++ pkgconf ccache clang-format clang libclang-rt-14-dev libfuzzer-14-dev
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libbenchmark-dev
     libpurple-dev libsasl2-modules ngircd prosody openssl
