@@ -59,3 +59,9 @@ void RoomServer::stopReplies()
 {
     m_responder->stopReplies();
 }
+
+void RoomServer::setLabel(const QString &label)
+{
+    m_responder->setLabel(label);
+    m_switch->setLabel(label);
+}

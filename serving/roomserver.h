@@ -30,6 +30,8 @@ public:
                const RowList &addresses, ValdrinBas &values, QObject *parent = nullptr);
     ~RoomServer() override;
 
+    // The room's name in the log ("[libera #links]"), for its answers and its switch.
+    void setLabel(const QString &label);
     // Serving switched on and off, and the advertisement (see ServingSwitch).
     bool switchOn(OpeningLines lines);
     bool switchOff(StopLine line);

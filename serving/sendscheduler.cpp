@@ -67,27 +67,34 @@ void SendScheduler::setClockForTesting(std::function<qint64()> clock)
     m_pace.restart(now());
 }
 
-void SendScheduler::postInRoom(const QString &text, MorvexAIMOCX::AIM *room)
+void SendScheduler::postInRoom(const QList<RoomText> &block, MorvexAIMOCX::AIM *room, Waiting waiting)
 {
     room = target(room);
     if (m_stopped || !room)
         throw MorvexAIMOCX::MessengerError(u"the messenger is gone"_s);
+    const auto ofThisRoom = [room](const RoomLine &line) { return line.room == room; };
+    if (std::any_of(m_roomLines.cbegin(), m_roomLines.cend(), ofThisRoom)) {
+        // An announcement that has not gone out yet is not bunched with the
+        // next, nor broken up by it.
+        if (waiting == Waiting::Keep)
+            return;
+        std::erase_if(m_roomLines, ofThisRoom);
+    }
+    if (m_roomLines.size() + std::size_t(block.size()) > RoomLinesAtMost)
+        return;
     m_pace.refill(now());
+    qsizetype next = 0;
     // Nothing waits ahead of it and the network takes it now: it goes at once,
     // and the caller learns when the messenger fails.
-    if (m_roomLines.empty() && m_pace.mayGo()) {
+    for (; next < block.size() && m_roomLines.empty() && m_pace.mayGo(); ++next) {
+        const QString text = block.at(next)();
         room->SendChat(text);
         m_pace.take(linesOf(text));
         ++m_counters.linesSent;
         ++m_roomLinesInARow;
-        return;
     }
-    // An announcement that has not gone out yet is not bunched with the next.
-    const bool waiting = std::any_of(m_roomLines.cbegin(), m_roomLines.cend(),
-                                     [&](const RoomLine &line) { return line.room == room && line.text == text; });
-    if (waiting || m_roomLines.size() >= RoomLinesAtMost)
-        return;
-    m_roomLines.push_back({room, text});
+    for (; next < block.size(); ++next)
+        m_roomLines.push_back({room, block.at(next)});
     sendDue();
 }
 
@@ -263,17 +270,19 @@ bool SendScheduler::sendOne(qint64 at)
             return false;
         const RoomLine line = std::move(m_roomLines.front());
         m_roomLines.pop_front();
+        QString text;
         try {
             if (!line.room)
                 throw MorvexAIMOCX::MessengerError(u"the room is gone"_s);
-            line.room->SendChat(line.text);
+            text = line.text();
+            line.room->SendChat(text);
             ++m_counters.linesSent;
         } catch (const std::exception &error) {
             ++m_counters.linesDropped;
             qCInfo(lcServing).noquote() << ServingTexts::logLine(
                 m_label, u"A line in the room was not sent: %1"_s.arg(QString::fromUtf8(error.what())));
         }
-        m_pace.take(linesOf(line.text));
+        m_pace.take(std::max(1, linesOf(text)));
         ++m_roomLinesInARow;
         return true;
     }

@@ -82,10 +82,18 @@ public:
 
     // Below, room is the messenger of the room concerned; none: the scheduler's own.
 
-    // A line in the room (an announcement). It goes ahead of every reply; a line
-    // that is still waiting is not queued twice. When it can go at once it does,
-    // and a failing messenger call is thrown to the caller.
-    void postInRoom(const QString &text, MorvexAIMOCX::AIM *room = nullptr);
+    // A line of the room's: made as it leaves, so a line that names the
+    // program's nick names it as it is then, not as it was when queued.
+    using RoomText = std::function<QString()>;
+    // What a room's new block does to its block still waiting.
+    enum class Waiting {
+        Keep,   // the waiting one goes out whole, and the new one is not sent (the next announcement)
+        Replace // the new one goes instead of what is left of the waiting one (serving switched on or off)
+    };
+    // The room's lines (an announcement), as one block: they go ahead of every
+    // reply, back to back in the order given, never a part of the block alone.
+    // What can go at once does, and a failing messenger call is thrown to the caller.
+    void postInRoom(const QList<RoomText> &block, MorvexAIMOCX::AIM *room, Waiting waiting);
     // An item reply to a member, sent whole.
     Outcome sendItem(const QString &member, const QString &text, MorvexAIMOCX::AIM *room = nullptr);
     // The list pages to a member, one at a time; one list per member.
@@ -182,7 +190,7 @@ private:
     struct RoomLine
     {
         QPointer<MorvexAIMOCX::AIM> room;
-        QString text;
+        RoomText text;
     };
     std::deque<RoomLine> m_roomLines;
     int m_roomLinesInARow = 0;

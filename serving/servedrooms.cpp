@@ -90,7 +90,7 @@ RoomServer *ServedRooms::addRoom(const QString &connectionName, const QString &r
     room->label = label;
     room->server = new RoomServer(messenger, network.scheduler, &network.guard, m_server.descriptions(),
                                   m_server.addresses(), m_server.values(), this);
-    room->server->responder().setLabel(label);
+    room->server->setLabel(label);
     connect(&room->server->responder(), &ChatResponder::answered, this,
             [this, connectionName, roomName](ChatCommand::Kind kind) {
                 Q_EMIT commandAnswered(connectionName, roomName, kind);

@@ -32,7 +32,8 @@ bool ServingSwitch::runSteps(const char *what, const std::function<void()> &step
         steps();
         return true;
     } catch (const std::exception &error) {
-        qCWarning(lcServing) << what << "stopped:" << error.what();
+        qCWarning(lcServing).noquote() << ServingTexts::logLine(
+            m_label, u"%1 stopped: %2"_s.arg(QLatin1StringView(what), QString::fromUtf8(error.what())));
         return false;
     }
 }
@@ -62,12 +63,10 @@ bool ServingSwitch::switchOn(OpeningLines lines)
             }
             ListPageBuilder::BuildList(m_descriptions, m_values.ListPages);
         }
-        m_scheduler->postInRoom(ServingTexts::titleLine(), m_messenger);
+        QList<SendScheduler::RoomText> block{fixed(ServingTexts::titleLine())};
         if (lines == OpeningLines::Full)
-            m_scheduler->postInRoom(ServingTexts::startSizeLine(m_descriptions.ListCount()), m_messenger);
-        m_scheduler->postInRoom(ServingTexts::listCommandLine(m_messenger->ScreenName()), m_messenger);
-        m_scheduler->postInRoom(ServingTexts::itemCommandLine(m_messenger->ScreenName()), m_messenger);
-        postCatalogueAddress();
+            block.append(fixed(ServingTexts::startSizeLine(m_descriptions.ListCount())));
+        m_scheduler->postInRoom(block + commandLines(), m_messenger, SendScheduler::Waiting::Replace);
         m_messenger->StartChatWatch();
         setServing(true);
         m_timer->start();
@@ -78,10 +77,10 @@ bool ServingSwitch::switchOn(OpeningLines lines)
 bool ServingSwitch::switchOff(StopLine line)
 {
     return runSteps("Switching off", [&] {
-        m_scheduler->postInRoom(ServingTexts::titleLine(), m_messenger);
-        m_scheduler->postInRoom(line == StopLine::NoLongerServing ? ServingTexts::labelStopLine()
-                                                                  : ServingTexts::buttonStopLine(),
-                                m_messenger);
+        m_scheduler->postInRoom(
+            {fixed(ServingTexts::titleLine()),
+             fixed(line == StopLine::NoLongerServing ? ServingTexts::labelStopLine() : ServingTexts::buttonStopLine())},
+            m_messenger, SendScheduler::Waiting::Replace);
         m_messenger->StopChatWatch();
         setServing(false);
         m_timer->stop();
@@ -91,16 +90,30 @@ bool ServingSwitch::switchOff(StopLine line)
 void ServingSwitch::advertise()
 {
     runSteps("The advertisement", [&] {
-        m_scheduler->postInRoom(ServingTexts::titleLine(), m_messenger);
-        m_scheduler->postInRoom(ServingTexts::advertisedSizeLine(m_descriptions.ListCount()), m_messenger);
-        m_scheduler->postInRoom(ServingTexts::listCommandLine(m_messenger->ScreenName()), m_messenger);
-        m_scheduler->postInRoom(ServingTexts::itemCommandLine(m_messenger->ScreenName()), m_messenger);
-        postCatalogueAddress();
+        const QList<SendScheduler::RoomText> block{fixed(ServingTexts::titleLine()),
+                                                   fixed(ServingTexts::advertisedSizeLine(m_descriptions.ListCount()))};
+        m_scheduler->postInRoom(block + commandLines(), m_messenger, SendScheduler::Waiting::Keep);
     });
 }
 
-void ServingSwitch::postCatalogueAddress()
+SendScheduler::RoomText ServingSwitch::fixed(const QString &text)
 {
+    return [text] { return text; };
+}
+
+QList<SendScheduler::RoomText> ServingSwitch::commandLines() const
+{
+    // The commands name the program's nick as it is when each line leaves: a
+    // nick taken back meanwhile (from a ghost of the program) is the one to type.
+    const QPointer<MorvexAIMOCX::AIM> messenger = m_messenger;
+    const auto nick = [messenger] {
+        if (!messenger)
+            throw MorvexAIMOCX::MessengerError(u"the messenger is gone"_s);
+        return messenger->ScreenName();
+    };
+    QList<SendScheduler::RoomText> lines{[nick] { return ServingTexts::listCommandLine(nick()); },
+                                         [nick] { return ServingTexts::itemCommandLine(nick()); }};
     if (!m_values.CatalogueAddress.isEmpty())
-        m_scheduler->postInRoom(ServingTexts::catalogueAddressLine(m_values.CatalogueAddress), m_messenger);
+        lines.append(fixed(ServingTexts::catalogueAddressLine(m_values.CatalogueAddress)));
+    return lines;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "serving/sendscheduler.h"
+
 #include <QObject>
 #include <QPointer>
 
@@ -46,6 +48,8 @@ public:
 
     // True from a switch-on until the next switch-off.
     [[nodiscard]] bool isServing() const { return m_serving; }
+    // The room's name in the log ("[libera #links]").
+    void setLabel(const QString &label) { m_label = label; }
 
 Q_SIGNALS:
     // Serving cannot be switched on; the text says why (a message box in the window).
@@ -58,12 +62,15 @@ private:
     bool runSteps(const char *what, const std::function<void()> &steps);
     void setServing(bool serving);
     // One line more when the operator named the catalogue's web address.
-    void postCatalogueAddress();
+    [[nodiscard]] static SendScheduler::RoomText fixed(const QString &text);
+    // The lines that tell the commands (and where the web page is).
+    [[nodiscard]] QList<SendScheduler::RoomText> commandLines() const;
 
     QPointer<MorvexAIMOCX::AIM> m_messenger;
     SendScheduler *m_scheduler;
     const RowList &m_descriptions;
     ValdrinBas &m_values;
+    QString m_label;
     QTimer *m_timer;
     bool m_serving = false;
 };

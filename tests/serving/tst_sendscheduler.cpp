@@ -34,7 +34,7 @@ void TestSendScheduler::order_data()
 {
     QTest::addColumn<double>("rate");
     QTest::addColumn<bool>("lineByLine");
-    // Steps: "item NAME TEXT" ("|" a line break), "list NAME PAGES", "room TEXT",
+    // Steps: "item NAME TEXT" ("|" a line break), "list NAME PAGES", "room LINE|LINE" (a block of the room's),
     // "at MS" (the clock moves on and what is due is sent), "left NAME", "rename OLD NEW",
     // "join LINES" (a room joined took that many lines of the pace), "drop" (the room is no longer served),
     // "down" (the connection is lost), "up" (the room is back on the network).
@@ -55,10 +55,13 @@ void TestSendScheduler::order_data()
     QTest::newRow("the room's lines go first and are never bunched")
         << 1.0 << true << u"item Ann a1|a2; room hello; room hello; at 1000; at 2000; at 3000"_s
         << QStringList{u"0 Ann:a1"_s, u"1000 room:hello"_s, u"2000 Ann:a2"_s};
+    QTest::newRow("a room's block still on its way is neither bunched with the next nor broken up by it")
+        << 1.0 << true << u"room a1|a2|a3; room b1|b2|b3; at 1000; at 2000; at 3000; room c1|c2; at 4000"_s
+        << QStringList{u"0 room:a1"_s, u"1000 room:a2"_s, u"2000 room:a3"_s, u"3000 room:c1"_s, u"4000 room:c2"_s};
     QTest::newRow("many room lines leave a member one line in four")
         << 1.0 << true
-        << u"room r1; room r2; room r3; room r4; room r5; room r6; room r7; item Ann a1|a2; at 1000; at 2000; "
-           u"at 3000; at 4000; at 5000; at 6000; at 7000; at 8000"_s
+        << u"room r1|r2|r3|r4|r5|r6|r7; item Ann a1|a2; at 1000; at 2000; at 3000; at 4000; at 5000; at 6000; "
+           u"at 7000; at 8000"_s
         << QStringList{u"0 room:r1"_s,    u"1000 room:r2"_s, u"2000 room:r3"_s, u"3000 Ann:a1"_s, u"4000 room:r4"_s,
                        u"5000 room:r5"_s, u"6000 room:r6"_s, u"7000 Ann:a2"_s,  u"8000 room:r7"_s};
     QTest::newRow("lines a join took from the pace delay what follows")
@@ -116,7 +119,10 @@ void TestSendScheduler::order()
         } else if (word[0] == u"list") {
             scheduler.sendList(word[1], pageSet(word[2].toInt()));
         } else if (word[0] == u"room") {
-            scheduler.postInRoom(word[1]);
+            QList<SendScheduler::RoomText> block;
+            for (const QString &line : word[1].split(u'|'))
+                block.append([line] { return line; });
+            scheduler.postInRoom(block, nullptr, SendScheduler::Waiting::Keep);
         } else if (word[0] == u"at") {
             now = word[1].toLongLong();
             scheduler.sendDue();

@@ -39,6 +39,7 @@ private Q_SLOTS:
     void labelSwitchOnAndOff();
     void buttonSwitchOnAndOff();
     void advertisementOnEveryTick();
+    void onAPacedNetworkEachBlockLeavesWholeNamingTheNickAsItIs();
     void messengerNotRunningShowsFirstBoxOnly();
     void noChatRoomShowsSecondBox();
     void failingCallEndsTheHandlerAtThatStep();
@@ -141,6 +142,38 @@ void TestServingSwitch::advertisementOnEveryTick()
     QVERIFY(m_switch->switchOn(OpeningLines::Short));
     QCOMPARE(m_messenger->calls.mid(m_messenger->calls.size() - 2, 1),
              bannered({u"The whole catalogue: https://links.example.org/"_s}));
+}
+
+// A line a second: the opening lines take four seconds to leave. Meanwhile
+// the program takes its nick back (from a ghost of its own), and the minute's
+// announcement comes; the room gets each block whole, and the nick to type is
+// the one the program has when the line leaves.
+void TestServingSwitch::onAPacedNetworkEachBlockLeavesWholeNamingTheNickAsItIs()
+{
+    RecordingMessenger messenger;
+    messenger.network = {1.0, 1, true};
+    messenger.screenName = u"linkdesk1"_s;
+    SendScheduler scheduler(&messenger);
+    qint64 now = 0;
+    scheduler.setClockForTesting([&now] { return now; });
+    ServingSwitch serving(&messenger, &scheduler, m_descriptions, m_values, &m_timer);
+    QVERIFY(serving.switchOn(OpeningLines::Full));
+    messenger.screenName = u"linkdesk"_s;
+    serving.advertise();
+    for (now = 1000; now <= 6000; now += 1000)
+        scheduler.sendDue();
+    const QStringList opening =
+        bannered({u"Valdrin AIM Server v2 By Morvex"_s, u"Now serving 12 link(s)"_s,
+                  u"Type \"/linkdesk send list\" for the list"_s, u"Type \"/linkdesk send #\" to get #"_s});
+    QStringList sent = messenger.calls.filter(u"SendChat:"_s);
+    QCOMPARE(sent, opening);
+    // Once the block is out, the next announcement goes whole.
+    serving.advertise();
+    for (now = 7000; now <= 11000; now += 1000)
+        scheduler.sendDue();
+    sent = messenger.calls.filter(u"SendChat:"_s).mid(4);
+    QCOMPARE(sent, bannered({u"Valdrin AIM Server v2 By Morvex"_s, u"Serving 12 link(s)"_s,
+                             u"Type \"/linkdesk send list\" for the list"_s, u"Type \"/linkdesk send #\" to get #"_s}));
 }
 
 void TestServingSwitch::messengerNotRunningShowsFirstBoxOnly()
