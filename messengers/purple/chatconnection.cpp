@@ -326,6 +326,8 @@ QString ChatConnection::start()
     (void)d->applyOptions(protocol);
     if (d->isIrc())
         PurpleSignals::connectIrc(protocol);
+    if (d->isXmpp())
+        PurpleSignals::connectXmpp(protocol);
     // The program paces what it sends itself, fairly (see delivery()); libpurple's
     // own first-come queue behind it would undo the order. Only a file that
     // turns the program's pacing off (send-rate = 0) keeps libpurple's.

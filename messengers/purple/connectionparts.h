@@ -150,6 +150,8 @@ namespace PurpleSignals {
 
 // Connects libpurple's signals once; they reach the connections registered here.
 void connectOnce();
+// Connects the XMPP protocol's own signal (every presence), once it is loaded.
+void connectXmpp(PurplePlugin *xmpp);
 // Connects the IRC protocol's own signal (every line a server sends), once it is loaded.
 void connectIrc(PurplePlugin *irc);
 void add(PurpleAccount *account, ChatConnection::Private *connection);

@@ -273,6 +273,16 @@ void ChatConnection::Private::serverLine(const char *raw)
     }
     if (!isConnected())
         return;
+    // A room that refuses the program (a key, invite only, full, a ban, no such
+    // room): libpurple's IRC tells the user of none of these, so the server's own
+    // words are taken from its line, at the first join and after a kick alike.
+    static const QList<QByteArrayView> refusedJoins{"403", "405", "471", "473", "474", "475", "477"};
+    if (refusedJoins.contains(line.command) && line.params.size() >= 3) {
+        const QString &room = line.params.at(1);
+        if (PurpleMessenger *refusing = roomNamed(room); refusing && !refusing->isJoined())
+            refusing->parts().notice(u"Cannot join %1: %2"_s.arg(room, line.params.constLast()));
+        return;
+    }
     // 433: in use; 432 and 437: refused or held for now (by the services after a rename).
     if ((line.command == "433" || line.command == "432" || line.command == "437") && line.params.size() >= 2 &&
         line.params.at(1).compare(wantedNick(), Qt::CaseInsensitive) == 0) {

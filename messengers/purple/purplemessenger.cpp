@@ -223,8 +223,12 @@ void PurpleMessenger::Private::chatJoined(PurpleConversation *conversation)
 
 void PurpleMessenger::Private::roomNews(const QString &text)
 {
-    lastRoomNews = withoutKeys(text, room.key);
-    qCInfo(lcPurple).noquote() << label() << "In the room:" << lastRoomNews;
+    const QString news = withoutKeys(text, room.key);
+    qCInfo(lcPurple).noquote() << label() << "In the room:" << news;
+    // Only what the room said of the program itself explains why it is out
+    // ("You have been kicked by ann: (reason)"), never the topic or a mode.
+    if (news.startsWith(u"You have been "_s))
+        lastRoomNews = news;
 }
 
 void PurpleMessenger::Private::chatLeft()

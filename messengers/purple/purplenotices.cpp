@@ -2,9 +2,6 @@
 
 #include <QLoggingCategory>
 
-#include <QRegularExpression>
-
-#include <cstring>
 #include <functional>
 
 using namespace Qt::StringLiterals;
@@ -33,34 +30,6 @@ void *notifyMessage(PurpleNotifyMsgType, const char *, const char *primary, cons
     return nullptr;
 }
 
-// libpurple's IRC has no answer of its own to a room that refuses the
-// program (a wrong or missing key, invite only, full, banned, no such room):
-// it only notes the server's line as unrecognised in its debug output. That
-// line is the one place the server's reason shows, so it is picked out here.
-
-gboolean debugIsEnabled(PurpleDebugLevel level, const char *category)
-{
-    return level >= PURPLE_DEBUG_INFO && category && std::strcmp(category, "irc") == 0;
-}
-
-void debugPrint(PurpleDebugLevel, const char *category, const char *text)
-{
-    if (!category || std::strcmp(category, "irc") != 0 || !text)
-        return;
-    static const QRegularExpression refusedJoin(
-        u"^Unrecognized message: :\\S+ (47[1345679]|40[35]) \\S+ (\\S+) :(.*)$"_s);
-    const QRegularExpressionMatch match = refusedJoin.match(fromUtf8(text).trimmed());
-    if (match.hasMatch())
-        PurpleRuntime::Parts::tell(u"Cannot join %1: %2"_s.arg(match.captured(2), match.captured(3)));
-}
-
-PurpleDebugUiOps debugOps = [] {
-    PurpleDebugUiOps ops = {};
-    ops.print = debugPrint;
-    ops.is_enabled = debugIsEnabled;
-    return ops;
-}();
-
 PurpleNotifyUiOps notifyOps = [] {
     PurpleNotifyUiOps ops = {};
     ops.notify_message = notifyMessage;
@@ -78,11 +47,6 @@ void PurpleRuntime::Parts::tell(const QString &text)
 PurpleNotifyUiOps *PurpleRuntime::Parts::notifyOps()
 {
     return &::notifyOps;
-}
-
-PurpleDebugUiOps *PurpleRuntime::Parts::debugOps()
-{
-    return &::debugOps;
 }
 
 namespace PurpleRuntime {

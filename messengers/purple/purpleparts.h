@@ -21,10 +21,8 @@ void handOverIrcLines(PurpleConnection *gc);
 // libpurple keeps no certificate of a peer for next time.
 void takeOverCertificateVerification(const QString &userFolder);
 
-// purplenotices.cpp: what libpurple tells its user, and the one debug line
-// read (a room that refused the program), go to the notice handler.
+// purplenotices.cpp: what libpurple tells its user goes to the notice handler.
 [[nodiscard]] PurpleNotifyUiOps *notifyOps();
-[[nodiscard]] PurpleDebugUiOps *debugOps();
 void tell(const QString &text);
 
 } // namespace PurpleRuntime::Parts

@@ -123,7 +123,6 @@ QString start(const QString &userFolder)
     purple_eventloop_set_ui_ops(Parts::eventLoopOps());
     purple_request_set_ui_ops(Parts::requestOps());
     purple_notify_set_ui_ops(Parts::notifyOps());
-    purple_debug_set_ui_ops(Parts::debugOps());
     if (!purple_core_init(UiId))
         return outcome = u"libpurple did not start."_s;
     purple_set_blist(purple_blist_new());

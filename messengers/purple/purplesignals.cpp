@@ -1,6 +1,7 @@
 #include "messengers/purple/connectionparts.h"
 #include "messengers/purple/purpleruntime.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QLoggingCategory>
 
@@ -8,6 +9,7 @@ Q_DECLARE_LOGGING_CATEGORY(lcPurple)
 
 using purpletext::fromUtf8;
 using purpletext::GText;
+using namespace Qt::StringLiterals;
 
 // libpurple's signals, forwarded to the connection of the account they concern
 // and from there to the room of the conversation.
@@ -145,6 +147,36 @@ void onIrcLine(PurpleConnection *gc, char **text, gpointer)
         d->serverLine(*text);
 }
 
+// An XMPP room tells why the program is out only in the presence that says
+// so, and libpurple writes no line for a ban (status 301): its reason and who
+// banned are read there, before libpurple takes the presence.
+gboolean onXmppPresence(PurpleConnection *gc, const char *type, const char *from, xmlnode *presence, gpointer)
+{
+    ChatConnection::Private *d = gc && type && from && presence ? connectionOf(gc) : nullptr;
+    if (!d || qstrcmp(type, "unavailable") != 0)
+        return FALSE;
+    xmlnode *muc = xmlnode_get_child_with_namespace(presence, "x", "http://jabber.org/protocol/muc#user");
+    bool banned = false;
+    for (xmlnode *status = muc ? xmlnode_get_child(muc, "status") : nullptr; status;
+         status = xmlnode_get_next_twin(status))
+        banned = banned || qstrcmp(xmlnode_get_attrib(status, "code"), "301") == 0;
+    const QString address = fromUtf8(from);
+    PurpleMessenger *room = banned ? d->roomNamed(address.section(u'/', 0, 0)) : nullptr;
+    if (!room || address.section(u'/', 1) != room->ScreenName())
+        return FALSE;
+    xmlnode *item = xmlnode_get_child(muc, "item");
+    xmlnode *reasonNode = item ? xmlnode_get_child(item, "reason") : nullptr;
+    const purpletext::GText reason(reasonNode ? xmlnode_get_data(reasonNode) : nullptr);
+    xmlnode *actor = item ? xmlnode_get_child(item, "actor") : nullptr;
+    const char *by = actor ? xmlnode_get_attrib(actor, "jid") : nullptr;
+    if (actor && !by)
+        by = xmlnode_get_attrib(actor, "nick");
+    const QString why = reason && *reason.get() ? fromUtf8(reason.get()) : u"No reason"_s;
+    room->parts().roomNews(by ? u"You have been banned by %1: (%2)"_s.arg(fromUtf8(by), why)
+                              : u"You have been banned: (%1)"_s.arg(why));
+    return FALSE;
+}
+
 int signalHandle = 0;
 
 template <typename Function> void connectSignal(void *instance, const char *signal, Function function)
@@ -182,9 +214,25 @@ void connectOnce()
         bool taken = false;
         for (ChatConnection::Private *d : std::as_const(connections()))
             taken = d->notice(text) || taken;
-        if (!taken)
-            qCInfo(lcPurple).noquote() << text;
+        // The same words again and again (a "No such nick" for every line
+        // still on its way to a member who left) are logged once a minute.
+        static QString lastText;
+        static QElapsedTimer lastLogged;
+        if (taken || (text == lastText && lastLogged.isValid() && lastLogged.elapsed() < 60000))
+            return;
+        lastText = text;
+        lastLogged.start();
+        qCInfo(lcPurple).noquote() << text;
     });
+}
+
+void connectXmpp(PurplePlugin *xmpp)
+{
+    static bool connected = false;
+    if (connected || !xmpp)
+        return;
+    connected = true;
+    connectSignal(xmpp, "jabber-receiving-presence", onXmppPresence);
 }
 
 void connectIrc(PurplePlugin *irc)

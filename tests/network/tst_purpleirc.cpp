@@ -1,3 +1,4 @@
+#include "support/capturedlog.h"
 #include "support/ircmember.h"
 #include "support/ircserver.h"
 #include "support/testprocesses.h"
@@ -23,6 +24,8 @@
 #include <algorithm>
 
 using namespace Qt::StringLiterals;
+
+Q_DECLARE_LOGGING_CATEGORY(lcPurple)
 
 namespace {
 
@@ -387,6 +390,23 @@ void TestPurpleIrc::keyedRoomIsReportedAndJoinedOnceOpen()
     // Once the room opens, the program gets in by itself.
     keeper.sendRaw("MODE #locked -k sesame");
     QVERIFY(joined.wait(30000));
+
+    // A key set while the program is in the room never reaches the log.
+    const CapturedLog log(lcPurple());
+    keeper.sendRaw("MODE #locked +k n3wkey");
+    QTRY_VERIFY_WITH_TIMEOUT(!CapturedLog::lines().filter(u"mode (+k ***)"_s).isEmpty(), 10000);
+    // Kicked into the keyed room, its refused joins are reported with the server's reason.
+    problems.clear();
+    keeper.sendRaw("KICK #locked keydesk :out");
+    const bool told = QTest::qWaitFor(
+        [&] {
+            return std::any_of(problems.cbegin(), problems.cend(), [](const QList<QVariant> &problem) {
+                return problem.constFirst().toString().contains(u"Cannot join #locked"_s);
+            });
+        },
+        30000);
+    QVERIFY2(told, qPrintable(CapturedLog::lines().join(u'\n')));
+    QVERIFY2(CapturedLog::lines().filter(u"n3wkey"_s).isEmpty(), qPrintable(CapturedLog::lines().join(u'\n')));
 }
 
 void TestPurpleIrc::rejoinsAfterServerRestart()

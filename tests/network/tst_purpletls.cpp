@@ -1,3 +1,4 @@
+#include "support/capturedlog.h"
 #include "support/ircserver.h"
 #include "support/servedroom.h"
 #include "support/testcertificates.h"
@@ -103,22 +104,13 @@ QString TestPurpleTls::signOnOutcome(ServedRoom &room, const NetworkSettings &se
 void TestPurpleTls::selfSignedCertificateIsRefusedAndStoredNowhere()
 {
     // Every line the program logs meanwhile, to see that the refusal is told once.
-    static QStringList logged;
-    logged.clear();
-    // (The suite's environment turns the program's logging off; this category is turned on by hand.)
-    auto &network = const_cast<QLoggingCategory &>(lcPurple());
-    const bool infoWasOn = network.isInfoEnabled();
-    const bool warningsWereOn = network.isWarningEnabled();
-    network.setEnabled(QtInfoMsg, true);
-    network.setEnabled(QtWarningMsg, true);
-    const QtMessageHandler previous =
-        qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &text) { logged.append(text); });
     ServedRoom room(1);
-    const QString refusal = signOnOutcome(room, ircTls(m_impostorServer.tlsPort(), u"plain1"_s));
-    qInstallMessageHandler(previous);
-    network.setEnabled(QtInfoMsg, infoWasOn);
-    network.setEnabled(QtWarningMsg, warningsWereOn);
-    QCOMPARE(logged.filter(m_impostor.sha256, Qt::CaseInsensitive).size(), 1);
+    QString refusal;
+    {
+        const CapturedLog log(lcPurple());
+        refusal = signOnOutcome(room, ircTls(m_impostorServer.tlsPort(), u"plain1"_s));
+    }
+    QCOMPARE(CapturedLog::lines().filter(m_impostor.sha256, Qt::CaseInsensitive).size(), 1);
     // The operator learns which host, why, and the fingerprint to pin.
     QVERIFY2(refusal.contains(u"127.0.0.1"_s) && refusal.contains(u"evil.example"_s), qPrintable(refusal));
     QVERIFY2(refusal.contains(m_impostor.sha256, Qt::CaseInsensitive), qPrintable(refusal));
