@@ -177,6 +177,10 @@ void ChatConnection::Private::takeNickBackFrom(const QString &gone)
 {
     if (isIrc() && gone.compare(wantedNick(), Qt::CaseInsensitive) == 0 && !hasWantedNick()) {
         nickInUse = false;
+        // Every room the holder was in says he left: one NICK for them all,
+        // not one a room while the first is on its way.
+        if (nickAsked.isValid() && nickAsked.elapsed() < 5000)
+            return;
         tryNickBack();
     }
 }

@@ -137,6 +137,11 @@ bool ChatConnection::Private::notice(const QString &text)
         }
         return false;
     }
+    // libpurple's words on a refused nick name the nick the program has now,
+    // not the one asked for; the log has the server's refusal already.
+    if (nickRefused.isValid() && nickRefused.elapsed() < 2000 &&
+        (text.contains(u"is already being used"_s) || text.contains(u"Invalid nickname"_s)))
+        return true;
     // The room it names, if it is one still waiting to get in. Anything else
     // (a line bounced for a member who left) is no room's failure.
     for (PurpleMessenger *room : std::as_const(rooms)) {

@@ -5,6 +5,7 @@
 #include "messengers/purple/purpleheaders.h"
 #include "messengers/purple/purplemessenger.h"
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QTimer>
 
@@ -43,6 +44,8 @@ struct ChatConnection::Private
     int firstNickWaitMs = 2000;
     QTimer identifyTimer;
     Backoff nickWaits{2000, 300000};
+    QElapsedTimer nickAsked;   // the last NICK sent to take the nick back
+    QElapsedTimer nickRefused; // the server's last refusal of it, which the log has told
 
     [[nodiscard]] PurpleConnection *connection() const
     {

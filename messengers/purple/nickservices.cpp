@@ -241,6 +241,7 @@ void ChatConnection::Private::tryNickBack()
     }
     qCInfo(lcPurple).noquote() << label() << "Taking the nick" << wantedNick() << "back";
     sendRaw("NICK " + wanted + "\r\n");
+    nickAsked.start();
     nickWaits.schedule();
 }
 
@@ -287,6 +288,12 @@ void ChatConnection::Private::serverLine(const char *raw)
     if ((line.command == "433" || line.command == "432" || line.command == "437") && line.params.size() >= 2 &&
         line.params.at(1).compare(wantedNick(), Qt::CaseInsensitive) == 0) {
         nickInUse = true;
+        // The log names the nick refused and the server's words; libpurple's
+        // own notice about it names the nick the program has now.
+        qCInfo(lcPurple).noquote() << label()
+                                   << u"The network refused the nick %1 for now (%2 %3)"_s.arg(
+                                          wantedNick(), QString::fromLatin1(line.command), line.params.constLast());
+        nickRefused.start();
         if (!nickWaits.isWaiting() && services != Services::Identifying)
             nickWaits.schedule();
         return;
