@@ -2,6 +2,7 @@
 // measured in the same run. Run: build/bench/bench/bench_catalogue
 #include "ratioreporter.h"
 
+#include "catalogue/cataloguesearch.h"
 #include "platform/addon.h"
 #include "platform/rowlist.h"
 #include "serving/listpagebuilder.h"
@@ -143,6 +144,71 @@ void BM_BuildList(benchmark::State &state)
 }
 BENCHMARK(BM_BuildList)->Arg(FullCatalogue / 10)->Arg(FullCatalogue)->Unit(benchmark::kMicrosecond);
 
+// A search of the whole catalogue on its folded copy, against the plain scan
+// it replaced: every row's text compared without letter case, as it is.
+struct Searched
+{
+    QStringList descriptions = sampleRows(FullCatalogue);
+    QStringList addresses;
+    StringRowList descriptionRows;
+    StringRowList addressRows;
+    Searched()
+    {
+        for (int i = 0; i < FullCatalogue; ++i)
+            addresses.append(u"https://links.example.org/item/%1/page.html"_s.arg(i));
+        descriptionRows = StringRowList(descriptions);
+        addressRows = StringRowList(addresses);
+    }
+};
+
+Searched &searched()
+{
+    static Searched instance;
+    return instance;
+}
+
+// Two words found in one item in 97; a single letter found everywhere.
+const QStringList Queries{u"TOOLS 42"_s, u"e"_s};
+
+void BM_SearchFolded(benchmark::State &state)
+{
+    const CatalogueSearch search(searched().descriptionRows, searched().addressRows);
+    const QString query = Queries[state.range(0)];
+    for (auto _ : state) {
+        const CatalogueSearch::Found found = search.find(CatalogueSearch::wordsOf(query), 10);
+        benchmark::DoNotOptimize(found.total);
+    }
+    state.counters["folded_kB"] = double(search.bytes()) / 1024;
+}
+BENCHMARK(BM_SearchFolded)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
+void BM_LinearCaseInsensitiveScan(benchmark::State &state)
+{
+    const QStringList words = Queries[state.range(0)].split(u' ');
+    const Searched &rows = searched();
+    for (auto _ : state) {
+        int total = 0;
+        for (int i = 0; i < FullCatalogue; ++i) {
+            total += std::all_of(words.cbegin(), words.cend(), [&](const QString &word) {
+                return rows.descriptions[i].contains(word, Qt::CaseInsensitive) ||
+                       rows.addresses[i].contains(word, Qt::CaseInsensitive);
+            });
+        }
+        benchmark::DoNotOptimize(total);
+    }
+}
+BENCHMARK(BM_LinearCaseInsensitiveScan)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
+// Preparing the folded copy, once per catalogue change.
+void BM_FoldCatalogue(benchmark::State &state)
+{
+    for (auto _ : state) {
+        const CatalogueSearch search(searched().descriptionRows, searched().addressRows);
+        benchmark::DoNotOptimize(search.itemCount());
+    }
+}
+BENCHMARK(BM_FoldCatalogue)->Unit(benchmark::kMillisecond);
+
 void BM_PauseOneSecond(benchmark::State &state)
 {
     for (auto _ : state)
@@ -165,6 +231,10 @@ int main(int argc, char **argv)
             {"BuildList + every page's text / append to reserved QString (32767 rows)", "BM_BuildList/32767",
              "BM_AppendToReservedString/32767", 3.0},
             {"BuildList 32767 rows / 3276 rows (linear: about 10)", "BM_BuildList/32767", "BM_BuildList/3276", 12.0},
+            {"search of two words, folded copy / case-insensitive scan (32767 items)", "BM_SearchFolded/0",
+             "BM_LinearCaseInsensitiveScan/0", 0.5},
+            {"search of one letter, folded copy / case-insensitive scan (32767 items)", "BM_SearchFolded/1",
+             "BM_LinearCaseInsensitiveScan/1", 1.0},
             {"Pause(1): CPU time / wall time", "BM_PauseOneSecond/iterations:3", "", 0.05,
              RatioTarget::Measure::CpuOverRealTime},
         });

@@ -2,6 +2,7 @@
 #include "support/testfiles.h"
 
 #include "catalogue/catalogue.h"
+#include "catalogue/cataloguesearch.h"
 #include "platform/rowlist.h"
 #include "serving/cataloguechange.h"
 #include "serving/linkserver.h"
@@ -51,6 +52,9 @@ private Q_SLOTS:
     void unreadableFileIsNeverOverwritten();
     void failedSaveNamesTheFileAndKeepsTheOtherInStep();
     void failedSaveAfterAnAddIsReported();
+    void searchFindsItemsWithEveryWord_data();
+    void searchFindsItemsWithEveryWord();
+    void searchBoundsWhatAMemberTypes();
 
 private:
     DataFolder folder() const { return DataFolder(m_dir->path()); }
@@ -504,6 +508,57 @@ void TestCatalogue::failedSaveAfterAnAddIsReported()
     QVERIFY(catalogue.save().ok());
     QCOMPARE(readBytes(m_dir->filePath(u"descriptions.dat"_s)), QByteArray("Kept in memory\r\n"));
     QCOMPARE(readBytes(m_dir->filePath(u"urls.dat"_s)), QByteArray("a-long-address-that-does-not-fit.htm\r\n"));
+}
+
+void TestCatalogue::searchFindsItemsWithEveryWord_data()
+{
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<QList<int>>("items");
+    QTest::newRow("one word, any case") << u"DEBIAN"_s << QList<int>{0, 1};
+    QTest::newRow("every word, in either field") << u"debian iso.example"_s << QList<int>{1};
+    QTest::newRow("accents do not count") << u"cafe"_s << QList<int>{2};
+    QTest::newRow("nor on the query's side") << u"CAFÉ"_s << QList<int>{2};
+    QTest::newRow("letters that fold to two") << u"STRASSE"_s << QList<int>{3};
+    QTest::newRow("ligatures and full-width letters") << u"ｆｉｌｅ"_s << QList<int>{4};
+    QTest::newRow("plain text, not a pattern") << u"d.b"_s << QList<int>{};
+    QTest::newRow("no word matches across the two fields") << u"installerhttps"_s << QList<int>{};
+    QTest::newRow("nothing") << u"nowhere"_s << QList<int>{};
+    QTest::newRow("no words") << u" \t "_s << QList<int>{};
+}
+
+void TestCatalogue::searchFindsItemsWithEveryWord()
+{
+    QFETCH(QString, query);
+    QFETCH(QList<int>, items);
+    const StringRowList descriptions(
+        {u"Debian installer"_s, u"debian netinst"_s, u"Café menu"_s, u"Straße map"_s, u"ﬁle list"_s});
+    const StringRowList addresses({u"https://debian.example/installer"_s, u"https://iso.example/"_s,
+                                   u"https://cafe.example/"_s, u"https://map.example/"_s, u"https://list.example/"_s});
+    const CatalogueSearch search(descriptions, addresses);
+    const CatalogueSearch::Found found = search.find(CatalogueSearch::wordsOf(query), 10);
+    QCOMPARE(found.items, items);
+    QCOMPARE(found.total, items.size());
+}
+
+void TestCatalogue::searchBoundsWhatAMemberTypes()
+{
+    StringRowList descriptions;
+    for (int item = 0; item < 30; ++item)
+        descriptions.AddItem(u"item %1 abc"_s.arg(item));
+    const CatalogueSearch search(descriptions, StringRowList());
+    // A word that matches everything: the first ten, and how many in all.
+    const CatalogueSearch::Found all = search.find(CatalogueSearch::wordsOf(u"a"_s), 10);
+    QCOMPARE(all.items.size(), 10);
+    QCOMPARE(all.items.constLast(), 9);
+    QCOMPARE(all.total, 30);
+    // A thousand words keep their first eight; a 10 KB word its first 64 letters.
+    QCOMPARE(CatalogueSearch::wordsOf(QString(u"w "_s).repeated(1000)).size(), CatalogueSearch::WordsAtMost);
+    const QList<QByteArray> long_ = CatalogueSearch::wordsOf(QString(10000, u'x'));
+    QCOMPARE(long_.size(), 1);
+    QCOMPARE(long_.constFirst().size(), CatalogueSearch::WordLengthAtMost);
+    // Control characters split words and are never part of one.
+    QCOMPARE(CatalogueSearch::wordsOf(u"\x01item\x07\x1b" u"5\n"_s), (QList<QByteArray>{"item", "5"}));
+    QCOMPARE(search.find(CatalogueSearch::wordsOf(u"\x01item\x07\x1b" u"5\n"_s), 10).items, (QList<int>{5, 15, 25}));
 }
 
 QTEST_GUILESS_MAIN(TestCatalogue)
