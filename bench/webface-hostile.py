@@ -14,8 +14,12 @@ port, 32765 items) in a temp folder, then measures:
      server and against nginx serving the very same bytes;
   3. resident memory before, during and after 100 + 100 distinct searches;
   4. 40 addresses trying 5 wrong admin passwords each at once: answers by
-     status, wall time, and /livez latency meanwhile.
---quick shortens the load (12 s of slow clients, wrk -d3s).
+     status, wall time, and /livez latency meanwhile;
+  5. 64 keep-alive connections (4 addresses) each asking searches not asked
+     before, in words with accents: /livez latency meanwhile, against /livez
+     on the same server idle.
+--quick shortens the load (12 s of slow clients, wrk -d3s, 10 s of searches).
+Name parts to run only those: bench/webface-hostile.py SERVER 5
 
 Needs python3, cc, ngircd, wrk and nginx (Debian: apt-get install ngircd wrk
 nginx-light). Everything listens on, and connects from, 127.x addresses only.
@@ -418,10 +422,59 @@ class Bench:
         print("   " + latency_line("/livez meanwhile", samples))
 
 
+    def uncached_searches(self):
+        self.fresh_server()
+        seconds = 10 if self.quick else 30
+        idle = Prober(self.port, "/livez", "127.0.0.250")
+        time.sleep(seconds / 3)
+        idle_samples = idle.stop()
+        answered, failed, lock, halt = [0], [0], threading.Lock(), threading.Event()
+
+        def searcher(source, number):
+            connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=30, source_address=(source, 0))
+            n = 0
+            while not halt.is_set():
+                n += 1
+                words = urllib.parse.quote(f"Ünïcödé café {number}x{n} straße")
+                try:
+                    connection.request("GET", f"/?q={words}")
+                    response = connection.getresponse()
+                    response.read()
+                    ok = response.status == 200
+                except (OSError, http.client.HTTPException):
+                    ok = False
+                    connection.close()
+                    connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=30,
+                                                            source_address=(source, 0))
+                with lock:
+                    (answered if ok else failed)[0] += 1
+            connection.close()
+
+        threads = [threading.Thread(target=searcher, args=(f"127.0.3.{1 + n % 4}", n), daemon=True)
+                   for n in range(64)]
+        for thread in threads:
+            thread.start()
+        time.sleep(1)
+        prober = Prober(self.port, "/livez", "127.0.0.250")
+        time.sleep(seconds)
+        samples = prober.stop()
+        halt.set()
+        for thread in threads:
+            thread.join()
+        print(f"\n5. 64 connections asking searches not asked before (accented words), {seconds} s")
+        print(f"   searches answered {answered[0]} ({answered[0] / (seconds + 1):.0f}/s), failed {failed[0]}")
+        print("   " + latency_line("/livez idle", idle_samples))
+        print("   " + latency_line("/livez meanwhile", samples))
+        idle_p99 = percentile([ms for ms, _ in idle_samples], 99)
+        print(f"   p99 meanwhile / p99 idle: {percentile([ms for ms, _ in samples], 99) / idle_p99:.2f}")
+
+
 def main():
     arguments = [a for a in sys.argv[1:] if a != "--quick"]
+    parts = {int(a) for a in arguments[1:] if a.isdigit()}
+    arguments = arguments[:1]
     if len(arguments) != 1 or not os.access(arguments[0], os.X_OK):
-        sys.exit(f"usage: {sys.argv[0]} SERVER_BINARY [--quick]")
+        sys.exit(f"usage: {sys.argv[0]} SERVER_BINARY [--quick] [PART...]")
     for tool in ("ngircd", "wrk", "nginx", "cc"):
         if not shutil.which(tool):
             sys.exit(f"{sys.argv[0]}: {tool} is missing (apt-get install ngircd wrk nginx-light gcc)")
@@ -433,10 +486,10 @@ def main():
         bench.prepare()
         print(f"Web face of {arguments[0]} on 127.0.0.1, {ITEMS} items, a fresh server for each part"
               + (", quick run" if bench.quick else "") + "\n")
-        bench.slowloris()
-        bench.throughput()
-        bench.memory()
-        bench.login_flood()
+        for number, part in enumerate([bench.slowloris, bench.throughput, bench.memory, bench.login_flood,
+                                       bench.uncached_searches], start=1):
+            if not parts or number in parts:
+                part()
     except KeyboardInterrupt:
         sys.exit(f"{sys.argv[0]}: interrupted")
     except (RuntimeError, subprocess.CalledProcessError) as error:

@@ -104,6 +104,7 @@ void ServerWeb::publish()
     WebSnapshot snapshot;
     snapshot.descriptions = m_server.descriptions().snapshot();
     snapshot.addresses = m_server.addresses().snapshot();
+    snapshot.search = m_server.search();
     snapshot.serverMessage = m_server.values().ServerMessage;
     for (const ServedRooms::RoomState &state : m_rooms.states()) {
         snapshot.rooms.append({state.connection, state.room, state.nick, state.joined, state.serving, state.lastProblem,

@@ -28,6 +28,7 @@ QStringList LinkServer::load()
     if (const FileResult message = m_message.load(); !message.ok())
         problems.append(message.error);
     m_values->ListPages = ListPageSet();
+    m_search.reset();
     if (const QString cut =
             CatalogueChange::cutReplies(m_catalogue, m_values->ServerMessage, 0, m_descriptions.ListCount());
         !cut.isEmpty())
@@ -56,6 +57,14 @@ QStringList LinkServer::reload()
 void LinkServer::BuildList()
 {
     ListPageBuilder::BuildList(m_descriptions, m_values->ListPages);
+    m_search.reset();
+}
+
+std::shared_ptr<const CatalogueSearch> LinkServer::search()
+{
+    if (!m_search)
+        m_search = std::make_shared<const CatalogueSearch>(m_descriptions, m_addresses);
+    return m_search;
 }
 
 void LinkServer::BuildList2()

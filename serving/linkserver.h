@@ -5,6 +5,7 @@
 #include "serving/valdrinbas.h"
 
 #include "catalogue/catalogue.h"
+#include "catalogue/cataloguesearch.h"
 
 #include <QObject>
 
@@ -50,6 +51,9 @@ public:
     void BuildList();
     // Appends one empty list page.
     void BuildList2();
+    // The search of the catalogue as it was at the last BuildList (or load),
+    // made when first asked for and then kept until the catalogue changes.
+    [[nodiscard]] std::shared_ptr<const CatalogueSearch> search();
 
     // Writes message.txt, then makes the text the server message.
     [[nodiscard]] FileResult saveServerMessage(const QString &text) const { return m_message.save(text); }
@@ -91,6 +95,7 @@ private:
     std::shared_ptr<ValdrinBas> m_values;
     Catalogue m_catalogue;
     ServerMessageFile m_message;
+    std::shared_ptr<const CatalogueSearch> m_search;
     SendScheduler *m_scheduler;
     RoomServer *m_room;
 };

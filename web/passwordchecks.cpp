@@ -2,48 +2,29 @@
 
 #include <sodium.h>
 
-PasswordChecks::PasswordChecks(QByteArray hash, std::shared_ptr<SuspendedRequests> suspended)
-    : m_hash(std::move(hash)), m_suspended(std::move(suspended)),
-      m_thread([this](std::stop_token stop) { work(std::move(stop)); })
-{}
+namespace {
 
-PasswordChecks::~PasswordChecks()
+// A password that leaves no copy behind in memory once checked or dropped.
+struct Secret
 {
-    m_thread.request_stop();
-    m_wake.notify_all();
-    m_thread.join();
-    for (Job &job : m_jobs)
-        sodium_memzero(job.password.data(), size_t(job.password.size()));
-}
+    QByteArray bytes;
+    ~Secret() { sodium_memzero(bytes.data(), size_t(bytes.size())); }
+};
+
+} // namespace
+
+PasswordChecks::PasswordChecks(QByteArray hash, std::shared_ptr<SuspendedRequests> suspended)
+    : m_hash(std::move(hash)), m_worker(std::move(suspended))
+{}
 
 bool PasswordChecks::check(const MicroHttpd &mhd, MHD_Connection *connection, QByteArray password,
                            std::shared_ptr<std::optional<bool>> matches)
 {
-    if (!m_suspended->suspend(mhd, connection))
-        return false;
-    {
-        const std::lock_guard lock(m_mutex);
-        m_jobs.push_back({&mhd, connection, std::move(password), std::move(matches)});
-    }
-    m_wake.notify_one();
-    return true;
-}
-
-void PasswordChecks::work(std::stop_token stop)
-{
-    while (true) {
-        Job job;
-        {
-            std::unique_lock lock(m_mutex);
-            if (!m_wake.wait(lock, stop, [this] { return !m_jobs.empty(); }))
-                return;
-            job = std::move(m_jobs.front());
-            m_jobs.pop_front();
-        }
-        const bool matches =
-            crypto_pwhash_str_verify(m_hash.constData(), job.password.constData(), quint64(job.password.size())) == 0;
-        // The password leaves no copy behind in this thread's memory.
-        sodium_memzero(job.password.data(), size_t(job.password.size()));
-        m_suspended->finish(*job.mhd, job.connection, [&] { *job.matches = matches; });
-    }
+    auto secret = std::make_shared<Secret>();
+    secret->bytes = std::move(password);
+    return m_worker.run(mhd, connection, [hash = m_hash, secret = std::move(secret), matches = std::move(matches)] {
+        const bool matched =
+            crypto_pwhash_str_verify(hash.constData(), secret->bytes.constData(), quint64(secret->bytes.size())) == 0;
+        return std::function<void()>([matches, matched] { *matches = matched; });
+    });
 }

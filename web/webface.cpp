@@ -2,50 +2,47 @@
 
 #include "web/passwordchecks.h"
 #include "web/requestdeadlines.h"
+#include "web/requestworker.h"
 #include "web/webadmin.h"
 #include "web/webfaceprivate.h"
 #include "web/webmetrics.h"
 #include "web/webtransport.h"
 
-WebPages::Response WebFace::Private::page(const WebSnapshot &snapshot, const WebPages::Request &request,
-                                          const WebRoutes::Route *route)
+WebPages::Response WebFace::Private::PageToMake::make() const
 {
-    const bool cacheable = route && route->cached && (request.method == "GET" || request.method == "HEAD");
-    if (!cacheable)
-        return WebPages::respond(snapshot, request, route);
-    if (cache.generation != snapshot.generation) {
-        cache = PageCache{snapshot.generation, {}, {}, 0};
+    WebPages::Request plain = request;
+    plain.method = "GET";
+    plain.ifNoneMatch.clear();
+    return WebPages::respond(*snapshot, plain, route);
+}
+
+WebPages::Response WebFace::Private::keep(const PageToMake &asked, WebPages::Response made)
+{
+    const quint64 generation = asked.snapshot->generation;
+    if (cache.generation < generation) {
+        cache = PageCache{generation, {}, {}, 0};
         cachedBytes = 0;
     }
-    const QByteArray key = WebPages::cacheKey(request, *route);
-    auto found = cache.pages.find(key);
-    if (found == cache.pages.end()) {
-        WebPages::Request plain = request;
-        plain.method = "GET";
-        plain.ifNoneMatch.clear();
-        WebPages::Response made = WebPages::respond(snapshot, plain, route);
-        const qint64 size = made.body.size() + key.size();
+    const QByteArray key = WebPages::cacheKey(asked.request, *asked.route);
+    const qint64 size = made.body.size() + key.size();
+    if (cache.generation == generation && !cache.pages.contains(key)) {
         while (!cache.order.empty() && cache.bytes + size > WebFace::PageCacheBytes) {
             cache.bytes -= cache.pages.value(cache.order.front()).body.size() + cache.order.front().size();
             cache.pages.remove(cache.order.front());
             cache.order.pop_front();
         }
-        if (cache.bytes + size > WebFace::PageCacheBytes) {
-            cachedBytes = cache.bytes;
-            WebPages::answerIfChanged(made, request.ifNoneMatch);
-            return made;
+        if (cache.bytes + size <= WebFace::PageCacheBytes) {
+            cache.bytes += size;
+            // The exports and the style sheet are made once per snapshot and
+            // kept; the pages of searches make way for newer ones.
+            if (asked.route->target == WebRoutes::Target::CataloguePage)
+                cache.order.push_back(key);
+            cache.pages.insert(key, made);
         }
-        cache.bytes += size;
-        // The exports and the style sheet are made once per snapshot and kept;
-        // the pages of searches make way for newer ones.
-        if (route->target == WebRoutes::Target::CataloguePage)
-            cache.order.push_back(key);
-        found = cache.pages.insert(key, std::move(made));
         cachedBytes = cache.bytes;
     }
-    WebPages::Response response = *found;
-    WebPages::answerIfChanged(response, request.ifNoneMatch);
-    return response;
+    WebPages::answerIfChanged(made, asked.request.ifNoneMatch);
+    return made;
 }
 
 std::shared_ptr<const WebSnapshot> WebFace::Private::current()
@@ -73,7 +70,19 @@ WebFace::Private::Answer WebFace::Private::answer(const WebRoutes::Route *route,
         response.body = metrics->text();
         return response;
     }
-    return page(*snapshot, request.page, route);
+    const bool cacheable =
+        route && route->cached && (request.page.method == "GET" || request.page.method == "HEAD");
+    if (!cacheable)
+        return WebPages::respond(*snapshot, request.page, route);
+    if (cache.generation == snapshot->generation) {
+        const auto found = cache.pages.constFind(WebPages::cacheKey(request.page, *route));
+        if (found != cache.pages.cend()) {
+            WebPages::Response response = *found;
+            WebPages::answerIfChanged(response, request.page.ifNoneMatch);
+            return response;
+        }
+    }
+    return PageToMake{snapshot, request.page, route};
 }
 
 WebFace::WebFace() : d(std::make_unique<Private>()) {}
@@ -117,5 +126,7 @@ void WebFace::publish(WebSnapshot snapshot)
 {
     const std::lock_guard lock(d->mutex);
     snapshot.generation = ++d->generation;
+    if (!snapshot.search)
+        snapshot.search = std::make_shared<const CatalogueSearch>(snapshot.descriptions, snapshot.addresses);
     d->snapshot = std::make_shared<const WebSnapshot>(std::move(snapshot));
 }

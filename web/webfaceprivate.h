@@ -22,6 +22,7 @@ struct MHD_Daemon;
 struct MicroHttpd;
 class PasswordChecks;
 class RequestDeadlines;
+class RequestWorker;
 
 // What the HTTP thread reads and the chat thread publishes. The transport
 // (webtransport.cpp) takes requests off the wire and hands them to answer();
@@ -41,6 +42,10 @@ struct WebFace::Private
     std::shared_ptr<SuspendedRequests> suspended = std::make_shared<SuspendedRequests>();
     AdminHandoff handoff{suspended};
     std::unique_ptr<PasswordChecks> passwords;
+    // Makes the pages the cache does not hold, so that no page (a search, the
+    // whole catalogue as JSON) holds up the HTTP thread: health checks and
+    // cached pages are answered meanwhile.
+    std::unique_ptr<RequestWorker> pages;
     // Pages made from the current snapshot, by what they depend on
     // (WebPages::cacheKey), so the same page is made once; PageCacheBytes at
     // most, the oldest search dropped first. The HTTP thread's alone.
@@ -76,14 +81,22 @@ struct WebFace::Private
     {
         QByteArray password;
     };
+    // A page of the cache's routes the cache does not hold, to make off the
+    // HTTP thread (make()) and keep (keep()).
+    struct PageToMake
+    {
+        std::shared_ptr<const WebSnapshot> snapshot;
+        WebPages::Request request;
+        const WebRoutes::Route *route = nullptr;
+        [[nodiscard]] WebPages::Response make() const;
+    };
     // The answer to a request: a response now, or first an admin change to
-    // make on the chat thread or a password to check.
-    using Answer = std::variant<WebPages::Response, AdminChange::Change, PasswordCheck>;
+    // make on the chat thread, a password to check or a page to make.
+    using Answer = std::variant<WebPages::Response, AdminChange::Change, PasswordCheck, PageToMake>;
     [[nodiscard]] Answer answer(const WebRoutes::Route *route, const Incoming &request);
 
-    // A page as WebPages makes it, from the cache when it was made before for
-    // this snapshot; a client's current copy gets 304.
-    [[nodiscard]] WebPages::Response page(const WebSnapshot &snapshot, const WebPages::Request &request,
-                                          const WebRoutes::Route *route);
+    // A page made off the HTTP thread goes into the cache, unless a newer
+    // snapshot came meanwhile; the client's current copy gets 304.
+    [[nodiscard]] WebPages::Response keep(const PageToMake &asked, WebPages::Response made);
     [[nodiscard]] std::shared_ptr<const WebSnapshot> current();
 };

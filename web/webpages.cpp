@@ -9,6 +9,8 @@
 #include <QUrl>
 #include <QUrlQuery>
 
+#include <numeric>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -38,40 +40,6 @@ constexpr char StyleSheet[] =
 constexpr unsigned char Icon[] = {
 #include "webicon.inc"
 };
-
-// The query in the form the search compares: ASCII letters folded to lower
-// case; a query with other letters is compared as text (slower, and rare).
-struct Needle
-{
-    QString text;
-    QByteArray folded; // empty when the query is not ASCII
-};
-
-Needle needleOf(const QString &query)
-{
-    Needle needle{query, {}};
-    bool ascii = true;
-    for (const QChar c : query)
-        ascii = ascii && c.unicode() < 0x80;
-    if (ascii)
-        needle.folded = query.toLatin1().toLower();
-    return needle;
-}
-
-bool matches(QByteArrayView row, const Needle &needle)
-{
-    if (needle.folded.isEmpty())
-        return QString::fromUtf8(row).contains(needle.text, Qt::CaseInsensitive);
-    const qsizetype length = needle.folded.size();
-    const char first = needle.folded[0];
-    const char firstUpper = char(QChar::toUpper(char16_t(uchar(first))));
-    for (qsizetype at = 0; at + length <= row.size(); ++at) {
-        const char c = row[at];
-        if ((c == first || c == firstUpper) && qstrnicmp(row.data() + at, needle.folded.constData(), length) == 0)
-            return true;
-    }
-    return false;
-}
 
 // An address is a link only for the schemes a person follows; anything else
 // (javascript:, data:) is shown as text.
@@ -280,15 +248,16 @@ Response methodNotAllowed()
 
 QList<int> findItems(const WebSnapshot &snapshot, const QString &query)
 {
-    QList<int> found;
     const int items = snapshot.descriptions.ListCount();
-    const Needle needle = needleOf(query);
-    for (int item = 0; item < items; ++item) {
-        if (query.isEmpty() || matches(snapshot.descriptions.utf8(item), needle) ||
-            (item < snapshot.addresses.ListCount() && matches(snapshot.addresses.utf8(item), needle)))
-            found.append(item);
+    const QList<QByteArray> words = CatalogueSearch::wordsOf(query);
+    if (words.isEmpty()) {
+        QList<int> every(items);
+        std::iota(every.begin(), every.end(), 0);
+        return every;
     }
-    return found;
+    if (snapshot.search)
+        return snapshot.search->find(words, items).items;
+    return CatalogueSearch(snapshot.descriptions, snapshot.addresses).find(words, items).items;
 }
 
 int pageCount(qsizetype items)

@@ -42,8 +42,9 @@ struct Response
 // The same, for a request whose route (WebRoutes::find) is known.
 [[nodiscard]] Response respond(const WebSnapshot &snapshot, const Request &request, const WebRoutes::Route *route);
 
-// The items whose description or address holds the query (letter case
-// ignored), in order; every item for an empty query.
+// The items whose description or address holds every word of the query
+// (letter case and accents ignored, see CatalogueSearch), in order; every item
+// for a query without words.
 [[nodiscard]] QList<int> findItems(const WebSnapshot &snapshot, const QString &query);
 // Pages of ItemsPerPage for a count of items (at least one), and ?page= as
 // sent made a page that exists (anything but a number is the first page).

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "catalogue/cataloguesearch.h"
 #include "platform/rowlist.h"
 
 #include <QList>
 #include <QString>
+
+#include <memory>
 
 // What the web face shows, as the chat thread last published it. A snapshot
 // never changes once published: the next one replaces it as a whole, so the
@@ -28,6 +31,9 @@ struct WebSnapshot
     // The catalogue's rows, sharing the server's block of text (no copy).
     StringRowList descriptions;
     StringRowList addresses;
+    // The catalogue's search, made once per catalogue change (the same as the
+    // chat room's); WebFace::publish makes it when the snapshot comes without.
+    std::shared_ptr<const CatalogueSearch> search;
     QString serverMessage;
     QList<Room> rooms;
     // Counts the snapshots published: the pages made from the one before are dropped.

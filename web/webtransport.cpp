@@ -3,6 +3,7 @@
 #include "web/microhttpd.h"
 #include "web/passwordchecks.h"
 #include "web/requestdeadlines.h"
+#include "web/requestworker.h"
 #include "web/webadmin.h"
 #include "web/webfaceprivate.h"
 
@@ -27,7 +28,21 @@ struct RequestState
     // A login's password being checked, and the check's answer once made.
     bool checkingPassword = false;
     std::optional<bool> passwordMatches;
+    // A page being made off the HTTP thread, and the page once made.
+    std::optional<WebFace::Private::PageToMake> makingPage;
+    std::optional<WebPages::Response> madePage;
 };
+
+// 503, when the face stops while a page is being made for the request.
+WebPages::Response stopping()
+{
+    WebPages::Response refused;
+    refused.status = 503;
+    refused.headers = WebPages::securityHeaders();
+    refused.contentType = "text/plain; charset=utf-8";
+    refused.body = "The server is stopping.\n";
+    return refused;
+}
 
 QByteArray header(const MicroHttpd &mhd, MHD_Connection *connection, MHD_ValueKind kind, const char *name)
 {
@@ -167,6 +182,12 @@ MHD_Result answer(void *context, MHD_Connection *connection, const char *url, co
     // Resumed: the chat thread made the change, or the password was checked (or the face stopped).
     if (state->reply.done)
         return queue(*face, connection, face->admin->afterAction(request.admin(), state->reply.told));
+    if (state->makingPage) {
+        const WebFace::Private::PageToMake asked = *std::exchange(state->makingPage, std::nullopt);
+        if (!state->madePage)
+            return queue(*face, connection, stopping());
+        return queue(*face, connection, face->keep(asked, std::move(*state->madePage)));
+    }
     if (state->checkingPassword) {
         state->checkingPassword = false;
         return queue(*face, connection, face->admin->loginChecked(request.admin(), state->passwordMatches));
@@ -181,6 +202,17 @@ MHD_Result answer(void *context, MHD_Connection *connection, const char *url, co
             return MHD_YES;
         state->checkingPassword = false;
         return queue(*face, connection, face->admin->loginChecked(request.admin(), std::nullopt));
+    }
+    if (auto *page = std::get_if<WebFace::Private::PageToMake>(&answered)) {
+        state->makingPage = *page;
+        const std::shared_ptr<std::optional<WebPages::Response>> made(state, &state->madePage);
+        if (face->pages && face->pages->run(mhd, connection, [asked = *page, made] {
+                auto response = std::make_shared<WebPages::Response>(asked.make());
+                return std::function<void()>([made, response] { *made = std::move(*response); });
+            }))
+            return MHD_YES;
+        state->makingPage.reset();
+        return queue(*face, connection, stopping());
     }
     if (const auto *change = std::get_if<AdminChange::Change>(&answered)) {
         QString refused;
@@ -294,6 +326,7 @@ QString start(WebFace::Private &face, const WebFace::Settings &settings)
                                       : loopback                      ? WebAdmin::Channel::HttpOnLoopback
                                                                       : WebAdmin::Channel::HttpOnNetwork;
     face.admin = std::make_unique<WebAdmin>(settings.adminPasswordHash, channel);
+    face.pages = std::make_unique<RequestWorker>(face.suspended);
     if (!face.admin->passwordHash().isEmpty())
         face.passwords = std::make_unique<PasswordChecks>(face.admin->passwordHash(), face.suspended);
     face.daemon = face.mhd->start_daemon(
@@ -322,6 +355,7 @@ void stop(WebFace::Private &face)
     }
     face.deadlines.reset();
     face.passwords.reset();
+    face.pages.reset();
 }
 
 quint16 port(const WebFace::Private &face)
