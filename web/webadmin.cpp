@@ -17,6 +17,16 @@ namespace {
 
 constexpr char SessionCookie[] = "valdrin_session";
 constexpr char LoginCookie[] = "valdrin_login";
+constexpr char DeviceCookie[] = "valdrin_device";
+
+// Drops the times older than a minute; true when fewer than limit remain.
+bool hasRoom(std::deque<std::chrono::steady_clock::time_point> &times, int limit,
+             std::chrono::steady_clock::time_point now)
+{
+    while (!times.empty() && now - times.front() > std::chrono::minutes(1))
+        times.pop_front();
+    return int(times.size()) < limit;
+}
 
 QByteArray randomToken()
 {
@@ -126,8 +136,29 @@ QString hidden(const QByteArray &csrf)
 
 WebAdmin::WebAdmin(QByteArray passwordHash, Channel channel) : m_hash(std::move(passwordHash)), m_channel(channel)
 {
-    if (sodium_init() < 0)
+    if (sodium_init() < 0) {
         m_hash.clear();
+        return;
+    }
+    m_deviceKey.resize(crypto_generichash_KEYBYTES);
+    crypto_generichash(reinterpret_cast<unsigned char *>(m_deviceKey.data()), size_t(m_deviceKey.size()),
+                       reinterpret_cast<const unsigned char *>(m_hash.constData()), size_t(m_hash.size()),
+                       reinterpret_cast<const unsigned char *>("valdrin device cookie"), 21);
+}
+
+QByteArray WebAdmin::signedDevice(const QByteArray &name) const
+{
+    unsigned char signature[32];
+    crypto_generichash(signature, sizeof(signature), reinterpret_cast<const unsigned char *>(name.constData()),
+                       size_t(name.size()), reinterpret_cast<const unsigned char *>(m_deviceKey.constData()),
+                       size_t(m_deviceKey.size()));
+    return name + '.' + QByteArray(reinterpret_cast<const char *>(signature), sizeof(signature)).toHex();
+}
+
+bool WebAdmin::isKnownDevice(const QByteArray &cookieValue) const
+{
+    const qsizetype dot = cookieValue.indexOf('.');
+    return dot > 0 && !m_deviceKey.isEmpty() && sameToken(cookieValue, signedDevice(cookieValue.left(dot)));
 }
 
 QByteArray WebAdmin::hashPassword(const QByteArray &password)
@@ -165,8 +196,6 @@ WebPages::Response WebAdmin::loginPage(const QString &why, int status) const
 WebAdmin::Outcome WebAdmin::login(const Request &request, const QHash<QString, QString> &form)
 {
     const auto now = Clock::now();
-    while (!m_logins.empty() && now - m_logins.front() > std::chrono::minutes(1))
-        m_logins.pop_front();
     // Addresses that have nothing left to count go, so a flood cannot grow the table for good.
     if (m_failures.size() > 4096) {
         m_failures.removeIf([now](const auto &entry) {
@@ -189,7 +218,16 @@ WebAdmin::Outcome WebAdmin::login(const Request &request, const QHash<QString, Q
     }
     if (!sameToken(form.value(u"csrf"_s).toLatin1(), cookieValue(request.cookies, LoginCookie)))
         return {loginPage(u"The form had expired: log in again."_s, 403), {}, {}};
-    if (int(m_logins.size()) >= LoginsPerMinute) {
+    const bool clean = failures.count == 0 && failures.checking == 0;
+    std::deque<Clock::time_point> *lane = nullptr;
+    if (hasRoom(m_logins, LoginsPerMinute, now))
+        lane = &m_logins;
+    else if (hasRoom(m_deviceLogins, DeviceLoginsPerMinute, now) &&
+             isKnownDevice(cookieValue(request.cookies, DeviceCookie)))
+        lane = &m_deviceLogins;
+    else if (clean && hasRoom(m_cleanLogins, CleanAddressLoginsPerMinute, now))
+        lane = &m_cleanLogins;
+    if (!lane) {
         qCWarning(lcWeb).noquote() << u"Admin login from %1 not checked: %2 logins were checked in the last minute, "
                                       u"as many as are checked a minute"_s.arg(request.address)
                                           .arg(LoginsPerMinute);
@@ -198,7 +236,7 @@ WebAdmin::Outcome WebAdmin::login(const Request &request, const QHash<QString, Q
             {},
             {}};
     }
-    m_logins.push_back(now);
+    lane->push_back(now);
     ++failures.checking;
     return {{}, {}, form.value(u"password"_s).toUtf8()};
 }
@@ -242,6 +280,9 @@ WebPages::Response WebAdmin::loginChecked(const Request &request, std::optional<
     response.headers.emplaceBack("Set-Cookie",
                                  cookie(SessionCookie, session, int(std::chrono::seconds(SessionLifetime).count())));
     response.headers.emplaceBack("Set-Cookie", cookie(LoginCookie, {}, 0));
+    // This browser's logins are checked even while a flood fills the cap.
+    response.headers.emplaceBack("Set-Cookie", cookie(DeviceCookie, signedDevice(randomToken()),
+                                                      int(std::chrono::seconds(DeviceLifetime).count())));
     return response;
 }
 

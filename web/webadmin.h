@@ -30,6 +30,14 @@ public:
     // tenth of a second and 64 MiB, and many addresses each under the lockout
     // would otherwise keep the checker busy for good.
     static constexpr int LoginsPerMinute = 30;
+    // Beyond those, so a flood cannot keep the operator out: a browser that
+    // logged in here before (it holds a signed device cookie, kept for
+    // DeviceLifetime) has checks of its own, and so, fewer, has an address
+    // with no wrong password in the last LockoutWindow. Each fresh address of
+    // a flood spends at most one of the second kind before it is known.
+    static constexpr int DeviceLoginsPerMinute = 10;
+    static constexpr int CleanAddressLoginsPerMinute = 30;
+    static constexpr std::chrono::days DeviceLifetime{90};
     static constexpr std::chrono::hours SessionLifetime{12};
 
     // How the page reaches the browser: by HTTPS; by plain HTTP on a loopback
@@ -100,10 +108,19 @@ private:
     [[nodiscard]] Outcome login(const Request &request, const QHash<QString, QString> &form);
     [[nodiscard]] QHash<QByteArray, Session>::iterator session(const Request &request);
     [[nodiscard]] QByteArray cookie(const QByteArray &name, const QByteArray &value, int maxAgeSeconds) const;
+    // A device cookie's value: a random name and its signature under a key
+    // derived from the password hash (a new password forgets every device).
+    [[nodiscard]] QByteArray signedDevice(const QByteArray &name) const;
+    [[nodiscard]] bool isKnownDevice(const QByteArray &cookieValue) const;
 
     QByteArray m_hash;
     Channel m_channel;
     QHash<QByteArray, Session> m_sessions;
     QHash<QString, Failures> m_failures;
-    std::deque<Clock::time_point> m_logins; // checked within the last minute
+    QByteArray m_deviceKey;
+    // Logins checked within the last minute: within the cap, for known
+    // devices, for addresses with no failure.
+    std::deque<Clock::time_point> m_logins;
+    std::deque<Clock::time_point> m_deviceLogins;
+    std::deque<Clock::time_point> m_cleanLogins;
 };

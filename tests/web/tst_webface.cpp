@@ -493,21 +493,34 @@ void TestWebFace::adminLogsInChangesAndLogsOut()
     }
     QCOMPARE(refused, 100 - WebAdmin::FailuresAllowed);
 
-    // Logins from many addresses: no more are checked a minute than the cap.
+    // Logins from many addresses: no more are checked a minute than the cap
+    // and the reserve of addresses with no failure, yet a browser that logged
+    // in before is still checked.
     char cheap[crypto_pwhash_STRBYTES];
     QCOMPARE(crypto_pwhash_str(cheap, "x", 1, crypto_pwhash_OPSLIMIT_MIN, crypto_pwhash_MEMLIMIT_MIN), 0);
     WebFace busy;
     QVERIFY(busy.start({u"127.0.0.1"_s, 0, {}, {}, QByteArray(cheap)}).isEmpty());
-    QList<int> statuses;
-    for (int address = 0; address < WebAdmin::LoginsPerMinute + 5; ++address) {
-        const QString from = u"127.0.1.%1"_s.arg(address);
+    const auto logIn = [&](const QByteArray &password, const QString &from, const QByteArray &device = {}) {
         const QByteArray again = exchange(busy.port(), get("/admin"), from);
-        statuses.append(statusOf(exchange(
-            busy.port(),
-            post("/admin/login", "password=guess&csrf=" + csrfOf(again), setCookie(again, "valdrin_login")), from)));
-    }
-    QCOMPARE(statuses.count(403), WebAdmin::LoginsPerMinute);
+        QByteArray cookies = setCookie(again, "valdrin_login");
+        if (!device.isEmpty())
+            cookies += "; " + device;
+        return exchange(busy.port(), post("/admin/login", "password=" + password + "&csrf=" + csrfOf(again), cookies),
+                        from);
+    };
+    const QByteArray device = setCookie(logIn("x", u"127.0.0.9"_s), "valdrin_device");
+    QVERIFY(!device.isEmpty());
+    QList<int> statuses;
+    constexpr int Checked = WebAdmin::LoginsPerMinute - 1 + WebAdmin::CleanAddressLoginsPerMinute;
+    for (int address = 0; address < Checked + 5; ++address)
+        statuses.append(statusOf(logIn("guess", u"127.0.1.%1"_s.arg(address))));
+    QCOMPARE(statuses.count(403), Checked);
     QCOMPARE(statuses.count(429), 5);
+    QCOMPARE(statusOf(logIn("x", u"127.0.1.0"_s)), 429);
+    QByteArray forged = device;
+    forged[forged.size() - 1] = forged.endsWith('0') ? '1' : '0';
+    QCOMPARE(statusOf(logIn("x", u"127.0.1.0"_s, forged)), 429);
+    QCOMPARE(statusOf(logIn("x", u"127.0.1.0"_s, device)), 303);
 
     // Over plain HTTP on a network address the admin page is off, and says why.
     WebFace open;
