@@ -164,6 +164,9 @@ void SendScheduler::sendDue()
             if (!entry.via)
                 throw MorvexAIMOCX::MessengerError(u"the room is gone"_s);
             entry.via->FinishIM(entry.name);
+        } catch (const MorvexAIMOCX::NotConnected &) {
+            // Every page went out before the connection was lost: the member
+            // has the whole list, and there is nothing to report.
         } catch (const std::exception &error) {
             qCInfo(lcServing).noquote() << ServingTexts::logLine(
                 m_label, u"The list to %1 ended with: %2"_s.arg(ServingTexts::shownName(entry.name),

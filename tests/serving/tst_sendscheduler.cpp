@@ -1,9 +1,12 @@
 #include "fakes/recordingmessenger.h"
+#include "support/capturedlog.h"
 
 #include "serving/listpages.h"
 #include "serving/sendscheduler.h"
 
 #include <QtTest>
+
+Q_DECLARE_LOGGING_CATEGORY(lcServing)
 
 using namespace Qt::StringLiterals;
 
@@ -28,6 +31,7 @@ private Q_SLOTS:
     void order_data();
     void order();
     void listQueueIsBounded();
+    void listWhoseConnectionWentAfterItsLastPageEndsQuietly();
 };
 
 void TestSendScheduler::order_data()
@@ -172,6 +176,23 @@ void TestSendScheduler::listQueueIsBounded()
     QCOMPARE(scheduler.counters().toldBusy, 1);
     QCOMPARE(scheduler.counters().requestsRefused, 1);
     QCOMPARE(scheduler.counters().listsWaiting, SendScheduler::ListsWaitingAtMost);
+}
+
+void TestSendScheduler::listWhoseConnectionWentAfterItsLastPageEndsQuietly()
+{
+    RecordingMessenger messenger;
+    SendScheduler scheduler(&messenger);
+    qint64 now = 0;
+    scheduler.setClockForTesting([&now] { return now; });
+    const CapturedLog log(lcServing());
+    scheduler.sendList(u"Ann"_s, pageSet(1));
+    scheduler.sendDue();
+    QCOMPARE(messenger.callsNamed(u"SendIM"_s).size(), 1);
+    messenger.connected = false;
+    now = 5000;
+    scheduler.sendDue();
+    QCOMPARE(CapturedLog::lines().filter(u"Ann"_s), QStringList());
+    QCOMPARE(scheduler.counters().listsRunning, 0);
 }
 
 QTEST_GUILESS_MAIN(TestSendScheduler)
