@@ -78,6 +78,9 @@ Q_SIGNALS:
     void ChatLine(const QString &sender, const QString &text);
     // The program is in its room now (again, after a lost connection).
     void roomJoined();
+    // The messenger wrote lines of its own on the connection (taking its nick
+    // back): they take from the connection's pace like every other line.
+    void linesSent(double lines);
     // Something the operator should read: a refused sign-on, a lost connection.
     void problem(const QString &text);
     // The network turned the program away for good (a wrong password, a refused

@@ -26,8 +26,10 @@ SendScheduler::SendScheduler(MorvexAIMOCX::AIM *messenger, QObject *parent)
     : SendScheduler(messenger ? messenger->delivery() : MorvexAIMOCX::Delivery{}, parent)
 {
     m_messenger = messenger;
-    if (messenger)
+    if (messenger) {
         connect(messenger, &MorvexAIMOCX::AIM::roomJoined, this, &SendScheduler::resume);
+        connect(messenger, &MorvexAIMOCX::AIM::linesSent, this, &SendScheduler::spend);
+    }
 }
 
 SendScheduler::SendScheduler(const MorvexAIMOCX::Delivery &delivery, QObject *parent)

@@ -114,6 +114,7 @@ RoomServer *ServedRooms::addRoom(const QString &connectionName, const QString &r
                 scheduler->spend(cost);
                 scheduler->resume();
             });
+    connect(messenger, &MorvexAIMOCX::AIM::linesSent, network.scheduler, &SendScheduler::spend);
     // Once in the room, serving goes on as the "On" switch turns it on; after a
     // rejoin the room is still served and needs nothing more.
     connect(messenger, &MorvexAIMOCX::AIM::roomJoined, room->server, [this, weak = std::weak_ptr<Room>(room)] {

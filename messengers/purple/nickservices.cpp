@@ -231,7 +231,9 @@ void ChatConnection::Private::tryNickBack()
     // restart), or the services keep it after renaming the program: the
     // services give it back to its identified owner.
     const bool mayReclaim = services == Services::Identified || !settings.nickServPassword.isEmpty();
+    double lines = 1;
     if (nickInUse && mayReclaim && reclaimCommand < int(ReclaimCommands.size())) {
+        lines = 2;
         QByteArray line = "PRIVMSG NickServ :" + QByteArray(ReclaimCommands[size_t(reclaimCommand)]) + ' ' + wanted;
         if (services != Services::Identified)
             line += ' ' + settings.nickServPassword.toUtf8();
@@ -241,6 +243,9 @@ void ChatConnection::Private::tryNickBack()
     }
     qCInfo(lcPurple).noquote() << label() << "Taking the nick" << wantedNick() << "back";
     sendRaw("NICK " + wanted + "\r\n");
+    // The rooms of a connection share its pace: told through one of them.
+    if (!rooms.isEmpty())
+        Q_EMIT rooms.constFirst()->linesSent(lines);
     nickAsked.start();
     nickWaits.schedule();
 }

@@ -563,8 +563,16 @@ void TestPurpleIrc::takesItsNickBackWhenItsHolderLeaves()
     const QString joined = room.start(ServedRoom::ircSettings(m_server.port(), Room, 0, u"nickdesk"_s));
     QVERIFY2(joined.isEmpty(), qPrintable(joined));
     QVERIFY(room.messenger().ScreenName() != u"nickdesk"_s);
+    // The holder is in two of the program's rooms: his leaving both makes one
+    // NICK, not one a room.
+    holder->sendRaw("JOIN #nick2");
+    PurpleMessenger *second = room.messenger().connection().addRoom({u"#nick2"_s, {}, 0});
+    QTRY_COMPARE_WITH_TIMEOUT(holder->rawLines().filter(u"JOIN :#nick2"_s, Qt::CaseInsensitive).size(), 2, 10000);
+    const CapturedLog log(lcPurple());
     holder->sendRaw("QUIT :bye");
     QTRY_COMPARE_WITH_TIMEOUT(room.messenger().ScreenName(), u"nickdesk"_s, 10000);
+    QCOMPARE(second->ScreenName(), u"nickdesk"_s);
+    QCOMPARE(CapturedLog::lines().filter(u"Taking the nick"_s).size(), 1);
 }
 
 namespace {
