@@ -6,6 +6,10 @@
 // cut the program off. A measurement, not a test.
 //
 //   bench_serverlists SERVER_BINARY inspircd|hybrid|ejabberd|ngircd [ITEMS] [SEND_RATE SEND_BURST]
+//
+// With ASK_EVERY=SECONDS (IRC only), no list: what one item reply costs in
+// lines, then a member asking "send 3" every SECONDS, 20 times: how long each
+// waited for its reply, how many were told busy and how many never came.
 
 #include "support/ircmember.h"
 #include "support/ircserver.h"
@@ -36,6 +40,10 @@ struct Figures
     double listSeconds = -1;
     double itemDuringListSeconds = -1;
     bool cutOff = false;
+    // ASK_EVERY: lines of one item reply, and each ask's wait (-1: never answered).
+    int replyLines = 0;
+    QList<double> waits;
+    int toldBusy = 0;
 };
 
 // Starts the server binary on the settings and waits until it is in its room
@@ -82,6 +90,54 @@ QString measureIrc(IrcMember &ann, int items, Figures *figures)
     return {};
 }
 
+// One reply's lines, then "send 3" every few seconds: each ask's wait.
+QString measureAsking(IrcMember &ann, int everySeconds, Figures *figures)
+{
+    const auto count = [&ann](const QString &text) {
+        const QList<IrcMember::Message> messages = ann.privateMessages();
+        return int(std::count_if(messages.cbegin(), messages.cend(),
+                                 [&text](const IrcMember::Message &m) { return m.text.contains(text); }));
+    };
+    const QString reply = u"Item 3: a page"_s;
+    ann.say(u"/linkdesk send 3"_s);
+    if (!QTest::qWaitFor([&] { return count(reply) == 1; }, 60000))
+        return u"the first reply never came"_s;
+    const qsizetype first = ann.privateMessages().size() - 1;
+    QTest::qWait(20000);
+    figures->replyLines = int(ann.privateMessages().size() - first);
+    constexpr int Asks = 20;
+    QList<qint64> askedAt;
+    QList<qint64> answeredAt(Asks, -1);
+    QElapsedTimer clock;
+    clock.start();
+    const int repliesBefore = count(reply);
+    const auto note = [&] {
+        for (int answered = count(reply) - repliesBefore, at = 0; at < answered && at < Asks; ++at) {
+            if (answeredAt[at] < 0)
+                answeredAt[at] = clock.elapsed();
+        }
+    };
+    for (int ask = 0; ask < Asks; ++ask) {
+        askedAt.append(clock.elapsed());
+        ann.say(u"/linkdesk send 3"_s);
+        const qint64 next = (ask + 1) * everySeconds * 1000LL;
+        while (clock.elapsed() < next) {
+            QTest::qWait(20);
+            note();
+        }
+    }
+    (void)QTest::qWaitFor(
+        [&] {
+            note();
+            return answeredAt.constLast() >= 0;
+        },
+        120000);
+    for (int ask = 0; ask < Asks; ++ask)
+        figures->waits.append(answeredAt[ask] < 0 ? -1 : (answeredAt[ask] - askedAt[ask]) / 1000.0);
+    figures->toldBusy = count(u"busy:"_s);
+    return {};
+}
+
 QString pace(const QStringList &arguments)
 {
     return arguments.size() >= 2 ? u"send-rate = %1\nsend-burst = %2\n"_s.arg(arguments.at(0), arguments.at(1))
@@ -116,7 +172,8 @@ QString runIrc(const QString &binary, const QString &family, int items, const QS
                                                u"option.port = %1\nroom = #links\n"_s.arg(serverPort));
         !error.isEmpty())
         return error;
-    const QString error = measureIrc(ann, items, figures);
+    const int askEvery = qEnvironmentVariableIntValue("ASK_EVERY");
+    const QString error = askEvery > 0 ? measureAsking(ann, askEvery, figures) : measureIrc(ann, items, figures);
     figures->cutOff = !program.log.filter(u"was lost"_s).isEmpty();
     return error;
 }
@@ -208,6 +265,22 @@ int main(int argc, char **argv)
     if (!error.isEmpty()) {
         std::fprintf(stderr, "%s: %s\n", qPrintable(family), qPrintable(error));
         return 1;
+    }
+    if (!figures.waits.isEmpty()) {
+        QList<double> answered;
+        for (const double wait : std::as_const(figures.waits)) {
+            if (wait >= 0)
+                answered.append(wait);
+        }
+        std::sort(answered.begin(), answered.end());
+        std::printf("%-9s pace %s: an item reply is %d lines; send 3 asked every %d s, 20 times: median wait %.1f s, "
+                    "worst %.1f s, %lld never answered, %d told busy, %s\n",
+                    qPrintable(family), paceArguments.isEmpty() ? "default" : qPrintable(paceArguments.join(u'/')),
+                    figures.replyLines, qEnvironmentVariableIntValue("ASK_EVERY"),
+                    answered.isEmpty() ? -1.0 : answered.at(answered.size() / 2),
+                    answered.isEmpty() ? -1.0 : answered.constLast(), qint64(figures.waits.size() - answered.size()),
+                    figures.toldBusy, figures.cutOff ? "CUT OFF by the server" : "never cut off");
+        return 0;
     }
     std::printf("%-9s %d items, pace %s: the list in %.1f s, an item asked in its middle in %.2f s, %s\n",
                 qPrintable(family), items, paceArguments.isEmpty() ? "default" : qPrintable(paceArguments.join(u'/')),

@@ -70,8 +70,7 @@ WebFace::Private::Answer WebFace::Private::answer(const WebRoutes::Route *route,
         response.body = metrics->text();
         return response;
     }
-    const bool cacheable =
-        route && route->cached && (request.page.method == "GET" || request.page.method == "HEAD");
+    const bool cacheable = route && route->cached && (request.page.method == "GET" || request.page.method == "HEAD");
     if (!cacheable)
         return WebPages::respond(*snapshot, request.page, route);
     if (cache.generation == snapshot->generation) {

@@ -557,8 +557,15 @@ void TestCatalogue::searchBoundsWhatAMemberTypes()
     QCOMPARE(long_.size(), 1);
     QCOMPARE(long_.constFirst().size(), CatalogueSearch::WordLengthAtMost);
     // Control characters split words and are never part of one.
-    QCOMPARE(CatalogueSearch::wordsOf(u"\x01item\x07\x1b" u"5\n"_s), (QList<QByteArray>{"item", "5"}));
-    QCOMPARE(search.find(CatalogueSearch::wordsOf(u"\x01item\x07\x1b" u"5\n"_s), 10).items, (QList<int>{5, 15, 25}));
+    QCOMPARE(CatalogueSearch::wordsOf(u"\x01item\x07\x1b"
+                                      u"5\n"_s),
+             (QList<QByteArray>{"item", "5"}));
+    QCOMPARE(search
+                 .find(CatalogueSearch::wordsOf(u"\x01item\x07\x1b"
+                                                u"5\n"_s),
+                       10)
+                 .items,
+             (QList<int>{5, 15, 25}));
 }
 
 QTEST_GUILESS_MAIN(TestCatalogue)
