@@ -166,6 +166,9 @@ QString runIrc(const QString &binary, const QString &family, int items, const QS
     if (!ann.join(u"#links"_s))
         return u"the member could not join"_s;
     ServerProcess program;
+    // Item replies as operators send them: with a server message of one line.
+    if (!testfiles::writeBytes(program.folder.filePath(u"message.txt"_s), "Ask in the room for more links."))
+        return u"the server message could not be written"_s;
     if (const QString error =
             startServing(program, binary, items,
                          pace(paceArguments) + u"protocol = irc\naccount = linkdesk@127.0.0.1\n"

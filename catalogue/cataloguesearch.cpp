@@ -57,9 +57,9 @@ QByteArray CatalogueSearch::folded(QStringView text)
     return QString::fromUcs4(reinterpret_cast<const char32_t *>(kept.constData()), kept.size()).toUtf8();
 }
 
-QList<QByteArray> CatalogueSearch::wordsOf(QStringView query)
+QStringList CatalogueSearch::typedWords(QStringView query)
 {
-    QList<QByteArray> words;
+    QStringList words;
     const QList<uint> letters = query.toUcs4();
     qsizetype at = 0;
     while (at < letters.size() && words.size() < WordsAtMost) {
@@ -71,7 +71,16 @@ QList<QByteArray> CatalogueSearch::wordsOf(QStringView query)
         if (at == start)
             break;
         const qsizetype length = std::min<qsizetype>(at - start, WordLengthAtMost);
-        const QByteArray word = folded(QString::fromUcs4(reinterpret_cast<const char32_t *>(&letters[start]), length));
+        words.append(QString::fromUcs4(reinterpret_cast<const char32_t *>(&letters[start]), length));
+    }
+    return words;
+}
+
+QList<QByteArray> CatalogueSearch::wordsOf(QStringView query)
+{
+    QList<QByteArray> words;
+    for (const QString &typed : typedWords(query)) {
+        const QByteArray word = folded(typed);
         if (!word.trimmed().isEmpty())
             words.append(word);
     }

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 
@@ -28,7 +29,10 @@ public:
     CatalogueSearch() = default;
     CatalogueSearch(const RowList &descriptions, const RowList &addresses);
 
-    // The words of a query, folded: split at blanks and control characters.
+    // The words of a query as typed: split at blanks and control characters,
+    // the first WordsAtMost, each cut to WordLengthAtMost letters.
+    [[nodiscard]] static QStringList typedWords(QStringView query);
+    // The same words, folded, as find() takes them.
     [[nodiscard]] static QList<QByteArray> wordsOf(QStringView query);
     // Text in the form the search compares, as UTF-8.
     [[nodiscard]] static QByteArray folded(QStringView text);

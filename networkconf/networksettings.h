@@ -22,6 +22,7 @@
 //   tls-ca-file  = /path/ca.pem         trust certificates of these authorities too
 //   send-rate    = 0.5                  lines a second the server passes (0: no limit)
 //   send-burst   = 5                    lines it passes at once after a quiet while
+//   chat-search  = on                   members may search: "/NICK send find WORDS" (off by default)
 //
 // A file may serve several connections: each "[NAME]" section is one, with one
 // or more room lines; the keys above the first section are every section's
@@ -71,6 +72,8 @@ public:
     // The program's own pacing; unset (negative, 0) means the protocol's default.
     double sendRate = -1;
     int sendBurst = 0;
+    // chat-search: the rooms answer "send find WORDS" and say so.
+    bool chatSearch = false;
     // How fast the program sends on this network: send-rate and send-burst, or
     // for IRC libpurple's ratelimit options of older files, or the defaults.
     [[nodiscard]] MorvexAIMOCX::Delivery delivery() const;

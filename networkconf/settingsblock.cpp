@@ -149,6 +149,11 @@ QString SettingsBlock::take(const QString &rawKey, const QString &value, int num
         if (!ok || burst < 1 || burst > 1000)
             return error(number, u"send-burst takes a whole number of lines from 1 to 1000"_s);
         settings.sendBurst = burst;
+    } else if (key == u"chat-search") {
+        const QString switched = value.toLower();
+        if (switched != u"on" && switched != u"off")
+            return error(number, u"chat-search takes on or off"_s);
+        settings.chatSearch = switched == u"on";
     } else if (key.startsWith(u"http-")) {
         return takeWeb(key, value, number);
     } else if (key.startsWith(u"option.") && key.size() > 7) {
@@ -156,7 +161,7 @@ QString SettingsBlock::take(const QString &rawKey, const QString &value, int num
     } else {
         return error(number, u"unknown key \"%1\"; the keys are protocol, account, password, password-env, "
                              u"nickserv-password, nickserv-password-env, room, room-key, room-key-env, nick, "
-                             u"tls-fingerprint, tls-ca-file, send-rate, send-burst, "
+                             u"tls-fingerprint, tls-ca-file, send-rate, send-burst, chat-search, "
                              u"option.NAME, and above any section http-listen, http-tls-cert, http-tls-key, "
                              u"http-admin-password-hash and http-public-url"_s.arg(key));
     }

@@ -106,6 +106,7 @@ QString NetworkServer::open(const NetworkSettings &settings)
         countJoins(connection, room);
         m_rooms.addRoom(settings.name, room->roomName(), room);
     }
+    m_rooms.setSearch(settings.name, settings.chatSearch);
     return {};
 }
 
@@ -193,6 +194,8 @@ QStringList NetworkServer::apply(const NetworkConfig &config)
             if (!running->room(room.name))
                 addRoom(running, room);
         }
+        // chat-search changes without signing on again.
+        m_rooms.setSearch(settings.name, settings.chatSearch);
     }
     checkRefused();
     return told;

@@ -59,10 +59,15 @@ QString ServerWeb::start(const NetworkConfig::Web &settings)
     connect(&m_rooms, &ServedRooms::commandAnswered, this,
             [this](const QString &connection, const QString &room, ChatCommand::Kind kind) {
                 m_metrics->commandAnswered(connection, room,
-                                           kind == ChatCommand::Kind::List ? WebMetrics::Command::List
-                                                                           : WebMetrics::Command::Item);
+                                           kind == ChatCommand::Kind::List   ? WebMetrics::Command::List
+                                           : kind == ChatCommand::Kind::Find ? WebMetrics::Command::Search
+                                                                             : WebMetrics::Command::Item);
                 count(connection, room);
             });
+    connect(&m_rooms, &ServedRooms::searched, this, [this](const QString &connection, const QString &room, int found) {
+        if (found == 0)
+            m_metrics->searchFoundNothing(connection, room);
+    });
     connect(&m_rooms, &ServedRooms::itemReplyStarted, this,
             [this](qint64 waitedMs) { m_metrics->itemReplyStarted(double(waitedMs) / 1000.0); });
 #ifdef VALDRIN_HAVE_PURPLE

@@ -76,10 +76,15 @@ std::optional<ChatCommand> CommandForms::parse(const QString &line, const QStrin
     if (isListForm(m_compactList) || isListForm(m_fullList))
         return ChatCommand{ChatCommand::Kind::List, {}};
 
-    // A command prefix starts at one of the line's slashes.
+    // A command prefix starts at one of the line's slashes; a search's words
+    // are what follows its own prefix.
     bool addressed = false;
     for (; slash >= 0 && !addressed; slash = line.indexOf(u'/', slash + 1)) {
         const QStringView rest = QStringView(line).sliced(slash);
+        for (const QString *find : {&m_compactFind, &m_fullFind}) {
+            if (rest.startsWith(*find, Qt::CaseInsensitive))
+                return ChatCommand{ChatCommand::Kind::Find, rest.sliced(find->size()).toString()};
+        }
         addressed =
             rest.startsWith(m_compactPrefix, Qt::CaseInsensitive) || rest.startsWith(m_fullPrefix, Qt::CaseInsensitive);
     }
@@ -101,4 +106,6 @@ void CommandForms::rebuild(const QString &screenName)
     m_fullList = u"/"_s % screenName % u" send list"_s;
     m_compactPrefix = u"/"_s % compact % SendWord;
     m_fullPrefix = u"/"_s % screenName % SendWord;
+    m_compactFind = m_compactPrefix % u"find "_s;
+    m_fullFind = m_fullPrefix % u"find "_s;
 }

@@ -4,18 +4,19 @@
 
 #include <optional>
 
-// Recognises the two chat commands addressed to the server's screen name:
-// "/" + name + " send list" (the whole line) and "/" + name + " send " + number
-// (anywhere in the line). The name counts with or without its blanks; letter
-// case never counts.
+// Recognises the chat commands addressed to the server's screen name:
+// "/" + name + " send list" (the whole line), "/" + name + " send find " +
+// words and "/" + name + " send " + number (anywhere in the line). The name
+// counts with or without its blanks; letter case never counts.
 class ChatCommand final
 {
 public:
-    enum class Kind { List, Item };
+    enum class Kind { List, Item, Find };
 
     Kind kind = Kind::List;
     // For an item command: the text after the first " send " of the line,
-    // starting with that occurrence's closing blank.
+    // starting with that occurrence's closing blank. For a search: its words,
+    // the text after "send find ".
     QString numberText;
 
     // The item a number text asks for in a catalogue of rowCount items: blanks
@@ -39,4 +40,6 @@ private:
     QString m_fullList;
     QString m_compactPrefix;
     QString m_fullPrefix;
+    QString m_compactFind;
+    QString m_fullFind;
 };

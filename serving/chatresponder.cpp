@@ -4,10 +4,15 @@
 #include "serving/servingtexts.h"
 #include "serving/valdrinbas.h"
 
+#include "catalogue/cataloguesearch.h"
 #include "platform/messenger.h"
 #include "platform/rowlist.h"
 
 #include <QLoggingCategory>
+#include <QUrl>
+#include <QUrlQuery>
+
+#include <cmath>
 
 Q_LOGGING_CATEGORY(lcServing, "valdrin.serving")
 
@@ -43,6 +48,11 @@ void ChatResponder::handleChatLine(const QString &sender, const QString &text)
         // The program's own lines come back from the room; it never answers itself.
         if (sender == m_messenger->ScreenName())
             return;
+        if (command->kind == ChatCommand::Kind::Find) {
+            if (m_search)
+                find(sender, command->numberText);
+            return;
+        }
         sendItem(sender, command->numberText);
     } catch (const MorvexAIMOCX::MessengerError &error) {
         qCInfo(lcServing).noquote() << ServingTexts::logLine(
@@ -95,6 +105,48 @@ void ChatResponder::sendItem(const QString &sender, const QString &numberText)
     }
 }
 
+void ChatResponder::find(const QString &sender, const QString &words)
+{
+    const QStringList typed = CatalogueSearch::typedWords(words);
+    const QList<QByteArray> folded = CatalogueSearch::wordsOf(words);
+    if (folded.isEmpty())
+        return;
+    if (!admit(sender))
+        return;
+    const std::shared_ptr<const CatalogueSearch> search = m_search->current();
+    const CatalogueSearch::Found found = search ? search->find(folded, MatchesShown) : CatalogueSearch::Found{};
+    QStringList lines;
+    for (const int item : found.items) {
+        if (item < m_descriptions.ListCount() && item < m_addresses.ListCount())
+            lines.append(ServingTexts::searchMatchLine(item, m_addresses.List(item), m_descriptions.List(item)));
+    }
+    if (found.total > found.items.size()) {
+        QString more = ServingTexts::searchMoreLine(found.total - int(found.items.size()));
+        if (!m_values.CatalogueAddress.isEmpty()) {
+            QUrl page(m_values.CatalogueAddress);
+            QUrlQuery query;
+            query.addQueryItem(u"q"_s, typed.join(u' '));
+            page.setQuery(query);
+            more += u" (all of them: %1)"_s.arg(page.toString(QUrl::FullyEncoded));
+        }
+        lines.append(more);
+    }
+    if (lines.isEmpty())
+        lines.append(ServingTexts::nothingFoundLine(typed.join(u' ').toHtmlEscaped()));
+    const QString reply = ServingTexts::boundedMessage(lines.join(ServingTexts::CarriageReturn));
+    switch (m_scheduler->sendSearch(sender, reply, m_messenger)) {
+    case SendScheduler::Outcome::Started:
+    case SendScheduler::Outcome::Waiting:
+        qCInfo(lcServing).noquote() << ServingTexts::logLine(
+            m_label, u"Search by %1: %2 match(es)"_s.arg(ServingTexts::shownName(sender)).arg(found.total));
+        Q_EMIT answered(ChatCommand::Kind::Find);
+        Q_EMIT searched(found.total);
+        break;
+    default:
+        break;
+    }
+}
+
 void ChatResponder::requestList(const QString &sender)
 {
     // One list at a time per member: asking again while a list is on its way,
@@ -105,6 +157,13 @@ void ChatResponder::requestList(const QString &sender)
         return;
     // The pages as they are now: a rebuild during the reply does not mix two lists.
     const ListPageSet &pages = m_values.ListPages;
+    // A long list says so first, where the member could search instead.
+    if (m_search) {
+        if (const qint64 takes = m_scheduler->listDurationMs(pages); takes > LongListMs) {
+            const int minutes = int(std::lround(double(takes) / 60000.0));
+            m_scheduler->sendItem(sender, ServingTexts::longListLine(m_descriptions.ListCount(), minutes), m_messenger);
+        }
+    }
     switch (m_scheduler->sendList(sender, pages, m_messenger)) {
     case SendScheduler::Outcome::Started:
         qCInfo(lcServing).noquote() << ServingTexts::logLine(

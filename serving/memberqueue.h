@@ -23,6 +23,7 @@ struct MemberQueue
         QString text;
         qint64 queuedAtMs = 0;
         int lines = 0;
+        bool search = false; // a search's matches: the member's next search replaces them
     };
     // The message on its way: its lines on a line-by-line network, else the whole text.
     struct Message
@@ -31,6 +32,7 @@ struct MemberQueue
         int next = 0;
         bool isPage = false;
         qint64 queuedAtMs = 0; // an item reply: when it was asked for
+        bool search = false;   // a search's matches
 
         [[nodiscard]] int partsLeft() const { return int(parts.size()) - next; }
     };

@@ -35,6 +35,17 @@ RoomServer::RoomServer(MorvexAIMOCX::AIM *room, SendScheduler *scheduler, FloodG
 
 RoomServer::~RoomServer() = default;
 
+void RoomServer::setSearch(std::optional<ChatResponder::Search> search)
+{
+    m_switch->setSearchTold(search.has_value());
+    m_responder->setSearch(std::move(search));
+}
+
+bool RoomServer::searchOn() const
+{
+    return m_responder->searchOn();
+}
+
 bool RoomServer::switchOn(OpeningLines lines)
 {
     return m_switch->switchOn(lines);

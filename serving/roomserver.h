@@ -1,11 +1,11 @@
 #pragma once
 
+#include "serving/chatresponder.h"
 #include "serving/servingswitch.h"
 
 #include <QObject>
 #include <QPointer>
 
-class ChatResponder;
 class FloodGuard;
 class QTimer;
 class RowList;
@@ -32,6 +32,10 @@ public:
 
     // The room's name in the log ("[libera #links]"), for its answers and its switch.
     void setLabel(const QString &label);
+    // Search in the room (ChatResponder::Search), told in its opening lines and
+    // advertisement; nothing: off.
+    void setSearch(std::optional<ChatResponder::Search> search);
+    [[nodiscard]] bool searchOn() const;
     // Serving switched on and off, and the advertisement (see ServingSwitch).
     bool switchOn(OpeningLines lines);
     bool switchOff(StopLine line);

@@ -119,6 +119,36 @@ SendScheduler::Outcome SendScheduler::sendItem(const QString &name, const QStrin
     return waitMs == 0 && !m_members.contains(member) ? Outcome::Started : Outcome::Waiting;
 }
 
+SendScheduler::Outcome SendScheduler::sendSearch(const QString &name, const QString &text, MorvexAIMOCX::AIM *room)
+{
+    const Recipient to = recipient(name, room);
+    if (m_stopped || !to.via)
+        return Outcome::Refused;
+    if (const auto found = m_members.find(to.key); found != m_members.end()) {
+        // A new search makes the rest of the one before of no use.
+        std::erase_if(found->replies, [](const MemberQueue::Reply &reply) { return reply.search; });
+        if (found->sending && found->sending->search && !found->held && found->sending->partsLeft() > 0)
+            found->sending->parts.resize(found->sending->next + 1);
+    }
+    const qsizetype waitingBefore = m_members.contains(to.key) ? m_members[to.key].replies.size() : 0;
+    const qint64 waitMs = itemWaitMs(to.key);
+    if (waitingBefore >= ItemRepliesWaitingPerMember || waitMs > LongestItemWaitMs) {
+        tellBusy(to, std::max(waitMs, timeForLines(itemLinesWaiting())));
+        return Outcome::ToldBusy;
+    }
+    queueItem(to, text, true);
+    sendDue();
+    return waitMs == 0 && !m_members.contains(to.key) ? Outcome::Started : Outcome::Waiting;
+}
+
+qint64 SendScheduler::listDurationMs(const ListPageSet &pages) const
+{
+    int lines = 0;
+    for (int page = 0; page < pages.size(); ++page)
+        lines += linesOf(pages.at(page));
+    return std::max(timeForLines(lines), qint64(pages.size() - 1) * m_pageIntervalMs);
+}
+
 SendScheduler::Outcome SendScheduler::sendList(const QString &name, const ListPageSet &pages, MorvexAIMOCX::AIM *room)
 {
     const Recipient to = recipient(name, room);
@@ -323,6 +353,7 @@ void SendScheduler::sendPart(const QString &member)
                 entry.replies.pop_front();
                 entry.sending = split(reply.text, false);
                 entry.sending->queuedAtMs = reply.queuedAtMs;
+                entry.sending->search = reply.search;
                 waitedMs = now() - reply.queuedAtMs;
             } else {
                 entry.sending = split(entry.list->pages.at(entry.list->nextPage++), true);

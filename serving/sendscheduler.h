@@ -96,6 +96,11 @@ public:
     void postInRoom(const QList<RoomText> &block, MorvexAIMOCX::AIM *room, Waiting waiting);
     // An item reply to a member, sent whole.
     Outcome sendItem(const QString &member, const QString &text, MorvexAIMOCX::AIM *room = nullptr);
+    // A search's matches to a member, as an item reply is sent; what is left
+    // of his previous search's (waiting, or the lines not yet sent) goes.
+    Outcome sendSearch(const QString &member, const QString &text, MorvexAIMOCX::AIM *room = nullptr);
+    // About how long a list of these pages takes to send at this pace, alone.
+    [[nodiscard]] qint64 listDurationMs(const ListPageSet &pages) const;
     // The list pages to a member, one at a time; one list per member.
     Outcome sendList(const QString &member, const ListPageSet &pages, MorvexAIMOCX::AIM *room = nullptr);
 
@@ -168,7 +173,7 @@ private:
     void finishRoomsLeft();
 
     Member &memberEntry(const Recipient &recipient);
-    void queueItem(const Recipient &recipient, const QString &text);
+    void queueItem(const Recipient &recipient, const QString &text, bool search = false);
     void removeTurn(const QString &member);
     void tellBusy(const Recipient &recipient, qint64 waitMs);
     void startList(const Recipient &recipient, const ListPageSet &pages);

@@ -30,9 +30,9 @@ QString busyText(qint64 waitMs)
 
 } // namespace
 
-void SendScheduler::queueItem(const Recipient &recipient, const QString &text)
+void SendScheduler::queueItem(const Recipient &recipient, const QString &text, bool search)
 {
-    memberEntry(recipient).replies.push_back({text, now(), linesOf(text)});
+    memberEntry(recipient).replies.push_back({text, now(), linesOf(text), search});
 }
 
 SendScheduler::Counters SendScheduler::counters() const

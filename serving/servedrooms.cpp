@@ -29,6 +29,7 @@ struct ServedRooms::Connection
     int rooms = 0;
     int announceEveryMs = ServingSwitch::AdvertisementIntervalMs;
     int toldEveryMs = ServingSwitch::AdvertisementIntervalMs; // what the log said last
+    bool search = false;                                      // chat-search: the rooms answer "send find"
 };
 
 namespace {
@@ -64,6 +65,24 @@ ServedRooms::ServedRooms(LinkServer &server, QObject *parent) : QObject(parent),
 
 ServedRooms::~ServedRooms() = default;
 
+ChatResponder::Search ServedRooms::searchOf(LinkServer &server)
+{
+    return {[&server] { return server.search(); }};
+}
+
+void ServedRooms::setSearch(const QString &connectionName, bool on)
+{
+    const auto found = m_connections.constFind(connectionName);
+    if (found == m_connections.cend() || (*found)->search == on)
+        return;
+    (*found)->search = on;
+    for (const std::shared_ptr<Room> &room : std::as_const(m_rooms)) {
+        if (room->connection == connectionName)
+            room->server->setSearch(on ? std::optional(searchOf(m_server)) : std::nullopt);
+    }
+    m_paceCheck.start();
+}
+
 ServedRooms::Connection &ServedRooms::connection(const QString &name, MorvexAIMOCX::AIM *firstRoom)
 {
     std::shared_ptr<Connection> &found = m_connections[name];
@@ -91,10 +110,14 @@ RoomServer *ServedRooms::addRoom(const QString &connectionName, const QString &r
     room->server = new RoomServer(messenger, network.scheduler, &network.guard, m_server.descriptions(),
                                   m_server.addresses(), m_server.values(), this);
     room->server->setLabel(label);
+    if (network.search)
+        room->server->setSearch(searchOf(m_server));
     connect(&room->server->responder(), &ChatResponder::answered, this,
             [this, connectionName, roomName](ChatCommand::Kind kind) {
                 Q_EMIT commandAnswered(connectionName, roomName, kind);
             });
+    connect(&room->server->responder(), &ChatResponder::searched, this,
+            [this, connectionName, roomName](int matches) { Q_EMIT searched(connectionName, roomName, matches); });
     ++network.rooms;
     m_rooms.insert(messenger, room);
     m_paceCheck.start();
@@ -182,7 +205,7 @@ void ServedRooms::paceAnnouncements()
         Connection &network = **found;
         const double rate = network.scheduler->linesPerSecond();
         const double linesPerMinute = rate * AnnouncementShare * 60;
-        const int needed = network.rooms * AnnouncementLines;
+        const int needed = network.rooms * (AnnouncementLines + (network.search ? 1 : 0));
         network.announceEveryMs = ServingSwitch::AdvertisementIntervalMs;
         if (rate > 0 && needed > linesPerMinute)
             network.announceEveryMs = int(std::ceil(needed * 60000.0 / linesPerMinute / 1000.0)) * 1000;

@@ -2,6 +2,7 @@
 
 #include "platform/messenger.h"
 #include "serving/chatcommand.h"
+#include "serving/chatresponder.h"
 
 #include <QHash>
 #include <QObject>
@@ -32,6 +33,8 @@ public:
     // Serves the room of a connection from now on; the log names it by both,
     // "[libera #links]". The messenger must outlive its serving (see released).
     RoomServer *addRoom(const QString &connection, const QString &roomName, MorvexAIMOCX::AIM *room);
+    // chat-search for every room of the connection, those added later too.
+    void setSearch(const QString &connection, bool on);
     // Stops serving the room at once: a reply on its way there ends after its
     // page. released() tells when nothing more is sent through its messenger.
     void removeRoom(MorvexAIMOCX::AIM *room);
@@ -73,6 +76,8 @@ Q_SIGNALS:
     void changed();
     // A command answered in a room (a list, or an item).
     void commandAnswered(const QString &connection, const QString &room, ChatCommand::Kind kind);
+    // A search in the room was answered with this many matches.
+    void searched(const QString &connection, const QString &room, int matches);
     // An item reply starts on its way, this long after it was asked for.
     void itemReplyStarted(qint64 waitedMs);
 
@@ -81,6 +86,7 @@ private:
     struct Room;
 
     Connection &connection(const QString &name, MorvexAIMOCX::AIM *firstRoom);
+    [[nodiscard]] static ChatResponder::Search searchOf(LinkServer &server);
     void serve(Room &room);
     void paceAnnouncements();
     void spreadAnnouncement(Room &room);

@@ -113,6 +113,8 @@ QList<SendScheduler::RoomText> ServingSwitch::commandLines() const
     };
     QList<SendScheduler::RoomText> lines{[nick] { return ServingTexts::listCommandLine(nick()); },
                                          [nick] { return ServingTexts::itemCommandLine(nick()); }};
+    if (m_searchTold)
+        lines.append([nick] { return ServingTexts::findCommandLine(nick()); });
     if (!m_values.CatalogueAddress.isEmpty())
         lines.append(fixed(ServingTexts::catalogueAddressLine(m_values.CatalogueAddress)));
     return lines;

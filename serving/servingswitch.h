@@ -50,6 +50,8 @@ public:
     [[nodiscard]] bool isServing() const { return m_serving; }
     // The room's name in the log ("[libera #links]").
     void setLabel(const QString &label) { m_label = label; }
+    // With search on, the opening lines and the advertisement tell the search command too.
+    void setSearchTold(bool told) { m_searchTold = told; }
 
 Q_SIGNALS:
     // Serving cannot be switched on; the text says why (a message box in the window).
@@ -73,4 +75,5 @@ private:
     QString m_label;
     QTimer *m_timer;
     bool m_serving = false;
+    bool m_searchTold = false;
 };

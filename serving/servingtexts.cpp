@@ -40,6 +40,33 @@ QString itemCommandLine(const QString &screenName)
     return bannered(u"Type \"/"_s % screenName % u" send #\" to get #"_s);
 }
 
+QString findCommandLine(const QString &screenName)
+{
+    return bannered(u"Type \"/"_s % screenName % u" send find WORDS\" to search"_s);
+}
+
+QString searchMatchLine(int item, const QString &address, const QString &description)
+{
+    return u"<a href=\""_s % address % u"\">"_s % QString::number(item) % u") "_s % description % u"</a>"_s;
+}
+
+QString searchMoreLine(int more)
+{
+    return u"\u2026 and %1 more: add a word to narrow the search"_s.arg(more);
+}
+
+QString nothingFoundLine(const QString &words)
+{
+    return u"Nothing found for: "_s % words;
+}
+
+QString longListLine(int items, int minutes)
+{
+    return u"The list has %1 items; at this room's pace it takes about %2 minutes. `send find WORDS` finds an item "
+           u"in seconds."_s.arg(items)
+               .arg(minutes);
+}
+
 QString catalogueAddressLine(const QString &address)
 {
     return bannered(u"The whole catalogue: "_s % address);

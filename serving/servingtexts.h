@@ -17,6 +17,15 @@ inline constexpr char16_t CarriageReturn = u'\r';
 [[nodiscard]] QString advertisedSizeLine(int itemCount);
 [[nodiscard]] QString listCommandLine(const QString &screenName);
 [[nodiscard]] QString itemCommandLine(const QString &screenName);
+// With search on: the line that tells members how to search.
+[[nodiscard]] QString findCommandLine(const QString &screenName);
+// A search's reply: a match as its list line, linked to its address; the line
+// after the first matches when more match; the line when none does.
+[[nodiscard]] QString searchMatchLine(int item, const QString &address, const QString &description);
+[[nodiscard]] QString searchMoreLine(int more);
+[[nodiscard]] QString nothingFoundLine(const QString &words);
+// With search on, ahead of a list that takes long at the room's pace.
+[[nodiscard]] QString longListLine(int items, int minutes);
 // Where the whole catalogue is on the web.
 [[nodiscard]] QString catalogueAddressLine(const QString &address);
 [[nodiscard]] QString labelStopLine();

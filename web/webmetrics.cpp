@@ -16,6 +16,11 @@ struct WebMetrics::Private
             .Name("valdrin_commands_answered_total")
             .Help("Commands answered (or queued to be), by kind and room")
             .Register(*registry);
+    prometheus::Family<prometheus::Counter> &emptySearches =
+        prometheus::BuildCounter()
+            .Name("valdrin_searches_empty_total")
+            .Help("Searches in the room answered with \"Nothing found\", by room")
+            .Register(*registry);
     prometheus::Family<prometheus::Counter> &reconnects = prometheus::BuildCounter()
                                                               .Name("valdrin_reconnects_total")
                                                               .Help("Sign-ons after the first, by connection")
@@ -84,8 +89,13 @@ WebMetrics::~WebMetrics() = default;
 void WebMetrics::commandAnswered(const QString &connection, const QString &room, Command kind)
 {
     Labels labels = roomLabels(connection, room);
-    labels.emplace("kind", kind == Command::Item ? "item" : "list");
+    labels.emplace("kind", kind == Command::Item ? "item" : kind == Command::List ? "list" : "search");
     d->commands.Add(labels).Increment();
+}
+
+void WebMetrics::searchFoundNothing(const QString &connection, const QString &room)
+{
+    d->emptySearches.Add(roomLabels(connection, room)).Increment();
 }
 
 void WebMetrics::itemReplyStarted(double seconds)

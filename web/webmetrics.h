@@ -16,8 +16,10 @@ public:
     WebMetrics(const WebMetrics &) = delete;
     WebMetrics &operator=(const WebMetrics &) = delete;
 
-    enum class Command { Item, List };
+    enum class Command { Item, List, Search };
     void commandAnswered(const QString &connection, const QString &room, Command kind);
+    // A search in the room that found nothing (no words of it are kept).
+    void searchFoundNothing(const QString &connection, const QString &room);
     // From an item command to its reply's first line handed to the network.
     void itemReplyStarted(double seconds);
     void reconnected(const QString &connection);

@@ -1,5 +1,6 @@
 #include "fakes/recordingmessenger.h"
 
+#include "catalogue/cataloguesearch.h"
 #include "messengers/localroom/localroom.h"
 #include "platform/rowlist.h"
 #include "serving/chatcommand.h"
@@ -55,6 +56,7 @@ private Q_SLOTS:
     void commandMatching_data();
     void commandMatching();
     void itemReplyBytes();
+    void searchAnswersMatchesMoreOrNothing();
     void listReplySendsEveryPageInOrder();
     void listReplyKeepsThePagesItStartedWith();
     void itemWithoutAddressRowSendsNothing();
@@ -136,6 +138,62 @@ void TestChatResponder::commandMatching()
         QVERIFY2(sent[0].contains(u"\"%1\">%2</a>"_s.arg(m_addresses.List(item), m_descriptions.List(item))),
                  qPrintable(sent[0]));
     }
+}
+
+void TestChatResponder::searchAnswersMatchesMoreOrNothing()
+{
+    RecordingMessenger messenger;
+    SendScheduler scheduler(&messenger);
+    ChatResponder responder(&messenger, m_descriptions, m_addresses, m_values, scheduler);
+    const auto search = std::make_shared<CatalogueSearch>(m_descriptions, m_addresses);
+    const auto answers = [&](const QString &line) {
+        messenger.calls.clear();
+        responder.handleChatLine(u"Ann"_s, line);
+        return messenger.callsNamed(u"SendIM"_s);
+    };
+    // Off by default: a search is a line like any other.
+    QCOMPARE(answers(u"/LinkDesk send find page"_s), QStringList());
+    responder.setSearch(ChatResponder::Search{[search] { return search; }});
+    QCOMPARE(answers(u"/Link Desk send find PÂGE A.HTM"_s), QStringList{u"Ann:<a href=\"a.htm\">3) Page A</a>"_s});
+    QCOMPARE(answers(u"/linkdesk send find 4.htm"_s), QStringList{u"Ann:<a href=\"4.htm\">4) Page 4</a>"_s});
+    // Two blanks after "find" are no command; nothing found is said, the words made harmless.
+    QCOMPARE(answers(u"/LinkDesk send  find page"_s), QStringList());
+    QCOMPARE(answers(u"/LinkDesk send find zzz <b>"_s), QStringList{u"Ann:Nothing found for: zzz &lt;b&gt;"_s});
+
+    // More than ten: the first ten in order, then how many more, and where the web page shows them.
+    StringRowList many;
+    StringRowList addresses;
+    for (int row = 0; row < 25; ++row) {
+        many.AddItem(u"Row %1"_s.arg(row));
+        addresses.AddItem(u"%1.htm"_s.arg(row));
+    }
+    const auto manySearch = std::make_shared<CatalogueSearch>(many, addresses);
+    ChatResponder big(&messenger, many, addresses, m_values, scheduler);
+    big.setSearch(ChatResponder::Search{[manySearch] { return manySearch; }});
+    m_values.CatalogueAddress = u"https://links.example.org/"_s;
+    messenger.calls.clear();
+    big.handleChatLine(u"Bob"_s, u"/LinkDesk send find row"_s);
+    const QStringList lines = messenger.callsNamed(u"SendIM"_s).constFirst().split(u'\r');
+    QCOMPARE(lines.size(), ChatResponder::MatchesShown + 1);
+    QCOMPARE(lines.at(9), u"<a href=\"9.htm\">9) Row 9</a>"_s);
+    QCOMPARE(lines.at(10), u"\u2026 and 15 more: add a word to narrow the search (all of them: "
+                           u"https://links.example.org/?q=row)"_s);
+
+    // On a throttled network a second search replaces what is left of the first.
+    RecordingMessenger slow;
+    slow.network = {0.5, 1, true};
+    SendScheduler paced(&slow);
+    qint64 now = 0;
+    paced.setClockForTesting([&now] { return now; });
+    ChatResponder throttled(&slow, many, addresses, m_values, paced);
+    throttled.setSearch(ChatResponder::Search{[manySearch] { return manySearch; }});
+    throttled.handleChatLine(u"Cat"_s, u"/LinkDesk send find row"_s);
+    throttled.handleChatLine(u"Cat"_s, u"/LinkDesk send find 24"_s);
+    for (now = 0; now < 60000; now += 500)
+        paced.sendDue();
+    const QStringList sent = slow.callsNamed(u"SendIM"_s);
+    QVERIFY2(sent.filter(u"more"_s).isEmpty(), qPrintable(sent.join(u'\n')));
+    QCOMPARE(sent.constLast(), u"Cat:<a href=\"24.htm\">24) Row 24</a>"_s);
 }
 
 void TestChatResponder::itemReplyBytes()
