@@ -102,7 +102,23 @@ void SendScheduler::postInRoom(const QList<RoomText> &block, MorvexAIMOCX::AIM *
 
 SendScheduler::Outcome SendScheduler::sendItem(const QString &name, const QString &text, MorvexAIMOCX::AIM *room)
 {
+    return offerReply(recipient(name, room), text, false);
+}
+
+SendScheduler::Outcome SendScheduler::sendSearch(const QString &name, const QString &text, MorvexAIMOCX::AIM *room)
+{
     const Recipient to = recipient(name, room);
+    if (const auto found = m_members.find(to.key); found != m_members.end() && !m_stopped) {
+        // A new search makes the rest of the one before of no use.
+        std::erase_if(found->replies, [](const MemberQueue::Reply &reply) { return reply.search; });
+        if (found->sending && found->sending->search && !found->held && found->sending->partsLeft() > 0)
+            found->sending->parts.resize(found->sending->next + 1);
+    }
+    return offerReply(to, text, true);
+}
+
+SendScheduler::Outcome SendScheduler::offerReply(const Recipient &to, const QString &text, bool search)
+{
     if (m_stopped || !to.via)
         return Outcome::Refused;
     const QString &member = to.key;
@@ -114,31 +130,9 @@ SendScheduler::Outcome SendScheduler::sendItem(const QString &name, const QStrin
         tellBusy(to, std::max(waitMs, timeForLines(itemLinesWaiting())));
         return Outcome::ToldBusy;
     }
-    queueItem(to, text);
+    queueItem(to, text, search);
     sendDue();
     return waitMs == 0 && !m_members.contains(member) ? Outcome::Started : Outcome::Waiting;
-}
-
-SendScheduler::Outcome SendScheduler::sendSearch(const QString &name, const QString &text, MorvexAIMOCX::AIM *room)
-{
-    const Recipient to = recipient(name, room);
-    if (m_stopped || !to.via)
-        return Outcome::Refused;
-    if (const auto found = m_members.find(to.key); found != m_members.end()) {
-        // A new search makes the rest of the one before of no use.
-        std::erase_if(found->replies, [](const MemberQueue::Reply &reply) { return reply.search; });
-        if (found->sending && found->sending->search && !found->held && found->sending->partsLeft() > 0)
-            found->sending->parts.resize(found->sending->next + 1);
-    }
-    const qsizetype waitingBefore = m_members.contains(to.key) ? m_members[to.key].replies.size() : 0;
-    const qint64 waitMs = itemWaitMs(to.key);
-    if (waitingBefore >= ItemRepliesWaitingPerMember || waitMs > LongestItemWaitMs) {
-        tellBusy(to, std::max(waitMs, timeForLines(itemLinesWaiting())));
-        return Outcome::ToldBusy;
-    }
-    queueItem(to, text, true);
-    sendDue();
-    return waitMs == 0 && !m_members.contains(to.key) ? Outcome::Started : Outcome::Waiting;
 }
 
 qint64 SendScheduler::listDurationMs(const ListPageSet &pages) const

@@ -173,7 +173,9 @@ private:
     void finishRoomsLeft();
 
     Member &memberEntry(const Recipient &recipient);
-    void queueItem(const Recipient &recipient, const QString &text, bool search = false);
+    // An item reply (or a search's) queued, or the member told busy.
+    Outcome offerReply(const Recipient &recipient, const QString &text, bool search);
+    void queueItem(const Recipient &recipient, const QString &text, bool search);
     void removeTurn(const QString &member);
     void tellBusy(const Recipient &recipient, qint64 waitMs);
     void startList(const Recipient &recipient, const ListPageSet &pages);

@@ -161,7 +161,7 @@ void SendScheduler::tellBusy(const Recipient &recipient, qint64 waitMs)
         m_label, u"Told %1 to ask again in about %2 s: the replies waiting would take too long"_s
                      .arg(ServingTexts::shownName(recipient.name))
                      .arg(std::max<qint64>(1, (waitMs + 999) / 1000)));
-    queueItem(recipient, busyText(waitMs));
+    queueItem(recipient, busyText(waitMs), false);
     sendDue();
 }
 

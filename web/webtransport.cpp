@@ -33,17 +33,6 @@ struct RequestState
     std::optional<WebPages::Response> madePage;
 };
 
-// 503, when the face stops while a page is being made for the request.
-WebPages::Response stopping()
-{
-    WebPages::Response refused;
-    refused.status = 503;
-    refused.headers = WebPages::securityHeaders();
-    refused.contentType = "text/plain; charset=utf-8";
-    refused.body = "The server is stopping.\n";
-    return refused;
-}
-
 QByteArray header(const MicroHttpd &mhd, MHD_Connection *connection, MHD_ValueKind kind, const char *name)
 {
     const char *value = mhd.lookup_connection_value(connection, kind, name);
@@ -82,10 +71,12 @@ bool lengthsDisagree(const MicroHttpd &mhd, MHD_Connection *connection)
                        [&](const QByteArray &length) { return length != lengths.constFirst(); });
 }
 
-WebPages::Response badRequest(const QByteArray &why)
+// A refusal in a line of plain text: 400 for a request that cannot be taken,
+// 413 for a form too large, 503 for a page the stopping face did not make.
+WebPages::Response refusal(int status, const QByteArray &why)
 {
     WebPages::Response refused;
-    refused.status = 400;
+    refused.status = status;
     refused.headers = WebPages::securityHeaders();
     refused.contentType = "text/plain; charset=utf-8";
     refused.body = why + '\n';
@@ -134,10 +125,10 @@ MHD_Result answer(void *context, MHD_Connection *connection, const char *url, co
             return queue(*face, connection, refusal);
         };
         if (lengthsDisagree(mhd, connection))
-            return refuse(badRequest("Two Content-Length headers that differ"));
+            return refuse(refusal(400, "Two Content-Length headers that differ"));
         if (qstrcmp(version, MHD_HTTP_VERSION_1_1) == 0 &&
             !mhd.lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_HOST))
-            return refuse(badRequest("An HTTP/1.1 request needs a Host header"));
+            return refuse(refusal(400, "An HTTP/1.1 request needs a Host header"));
         // Only the admin page's forms have a body; any other request with one is
         // refused as soon as its headers are in, without reading it.
         const QByteArray length = header(mhd, connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
@@ -159,12 +150,7 @@ MHD_Result answer(void *context, MHD_Connection *connection, const char *url, co
     // The request is in: from here on it is answered, however long that takes.
     face->deadlines->requestIn(connection);
     if (state->tooLarge) {
-        WebPages::Response refused;
-        refused.status = 413;
-        refused.headers = WebPages::securityHeaders();
-        refused.contentType = "text/plain; charset=utf-8";
-        refused.body = "The form is larger than the admin page takes.\n";
-        return queue(*face, connection, refused);
+        return queue(*face, connection, refusal(413, "The form is larger than the admin page takes."));
     }
 
     WebFace::Private::Incoming request;
@@ -185,7 +171,7 @@ MHD_Result answer(void *context, MHD_Connection *connection, const char *url, co
     if (state->makingPage) {
         const WebFace::Private::PageToMake asked = *std::exchange(state->makingPage, std::nullopt);
         if (!state->madePage)
-            return queue(*face, connection, stopping());
+            return queue(*face, connection, refusal(503, "The server is stopping."));
         return queue(*face, connection, face->keep(asked, std::move(*state->madePage)));
     }
     if (state->checkingPassword) {
@@ -212,7 +198,7 @@ MHD_Result answer(void *context, MHD_Connection *connection, const char *url, co
             }))
             return MHD_YES;
         state->makingPage.reset();
-        return queue(*face, connection, stopping());
+        return queue(*face, connection, refusal(503, "The server is stopping."));
     }
     if (const auto *change = std::get_if<AdminChange::Change>(&answered)) {
         QString refused;
