@@ -1,5 +1,6 @@
 #include "server/headless.h"
 #include "server/messengerfactory.h"
+#include "serving/linkserver.h"
 #include "startup/cataloguecommands.h"
 #include "startup/commandline.h"
 #include "startup/exitcodes.h"
@@ -21,7 +22,8 @@ int runWindowed(const StartupOptions &options)
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/artwork/icon.png")));
 
     QString othersNotice;
-    MessengerChoice choice = chooseMessenger(options.dataFolder, &othersNotice);
+    bool chatSearch = false;
+    MessengerChoice choice = chooseMessenger(options.dataFolder, &othersNotice, &chatSearch);
     if (!choice.error.isEmpty()) {
         OperatorMessages::show(nullptr, choice.error);
         return ExitCode::UsageError;
@@ -33,6 +35,7 @@ int runWindowed(const StartupOptions &options)
 
     auto *window = new Form1(DataFolder(options.dataFolder), messenger);
     window->setAttribute(Qt::WA_DeleteOnClose);
+    window->server().answerSearches(chatSearch);
     QObject::connect(messenger, &MorvexAIMOCX::AIM::problem, window,
                      [window](const QString &text) { OperatorMessages::warnLater(window, text); });
     window->show();

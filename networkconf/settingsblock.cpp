@@ -243,6 +243,8 @@ void SettingsBlock::inherit(const SettingsBlock &defaults)
         to.sendRate = from.sendRate;
     if (unset(u"send-burst"_s))
         to.sendBurst = from.sendBurst;
+    if (unset(u"chat-search"_s))
+        to.chatSearch = from.chatSearch;
     for (const NetworkSettings::Option &option : from.options) {
         if (std::none_of(to.options.cbegin(), to.options.cend(),
                          [&option](const NetworkSettings::Option &own) { return own.name == option.name; }))

@@ -14,7 +14,7 @@ using namespace Qt::StringLiterals;
 
 Q_LOGGING_CATEGORY(lcStartup, "valdrin.startup")
 
-MessengerChoice chooseMessenger(const QString &dataFolder, QString *othersNotice)
+MessengerChoice chooseMessenger(const QString &dataFolder, QString *othersNotice, bool *chatSearch)
 {
     NetworkConfig::Parsed parsed = NetworkConfig::load(dataFolder);
     if (!parsed.error.isEmpty())
@@ -26,6 +26,8 @@ MessengerChoice chooseMessenger(const QString &dataFolder, QString *othersNotice
     // The window has one messenger: the first room of the first connection.
     NetworkSettings first = parsed.value->connections.first();
     first.rooms = first.rooms.mid(0, 1);
+    if (chatSearch)
+        *chatSearch = first.chatSearch;
     if (const int others = parsed.value->roomCount() - 1; others > 0) {
         const QString notice =
             u"%1 names %2 more room(s). The window serves the first, %3 on [%4]; the windowless server "

@@ -17,5 +17,6 @@ using MessengerChoice = Result<std::unique_ptr<MorvexAIMOCX::AIM>>;
 
 // Reads the settings of the data folder and, when there are any, signs on to
 // serve their first room. When they name more rooms, othersNotice tells the
-// operator who serves those.
-[[nodiscard]] MessengerChoice chooseMessenger(const QString &dataFolder, QString *othersNotice = nullptr);
+// operator who serves those; chatSearch says whether that room answers "send find".
+[[nodiscard]] MessengerChoice chooseMessenger(const QString &dataFolder, QString *othersNotice = nullptr,
+                                              bool *chatSearch = nullptr);

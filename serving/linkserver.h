@@ -65,6 +65,9 @@ public:
     bool switchOff(StopLine line);
     void advertise();
     [[nodiscard]] bool isServing() const;
+    // Whether the messenger's room answers "send find" (chat-search in the
+    // network settings), from this catalogue's search.
+    void answerSearches(bool on);
 
     // The program is closing: list replies in progress end after their current
     // page and no new command is answered.

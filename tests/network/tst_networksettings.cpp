@@ -97,6 +97,8 @@ void TestNetworkSettings::mistakesNameTheLine_data()
         << u"protocol = irc\naccount = a@b\nroom = #r\nsend-rate = fast"_s << u"line 4: send-rate takes"_s;
     QTest::newRow("send burst of none") << u"protocol = irc\naccount = a@b\nroom = #r\nsend-burst = 0"_s
                                         << u"line 4: send-burst takes"_s;
+    QTest::newRow("search neither on nor off")
+        << u"protocol = irc\naccount = a@b\nroom = #r\nchat-search = yes"_s << u"line 4: chat-search takes on or off"_s;
     QTest::newRow("missing authority file")
         << u"protocol = irc\naccount = a@b\nroom = #r\ntls-ca-file = /nonexistent/ca.pem"_s
         << u"line 4: tls-ca-file names /nonexistent/ca.pem, which is not a readable file"_s;
@@ -167,10 +169,10 @@ void TestNetworkSettings::sectionsShareTheirDefaults()
 {
     qputenv("VALDRIN_TEST_ROOM_KEY", "door");
     const NetworkConfig::Parsed parsed = NetworkConfig::parse(
-        u"protocol = irc\nsend-rate = 2\noption.port = 6697\n"
+        u"protocol = irc\nsend-rate = 2\noption.port = 6697\nchat-search = On\n"
         u"[libera]\naccount = desk@irc.libera.example\nroom = #links\nroom = #keyed\nroom-key-env = "
         u"VALDRIN_TEST_ROOM_KEY\n"
-        u"[chat]\nprotocol = xmpp\naccount = desk@chat.example\nsend-rate = 0\noption.port = 5222\n"
+        u"[chat]\nprotocol = xmpp\naccount = desk@chat.example\nsend-rate = 0\noption.port = 5222\nchat-search = off\n"
         u"room = links@rooms.chat.example\nroom-key = open sesame\n"_s);
     qunsetenv("VALDRIN_TEST_ROOM_KEY");
     QVERIFY2(parsed.value, qPrintable(parsed.error));
@@ -183,12 +185,15 @@ void TestNetworkSettings::sectionsShareTheirDefaults()
     QCOMPARE(libera.optionValue(u"port"_s), u"6697"_s);
     QCOMPARE(libera.rooms[1].name, u"#keyed"_s);
     QCOMPARE(libera.rooms[1].key, u"door"_s);
+    QVERIFY(libera.chatSearch);
     const NetworkSettings &chat = parsed.value->connections[1];
     QCOMPARE(chat.protocolId, u"prpl-jabber"_s);
     QCOMPARE(chat.delivery().linesPerSecond, 0.0);
     QCOMPARE(chat.optionValue(u"port"_s), u"5222"_s);
     QCOMPARE(chat.rooms[0].key, u"open sesame"_s);
+    QVERIFY(!chat.chatSearch);
     QVERIFY(!parsed.value->web.isOn());
+    QVERIFY(!NetworkSettings::parse(u"protocol = irc\naccount = a@irc.example\nroom = #r"_s).value->chatSearch);
     const NetworkConfig::Parsed web =
         NetworkConfig::parse(u"http-listen = [::1]:8080\nhttp-public-url = https://links.example.org/\nprotocol = "
                              u"irc\naccount = a@b\nroom = #r"_s);

@@ -49,6 +49,7 @@ private Q_SLOTS:
     void listArrivesPageByPageASecondApart();
     void itemArrivesAsLinkWithServerMessage();
     void nonCommandGetsNothing();
+    void searchAnswersMatchesMoreOrNothing();
     void nothingIsInjectedIntoRoomOrServer();
     void secondMemberIsAnsweredDuringAList();
     void listStopsForAMemberWhoQuitsAndFollowsARename();
@@ -198,8 +199,40 @@ void TestPurpleIrc::nonCommandGetsNothing()
     m_ann->say(u"does anybody have the list?"_s);
     m_ann->say(u"/linkdesk send 999"_s);
     m_ann->say(u"/linkdesk send list please"_s);
+    m_ann->say(u"/linkdesk send find item"_s); // search is off until the settings turn it on
     QTest::qWait(2500);
     QCOMPARE(m_ann->privateMessages().size(), 0);
+}
+
+void TestPurpleIrc::searchAnswersMatchesMoreOrNothing()
+{
+    m_room.descriptions().AddItem(u"Café guide to the Straße"_s);
+    m_room.addresses().AddItem(u"http://example.org/cafe"_s);
+    m_room.setSearch(true);
+    const auto replyTo = [this](const QString &line, qsizetype lines) {
+        m_ann->clear();
+        m_ann->say(line);
+        (void)QTest::qWaitFor([&] { return m_ann->privateMessages().size() >= lines; }, 10000);
+        QStringList texts;
+        for (const IrcMember::Message &message : m_ann->privateMessages())
+            texts.append(message.text);
+        return texts;
+    };
+    // "3" is in 14 descriptions: the first ten in catalogue order, then how many more.
+    const QStringList matches = replyTo(u"/LinkDesk send find ITEM 3"_s, 11);
+    QCOMPARE(matches.size(), 11);
+    QCOMPARE(matches[0], u"3) Item 3 about links <http://example.org/page/3>"_s);
+    QCOMPARE(matches[9], u"36) Item 36 about links <http://example.org/page/36>"_s);
+    QCOMPARE(matches[10], u"\u2026 and 4 more: add a word to narrow the search"_s);
+    // Case and accents do not count.
+    QCOMPARE(replyTo(u"/linkdesk send find CAFE strasse"_s, 1),
+             QStringList{u"50) Café guide to the Straße <http://example.org/cafe>"_s});
+    QCOMPARE(replyTo(u"/linkdesk send find zebra <b>"_s, 1), QStringList{u"Nothing found for: zebra <b>"_s});
+
+    m_room.setSearch(false);
+    m_room.descriptions().RemoveItem(Items);
+    m_room.addresses().RemoveItem(Items);
+    m_room.server().BuildList();
 }
 
 void TestPurpleIrc::nothingIsInjectedIntoRoomOrServer()

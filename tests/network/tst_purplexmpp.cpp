@@ -52,6 +52,7 @@ private Q_SLOTS:
     void itemArrivesAsLinkWithServerMessage();
     void listArrivesPageByPageASecondApart();
     void nonCommandGetsNothing();
+    void searchAnswersMatchesMoreOrNothing();
     void nothingIsInjected();
     void roomNicknameWithBlanksIsAnsweredInBothForms();
     void repliesGoToTheOccupantNeverToAnAddressTyped();
@@ -161,8 +162,36 @@ void TestPurpleXmpp::nonCommandGetsNothing()
     m_ann.messages.clear();
     m_ann.messenger->SendChat(u"is the list long?"_s);
     m_ann.messenger->SendChat(u"/linkdesk send fifty"_s);
+    m_ann.messenger->SendChat(u"/linkdesk send find item"_s); // search is off until the settings turn it on
     QTest::qWait(2000);
     QVERIFY(m_ann.messages.isEmpty());
+}
+
+void TestPurpleXmpp::searchAnswersMatchesMoreOrNothing()
+{
+    m_room.descriptions().AddItem(u"Café guide to the Straße"_s);
+    m_room.addresses().AddItem(u"http://example.org/cafe"_s);
+    m_room.setSearch(true);
+    const auto replyTo = [this](const QString &line) {
+        m_ann.messages.clear();
+        m_ann.messenger->SendChat(line);
+        (void)QTest::qWaitFor([&] { return !m_ann.messages.isEmpty(); }, 10000);
+        return m_ann.messages.isEmpty() ? QString() : m_ann.messages.first().text;
+    };
+    // One message: the first ten of the 14 matches in catalogue order, then how many more.
+    const QStringList matches = replyTo(u"/LinkDesk send find ITEM 3"_s).split(u'\n');
+    QCOMPARE(matches.size(), 11);
+    QCOMPARE(matches[0], u"3) Item 3 about links (http://example.org/page/3)"_s);
+    QCOMPARE(matches[9], u"36) Item 36 about links (http://example.org/page/36)"_s);
+    QCOMPARE(matches[10], u"\u2026 and 4 more: add a word to narrow the search"_s);
+    QCOMPARE(replyTo(u"/linkdesk send find CAFE strasse"_s),
+             u"50) Café guide to the Straße (http://example.org/cafe)"_s);
+    QCOMPARE(replyTo(u"/linkdesk send find zebra"_s), u"Nothing found for: zebra"_s);
+
+    m_room.setSearch(false);
+    m_room.descriptions().RemoveItem(Items);
+    m_room.addresses().RemoveItem(Items);
+    m_room.server().BuildList();
 }
 
 void TestPurpleXmpp::nothingIsInjected()

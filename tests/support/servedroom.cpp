@@ -75,3 +75,9 @@ bool ServedRoom::switchOn()
     m_server->switchOn(OpeningLines::Full);
     return m_server->isServing();
 }
+
+void ServedRoom::setSearch(bool on)
+{
+    m_server->BuildList();
+    m_server->answerSearches(on);
+}

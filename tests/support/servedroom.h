@@ -37,6 +37,9 @@ public:
     [[nodiscard]] QString start(const NetworkSettings &settings, int timeoutMs = 20000);
     // Turns serving on as the "On" switch does; false when it stayed off.
     bool switchOn();
+    // Answers "send find" (on) or ignores it (off), as chat-search sets it; the
+    // search reads the rows as they are now.
+    void setSearch(bool on);
 
     [[nodiscard]] PurpleMessenger &messenger() { return *m_messenger; }
     [[nodiscard]] LinkServer &server() { return *m_server; }
