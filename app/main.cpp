@@ -1,6 +1,6 @@
+#include "networkconf/networksettings.h"
 #include "server/headless.h"
-#include "server/messengerfactory.h"
-#include "serving/linkserver.h"
+#include "server/servercore.h"
 #include "startup/cataloguecommands.h"
 #include "startup/commandline.h"
 #include "startup/exitcodes.h"
@@ -21,26 +21,33 @@ int runWindowed(const StartupOptions &options)
     FramelessWindow::endProgramWithLastWindow();
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/artwork/icon.png")));
 
-    QString othersNotice;
-    bool chatSearch = false;
-    MessengerChoice choice = chooseMessenger(options.dataFolder, &othersNotice, &chatSearch);
-    if (!choice.error.isEmpty()) {
-        OperatorMessages::show(nullptr, choice.error);
+    const DataFolder folder(options.dataFolder);
+    const NetworkConfig::Parsed settings = NetworkConfig::load(folder.path());
+    if (!settings.error.isEmpty()) {
+        OperatorMessages::show(nullptr, settings.error);
         return ExitCode::UsageError;
     }
-    LocalRoom *room = nullptr;
-    MorvexAIMOCX::AIM *messenger = choice.value.release();
-    if (!messenger) // with no chat network set up, the program serves the room built into it
-        messenger = room = new LocalRoom();
-
-    auto *window = new Form1(DataFolder(options.dataFolder), messenger);
+    if (settings.value) {
+        if (const QString started = startChatLibrary(folder); !started.isEmpty()) {
+            OperatorMessages::show(nullptr, started);
+            return ExitCode::UsageError;
+        }
+    }
+    // With no chat network set up, the program serves the room built into it.
+    LocalRoom *room = settings.value ? nullptr : new LocalRoom();
+    auto *window = new Form1(folder, room);
     window->setAttribute(Qt::WA_DeleteOnClose);
-    window->server().answerSearches(chatSearch);
-    QObject::connect(messenger, &MorvexAIMOCX::AIM::problem, window,
-                     [window](const QString &text) { OperatorMessages::warnLater(window, text); });
+    if (room) {
+        QObject::connect(room, &MorvexAIMOCX::AIM::problem, window,
+                         [window](const QString &text) { OperatorMessages::warnLater(window, text); });
+    } else if (const QString wrong = window->serve(*settings.value); !wrong.isEmpty()) {
+        OperatorMessages::show(nullptr, wrong);
+        delete window;
+        return ExitCode::UsageError;
+    }
     window->show();
-    if (!othersNotice.isEmpty())
-        OperatorMessages::warnLater(window, othersNotice);
+    if (settings.value && !settings.value->permissionWarning.isEmpty())
+        OperatorMessages::warnLater(window, settings.value->permissionWarning);
 
     if (room) {
         auto *roomWindow = new LocalRoomWindow(room);

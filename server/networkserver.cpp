@@ -1,4 +1,5 @@
 #include "server/networkserver.h"
+#include "server/serverlog.h"
 
 #include "messengers/purple/chatconnection.h"
 #include "messengers/purple/purplemessenger.h"
@@ -9,8 +10,6 @@
 #include <algorithm>
 
 using namespace Qt::StringLiterals;
-
-Q_LOGGING_CATEGORY(lcNetworks, "valdrin.headless")
 
 namespace {
 
@@ -76,8 +75,7 @@ QString NetworkServer::start(const NetworkConfig &config)
             return wrong;
         }
     }
-    qCInfo(lcNetworks) << "Serving" << config.roomCount() << "room(s) on" << config.connections.size()
-                       << "connection(s)";
+    qCInfo(lcServer) << "Serving" << config.roomCount() << "room(s) on" << config.connections.size() << "connection(s)";
     return {};
 }
 
@@ -90,10 +88,10 @@ QString NetworkServer::open(const NetworkSettings &settings)
     if (const QString wrong = connection->start(); !wrong.isEmpty())
         return settings.name.isEmpty() ? wrong : u"[%1] %2"_s.arg(settings.name, wrong);
     if (const MorvexAIMOCX::Delivery delivery = connection->delivery(); delivery.linesPerSecond > 0) {
-        qCInfo(lcNetworks).noquote() << connection->label()
-                                     << u"Sending at most %1 line(s) a second after %2 at once (send-rate, "
-                                        u"send-burst)"_s.arg(delivery.linesPerSecond)
-                                            .arg(delivery.burst);
+        qCInfo(lcServer).noquote() << connection->label()
+                                   << u"Sending at most %1 line(s) a second after %2 at once (send-rate, "
+                                      u"send-burst)"_s.arg(delivery.linesPerSecond)
+                                          .arg(delivery.burst);
     }
     // A refused connection is told once (by the connection) and stays down.
     connect(connection, &ChatConnection::signOnRefused, this, &NetworkServer::checkRefused);
@@ -115,7 +113,7 @@ void NetworkServer::close(const QString &name)
     ChatConnection *connection = this->connection(name);
     if (!connection)
         return;
-    qCInfo(lcNetworks).noquote() << connection->label() << "Signing off: the connection is no longer in the settings";
+    qCInfo(lcServer).noquote() << connection->label() << "Signing off: the connection is no longer in the settings";
     for (PurpleMessenger *room : connection->rooms())
         m_rooms.removeRoom(room);
     std::unique_ptr<ChatConnection> closed = std::move(m_connections.at(name));
@@ -130,7 +128,7 @@ void NetworkServer::close(const QString &name)
 void NetworkServer::addRoom(ChatConnection *connection, const NetworkSettings::Room &room)
 {
     PurpleMessenger *messenger = connection->addRoom(room);
-    qCInfo(lcNetworks).noquote() << messenger->label() << "Joining the room: it is new in the settings";
+    qCInfo(lcServer).noquote() << messenger->label() << "Joining the room: it is new in the settings";
     countJoins(connection, messenger);
     m_rooms.addRoom(connection->settings().name, messenger->roomName(), messenger);
 }
@@ -146,7 +144,7 @@ void NetworkServer::countJoins(ChatConnection *connection, PurpleMessenger *room
 void NetworkServer::removeRoom(ChatConnection *connection, const QString &room)
 {
     if (PurpleMessenger *messenger = connection->room(room)) {
-        qCInfo(lcNetworks).noquote() << messenger->label() << "Leaving the room: it is no longer in the settings";
+        qCInfo(lcServer).noquote() << messenger->label() << "Leaving the room: it is no longer in the settings";
         m_rooms.removeRoom(messenger);
         // Gone from the connection's rooms at once, so a room of that name (a new key) can join again.
         connection->leaveRoom(messenger);

@@ -1,4 +1,5 @@
 #include "server/serverweb.h"
+#include "server/serverlog.h"
 
 #include "web/webadmin.h"
 #include "web/webface.h"
@@ -23,8 +24,6 @@
 #include <QTimer>
 
 using namespace Qt::StringLiterals;
-
-Q_DECLARE_LOGGING_CATEGORY(lcHeadless)
 
 namespace {
 
@@ -82,11 +81,10 @@ QString ServerWeb::start(const NetworkConfig::Web &settings)
     connect(figures, &QTimer::timeout, this, &ServerWeb::refreshFigures);
     figures->start(FiguresEveryMs);
     refreshFigures();
-    qCInfo(lcHeadless).noquote() << u"The web face listens on %1%2:%3"_s
-                                        .arg(settings.certificate.isEmpty() ? u"http://"_s : u"https://"_s,
-                                             settings.host.contains(u':') ? u"[%1]"_s.arg(settings.host)
-                                                                          : settings.host)
-                                        .arg(m_face->port());
+    qCInfo(lcServer).noquote() << u"The web face listens on %1%2:%3"_s
+                                      .arg(settings.certificate.isEmpty() ? u"http://"_s : u"https://"_s,
+                                           settings.host.contains(u':') ? u"[%1]"_s.arg(settings.host) : settings.host)
+                                      .arg(m_face->port());
     return {};
 }
 
@@ -186,7 +184,8 @@ AdminChange::Told ServerWeb::change(const CatalogueChange::Change &change, int i
     // The next "send list" in every room sends the catalogue as it is now.
     m_server.BuildList();
     publish();
-    qCInfo(lcHeadless).noquote() << u"Admin page: %1"_s.arg(told.trimmed());
+    Q_EMIT catalogueChanged();
+    qCInfo(lcServer).noquote() << u"Admin page: %1"_s.arg(told.trimmed());
     // The page opens where the change left the item, within the catalogue as it is now.
     const int items = m_server.descriptions().ListCount();
     return {told.trimmed(), items == 0 ? -1 : std::min(item, items - 1),

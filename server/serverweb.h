@@ -33,6 +33,10 @@ public:
     // The catalogue or the server message changed (nothing to do while the face is off).
     void publish();
 
+Q_SIGNALS:
+    // The admin page changed the catalogue or the server message.
+    void catalogueChanged();
+
 private:
     // Makes a change asked for on the admin page; what to tell the operator,
     // and the item to show (the one added or changed).

@@ -107,6 +107,7 @@ RoomServer *ServedRooms::addRoom(const QString &connectionName, const QString &r
     room->connection = connectionName;
     room->name = roomName;
     room->label = label;
+    room->switchedOff = !m_serveOnJoin && !m_allOn;
     room->server = new RoomServer(messenger, network.scheduler, &network.guard, m_server.descriptions(),
                                   m_server.addresses(), m_server.values(), this);
     room->server->setLabel(label);
@@ -323,6 +324,83 @@ QString ServedRooms::setServing(const QString &connection, const QString &roomNa
         return {};
     }
     return u"There is no room %1 on %2."_s.arg(roomName, connection);
+}
+
+QString ServedRooms::switchAllOn(OpeningLines lines)
+{
+    QString refused;
+    bool served = false;
+    for (const std::shared_ptr<Room> &room : std::as_const(m_rooms)) {
+        room->switchedOff = false;
+        MorvexAIMOCX::AIM *messenger = room->server->room();
+        // A room not joined yet gets its opening lines when it is.
+        if (lines == OpeningLines::Short && (!messenger || messenger->ChatRoom() == 0))
+            continue;
+        const bool wasServing = room->server->isServing();
+        const QMetaObject::Connection told =
+            connect(room->server, &RoomServer::switchRefused, this, [&refused](const QString &text) {
+                if (refused.isEmpty())
+                    refused = text;
+            });
+        room->server->switchOn(lines);
+        disconnect(told);
+        if (!room->server->isServing())
+            continue;
+        served = true;
+        if (!wasServing) {
+            spreadAnnouncement(*room);
+            qCInfo(lcServing).noquote() << room->label << "Serving switched on by the operator";
+            Q_EMIT roomServing(messenger);
+        }
+    }
+    if (!served) {
+        for (const std::shared_ptr<Room> &room : std::as_const(m_rooms))
+            room->switchedOff = true;
+        Q_EMIT changed();
+        return refused.isEmpty() ? u"There is no room to serve yet: the program is not in any chat room."_s : refused;
+    }
+    m_allOn = true;
+    Q_EMIT changed();
+    return {};
+}
+
+bool ServedRooms::switchAllOff(StopLine line)
+{
+    m_allOn = false;
+    bool done = true;
+    for (const std::shared_ptr<Room> &room : std::as_const(m_rooms)) {
+        room->switchedOff = true;
+        const bool wasServing = room->server->isServing();
+        MorvexAIMOCX::AIM *messenger = room->server->room();
+        // A room never joined has nobody to tell.
+        if (!wasServing && m_rooms.size() > 1 && (!messenger || messenger->ChatRoom() == 0))
+            continue;
+        done = room->server->switchOff(line) && done;
+        if (wasServing)
+            qCInfo(lcServing).noquote() << room->label << "Serving switched off by the operator";
+    }
+    Q_EMIT changed();
+    return done;
+}
+
+void ServedRooms::advertise()
+{
+    for (const std::shared_ptr<Room> &room : std::as_const(m_rooms)) {
+        if (room->server->isServing())
+            room->server->advertise();
+    }
+}
+
+QList<QTimer *> ServedRooms::timers() const
+{
+    QList<std::shared_ptr<Room>> rooms = m_rooms.values();
+    std::sort(rooms.begin(), rooms.end(), [](const auto &a, const auto &b) {
+        return std::tie(a->connection, a->name) < std::tie(b->connection, b->name);
+    });
+    QList<QTimer *> timers;
+    for (const std::shared_ptr<Room> &room : rooms)
+        timers.append(room->server->timer());
+    return timers;
 }
 
 int ServedRooms::mutedCount(const QString &connection) const

@@ -3,6 +3,7 @@
 #include "platform/messenger.h"
 #include "serving/chatcommand.h"
 #include "serving/chatresponder.h"
+#include "serving/servingswitch.h"
 
 #include <QHash>
 #include <QObject>
@@ -64,6 +65,21 @@ public:
     // a room switched off stays off when it is joined again. What went wrong otherwise.
     [[nodiscard]] QString setServing(const QString &connection, const QString &room, bool on);
 
+    // Who switches serving on in a joined room: the rooms themselves, as soon
+    // as they are joined (the default), or the operator's switch (switchAll).
+    void setServeOnJoin(bool on) { m_serveOnJoin = on; }
+    // The operator's switch for every room at once. On: every joined room is
+    // switched on with the lines given, and every other room once it is joined;
+    // what refused it when no room could be served now (then nothing is on).
+    // Off: every room is switched off with the stop line; false when one failed.
+    [[nodiscard]] QString switchAllOn(OpeningLines lines);
+    bool switchAllOff(StopLine line);
+
+    // Every served room's advertisement, now.
+    void advertise();
+    // The rooms' advertisement timers, in the order of states().
+    [[nodiscard]] QList<QTimer *> timers() const;
+
     // The program is closing: nothing more is answered or sent in any room.
     void stopReplies();
 
@@ -95,4 +111,6 @@ private:
     QHash<QString, std::shared_ptr<Connection>> m_connections;
     QHash<MorvexAIMOCX::AIM *, std::shared_ptr<Room>> m_rooms;
     QTimer m_paceCheck;
+    bool m_serveOnJoin = true;
+    bool m_allOn = false; // the operator's switch is on: rooms joined later are served
 };

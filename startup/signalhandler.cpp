@@ -8,7 +8,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-Q_DECLARE_LOGGING_CATEGORY(lcHeadless)
+Q_LOGGING_CATEGORY(lcSignals, "valdrin.signals")
 
 namespace {
 
@@ -58,11 +58,11 @@ bool handleSignals(QObject *context, std::function<void()> beforeQuit, std::func
                          char byte = 0;
                          while (::read(signalPipe[0], &byte, 1) == 1) {
                              if (byte == SIGHUP) {
-                                 qCInfo(lcHeadless) << "Reloading the catalogue (SIGHUP)";
+                                 qCInfo(lcSignals) << "Reloading the catalogue and network.conf (SIGHUP)";
                                  onReload();
                                  continue;
                              }
-                             qCInfo(lcHeadless) << "Stopping";
+                             qCInfo(lcSignals) << "Stopping";
                              beforeQuit();
                              QCoreApplication::quit();
                              return;

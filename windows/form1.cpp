@@ -4,7 +4,9 @@
 
 #include "catalogue/catalogue.h"
 #include "platform/messenger.h"
+#include "server/servercore.h"
 #include "serving/linkserver.h"
+#include "serving/servedrooms.h"
 #include "serving/servingswitch.h"
 #include "windows/addonwindow.h"
 #include "windows/clickablelabel.h"
@@ -72,30 +74,58 @@ Form1::Form1(const DataFolder &folder, MorvexAIMOCX::AIM *messenger, QWidget *pa
     setWindowIcon(QIcon(u":/artwork/icon.png"_s));
 
     AIM1 = messenger;
-    AIM1->setParent(this);
+    if (AIM1)
+        AIM1->setParent(this);
     createControls();
 
     m_descriptionRows = std::make_unique<ListWidgetRows>(List1);
     m_addressRows = std::make_unique<ListWidgetRows>(List2);
-    m_server = std::make_unique<LinkServer>(AIM1, *m_descriptionRows, *m_addressRows, folder);
-    connect(m_server.get(), &LinkServer::switchRefused, this,
-            [this](const QString &text) { OperatorMessages::show(this, text); });
-    Timer1 = m_server->timer();
+    // The serving switches are the operator's: no room is served before one is clicked.
+    m_core = std::make_unique<ServerCore>(folder, *m_descriptionRows, *m_addressRows, ServerCore::Serving::ByOperator);
+    connect(m_core.get(), &ServerCore::catalogueChanged, this, &Form1::showItemCount);
+    connect(m_core.get(), &ServerCore::servingChanged, this, &Form1::followRooms);
+    connect(m_core.get(), &ServerCore::allRefused, this, [this] {
+        OperatorMessages::warnLater(this,
+                                    u"Every chat network of %1 refused the sign-on: nothing is served. Check "
+                                    u"the accounts and passwords in the file, then start the program again."_s.arg(
+                                        NetworkSettings::fileName()));
+    });
 
     Form_Load();
+    if (AIM1)
+        m_core->start(AIM1);
     List1->setFocus();
 }
 
 Form1::~Form1() = default;
 
+QString Form1::serve(const NetworkConfig &settings)
+{
+    return m_core->start(settings);
+}
+
+void Form1::followRooms()
+{
+    const QList<QTimer *> timers = m_core->rooms().timers();
+    Timer1 = timers.isEmpty() ? nullptr : timers.first();
+    const QString states = m_core->roomStates().join(u'\n');
+    Label2->setToolTip(states);
+    Command2->setToolTip(states);
+}
+
+LinkServer &Form1::server()
+{
+    return m_core->links();
+}
+
 CatalogueChange::Target Form1::changeTarget()
 {
-    return {m_server->catalogue(), m_server->serverMessageFile()};
+    return {m_core->catalogue(), m_core->links().serverMessageFile()};
 }
 
 Catalogue &Form1::catalogue()
 {
-    return m_server->catalogue();
+    return m_core->catalogue();
 }
 
 void Form1::createControls()
@@ -168,22 +198,25 @@ void Form1::createControls()
 
 void Form1::BuildList()
 {
-    m_server->BuildList();
+    m_core->links().BuildList();
 }
 
 void Form1::BuildList2()
 {
-    m_server->BuildList2();
+    m_core->links().BuildList2();
 }
 
 // Each switch's caption is its own state: "On" switches serving on, anything
 // else off; the two captions do not follow each other.
+// Every room the program is in follows the switches.
 void Form1::Label2_Click()
 {
     if (Label2->text() == SwitchOnCaption) {
-        if (m_server->switchOn(OpeningLines::Full))
+        if (const QString refused = m_core->switchOn(OpeningLines::Full); refused.isEmpty())
             Label2->setText(SwitchOffCaption);
-    } else if (m_server->switchOff(StopLine::NoLongerServing)) {
+        else
+            OperatorMessages::show(this, refused);
+    } else if (m_core->switchOff(StopLine::NoLongerServing)) {
         Label2->setText(SwitchOnCaption);
     }
 }
@@ -191,16 +224,18 @@ void Form1::Label2_Click()
 void Form1::Command2_Click()
 {
     if (Command2->text() == SwitchOnCaption) {
-        if (m_server->switchOn(OpeningLines::Short))
+        if (const QString refused = m_core->switchOn(OpeningLines::Short); refused.isEmpty())
             Command2->setText(SwitchOffCaption);
-    } else if (m_server->switchOff(StopLine::ServerOff)) {
+        else
+            OperatorMessages::show(this, refused);
+    } else if (m_core->switchOff(StopLine::ServerOff)) {
         Command2->setText(SwitchOnCaption);
     }
 }
 
 void Form1::Timer1_Timer()
 {
-    m_server->advertise();
+    m_core->rooms().advertise();
 }
 
 void Form1::Label3_Click()
@@ -350,7 +385,7 @@ void Form1::Label8_Click()
 {
     // Modeless and without an owner, so it outlives this window if left open.
     if (!m_form3)
-        m_form3 = new Form3(m_server->serverMessageFile());
+        m_form3 = new Form3(m_core->links().serverMessageFile());
     m_form3->show();
     m_form3->raise();
     m_form3->activateWindow();
@@ -371,16 +406,17 @@ void Form1::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
-    Timer1->stop();
+    if (Timer1)
+        Timer1->stop();
     // A list reply waiting for its next page ends now rather than page by page.
-    m_server->stopReplies();
+    m_core->stop();
     event->accept();
 }
 
 void Form1::Form_Load()
 {
     addon::StayOnTop(this);
-    const QStringList problems = m_server->load();
+    const QStringList problems = m_core->load();
     showItemCount();
     if (!problems.isEmpty()) {
         // Shown once the window is up, so the start is not held by a dialog.

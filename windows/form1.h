@@ -1,6 +1,7 @@
 #pragma once
 
 #include "catalogue/datafolder.h"
+#include "networkconf/networksettings.h"
 #include "serving/cataloguechange.h"
 #include "windows/form2.h"
 #include "windows/form3.h"
@@ -13,6 +14,7 @@
 class Catalogue;
 class ClickableLabel;
 class LinkServer;
+class ServerCore;
 class ListWidgetRows;
 class QLabel;
 struct CatalogueEdit;
@@ -32,16 +34,22 @@ class Form1 final : public FramelessWindow
     Q_OBJECT
 
 public:
-    // The window owns the messenger from here on.
+    // Serves the one room of the messenger given (the local room), which the
+    // window owns from here on; without one, serve() names the rooms.
     Form1(const DataFolder &folder, MorvexAIMOCX::AIM *messenger, QWidget *parent = nullptr);
     ~Form1() override;
+
+    // Serves every room of the network settings, and the web face when they
+    // set one; what is wrong with them otherwise.
+    [[nodiscard]] QString serve(const NetworkConfig &settings);
 
     // Rebuilds the list pages from the descriptions as they are now.
     void BuildList();
     // Appends one empty list page.
     void BuildList2();
 
-    [[nodiscard]] LinkServer &server() { return *m_server; }
+    [[nodiscard]] LinkServer &server();
+    [[nodiscard]] ServerCore &core() { return *m_core; }
     [[nodiscard]] Catalogue &catalogue();
 
     MorvexAIMOCX::AIM *AIM1 = nullptr;
@@ -101,11 +109,13 @@ private:
     void tellChange(const CatalogueChange::Outcome &outcome);
     [[nodiscard]] CatalogueChange::Target changeTarget();
     void removeSelectedItem();
+    // Timer1 is the first room's advertisement timer; the rooms' states are the switch's tooltip.
+    void followRooms();
     static void mirrorSelection(QListWidget *from, QListWidget *to);
 
     std::unique_ptr<ListWidgetRows> m_descriptionRows;
     std::unique_ptr<ListWidgetRows> m_addressRows;
-    std::unique_ptr<LinkServer> m_server;
+    std::unique_ptr<ServerCore> m_core;
     QPointer<Form2> m_form2;
     QPointer<Form3> m_form3;
 };

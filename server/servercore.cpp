@@ -1,0 +1,203 @@
+#include "server/servercore.h"
+
+#include "server/cataloguewatcher.h"
+#include "server/serverlog.h"
+
+#include "catalogue/catalogue.h"
+#include "platform/durablefile.h"
+#include "platform/messenger.h"
+#include "serving/linkserver.h"
+#include "serving/servedrooms.h"
+#include "serving/valdrinbas.h"
+
+#ifdef VALDRIN_HAVE_WEB
+#include "server/serverweb.h"
+#endif
+#ifdef VALDRIN_HAVE_PURPLE
+#include "server/networkserver.h"
+#endif
+
+#include <QLockFile>
+#include <QLoggingCategory>
+
+using namespace Qt::StringLiterals;
+
+Q_LOGGING_CATEGORY(lcServer, "valdrin.server")
+
+namespace {
+
+// How long a reload waits for a catalogue command to finish its change.
+constexpr int ReloadLockWaitMs = 5000;
+
+} // namespace
+
+struct ServerCore::Faces
+{
+#ifdef VALDRIN_HAVE_PURPLE
+    std::unique_ptr<NetworkServer> networks;
+#endif
+#ifdef VALDRIN_HAVE_WEB
+    std::unique_ptr<ServerWeb> web;
+#endif
+};
+
+ServerCore::ServerCore(const DataFolder &folder, RowList &descriptions, RowList &addresses, Serving serving,
+                       QObject *parent)
+    : QObject(parent), m_folder(folder),
+      m_links(std::make_unique<LinkServer>(nullptr, descriptions, addresses, folder)),
+      m_rooms(std::make_unique<ServedRooms>(*m_links)), m_faces(std::make_unique<Faces>())
+{
+    m_rooms->setServeOnJoin(serving == Serving::OnJoin);
+    connect(m_rooms.get(), &ServedRooms::changed, this,
+            [this] { Q_EMIT servingChanged(m_rooms->servingCount(), m_rooms->roomCount()); });
+}
+
+ServerCore::~ServerCore()
+{
+    // The faces first, then the rooms they read, then the rooms' messengers.
+#ifdef VALDRIN_HAVE_WEB
+    m_faces->web.reset();
+#endif
+#ifdef VALDRIN_HAVE_PURPLE
+    m_faces->networks.reset();
+#endif
+    m_rooms.reset();
+}
+
+Catalogue &ServerCore::catalogue()
+{
+    return m_links->catalogue();
+}
+
+QStringList ServerCore::load()
+{
+    return m_links->load();
+}
+
+QString ServerCore::start(const NetworkConfig &config)
+{
+    m_links->values().CatalogueAddress = config.web.publicUrl;
+#ifdef VALDRIN_HAVE_PURPLE
+    m_faces->networks = std::make_unique<NetworkServer>(*m_rooms);
+    if (const QString wrong = m_faces->networks->start(config); !wrong.isEmpty())
+        return wrong;
+    // Networks that turned the program away for good are not asked again.
+    connect(m_faces->networks.get(), &NetworkServer::allRefused, this, [this] {
+        m_rooms->stopReplies();
+        Q_EMIT allRefused();
+    });
+#else
+    return u"%1 names a chat network, but this build of the program has no libpurple. Build with libpurple-dev "
+           u"installed."_s.arg(NetworkSettings::fileName());
+#endif
+#ifdef VALDRIN_HAVE_WEB
+    // The web face reads snapshots on a thread of its own; the chat thread
+    // publishes a new one whenever the catalogue or a room changes.
+    m_faces->web = std::make_unique<ServerWeb>(*m_links, *m_rooms,
+#ifdef VALDRIN_HAVE_PURPLE
+                                               m_faces->networks.get()
+#else
+                                               nullptr
+#endif
+    );
+    connect(m_faces->web.get(), &ServerWeb::catalogueChanged, this, &ServerCore::catalogueChanged);
+    if (config.web.isOn()) {
+        if (const QString wrong = m_faces->web->start(config.web); !wrong.isEmpty())
+            return wrong;
+    }
+#else
+    if (config.web.isOn())
+        return u"%1 sets http-listen, but this build of the program has no web face. Remove the http- lines, or "
+               u"build with libmicrohttpd-dev installed."_s.arg(NetworkSettings::fileName());
+#endif
+    watchFiles();
+    return {};
+}
+
+void ServerCore::start(MorvexAIMOCX::AIM *room)
+{
+    m_rooms->addRoom(u"local"_s, u"room"_s, room);
+    watchFiles();
+}
+
+void ServerCore::watchFiles()
+{
+    // The operator edits the files while the program runs (by hand, or with
+    // its catalogue commands): it reads them again when they change.
+    m_watcher = std::make_unique<CatalogueWatcher>(m_folder.path());
+    connect(m_watcher.get(), &CatalogueWatcher::changed, this, &ServerCore::reloadCatalogue);
+}
+
+void ServerCore::publish()
+{
+#ifdef VALDRIN_HAVE_WEB
+    if (m_faces->web)
+        m_faces->web->publish();
+#endif
+    Q_EMIT catalogueChanged();
+}
+
+void ServerCore::reloadCatalogue()
+{
+    // It waits for a command's change to be complete.
+    QLockFile lock(m_folder.lockPath());
+    // A folder nobody can write in needs no lock to be read.
+    if (!lock.tryLock(ReloadLockWaitMs) && durablefile::folderProblem(m_folder.path()).isEmpty()) {
+        qCWarning(lcServer).noquote() << u"The catalogue was not read again: %1 stays locked. The catalogue in use "
+                                         u"stays as it was."_s.arg(m_folder.lockPath());
+        return;
+    }
+    for (const QString &told : m_links->reload())
+        qCInfo(lcServer).noquote() << told;
+    publish();
+}
+
+void ServerCore::reload()
+{
+    reloadCatalogue();
+#ifdef VALDRIN_HAVE_PURPLE
+    if (!m_faces->networks)
+        return;
+    NetworkConfig::Parsed changed = NetworkConfig::load(m_folder.path());
+    if (changed.error.isEmpty() && !changed.value)
+        changed.error = u"%1 is gone from %2"_s.arg(NetworkSettings::fileName(), m_folder.path());
+    if (!changed.error.isEmpty()) {
+        const QString mistake = changed.error.endsWith(u'.') ? changed.error : changed.error + u'.';
+        qCWarning(lcServer).noquote() << mistake
+                                      << u"The changed %1 was not applied; the rooms go on as they were."_s.arg(
+                                             NetworkSettings::fileName());
+        return;
+    }
+    m_links->values().CatalogueAddress = changed.value->web.publicUrl;
+    for (const QString &told : m_faces->networks->apply(*changed.value))
+        qCInfo(lcServer).noquote() << told;
+#endif
+}
+
+void ServerCore::stop()
+{
+    m_rooms->stopReplies();
+}
+
+QString ServerCore::switchOn(OpeningLines lines)
+{
+    return m_rooms->switchAllOn(lines);
+}
+
+bool ServerCore::switchOff(StopLine line)
+{
+    return m_rooms->switchAllOff(line);
+}
+
+QStringList ServerCore::roomStates() const
+{
+    QStringList lines;
+    for (const ServedRooms::RoomState &state : m_rooms->states()) {
+        QString line = state.connection == state.room ? state.room : u"%1 %2"_s.arg(state.connection, state.room);
+        line += state.serving ? u": served"_s : state.joined ? u": joined, not served"_s : u": not joined"_s;
+        if (!state.lastProblem.isEmpty())
+            line += u" (%1)"_s.arg(state.lastProblem);
+        lines.append(line);
+    }
+    return lines;
+}
