@@ -26,6 +26,7 @@ public:
     // Writes message.txt first and changes the server message only once it is
     // written; a failed write leaves both as they were.
     [[nodiscard]] FileResult save(const QString &text) const;
+    [[nodiscard]] const DataFolder &folder() const { return m_folder; }
 
     // The server message now.
     [[nodiscard]] const QString &current() const;

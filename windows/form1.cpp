@@ -385,7 +385,14 @@ void Form1::Label8_Click()
 {
     // Modeless and without an owner, so it outlives this window if left open.
     if (!m_form3)
-        m_form3 = new Form3(m_core->links().serverMessageFile());
+        m_form3 = new Form3(
+            m_core->links().serverMessageFile(),
+            [self = QPointer<Form1>(this), message = m_core->links().serverMessageFile()](const QString &text) {
+                // The editor may outlive this window: then it sets the message alone.
+                if (!self)
+                    return Form3::setAlone(message, text);
+                return CatalogueChange::apply(self->changeTarget(), CatalogueChange::SetMessage{text}, LockWaitMs);
+            });
     m_form3->show();
     m_form3->raise();
     m_form3->activateWindow();

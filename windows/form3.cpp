@@ -4,16 +4,27 @@
 #include "windows/operatormessages.h"
 #include "windows/twips.h"
 
+#include "catalogue/catalogue.h"
 #include "platform/addon.h"
+#include "platform/rowlist.h"
 #include "windows/addonwindow.h"
 
 #include <QPlainTextEdit>
 
 using namespace Qt::StringLiterals;
 
-Form3::Form3(ServerMessageFile message, QWidget *parent)
-    : FramelessWindow({3015, 2415}, Taskbar::Hidden, parent), m_message(std::move(message))
+namespace {
+
+// How long Save waits for a catalogue command to finish its own change.
+constexpr int LockWaitMs = 2000;
+
+} // namespace
+
+Form3::Form3(ServerMessageFile message, Saver save, QWidget *parent)
+    : FramelessWindow({3015, 2415}, Taskbar::Hidden, parent), m_message(std::move(message)), m_save(std::move(save))
 {
+    if (!m_save)
+        m_save = [message = m_message](const QString &text) { return setAlone(message, text); };
     setObjectName(u"Form3"_s);
     setWindowTitle(u"Server Message"_s);
     setAttribute(Qt::WA_DeleteOnClose);
@@ -30,6 +41,16 @@ Form3::Form3(ServerMessageFile message, QWidget *parent)
 
     Form_Load();
     Text1->setFocus();
+}
+
+CatalogueChange::Outcome Form3::setAlone(const ServerMessageFile &message, const QString &text)
+{
+    // Under the lock all the same, so that a catalogue command setting the
+    // message at the same moment is not overwritten halfway.
+    StringRowList descriptions;
+    StringRowList addresses;
+    Catalogue none(descriptions, addresses, message.folder());
+    return CatalogueChange::apply({none, message}, CatalogueChange::SetMessage{text}, LockWaitMs);
 }
 
 QString Form3::initialText()
@@ -64,12 +85,19 @@ void Form3::Form_Load()
 void Form3::Label1_Click()
 {
     // Only a message that reached the disk becomes the server message.
-    const FileResult written = m_message.save(text());
-    if (!written.ok()) {
+    const CatalogueChange::Outcome outcome = m_save(text());
+    if (outcome.result == CatalogueChange::Outcome::Result::FilesFailed) {
         OperatorMessages::show(
             this, u"The server message was not saved.\n\n%1\n\nThe text stays in the editor; "
-                  u"free some disk space or fix the folder's permissions, then save again."_s.arg(written.error));
+                  u"free some disk space or fix the folder's permissions, then save again."_s.arg(outcome.told));
         return;
     }
+    if (!outcome.changed()) {
+        OperatorMessages::show(this, u"%1\n\nThe text stays in the editor."_s.arg(outcome.told));
+        return;
+    }
+    // Saved: a word on the replies it makes too long goes to the main window's owner.
+    if (!outcome.notes.isEmpty())
+        OperatorMessages::warnLater(nullptr, outcome.notes);
     close();
 }

@@ -2,7 +2,10 @@
 
 #include "windows/framelesswindow.h"
 
+#include "serving/cataloguechange.h"
 #include "serving/servermessage.h"
+
+#include <functional>
 
 class QPlainTextEdit;
 
@@ -13,7 +16,15 @@ class Form3 final : public FramelessWindow
     Q_OBJECT
 
 public:
-    explicit Form3(ServerMessageFile message, QWidget *parent = nullptr);
+    // Sets the message as every change of the catalogue is made (under the
+    // data folder's lock, checked, saved); the main window's runs on its catalogue.
+    using Saver = std::function<CatalogueChange::Outcome(const QString &text)>;
+
+    // Without a saver, the message is set on the message file's folder alone.
+    explicit Form3(ServerMessageFile message, Saver save = {}, QWidget *parent = nullptr);
+
+    // Sets the message with no catalogue at hand (no main window).
+    [[nodiscard]] static CatalogueChange::Outcome setAlone(const ServerMessageFile &message, const QString &text);
 
     // The text a new editor starts with when no server message is set.
     [[nodiscard]] static QString initialText();
@@ -30,6 +41,7 @@ private:
     void Form_Load();
 
     ServerMessageFile m_message;
+    Saver m_save;
     // The message the editor was opened with, and how the edit box showed it.
     QString m_opened;
     QString m_shown;

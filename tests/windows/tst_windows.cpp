@@ -7,11 +7,16 @@
 
 #include <QDesktopServices>
 #include <QDir>
+#include <QLockFile>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 #include <QtTest>
+
+#include <atomic>
+#include <thread>
 
 #include <sys/stat.h>
 
@@ -43,6 +48,7 @@ private Q_SLOTS:
     void emptyTextSavesALineBreakAndShowsTheInitialTextAgain();
     void failedSaveKeepsTheEditorAndTheOldMessage();
     void editorKeepsWhatTheOperatorSees();
+    void saveWaitsForACommandHoldingTheLock();
 
 private:
     // The message file of the data folder, with the values it shares.
@@ -198,6 +204,31 @@ void TestWindows::editorKeepsWhatTheOperatorSees()
     editor->Text1->setPlainText(u"Free\u00a0links\nnow"_s);
     editor->Label1_Click();
     QCOMPARE(readBytes(file), QByteArray("Free\xC2\xA0links\r\nnow\r\n"));
+}
+
+void TestWindows::saveWaitsForACommandHoldingTheLock()
+{
+    // A catalogue command (--message) sets its message under the folder's lock
+    // while the operator clicks Save.
+    const DataFolder folder(m_dir->path());
+    ServerMessageFile command(folder, std::make_shared<ValdrinBas>());
+    std::atomic<bool> locked = false;
+    std::thread other([&] {
+        QLockFile lock(folder.lockPath());
+        QVERIFY(lock.lock());
+        locked = true;
+        QThread::msleep(300);
+        QVERIFY(command.save(u"from the command"_s).ok());
+    });
+    while (!locked)
+        QThread::msleep(1);
+    auto *editor = new Form3(messageFile());
+    editor->Text1->setPlainText(u"from the editor"_s);
+    editor->Label1_Click();
+    other.join();
+    // The editor waited for the command: the last word is the operator's, whole.
+    QCOMPARE(readBytes(m_dir->filePath(u"message.txt"_s)), QByteArray("from the editor\r\n"));
+    QCOMPARE(m_values->ServerMessage, u"from the editor"_s);
 }
 
 QTEST_MAIN(TestWindows)
