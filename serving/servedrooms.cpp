@@ -160,8 +160,10 @@ RoomServer *ServedRooms::addRoom(const QString &connectionName, const QString &r
 
 void ServedRooms::serve(Room &room)
 {
-    if (room.switchedOff)
+    if (room.switchedOff) {
+        Q_EMIT changed(); // joined, and waiting for the operator's switch
         return;
+    }
     if (room.server->isServing()) {
         Q_EMIT changed(); // joined again
         return;

@@ -641,19 +641,7 @@ private:
     std::unique_ptr<QSocketNotifier> m_notifier;
 };
 
-// The answer of the server's web face to GET path: status line, headers, body.
-QByteArray fetch(quint16 port, const QByteArray &path)
-{
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    if (!socket.waitForConnected(3000))
-        return {};
-    socket.write("GET " + path + " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n");
-    QByteArray answer;
-    while (socket.waitForReadyRead(3000))
-        answer += socket.readAll();
-    return answer;
-}
+using testprocesses::fetch;
 
 } // namespace
 

@@ -30,6 +30,20 @@ inline quint16 freeLoopbackPort()
     return probe.serverPort();
 }
 
+// The answer of a web face on 127.0.0.1 to GET path: status line, headers, body.
+inline QByteArray fetch(quint16 port, const QByteArray &path)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(3000))
+        return {};
+    socket.write("GET " + path + " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n");
+    QByteArray answer;
+    while (socket.waitForReadyRead(3000))
+        answer += socket.readAll();
+    return answer;
+}
+
 // Waits until the server process takes connections on the port; the error otherwise.
 inline QString waitUntilListening(const QProcess &server, const QString &name, quint16 port, int timeoutMs)
 {

@@ -1,4 +1,10 @@
 #include "support/testfiles.h"
+#ifdef VALDRIN_TEST_NETWORKS
+#include "support/ircmember.h"
+#include "support/ircserver.h"
+#include "support/servedroom.h"
+#include "support/testprocesses.h"
+#endif
 
 #include "catalogue/catalogue.h"
 #include "messengers/localroom/localroom.h"
@@ -72,6 +78,7 @@ private Q_SLOTS:
     void selectionIsMirroredAndDoubleClickRemoves();
     void switchMessageBoxesAndServingThroughTheLocalRoom();
     void closingDuringAListReplyDoesNotCrash();
+    void servesEveryRoomOfTwoNetworksAndTheWebFace();
 
 private:
     std::unique_ptr<testfiles::DataFolder> m_dir;
@@ -395,6 +402,56 @@ void TestForm1::closingDuringAListReplyDoesNotCrash()
     QTRY_VERIFY_WITH_TIMEOUT(!alive, 15000);
     QVERIFY(!roomAlive); // the messenger went with the window
     QVERIFY(pagesAtClose >= 1 && pagesAtClose < 5);
+}
+
+void TestForm1::servesEveryRoomOfTwoNetworksAndTheWebFace()
+{
+#ifndef VALDRIN_TEST_NETWORKS
+    QSKIP("this build has no chat networks");
+#else
+    IrcServer alpha;
+    IrcServer beta;
+    for (const QString &started : {alpha.start(), beta.start()})
+        QVERIFY2(started.isEmpty(), qPrintable(started));
+    IrcMember ann(u"ann"_s, alpha.port());
+    IrcMember cat(u"cat"_s, beta.port());
+    QVERIFY(ann.join(u"#links"_s) && cat.join(u"#more"_s));
+    QVERIFY(m_dir->writeSampleCatalogue(5));
+    const quint16 web = testprocesses::freeLoopbackPort();
+    const NetworkConfig::Parsed settings =
+        NetworkConfig::parse(u"http-listen = 127.0.0.1:%3\nprotocol = irc\nsend-rate = 0\n"
+                             u"[alpha]\naccount = desk@127.0.0.1\noption.port = %1\nroom = #links\n"
+                             u"[beta]\naccount = deskb@127.0.0.1\noption.port = %2\nroom = #more\n"_s.arg(alpha.port())
+                                 .arg(beta.port())
+                                 .arg(web));
+    QVERIFY2(settings.value, qPrintable(settings.error));
+    QVERIFY(ServedRoom::startPurple().isEmpty());
+
+    Form1 form{DataFolder(m_dir->path()), nullptr};
+    QCOMPARE(form.serve(*settings.value), QString());
+    QTRY_VERIFY_WITH_TIMEOUT(form.Label2->toolTip().count(u"joined, not served"_s) == 2, 20000);
+    QCOMPARE(ann.channelMessages().size(), 0); // the operator's switch serves, not the join
+
+    // One click serves both rooms, each from its own connection's nick.
+    form.Label2_Click();
+    QCOMPARE(form.Label2->text(), u"Off"_s);
+    QTRY_COMPARE_WITH_TIMEOUT(ann.channelMessages().size(), 4, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(cat.channelMessages().size(), 4, 10000);
+    QVERIFY(cat.channelMessages()[2].text.contains(u"/deskb send list"_s));
+    QCOMPARE(form.Label2->toolTip(), u"alpha #links: served\nbeta #more: served"_s);
+    cat.say(u"/deskb send 1"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(!cat.privateMessages().isEmpty(), 10000);
+    QVERIFY(cat.privateMessages()[0].text.startsWith(u"Item 1: a page about links"_s));
+    QVERIFY(ann.privateMessages().isEmpty());
+    // The web face shows both rooms.
+    const QByteArray page = testprocesses::fetch(web, "/");
+    QVERIFY2(page.contains("alpha #links") && page.contains("beta #more"), page.constData());
+
+    form.Label2_Click();
+    QCOMPARE(form.Label2->text(), u"On"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(ann.channelMessages().last().text.endsWith(u"No longer serving"_s), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(cat.channelMessages().last().text.endsWith(u"No longer serving"_s), 10000);
+#endif
 }
 
 QTEST_MAIN(TestForm1)
