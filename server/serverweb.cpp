@@ -158,18 +158,13 @@ AdminChange::Told ServerWeb::run(const AdminChange::Change &asked)
                     return {refused, -1, true};
                 return {u"%1 %2: serving switched %3."_s.arg(what.connection, what.room, what.on ? u"on"_s : u"off"_s),
                         -1};
-            } else if constexpr (std::is_same_v<What, AdminChange::AddItem>) {
+            } else if constexpr (std::is_same_v<What, AddItem>) {
                 // A new item lands at the end.
-                return change(AddItem{what.description, what.address}, m_server.descriptions().ListCount());
-            } else if constexpr (std::is_same_v<What, AdminChange::EditItem>) {
-                return change(EditItem{SeenItem::numbered(what.seen.item, what.seen.description, what.seen.address),
-                                       what.description, what.address},
-                              what.seen.item);
-            } else if constexpr (std::is_same_v<What, AdminChange::RemoveItem>) {
-                return change(RemoveItem{SeenItem::numbered(what.seen.item, what.seen.description, what.seen.address)},
-                              what.seen.item);
+                return change(what, m_server.descriptions().ListCount());
+            } else if constexpr (std::is_same_v<What, EditItem> || std::is_same_v<What, RemoveItem>) {
+                return change(what, what.item.descriptionRow);
             } else {
-                return change(SetMessage{what.text}, -1);
+                return change(what, -1);
             }
         },
         asked);

@@ -6,54 +6,12 @@
 #include <variant>
 
 #include "catalogue/catalogue.h"
+#include "catalogue/cataloguechanges.h"
 #include "serving/servermessage.h"
 
-// One change of the catalogue or the server message, whichever face asks for
-// it: the main window, a catalogue command, the admin page.
+// Makes one change of the catalogue or the server message (cataloguechanges.h),
+// whichever face asks for it: the main window, a catalogue command, the admin page.
 namespace CatalogueChange {
-
-struct AddItem
-{
-    QString description;
-    QString address;
-};
-
-// An item as the person saw it when asking: its rows, and what they held then
-// (none: whatever they hold). When the rows hold something else now (another
-// change came first), nothing is changed.
-struct SeenItem
-{
-    int descriptionRow = -1;
-    int addressRow = -1;
-    std::optional<QString> description;
-    std::optional<QString> address;
-
-    // The same item in both lists, as the commands and the admin page name it.
-    [[nodiscard]] static SeenItem numbered(int item, std::optional<QString> description = {},
-                                           std::optional<QString> address = {})
-    {
-        return {item, item, std::move(description), std::move(address)};
-    }
-};
-
-struct EditItem
-{
-    SeenItem item;
-    QString description;
-    QString address;
-};
-
-struct RemoveItem
-{
-    SeenItem item;
-};
-
-struct SetMessage
-{
-    QString text;
-};
-
-using Change = std::variant<AddItem, EditItem, RemoveItem, SetMessage>;
 
 // How a change went, and what to tell the person who asked for it.
 struct Outcome

@@ -1,7 +1,7 @@
 #include "startup/cataloguecommands.h"
 
 #ifdef VALDRIN_HAVE_WEB
-#include "web/webadmin.h"
+#include "passwords/adminpassword.h"
 
 #include <termios.h>
 #include <unistd.h>
@@ -137,7 +137,7 @@ int hashPasswordCommand()
         err() << "The two passwords differ: nothing was hashed.\n";
         return UsageError;
     }
-    const QByteArray hash = WebAdmin::hashPassword(password);
+    const QByteArray hash = AdminPassword::hash(password);
     if (hash.isEmpty()) {
         err() << "The password could not be hashed (too little memory?).\n";
         return FilesFailed;

@@ -161,17 +161,6 @@ bool WebAdmin::isKnownDevice(const QByteArray &cookieValue) const
     return dot > 0 && !m_deviceKey.isEmpty() && sameToken(cookieValue, signedDevice(cookieValue.left(dot)));
 }
 
-QByteArray WebAdmin::hashPassword(const QByteArray &password)
-{
-    if (sodium_init() < 0)
-        return {};
-    char hash[crypto_pwhash_STRBYTES];
-    if (crypto_pwhash_str(hash, password.constData(), quint64(password.size()), crypto_pwhash_OPSLIMIT_INTERACTIVE,
-                          crypto_pwhash_MEMLIMIT_INTERACTIVE) != 0)
-        return {};
-    return QByteArray(hash);
-}
-
 QByteArray WebAdmin::cookie(const QByteArray &name, const QByteArray &value, int maxAgeSeconds) const
 {
     return name + '=' + value +
@@ -351,9 +340,9 @@ WebAdmin::Outcome WebAdmin::handle(const WebSnapshot &snapshot, const Request &r
     const QString description = form.value(u"description"_s);
     const QString address = form.value(u"address"_s);
     if (is(Target::AdminAdd))
-        return {{}, AdminChange::AddItem{description, address}, {}};
+        return {{}, CatalogueChange::AddItem{description, address}, {}};
     if (is(Target::AdminMessage))
-        return {{}, AdminChange::SetMessage{form.value(u"text"_s)}, {}};
+        return {{}, CatalogueChange::SetMessage{form.value(u"text"_s)}, {}};
     if (is(Target::AdminRoom)) {
         return {
             {},
@@ -364,8 +353,8 @@ WebAdmin::Outcome WebAdmin::handle(const WebSnapshot &snapshot, const Request &r
         // An item is named by what the page showed of it too: a page loaded
         // before another change never changes an item it did not show.
         bool number = false;
-        const AdminChange::SeenItem seen{form.value(u"number"_s).toInt(&number), form.value(u"seen_description"_s),
-                                         form.value(u"seen_address"_s)};
+        const CatalogueChange::SeenItem seen = CatalogueChange::SeenItem::numbered(
+            form.value(u"number"_s).toInt(&number), form.value(u"seen_description"_s), form.value(u"seen_address"_s));
         if (!number || !form.contains(u"seen_description"_s) || !form.contains(u"seen_address"_s)) {
             return {htmlResponse(400, u"Admin"_s,
                                  u"<p>The form did not say which item it showed: nothing was changed. "
@@ -374,10 +363,10 @@ WebAdmin::Outcome WebAdmin::handle(const WebSnapshot &snapshot, const Request &r
                     {}};
         }
         if (is(Target::AdminEdit))
-            return {{}, AdminChange::EditItem{seen, description, address}, {}};
+            return {{}, CatalogueChange::EditItem{seen, description, address}, {}};
         if (form.value(u"confirm"_s) != u"1")
             return {confirmRemove(*session, form), {}, {}};
-        return {{}, AdminChange::RemoveItem{seen}, {}};
+        return {{}, CatalogueChange::RemoveItem{seen}, {}};
     }
     return {htmlResponse(404, u"Admin"_s, u"<p>Not a form of this page.</p>"_s), {}, {}};
 }

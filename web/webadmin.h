@@ -78,8 +78,6 @@ public:
     // at the item the change left in view, saying how it went.
     [[nodiscard]] WebPages::Response afterAction(const Request &request, const AdminChange::Told &told);
 
-    // A new Argon2id hash of a password, for http-admin-password-hash; empty when it failed.
-    [[nodiscard]] static QByteArray hashPassword(const QByteArray &password);
     [[nodiscard]] const QByteArray &passwordHash() const { return m_hash; }
 
 private:

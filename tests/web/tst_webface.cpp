@@ -1,3 +1,4 @@
+#include "passwords/adminpassword.h"
 #include "web/webadmin.h"
 #include "web/webface.h"
 #include "web/webpages.h"
@@ -368,7 +369,7 @@ void TestWebFace::adminLogsInChangesAndLogsOut()
         return AdminChange::Told{u"Changed item 449."_s, 449};
     });
     admin.publish(m_snapshot);
-    QVERIFY(admin.start({u"127.0.0.1"_s, 0, {}, {}, WebAdmin::hashPassword("R1ght pw")}).isEmpty());
+    QVERIFY(admin.start({u"127.0.0.1"_s, 0, {}, {}, AdminPassword::hash("R1ght pw")}).isEmpty());
     const quint16 port = admin.port();
 
     // The login form sets its own token; a login without it, or with a wrong password, is refused.
@@ -416,7 +417,7 @@ void TestWebFace::adminLogsInChangesAndLogsOut()
              200);
     QVERIFY(landed.contains("450 items; 401 to 450 shown"));
     QCOMPARE(asked.size(), 1);
-    const auto *add = std::get_if<AdminChange::AddItem>(&asked[0]);
+    const auto *add = std::get_if<CatalogueChange::AddItem>(&asked[0]);
     QVERIFY(add);
     QCOMPARE(add->description, u"New item ü"_s);
     QCOMPARE(add->address, u"https://example.org/new"_s);
@@ -437,12 +438,12 @@ void TestWebFace::adminLogsInChangesAndLogsOut()
         statusOf(exchangeLive(port, post("/admin/edit", seen + "&description=Five&address=x&csrf=" + token, session))),
         303);
     QCOMPARE(asked.size(), 3);
-    const auto *remove = std::get_if<AdminChange::RemoveItem>(&asked[1]);
-    const auto *edit = std::get_if<AdminChange::EditItem>(&asked[2]);
+    const auto *remove = std::get_if<CatalogueChange::RemoveItem>(&asked[1]);
+    const auto *edit = std::get_if<CatalogueChange::EditItem>(&asked[2]);
     QVERIFY(remove && edit);
-    QCOMPARE(remove->seen.item, 5);
-    QCOMPARE(remove->seen.description, u"Item 5 about links"_s);
-    QCOMPARE(edit->seen.address, u"https://example.org/5"_s);
+    QCOMPARE(remove->item.descriptionRow, 5);
+    QCOMPARE(remove->item.description, u"Item 5 about links"_s);
+    QCOMPARE(edit->item.address, u"https://example.org/5"_s);
     QCOMPARE(edit->description, u"Five"_s);
     QCOMPARE(statusOf(exchange(port, post("/admin/add", QByteArray(WebFace::FormBytesAtMost + 1, 'x'), session))), 413);
 
@@ -524,7 +525,7 @@ void TestWebFace::adminLogsInChangesAndLogsOut()
 
     // Over plain HTTP on a network address the admin page is off, and says why.
     WebFace open;
-    QVERIFY(open.start({u"0.0.0.0"_s, 0, {}, {}, WebAdmin::hashPassword("x")}).isEmpty());
+    QVERIFY(open.start({u"0.0.0.0"_s, 0, {}, {}, AdminPassword::hash("x")}).isEmpty());
     const QByteArray off = exchange(open.port(), get("/admin"));
     QCOMPARE(statusOf(off), 403);
     QVERIFY(off.contains("in the clear"));
@@ -539,8 +540,8 @@ void TestWebFace::httpsServesAndMarksCookiesSecure()
     QVERIFY2(certificate.error.isEmpty(), qPrintable(certificate.error));
     WebFace secure;
     secure.publish(m_snapshot);
-    const QString started = secure.start(
-        {u"127.0.0.1"_s, 0, certificate.certificateFile, certificate.keyFile, WebAdmin::hashPassword("x")});
+    const QString started =
+        secure.start({u"127.0.0.1"_s, 0, certificate.certificateFile, certificate.keyFile, AdminPassword::hash("x")});
     QVERIFY2(started.isEmpty(), qPrintable(started));
     QSslSocket socket;
     socket.setPeerVerifyMode(QSslSocket::VerifyNone);
