@@ -83,7 +83,7 @@ namespace {
 
 // An IRC join is the JOIN, and libpurple's WHO after it, which costs a second
 // of the server's pace (ngircd's penalty) with itself.
-MorvexAIMOCX::Delivery withJoinCost(MorvexAIMOCX::Delivery delivery, bool irc)
+Delivery withJoinCost(Delivery delivery, bool irc)
 {
     if (irc && delivery.linesPerSecond > 0)
         delivery.linesPerJoin = 1 + delivery.linesPerSecond;
@@ -92,9 +92,9 @@ MorvexAIMOCX::Delivery withJoinCost(MorvexAIMOCX::Delivery delivery, bool irc)
 
 } // namespace
 
-MorvexAIMOCX::Delivery NetworkSettings::delivery() const
+Delivery NetworkSettings::delivery() const
 {
-    MorvexAIMOCX::Delivery delivery;
+    Delivery delivery;
     const bool irc = protocolId == u"prpl-irc";
     // IRC sends a line per line of a message, and servers pass only a few a
     // second; XMPP servers take what comes.

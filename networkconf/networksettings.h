@@ -76,7 +76,7 @@ public:
     bool chatSearch = false;
     // How fast the program sends on this network: send-rate and send-burst, or
     // for IRC libpurple's ratelimit options of older files, or the defaults.
-    [[nodiscard]] MorvexAIMOCX::Delivery delivery() const;
+    [[nodiscard]] Delivery delivery() const;
 
     // The settings file's name in the data folder.
     [[nodiscard]] static QString fileName();

@@ -5,11 +5,8 @@
 
 #include <stdexcept>
 
-// The messenger the program serves through: the local room built in, or a chat
-// network. Texts are HTML whose line breaks are a lone CR; each back end turns
-// them into what its network needs.
-namespace MorvexAIMOCX {
-
+// The engine's own words for what the messenger contract below does: how a
+// call fails, and how a network takes what is sent.
 // How every member of AIM fails: the call did not reach the messenger. Every
 // caller catches it; none lets it leave an event handler.
 class MessengerError : public std::runtime_error
@@ -41,6 +38,11 @@ struct Delivery
     // IRC asks who is in the room, which a throttling server charges a second for).
     double linesPerJoin = 0;
 };
+
+// The messenger the program serves through: the local room built in, or a chat
+// network. Texts are HTML whose line breaks are a lone CR; each back end turns
+// them into what its network needs.
+namespace MorvexAIMOCX {
 
 class AIM : public QObject
 {

@@ -87,7 +87,7 @@ QString NetworkServer::open(const NetworkSettings &settings)
         connection->setReconnectDelay(m_reconnectDelayMs);
     if (const QString wrong = connection->start(); !wrong.isEmpty())
         return settings.name.isEmpty() ? wrong : u"[%1] %2"_s.arg(settings.name, wrong);
-    if (const MorvexAIMOCX::Delivery delivery = connection->delivery(); delivery.linesPerSecond > 0) {
+    if (const Delivery delivery = connection->delivery(); delivery.linesPerSecond > 0) {
         qCInfo(lcServer).noquote() << connection->label()
                                    << u"Sending at most %1 line(s) a second after %2 at once (send-rate, "
                                       u"send-burst)"_s.arg(delivery.linesPerSecond)

@@ -54,7 +54,7 @@ void ChatResponder::handleChatLine(const QString &sender, const QString &text)
             return;
         }
         sendItem(sender, command->numberText);
-    } catch (const MorvexAIMOCX::MessengerError &error) {
+    } catch (const MessengerError &error) {
         qCInfo(lcServing).noquote() << ServingTexts::logLine(
             m_label,
             u"Reply to %1 stopped: %2"_s.arg(ServingTexts::shownName(sender), QString::fromUtf8(error.what())));

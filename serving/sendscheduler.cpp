@@ -23,7 +23,7 @@ constexpr std::size_t RoomLinesAtMost = 256;
 } // namespace
 
 SendScheduler::SendScheduler(MorvexAIMOCX::AIM *messenger, QObject *parent)
-    : SendScheduler(messenger ? messenger->delivery() : MorvexAIMOCX::Delivery{}, parent)
+    : SendScheduler(messenger ? messenger->delivery() : Delivery{}, parent)
 {
     m_messenger = messenger;
     if (messenger) {
@@ -32,8 +32,7 @@ SendScheduler::SendScheduler(MorvexAIMOCX::AIM *messenger, QObject *parent)
     }
 }
 
-SendScheduler::SendScheduler(const MorvexAIMOCX::Delivery &delivery, QObject *parent)
-    : QObject(parent), m_timer(new QTimer(this))
+SendScheduler::SendScheduler(const Delivery &delivery, QObject *parent) : QObject(parent), m_timer(new QTimer(this))
 {
     m_clock.start();
     m_now = [this] { return m_clock.elapsed(); };
@@ -73,7 +72,7 @@ void SendScheduler::postInRoom(const QList<RoomText> &block, MorvexAIMOCX::AIM *
 {
     room = target(room);
     if (m_stopped || !room)
-        throw MorvexAIMOCX::MessengerError(u"the messenger is gone"_s);
+        throw MessengerError(u"the messenger is gone"_s);
     const auto ofThisRoom = [room](const RoomLine &line) { return line.room == room; };
     if (std::any_of(m_roomLines.cbegin(), m_roomLines.cend(), ofThisRoom)) {
         // An announcement that has not gone out yet is not bunched with the
@@ -188,9 +187,9 @@ void SendScheduler::sendDue()
             continue;
         try {
             if (!entry.via)
-                throw MorvexAIMOCX::MessengerError(u"the room is gone"_s);
+                throw MessengerError(u"the room is gone"_s);
             entry.via->FinishIM(entry.name);
-        } catch (const MorvexAIMOCX::NotConnected &) {
+        } catch (const NotConnected &) {
             // Every page went out before the connection was lost: the member
             // has the whole list, and there is nothing to report.
         } catch (const std::exception &error) {
@@ -302,7 +301,7 @@ bool SendScheduler::sendOne(qint64 at)
         QString text;
         try {
             if (!line.room)
-                throw MorvexAIMOCX::MessengerError(u"the room is gone"_s);
+                throw MessengerError(u"the room is gone"_s);
             text = line.text();
             line.room->SendChat(text);
             ++m_counters.linesSent;
@@ -368,7 +367,7 @@ void SendScheduler::sendPart(const QString &member)
     bool partSent = false;
     try {
         if (!via)
-            throw MorvexAIMOCX::MessengerError(u"the room is gone"_s);
+            throw MessengerError(u"the room is gone"_s);
         via->SendIM(name, part);
         partSent = true;
         ++m_counters.linesSent;
@@ -378,7 +377,7 @@ void SendScheduler::sendPart(const QString &member)
         // The next page a page interval after this one, measured from after its finish call.
         if (const auto found = m_members.find(member); isPage && found != m_members.end() && found->list)
             found->list->nextPageAtMs = now() + m_pageIntervalMs;
-    } catch (const MorvexAIMOCX::NotConnected &error) {
+    } catch (const NotConnected &error) {
         // A lost connection loses nothing: the part waits for the room to be back.
         if (!partSent) {
             m_pace.giveBack(linesOf(part));

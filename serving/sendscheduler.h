@@ -66,7 +66,7 @@ public:
     // For the rooms of one connection, which share its rate: every call names
     // its room. A member is who the room says he is on the connection (see
     // AIM::memberAddress), so one member in two rooms of an IRC network is one.
-    explicit SendScheduler(const MorvexAIMOCX::Delivery &delivery, QObject *parent = nullptr);
+    explicit SendScheduler(const Delivery &delivery, QObject *parent = nullptr);
     ~SendScheduler() override;
 
     // Lines a second and how many may go at once after a quiet while; a rate of

@@ -28,7 +28,7 @@ bool ServingSwitch::runSteps(const char *what, const std::function<void()> &step
 {
     try {
         if (!m_messenger)
-            throw MorvexAIMOCX::MessengerError(u"the messenger is gone"_s);
+            throw MessengerError(u"the messenger is gone"_s);
         steps();
         return true;
     } catch (const std::exception &error) {
@@ -108,7 +108,7 @@ QList<SendScheduler::RoomText> ServingSwitch::commandLines() const
     const QPointer<MorvexAIMOCX::AIM> messenger = m_messenger;
     const auto nick = [messenger] {
         if (!messenger)
-            throw MorvexAIMOCX::MessengerError(u"the messenger is gone"_s);
+            throw MessengerError(u"the messenger is gone"_s);
         return messenger->ScreenName();
     };
     QList<SendScheduler::RoomText> lines{[nick] { return ServingTexts::listCommandLine(nick()); },

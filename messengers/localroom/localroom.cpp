@@ -9,14 +9,14 @@ LocalRoom::LocalRoom(QString screenName, QObject *parent) : AIM(parent), m_scree
 void LocalRoom::requireRunning(const char *call) const
 {
     if (!m_running)
-        throw MorvexAIMOCX::MessengerError(u"%1: the local room is shut down"_s.arg(QLatin1StringView(call)));
+        throw MessengerError(u"%1: the local room is shut down"_s.arg(QLatin1StringView(call)));
 }
 
 void LocalRoom::SendChat(const QString &text)
 {
     requireRunning("SendChat");
     if (!m_inRoom)
-        throw MorvexAIMOCX::MessengerError(u"SendChat: the program is not in the local room"_s);
+        throw MessengerError(u"SendChat: the program is not in the local room"_s);
     post(m_screenName, text);
 }
 

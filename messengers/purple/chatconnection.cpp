@@ -404,7 +404,7 @@ bool ChatConnection::isRefused() const
     return d->refused;
 }
 
-MorvexAIMOCX::Delivery ChatConnection::delivery() const
+Delivery ChatConnection::delivery() const
 {
     return d->settings.delivery();
 }

@@ -50,7 +50,7 @@ public:
     [[nodiscard]] bool isSignedOn() const;
     // The network turned the account away for good; it is not asked again.
     [[nodiscard]] bool isRefused() const;
-    [[nodiscard]] MorvexAIMOCX::Delivery delivery() const;
+    [[nodiscard]] Delivery delivery() const;
 
     // The first wait before signing on again after a lost connection; it doubles
     // with every failed try up to a minute. A room that does not let the program

@@ -61,8 +61,7 @@ bool PurpleMessenger::Private::isOurs(PurpleConversation *conversation) const
 void PurpleMessenger::Private::require(const char *call) const
 {
     if (!connection->isConnected()) {
-        throw MorvexAIMOCX::NotConnected(
-            u"%1: not connected to %2"_s.arg(QLatin1StringView(call), connection->settings.account));
+        throw NotConnected(u"%1: not connected to %2"_s.arg(QLatin1StringView(call), connection->settings.account));
     }
 }
 
@@ -428,7 +427,7 @@ void PurpleMessenger::SendChat(const QString &text)
     d->require("SendChat");
     PurpleConvChat *chat = d->chat();
     if (!chat)
-        throw MorvexAIMOCX::MessengerError(u"SendChat: the program is not in the room %1"_s.arg(d->room.name));
+        throw MessengerError(u"SendChat: the program is not in the room %1"_s.arg(d->room.name));
     purple_conv_chat_send(chat, wireText(text).toUtf8().constData());
     purple_conversation_clear_message_history(purple_conv_chat_get_conversation(chat));
     d->connection->handOver();
@@ -442,7 +441,7 @@ void PurpleMessenger::SendIM(const QString &screenName, const QString &text)
         return;
     PurpleConversation *conversation = d->imConversation(screenName, true);
     if (!conversation)
-        throw MorvexAIMOCX::MessengerError(u"SendIM: %1 could not be sent a message"_s.arg(screenName));
+        throw MessengerError(u"SendIM: %1 could not be sent a message"_s.arg(screenName));
     purple_conv_im_send(purple_conversation_get_im_data(conversation), wireText(text).toUtf8().constData());
     d->connection->handOver();
 }
@@ -455,7 +454,7 @@ void PurpleMessenger::FinishIM(const QString &screenName)
         purple_conversation_destroy(conversation);
 }
 
-MorvexAIMOCX::Delivery PurpleMessenger::delivery() const
+Delivery PurpleMessenger::delivery() const
 {
     return d->connection->settings.delivery();
 }

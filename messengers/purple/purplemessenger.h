@@ -47,7 +47,7 @@ public:
     void FinishIM(const QString &screenName) override;
     void StartChatWatch() override;
     void StopChatWatch() override;
-    [[nodiscard]] MorvexAIMOCX::Delivery delivery() const override;
+    [[nodiscard]] Delivery delivery() const override;
     // On IRC a nick is one person on the whole network; in an XMPP room a nick
     // is the room's own: room@service/nick.
     [[nodiscard]] QString memberAddress(const QString &member) const override;

@@ -17,7 +17,7 @@ public:
     bool connected = true;
     qint32 chatRoom = 7;
     // How the network takes what is sent (read when a scheduler is made).
-    MorvexAIMOCX::Delivery network;
+    Delivery network;
     // Calls whose name is here throw MessengerError.
     QStringList failing;
     // One entry per call: "SendChat:<text>", "SendIM:<name>:<text>", "FinishIM:<name>", ...
@@ -42,7 +42,7 @@ public:
     void FinishIM(const QString &name) override { record(QStringLiteral("FinishIM"), name); }
     void StartChatWatch() override { record(QStringLiteral("StartChatWatch")); }
     void StopChatWatch() override { record(QStringLiteral("StopChatWatch")); }
-    [[nodiscard]] MorvexAIMOCX::Delivery delivery() const override { return network; }
+    [[nodiscard]] Delivery delivery() const override { return network; }
 
     [[nodiscard]] QStringList callsNamed(const QString &name) const
     {
@@ -58,9 +58,9 @@ private:
     void record(const QString &name, const QString &argument = QString())
     {
         if (!connected && (name == u"SendChat" || name == u"SendIM" || name == u"FinishIM"))
-            throw MorvexAIMOCX::NotConnected(name + QStringLiteral(": not connected"));
+            throw NotConnected(name + QStringLiteral(": not connected"));
         calls.append(argument.isNull() ? name : name + u':' + argument);
         if (failing.contains(name))
-            throw MorvexAIMOCX::MessengerError(name + QStringLiteral(" failed"));
+            throw MessengerError(name + QStringLiteral(" failed"));
     }
 };

@@ -48,13 +48,13 @@ void TestLocalRoom::callsFailWhenShutDownOrOutOfTheRoom()
     QVERIFY(room.ChatRoom() != 0);
     room.setInRoom(false);
     QCOMPARE(room.ChatRoom(), 0);
-    QVERIFY_THROWS_EXCEPTION(MorvexAIMOCX::MessengerError, room.SendChat(u"x"_s));
+    QVERIFY_THROWS_EXCEPTION(MessengerError, room.SendChat(u"x"_s));
     room.SendIM(u"Ann"_s, u"still reaches a member"_s);
     room.setRunning(false);
     QVERIFY(!room.IsRunning());
     QCOMPARE(room.ChatRoom(), 0);
-    QVERIFY_THROWS_EXCEPTION(MorvexAIMOCX::MessengerError, room.SendIM(u"Ann"_s, u"x"_s));
-    QVERIFY_THROWS_EXCEPTION(MorvexAIMOCX::MessengerError, room.FinishIM(u"Ann"_s));
+    QVERIFY_THROWS_EXCEPTION(MessengerError, room.SendIM(u"Ann"_s, u"x"_s));
+    QVERIFY_THROWS_EXCEPTION(MessengerError, room.FinishIM(u"Ann"_s));
     QCOMPARE(room.messagesTo(u"Ann"_s), QStringList{u"still reaches a member"_s});
 }
 

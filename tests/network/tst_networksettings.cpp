@@ -243,7 +243,7 @@ void TestNetworkSettings::pacingFollowsTheFile()
     QFETCH(bool, lineByLine);
     const NetworkSettings::Parsed parsed = NetworkSettings::parse(lines);
     QVERIFY2(parsed.value, qPrintable(parsed.error));
-    const MorvexAIMOCX::Delivery delivery = parsed.value->delivery();
+    const Delivery delivery = parsed.value->delivery();
     QCOMPARE(delivery.linesPerSecond, rate);
     QCOMPARE(delivery.burst, burst);
     QCOMPARE(delivery.lineByLine, lineByLine);
