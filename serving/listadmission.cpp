@@ -4,7 +4,7 @@
 
 bool ListAdmission::isWaiting(const QString &key) const
 {
-    return std::any_of(m_waiting.cbegin(), m_waiting.cend(), [&](const Waiting &list) { return list.key == key; });
+    return std::any_of(m_waiting.cbegin(), m_waiting.cend(), [&](const Waiting &list) { return list.to.key == key; });
 }
 
 void ListAdmission::started(const QString &key)
@@ -24,12 +24,12 @@ bool ListAdmission::takeNext(Waiting &next)
 
 bool ListAdmission::dropWaiting(const QString &key)
 {
-    return std::erase_if(m_waiting, [&](const Waiting &list) { return list.key == key; }) > 0;
+    return std::erase_if(m_waiting, [&](const Waiting &list) { return list.to.key == key; }) > 0;
 }
 
 void ListAdmission::dropWaitingVia(const MorvexAIMOCX::AIM *room)
 {
-    std::erase_if(m_waiting, [room](const Waiting &list) { return list.via == room; });
+    std::erase_if(m_waiting, [room](const Waiting &list) { return list.to.via == room; });
 }
 
 void ListAdmission::rename(const QString &oldKey, const QString &newKey, const QString &newName)
@@ -39,9 +39,9 @@ void ListAdmission::rename(const QString &oldKey, const QString &newKey, const Q
             key = newKey;
     }
     for (Waiting &list : m_waiting) {
-        if (list.key == oldKey) {
-            list.key = newKey;
-            list.name = newName;
+        if (list.to.key == oldKey) {
+            list.to.key = newKey;
+            list.to.name = newName;
         }
     }
 }

@@ -2,6 +2,7 @@
 
 #include "platform/messenger.h"
 #include "serving/listpages.h"
+#include "serving/recipient.h"
 
 #include <QPointer>
 #include <QStringList>
@@ -17,13 +18,10 @@ public:
     static constexpr int ListsAtOnce = 4;
     static constexpr int ListsWaitingAtMost = 256;
 
-    // A list waiting to start: to whom (his key, his name in the room and the
-    // room's messenger that reaches him) and its pages.
+    // A list waiting to start: to whom, and its pages.
     struct Waiting
     {
-        QString key;
-        QString name;
-        QPointer<MorvexAIMOCX::AIM> via;
+        Recipient to;
         ListPageSet pages;
     };
 

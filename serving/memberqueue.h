@@ -2,6 +2,7 @@
 
 #include "platform/messenger.h"
 #include "serving/listpages.h"
+#include "serving/recipient.h"
 
 #include <QPointer>
 #include <QStringList>
@@ -47,10 +48,8 @@ struct MemberQueue
         [[nodiscard]] int pagesLeft() const { return std::max(0, pages.size() - nextPage); }
     };
 
-    // His name in the room, and the room's messenger that reaches him (the
-    // room he asked in last).
-    QString name;
-    QPointer<MorvexAIMOCX::AIM> via;
+    // Who he is, and the room he asked in last, which reaches him.
+    Recipient to;
     std::deque<Reply> replies;
     std::optional<Message> sending;
     std::optional<List> list;

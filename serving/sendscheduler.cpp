@@ -47,7 +47,7 @@ MorvexAIMOCX::AIM *SendScheduler::target(MorvexAIMOCX::AIM *room) const
     return room ? room : m_messenger.get();
 }
 
-SendScheduler::Recipient SendScheduler::recipient(const QString &member, MorvexAIMOCX::AIM *room) const
+Recipient SendScheduler::recipient(const QString &member, MorvexAIMOCX::AIM *room) const
 {
     MorvexAIMOCX::AIM *via = target(room);
     return {via ? via->memberAddress(member) : member, member, via};
@@ -159,7 +159,7 @@ SendScheduler::Outcome SendScheduler::sendList(const QString &name, const ListPa
         tellBusy(to, waitMs);
         return Outcome::ToldBusy;
     }
-    m_lists.wait({to.key, to.name, to.via, pages});
+    m_lists.wait({to, pages});
     return Outcome::Waiting;
 }
 
@@ -186,15 +186,15 @@ void SendScheduler::sendDue()
         if (entry.sending || !entry.list || !entry.list->allSent() || at < entry.list->nextPageAtMs)
             continue;
         try {
-            if (!entry.via)
+            if (!entry.to.via)
                 throw MessengerError(u"the room is gone"_s);
-            entry.via->FinishIM(entry.name);
+            entry.to.via->FinishIM(entry.to.name);
         } catch (const NotConnected &) {
             // Every page went out before the connection was lost: the member
             // has the whole list, and there is nothing to report.
         } catch (const std::exception &error) {
             qCInfo(lcServing).noquote() << ServingTexts::logLine(
-                m_label, u"The list to %1 ended with: %2"_s.arg(ServingTexts::shownName(entry.name),
+                m_label, u"The list to %1 ended with: %2"_s.arg(ServingTexts::shownName(entry.to.name),
                                                                 QString::fromUtf8(error.what())));
         }
         if (const auto found = m_members.find(name); found != m_members.end() && found->list)
@@ -218,8 +218,7 @@ SendScheduler::Member &SendScheduler::memberEntry(const Recipient &recipient)
         m_turns.append(recipient.key);
     }
     // Replies go through the room the member asked in last.
-    found->name = recipient.name;
-    found->via = recipient.via;
+    found->to = recipient;
     return *found;
 }
 
@@ -242,7 +241,7 @@ void SendScheduler::startWaitingLists()
 {
     ListAdmission::Waiting next;
     while (m_lists.takeNext(next)) {
-        startList({next.key, next.name, next.via}, next.pages);
+        startList(next.to, next.pages);
     }
 }
 
@@ -338,8 +337,8 @@ void SendScheduler::sendPart(const QString &member)
     qint64 queuedAtMs = 0;
     {
         Member &entry = m_members[member];
-        name = entry.name;
-        via = entry.via;
+        name = entry.to.name;
+        via = entry.to.via;
         if (!entry.sending) {
             if (!entry.replies.empty()) {
                 const MemberQueue::Reply reply = std::move(entry.replies.front());
@@ -411,7 +410,7 @@ void SendScheduler::holdPart(const QString &member, const QString &part, bool is
         found->held = true;
         qCInfo(lcServing).noquote() << ServingTexts::logLine(
             m_label,
-            u"The reply to %1 waits for the connection to come back"_s.arg(ServingTexts::shownName(found->name)));
+            u"The reply to %1 waits for the connection to come back"_s.arg(ServingTexts::shownName(found->to.name)));
     }
 }
 
@@ -445,7 +444,7 @@ void SendScheduler::resume()
             m_counters.linesDropped += dropped;
             qCInfo(lcServing).noquote() << ServingTexts::logLine(
                 m_label, u"Reply to %1 given up: the connection was down longer than it may wait"_s.arg(
-                             ServingTexts::shownName(entry.name)));
+                             ServingTexts::shownName(entry.to.name)));
         }
         if (listTooLate)
             endList(key, entry); // may start lists waiting: entry is not used after

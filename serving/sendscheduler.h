@@ -142,15 +142,6 @@ Q_SIGNALS:
     void itemStarted(qint64 waitedMs);
 
 private:
-    // Who a reply goes to: the key he is known by on the connection, his name in
-    // the room, and the room's messenger that reaches him.
-    struct Recipient
-    {
-        QString key;
-        QString name;
-        QPointer<MorvexAIMOCX::AIM> via;
-    };
-
     using Member = MemberQueue;
     using Message = MemberQueue::Message;
 

@@ -73,7 +73,8 @@ void SendScheduler::renameMember(const QString &oldMember, const QString &newMem
     dropKey(newName, u"the name was taken by %1"_s.arg(oldMember));
     if (const auto found = m_members.find(oldName); found != m_members.end()) {
         Member moved = std::move(*found);
-        moved.name = newMember;
+        moved.to.key = newName;
+        moved.to.name = newMember;
         m_members.remove(oldName);
         m_members.insert(newName, std::move(moved));
     }
@@ -100,7 +101,7 @@ void SendScheduler::dropRoom(MorvexAIMOCX::AIM *room)
     qint64 dropped = 0;
     QStringList idle;
     for (auto member = m_members.begin(); member != m_members.end(); ++member) {
-        if (member->via != room)
+        if (member->to.via != room)
             continue;
         if (!member->sending && !member->list)
             idle.append(member.key());
@@ -126,7 +127,7 @@ void SendScheduler::finishRoomsLeft()
     for (qsizetype i = m_roomsLeft.size() - 1; i >= 0; --i) {
         MorvexAIMOCX::AIM *room = m_roomsLeft.at(i);
         const bool busy = room && std::any_of(m_members.cbegin(), m_members.cend(), [room](const Member &member) {
-                              return member.via == room && (member.sending || member.list);
+                              return member.to.via == room && (member.sending || member.list);
                           });
         if (busy)
             continue;
