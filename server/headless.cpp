@@ -54,6 +54,7 @@ int runHeadless(const StartupOptions &options)
 
     StringRowList descriptions;
     StringRowList addresses;
+    bool toldReady = false; // systemd was told the server is ready
     ServerCore core(folder, descriptions, addresses, ServerCore::Serving::OnJoin);
     for (const QString &problem : core.load())
         qCWarning(lcServer).noquote() << problem;
@@ -71,7 +72,6 @@ int runHeadless(const StartupOptions &options)
     });
     // systemd: ready once the first room is served; the watchdog pinged from this loop.
     ServiceManager::startWatchdog(&core);
-    bool toldReady = false;
     QObject::connect(&core, &ServerCore::servingChanged, &core, [&toldReady](int serving, int rooms) {
         if (serving == 0 && !toldReady)
             return;

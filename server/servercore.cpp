@@ -54,6 +54,9 @@ ServerCore::ServerCore(const DataFolder &folder, RowList &descriptions, RowList 
 
 ServerCore::~ServerCore()
 {
+    // Rooms taken out from here on are not told to anyone: whoever listened
+    // (the window, the start's status) may be gone already.
+    disconnect(m_rooms.get(), nullptr, this, nullptr);
     // The faces first, then the rooms they read, then the rooms' messengers.
 #ifdef VALDRIN_HAVE_WEB
     m_faces->web.reset();
