@@ -196,7 +196,7 @@ QStringList ServerCore::roomStates() const
 {
     QStringList lines;
     for (const ServedRooms::RoomState &state : m_rooms->states()) {
-        QString line = state.connection == state.room ? state.room : u"%1 %2"_s.arg(state.connection, state.room);
+        QString line = u"%1 %2"_s.arg(state.connection, state.room);
         line += state.serving ? u": served"_s : state.joined ? u": joined, not served"_s : u": not joined"_s;
         if (!state.lastProblem.isEmpty())
             line += u" (%1)"_s.arg(state.lastProblem);

@@ -67,11 +67,6 @@ std::shared_ptr<const CatalogueSearch> LinkServer::search()
     return m_search;
 }
 
-void LinkServer::answerSearches(bool on)
-{
-    m_room->setSearch(on ? std::optional(ChatResponder::Search{[this] { return search(); }}) : std::nullopt);
-}
-
 void LinkServer::BuildList2()
 {
     ListPageBuilder::BuildList2(m_values->ListPages);

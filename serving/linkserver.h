@@ -1,5 +1,6 @@
 #pragma once
 
+#include "serving/chatresponder.h"
 #include "serving/servermessage.h"
 #include "serving/servingswitch.h"
 #include "serving/valdrinbas.h"
@@ -11,7 +12,6 @@
 
 #include <memory>
 
-class ChatResponder;
 class QTimer;
 class RoomServer;
 class RowList;
@@ -65,9 +65,11 @@ public:
     bool switchOff(StopLine line);
     void advertise();
     [[nodiscard]] bool isServing() const;
-    // Whether the messenger's room answers "send find" (chat-search in the
-    // network settings), from this catalogue's search.
-    void answerSearches(bool on);
+    // What a room answers "send find" from: this catalogue's search.
+    [[nodiscard]] ChatResponder::Search searcher()
+    {
+        return {[this] { return search(); }};
+    }
 
     // The program is closing: list replies in progress end after their current
     // page and no new command is answered.

@@ -65,11 +65,6 @@ ServedRooms::ServedRooms(LinkServer &server, QObject *parent) : QObject(parent),
 
 ServedRooms::~ServedRooms() = default;
 
-ChatResponder::Search ServedRooms::searchOf(LinkServer &server)
-{
-    return {[&server] { return server.search(); }};
-}
-
 void ServedRooms::setSearch(const QString &connectionName, bool on)
 {
     const auto found = m_connections.constFind(connectionName);
@@ -78,7 +73,7 @@ void ServedRooms::setSearch(const QString &connectionName, bool on)
     (*found)->search = on;
     for (const std::shared_ptr<Room> &room : std::as_const(m_rooms)) {
         if (room->connection == connectionName)
-            room->server->setSearch(on ? std::optional(searchOf(m_server)) : std::nullopt);
+            room->server->setSearch(on ? std::optional(m_server.searcher()) : std::nullopt);
     }
     m_paceCheck.start();
 }
@@ -112,7 +107,7 @@ RoomServer *ServedRooms::addRoom(const QString &connectionName, const QString &r
                                   m_server.addresses(), m_server.values(), this);
     room->server->setLabel(label);
     if (network.search)
-        room->server->setSearch(searchOf(m_server));
+        room->server->setSearch(m_server.searcher());
     connect(&room->server->responder(), &ChatResponder::answered, this,
             [this, connectionName, roomName](ChatCommand::Kind kind) {
                 Q_EMIT commandAnswered(connectionName, roomName, kind);
@@ -279,17 +274,23 @@ RoomServer *ServedRooms::roomServer(MorvexAIMOCX::AIM *room) const
     return found ? found->server : nullptr;
 }
 
+QList<std::shared_ptr<ServedRooms::Room>> ServedRooms::sortedRooms() const
+{
+    QList<std::shared_ptr<Room>> rooms = m_rooms.values();
+    std::sort(rooms.begin(), rooms.end(), [](const auto &a, const auto &b) {
+        return std::tie(a->connection, a->name) < std::tie(b->connection, b->name);
+    });
+    return rooms;
+}
+
 QList<ServedRooms::RoomState> ServedRooms::states() const
 {
     QList<RoomState> states;
-    for (const std::shared_ptr<Room> &room : m_rooms) {
+    for (const std::shared_ptr<Room> &room : sortedRooms()) {
         MorvexAIMOCX::AIM *messenger = room->server->room();
         states.append({room->connection, room->name, messenger ? messenger->ScreenName() : QString(),
                        messenger && messenger->ChatRoom() != 0, room->server->isServing(), room->lastProblem});
     }
-    std::sort(states.begin(), states.end(), [](const RoomState &a, const RoomState &b) {
-        return std::tie(a.connection, a.room) < std::tie(b.connection, b.room);
-    });
     return states;
 }
 
@@ -308,14 +309,7 @@ QString ServedRooms::setServing(const QString &connection, const QString &roomNa
             continue;
         room->switchedOff = !on;
         if (room->server->isServing() != on) {
-            QString refused;
-            const QMetaObject::Connection told = connect(room->server, &RoomServer::switchRefused, this,
-                                                         [&refused](const QString &text) { refused = text; });
-            if (on)
-                room->server->switchOn(OpeningLines::Full);
-            else
-                room->server->switchOff(StopLine::NoLongerServing);
-            disconnect(told);
+            const QString refused = switchRoom(*room->server, on, OpeningLines::Full, StopLine::NoLongerServing);
             if (room->server->isServing() != on)
                 return refused.isEmpty() ? u"The room's serving could not be switched."_s : refused;
         }
@@ -326,6 +320,19 @@ QString ServedRooms::setServing(const QString &connection, const QString &roomNa
         return {};
     }
     return u"There is no room %1 on %2."_s.arg(roomName, connection);
+}
+
+QString ServedRooms::switchRoom(RoomServer &server, bool on, OpeningLines lines, StopLine line)
+{
+    QString refused;
+    const QMetaObject::Connection told =
+        connect(&server, &RoomServer::switchRefused, this, [&refused](const QString &text) { refused = text; });
+    if (on)
+        server.switchOn(lines);
+    else
+        server.switchOff(line);
+    disconnect(told);
+    return refused;
 }
 
 QString ServedRooms::switchAllOn(OpeningLines lines)
@@ -339,13 +346,8 @@ QString ServedRooms::switchAllOn(OpeningLines lines)
         if (lines == OpeningLines::Short && (!messenger || messenger->ChatRoom() == 0))
             continue;
         const bool wasServing = room->server->isServing();
-        const QMetaObject::Connection told =
-            connect(room->server, &RoomServer::switchRefused, this, [&refused](const QString &text) {
-                if (refused.isEmpty())
-                    refused = text;
-            });
-        room->server->switchOn(lines);
-        disconnect(told);
+        if (const QString told = switchRoom(*room->server, true, lines, StopLine::NoLongerServing); refused.isEmpty())
+            refused = told;
         if (!room->server->isServing())
             continue;
         served = true;
@@ -395,12 +397,8 @@ void ServedRooms::advertise()
 
 QList<QTimer *> ServedRooms::timers() const
 {
-    QList<std::shared_ptr<Room>> rooms = m_rooms.values();
-    std::sort(rooms.begin(), rooms.end(), [](const auto &a, const auto &b) {
-        return std::tie(a->connection, a->name) < std::tie(b->connection, b->name);
-    });
     QList<QTimer *> timers;
-    for (const std::shared_ptr<Room> &room : rooms)
+    for (const std::shared_ptr<Room> &room : sortedRooms())
         timers.append(room->server->timer());
     return timers;
 }

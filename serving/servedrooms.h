@@ -102,7 +102,10 @@ private:
     struct Room;
 
     Connection &connection(const QString &name, MorvexAIMOCX::AIM *firstRoom);
-    [[nodiscard]] static ChatResponder::Search searchOf(LinkServer &server);
+    // The rooms in the order of states().
+    [[nodiscard]] QList<std::shared_ptr<Room>> sortedRooms() const;
+    // Switches one room as its own switch would; what refused it, if anything.
+    QString switchRoom(RoomServer &server, bool on, OpeningLines lines, StopLine line);
     void serve(Room &room);
     void paceAnnouncements();
     void spreadAnnouncement(Room &room);

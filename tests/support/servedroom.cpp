@@ -1,5 +1,7 @@
 #include "support/servedroom.h"
 
+#include "serving/roomserver.h"
+
 #include <QSignalSpy>
 
 using namespace Qt::StringLiterals;
@@ -79,5 +81,5 @@ bool ServedRoom::switchOn()
 void ServedRoom::setSearch(bool on)
 {
     m_server->BuildList();
-    m_server->answerSearches(on);
+    m_server->room().setSearch(on ? std::optional(m_server->searcher()) : std::nullopt);
 }
