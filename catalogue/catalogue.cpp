@@ -262,11 +262,6 @@ int Catalogue::itemCount() const
     return m_descriptions.ListCount();
 }
 
-QString Catalogue::countCaption(int count)
-{
-    return u"Server Items: "_s + QString::number(count);
-}
-
 CatalogueEdit Catalogue::replace(int item, const QString &description, const QString &address)
 {
     if (item < 0 || item >= m_descriptions.ListCount() || item >= m_addresses.ListCount())

@@ -82,9 +82,6 @@ public:
     // True when a list file could not be read at start, so the files are left alone.
     [[nodiscard]] bool filesHeld() const { return !m_heldBecause.isEmpty(); }
 
-    // The caption of the item count label: "Server Items: " and the count.
-    [[nodiscard]] static QString countCaption(int count);
-
 private:
     // What the list files are on disk (which file, its size and time), to tell
     // whether another program wrote them.

@@ -9,7 +9,6 @@
 
 #include "catalogue/catalogue.h"
 #include "networkconf/networksettings.h"
-#include "platform/rowlist.h"
 
 #ifdef VALDRIN_HAVE_PURPLE
 #include "messengers/purple/purplemessenger.h"
@@ -52,10 +51,8 @@ int runHeadless(const StartupOptions &options)
         return ExitCode::UsageError;
     }
 
-    StringRowList descriptions;
-    StringRowList addresses;
     bool toldReady = false; // systemd was told the server is ready
-    ServerCore core(folder, descriptions, addresses, ServerCore::Serving::OnJoin);
+    ServerCore core(folder, ServerCore::Serving::OnJoin);
     for (const QString &problem : core.load())
         qCWarning(lcServer).noquote() << problem;
     qCInfo(lcServer).noquote()

@@ -1,6 +1,6 @@
 #include "server/servercore.h"
 
-#include "server/cataloguewatcher.h"
+#include "server/filewatcher.h"
 #include "server/serverlog.h"
 
 #include "catalogue/catalogue.h"
@@ -17,6 +17,7 @@
 #include "server/networkserver.h"
 #endif
 
+#include <QFileInfo>
 #include <QLockFile>
 #include <QLoggingCategory>
 
@@ -41,11 +42,10 @@ struct ServerCore::Faces
 #endif
 };
 
-ServerCore::ServerCore(const DataFolder &folder, RowList &descriptions, RowList &addresses, Serving serving,
-                       QObject *parent)
+ServerCore::ServerCore(const DataFolder &folder, Serving serving, QObject *parent)
     : QObject(parent), m_folder(folder),
-      m_links(std::make_unique<LinkServer>(nullptr, descriptions, addresses, folder)),
-      m_rooms(std::make_unique<ServedRooms>(*m_links)), m_faces(std::make_unique<Faces>())
+      m_links(std::make_unique<LinkServer>(nullptr, m_descriptions, m_addresses, folder)),
+      m_rooms(std::make_unique<ServedRooms>(*m_links)), m_faces(std::make_unique<Faces>()), m_serving(serving)
 {
     m_rooms->setServeOnJoin(serving == Serving::OnJoin);
     connect(m_rooms.get(), &ServedRooms::changed, this,
@@ -113,22 +113,29 @@ QString ServerCore::start(const NetworkConfig &config)
         return u"%1 sets http-listen, but this build of the program has no web face. Remove the http- lines, or "
                u"build with libmicrohttpd-dev installed."_s.arg(NetworkSettings::fileName());
 #endif
-    watchFiles();
+    watchFiles(m_serving == Serving::ByOperator);
     return {};
 }
 
 void ServerCore::start(MorvexAIMOCX::AIM *room)
 {
     m_rooms->addRoom(u"local"_s, u"room"_s, room);
-    watchFiles();
+    watchFiles(false);
 }
 
-void ServerCore::watchFiles()
+void ServerCore::watchFiles(bool settingsToo)
 {
     // The operator edits the files while the program runs (by hand, or with
     // its catalogue commands): it reads them again when they change.
-    m_watcher = std::make_unique<CatalogueWatcher>(m_folder.path());
-    connect(m_watcher.get(), &CatalogueWatcher::changed, this, &ServerCore::reloadCatalogue);
+    const auto name = [](const QString &path) { return QFileInfo(path).fileName(); };
+    m_watcher = std::make_unique<FileWatcher>(
+        m_folder.path(),
+        QStringList{name(m_folder.descriptionsPath()), name(m_folder.addressesPath()), name(m_folder.messagePath())});
+    connect(m_watcher.get(), &FileWatcher::changed, this, &ServerCore::reloadCatalogue);
+    if (settingsToo) {
+        m_settingsWatcher = std::make_unique<FileWatcher>(m_folder.path(), QStringList{NetworkSettings::fileName()});
+        connect(m_settingsWatcher.get(), &FileWatcher::changed, this, &ServerCore::reloadSettings);
+    }
 }
 
 void ServerCore::publish()
@@ -158,6 +165,11 @@ void ServerCore::reloadCatalogue()
 void ServerCore::reload()
 {
     reloadCatalogue();
+    reloadSettings();
+}
+
+void ServerCore::reloadSettings()
+{
 #ifdef VALDRIN_HAVE_PURPLE
     if (!m_faces->networks)
         return;
@@ -166,9 +178,10 @@ void ServerCore::reload()
         changed.error = u"%1 is gone from %2"_s.arg(NetworkSettings::fileName(), m_folder.path());
     if (!changed.error.isEmpty()) {
         const QString mistake = changed.error.endsWith(u'.') ? changed.error : changed.error + u'.';
-        qCWarning(lcServer).noquote() << mistake
-                                      << u"The changed %1 was not applied; the rooms go on as they were."_s.arg(
-                                             NetworkSettings::fileName());
+        const QString why = u"%1 The changed %2 was not applied; the rooms go on as they were."_s.arg(
+            mistake, NetworkSettings::fileName());
+        qCWarning(lcServer).noquote() << why;
+        Q_EMIT settingsRefused(why);
         return;
     }
     m_links->values().CatalogueAddress = changed.value->web.publicUrl;

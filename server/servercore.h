@@ -2,6 +2,7 @@
 
 #include "catalogue/datafolder.h"
 #include "networkconf/networksettings.h"
+#include "platform/rowlist.h"
 #include "serving/servingswitch.h"
 
 #include <QObject>
@@ -11,9 +12,8 @@
 #include <memory>
 
 class Catalogue;
-class CatalogueWatcher;
+class FileWatcher;
 class LinkServer;
-class RowList;
 class ServedRooms;
 
 namespace MorvexAIMOCX {
@@ -37,10 +37,7 @@ public:
         ByOperator // the operator's switch: the window
     };
 
-    // The rows are the catalogue's two lists (the window's list boxes, or rows
-    // in memory); they must outlive the core.
-    ServerCore(const DataFolder &folder, RowList &descriptions, RowList &addresses, Serving serving,
-               QObject *parent = nullptr);
+    ServerCore(const DataFolder &folder, Serving serving, QObject *parent = nullptr);
     ~ServerCore() override;
 
     // The start-up load of the catalogue and the server message; a sentence
@@ -54,7 +51,9 @@ public:
     void start(MorvexAIMOCX::AIM *room);
     // Reads the catalogue files and message.txt again (a change on disk).
     void reloadCatalogue();
-    // Reads network.conf again as well and applies what changed (SIGHUP).
+    // Reads network.conf again and applies what changed.
+    void reloadSettings();
+    // Both: the catalogue files and network.conf (SIGHUP).
     void reload();
     // The program is closing: list replies end after their page, and nothing
     // new is answered in any room.
@@ -70,29 +69,40 @@ public:
 
     [[nodiscard]] LinkServer &links() { return *m_links; }
     [[nodiscard]] Catalogue &catalogue();
+    // The catalogue's two lists, which the windows show.
+    [[nodiscard]] const RowList &descriptions() const { return m_descriptions; }
+    [[nodiscard]] const RowList &addresses() const { return m_addresses; }
     [[nodiscard]] ServedRooms &rooms() { return *m_rooms; }
     [[nodiscard]] const DataFolder &folder() const { return m_folder; }
 
 Q_SIGNALS:
     // The catalogue or the server message changed: read from disk again, or
-    // changed on the admin page.
+    // changed on the admin page. (A change the window makes itself it shows at once.)
     void catalogueChanged();
     // A room started serving, or a room's state changed: states() and the
     // counts of serving and all rooms.
     void servingChanged(int serving, int rooms);
     // Every network turned the program away for good: nothing is served, nor will be.
     void allRefused();
+    // A changed network.conf could not be applied, and why; the rooms go on as they were.
+    void settingsRefused(const QString &why);
 
 private:
     // The networks and the web face, where this build has them.
     struct Faces;
 
-    void watchFiles();
+    // The catalogue files are watched; the window, which has no SIGHUP,
+    // watches network.conf too.
+    void watchFiles(bool settingsToo);
     void publish();
 
     DataFolder m_folder;
+    StringRowList m_descriptions;
+    StringRowList m_addresses;
     std::unique_ptr<LinkServer> m_links;
     std::unique_ptr<ServedRooms> m_rooms;
     std::unique_ptr<Faces> m_faces;
-    std::unique_ptr<CatalogueWatcher> m_watcher;
+    std::unique_ptr<FileWatcher> m_watcher;
+    std::unique_ptr<FileWatcher> m_settingsWatcher;
+    Serving m_serving;
 };

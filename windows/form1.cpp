@@ -1,7 +1,5 @@
 #include "windows/form1.h"
 
-#include "windows/listwidgetrows.h"
-
 #include "catalogue/catalogue.h"
 #include "platform/messenger.h"
 #include "server/servercore.h"
@@ -13,6 +11,7 @@
 #include "windows/form2.h"
 #include "windows/form3.h"
 #include "windows/operatormessages.h"
+#include "windows/rowsview.h"
 #include "windows/twips.h"
 
 #include <QCloseEvent>
@@ -38,6 +37,12 @@ constexpr int LockWaitMs = 2000;
 // The two captions of a serving switch: "On" while serving is off, "Off" while it is on.
 const QString SwitchOnCaption = u"On"_s;
 const QString SwitchOffCaption = u"Off"_s;
+
+// The caption of the item count label.
+QString countCaption(int count)
+{
+    return u"Server Items: "_s + QString::number(count);
+}
 
 template <typename Widget> Widget *placed(Widget *widget, const QString &name, QRect twips)
 {
@@ -78,11 +83,12 @@ Form1::Form1(const DataFolder &folder, MorvexAIMOCX::AIM *messenger, QWidget *pa
         AIM1->setParent(this);
     createControls();
 
-    m_descriptionRows = std::make_unique<ListWidgetRows>(List1);
-    m_addressRows = std::make_unique<ListWidgetRows>(List2);
     // The serving switches are the operator's: no room is served before one is clicked.
-    m_core = std::make_unique<ServerCore>(folder, *m_descriptionRows, *m_addressRows, ServerCore::Serving::ByOperator);
-    connect(m_core.get(), &ServerCore::catalogueChanged, this, &Form1::showItemCount);
+    m_core = std::make_unique<ServerCore>(folder, ServerCore::Serving::ByOperator);
+    connect(m_core.get(), &ServerCore::catalogueChanged, this, [this] {
+        showRows();
+        showItemCount();
+    });
     connect(m_core.get(), &ServerCore::servingChanged, this, &Form1::followRooms);
     connect(m_core.get(), &ServerCore::allRefused, this, [this] {
         OperatorMessages::warnLater(this,
@@ -90,6 +96,9 @@ Form1::Form1(const DataFolder &folder, MorvexAIMOCX::AIM *messenger, QWidget *pa
                                     u"the accounts and passwords in the file, then start the program again."_s.arg(
                                         NetworkSettings::fileName()));
     });
+
+    connect(m_core.get(), &ServerCore::settingsRefused, this,
+            [this](const QString &why) { OperatorMessages::warnLater(this, why); });
 
     Form_Load();
     if (AIM1)
@@ -143,7 +152,7 @@ void Form1::createControls()
     List1 = placed(new QListWidget(this), u"List1"_s, {60, 300, 2835, 420});
     addLine({90, 1980, 2880, 1980}); // Line3, below the input rows
     addLine({90, 1440, 2880, 1440}); // Line2, below the item count
-    Label10 = addLabel(u"Label10"_s, Catalogue::countCaption(0), {90, 1230, 2775, 195});
+    Label10 = addLabel(u"Label10"_s, countCaption(0), {90, 1230, 2775, 195});
     addLine({90, 1200, 2880, 1200}); // Line1, above the item count
     Label9 = addLabel(u"Label9"_s, u"About"_s, {2430, 2070, 465, 195});
     Label8 = addLabel(u"Label8"_s, u"Message"_s, {1680, 2070, 675, 195});
@@ -302,6 +311,7 @@ bool Form1::addItemFromBoxes()
     const CatalogueChange::Outcome outcome =
         CatalogueChange::apply(changeTarget(), CatalogueChange::AddItem{Text1->text(), Text2->text()}, LockWaitMs);
     const bool added = outcome.changed() || outcome.result == CatalogueChange::Outcome::Result::Unsaved;
+    showRows();
     if (added) {
         Text1->setText(QString());
         Text2->setText(QString());
@@ -367,6 +377,7 @@ void Form1::removeSelectedItem()
     const CatalogueChange::Outcome outcome = CatalogueChange::apply(
         changeTarget(),
         CatalogueChange::RemoveItem{{List1->currentRow(), List2->currentRow(), seen(List1), seen(List2)}}, LockWaitMs);
+    showRows();
     showItemCount();
     tellChange(outcome);
 }
@@ -424,6 +435,7 @@ void Form1::Form_Load()
 {
     addon::StayOnTop(this);
     const QStringList problems = m_core->load();
+    showRows();
     showItemCount();
     if (!problems.isEmpty()) {
         // Shown once the window is up, so the start is not held by a dialog.
@@ -435,6 +447,7 @@ void Form1::Form_Load()
                 if (!self)
                     return;
                 const CatalogueEdit edit = self->catalogue().removeUnmatchedRows();
+                self->showRows();
                 self->showItemCount();
                 self->tellEdit(edit);
             });
@@ -465,7 +478,15 @@ bool Form1::Form_Unload()
     }
 }
 
+void Form1::showRows()
+{
+    // The address row goes first, as a removal always took it: the description
+    // list's selection then follows the address list's.
+    ::showRows(List2, m_core->addresses());
+    ::showRows(List1, m_core->descriptions());
+}
+
 void Form1::showItemCount()
 {
-    Label10->setText(Catalogue::countCaption(catalogue().itemCount()));
+    Label10->setText(countCaption(catalogue().itemCount()));
 }

@@ -15,7 +15,6 @@ class Catalogue;
 class ClickableLabel;
 class LinkServer;
 class ServerCore;
-class ListWidgetRows;
 class QLabel;
 struct CatalogueEdit;
 class QLineEdit;
@@ -102,6 +101,8 @@ private:
     // Saves the catalogue; false when the operator chose to keep the window open.
     [[nodiscard]] bool Form_Unload();
     void showItemCount();
+    // The list boxes show the catalogue's rows as they are now.
+    void showRows();
     // Adds the item in the two boxes; true when it was added.
     bool addItemFromBoxes();
     // Shows what an edit has to say, and when it could not be saved that the window keeps it.
@@ -113,8 +114,6 @@ private:
     void followRooms();
     static void mirrorSelection(QListWidget *from, QListWidget *to);
 
-    std::unique_ptr<ListWidgetRows> m_descriptionRows;
-    std::unique_ptr<ListWidgetRows> m_addressRows;
     std::unique_ptr<ServerCore> m_core;
     QPointer<Form2> m_form2;
     QPointer<Form3> m_form3;

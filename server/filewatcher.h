@@ -4,18 +4,20 @@
 #include <QObject>
 #include <QTimer>
 
-// Notices when someone changes the catalogue files or message.txt of a data
-// folder: an operator's editor, or a catalogue command of this program. Editors
+// Notices when someone changes some files of a data folder (the catalogue files
+// and message.txt, or network.conf): an operator's editor, or a catalogue
+// command of this program. Editors
 // and this program replace files whole (a new file renamed over the old one),
 // which ends a watch on the file itself, so the folder is watched as well and
 // the files are watched again after every change. A burst of changes (one
 // file after the other) is reported once, when it is over.
-class CatalogueWatcher final : public QObject
+class FileWatcher final : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit CatalogueWatcher(const QString &folder, QObject *parent = nullptr);
+    // The files are names in the folder.
+    FileWatcher(const QString &folder, const QStringList &files, QObject *parent = nullptr);
 
 Q_SIGNALS:
     void changed();
@@ -26,6 +28,7 @@ private:
     [[nodiscard]] QByteArray signature() const;
 
     QString m_folder;
+    QStringList m_files;
     QFileSystemWatcher m_watcher;
     QTimer m_settle;
     QByteArray m_signature;

@@ -1,4 +1,4 @@
-#include "server/cataloguewatcher.h"
+#include "server/filewatcher.h"
 
 #include <QDir>
 
@@ -8,18 +8,13 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-const QStringList &watchedFiles()
-{
-    static const QStringList names{u"descriptions.dat"_s, u"urls.dat"_s, u"message.txt"_s};
-    return names;
-}
-
 // Changes come in bursts (descriptions.dat, then urls.dat); wait for the end.
 constexpr int SettleMs = 300;
 
 } // namespace
 
-CatalogueWatcher::CatalogueWatcher(const QString &folder, QObject *parent) : QObject(parent), m_folder(folder)
+FileWatcher::FileWatcher(const QString &folder, const QStringList &files, QObject *parent)
+    : QObject(parent), m_folder(folder), m_files(files)
 {
     m_settle.setSingleShot(true);
     m_settle.setInterval(SettleMs);
@@ -33,32 +28,32 @@ CatalogueWatcher::CatalogueWatcher(const QString &folder, QObject *parent) : QOb
         m_signature = now;
         Q_EMIT changed();
     });
-    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, &CatalogueWatcher::somethingChanged);
-    connect(&m_watcher, &QFileSystemWatcher::fileChanged, this, &CatalogueWatcher::somethingChanged);
+    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, &FileWatcher::somethingChanged);
+    connect(&m_watcher, &QFileSystemWatcher::fileChanged, this, &FileWatcher::somethingChanged);
     m_watcher.addPath(folder);
     watchFiles();
     m_signature = signature();
 }
 
-void CatalogueWatcher::somethingChanged()
+void FileWatcher::somethingChanged()
 {
     m_settle.start();
 }
 
-void CatalogueWatcher::watchFiles()
+void FileWatcher::watchFiles()
 {
-    for (const QString &name : watchedFiles()) {
+    for (const QString &name : m_files) {
         const QString path = QDir(m_folder).filePath(name);
         if (!m_watcher.files().contains(path) && QFileInfo::exists(path))
             m_watcher.addPath(path);
     }
 }
 
-QByteArray CatalogueWatcher::signature() const
+QByteArray FileWatcher::signature() const
 {
     // Which file it is (a replaced file is a new one), its size and its time.
     QByteArray state;
-    for (const QString &name : watchedFiles()) {
+    for (const QString &name : m_files) {
         struct stat info = {};
         const QByteArray path = QFile::encodeName(QDir(m_folder).filePath(name));
         if (::stat(path.constData(), &info) == 0) {
