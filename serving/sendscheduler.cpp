@@ -14,18 +14,9 @@ using namespace Qt::StringLiterals;
 
 Q_DECLARE_LOGGING_CATEGORY(lcServing)
 
-namespace {
-
-// Room lines waiting at most: a room line is an announcement, never a reply.
-// Fifty rooms of a connection joined at once may each have four waiting.
-constexpr std::size_t RoomLinesAtMost = 256;
-
-} // namespace
-
 SendScheduler::SendScheduler(MorvexAIMOCX::AIM *messenger, QObject *parent)
     : SendScheduler(messenger ? messenger->delivery() : Delivery{}, parent)
 {
-    m_messenger = messenger;
     if (messenger) {
         connect(messenger, &MorvexAIMOCX::AIM::roomJoined, this, &SendScheduler::resume);
         connect(messenger, &MorvexAIMOCX::AIM::linesSent, this, &SendScheduler::spend);
@@ -42,15 +33,9 @@ SendScheduler::SendScheduler(const Delivery &delivery, QObject *parent) : QObjec
     setRate(delivery.linesPerSecond, delivery.burst);
 }
 
-MorvexAIMOCX::AIM *SendScheduler::target(MorvexAIMOCX::AIM *room) const
-{
-    return room ? room : m_messenger.get();
-}
-
 Recipient SendScheduler::recipient(const QString &member, MorvexAIMOCX::AIM *room) const
 {
-    MorvexAIMOCX::AIM *via = target(room);
-    return {via ? via->memberAddress(member) : member, member, via};
+    return {room ? room->memberAddress(member) : member, member, room};
 }
 
 SendScheduler::~SendScheduler() = default;
@@ -70,32 +55,23 @@ void SendScheduler::setClockForTesting(std::function<qint64()> clock)
 
 void SendScheduler::postInRoom(const QList<RoomText> &block, MorvexAIMOCX::AIM *room, Waiting waiting)
 {
-    room = target(room);
     if (m_stopped || !room)
         throw MessengerError(u"the messenger is gone"_s);
-    const auto ofThisRoom = [room](const RoomLine &line) { return line.room == room; };
-    if (std::any_of(m_roomLines.cbegin(), m_roomLines.cend(), ofThisRoom)) {
-        // An announcement that has not gone out yet is not bunched with the
-        // next, nor broken up by it.
-        if (waiting == Waiting::Keep)
-            return;
-        std::erase_if(m_roomLines, ofThisRoom);
-    }
-    if (m_roomLines.size() + std::size_t(block.size()) > RoomLinesAtMost)
+    if (!m_roomLines.makeRoomFor(room, block.size(), waiting))
         return;
     m_pace.refill(now());
     qsizetype next = 0;
     // Nothing waits ahead of it and the network takes it now: it goes at once,
     // and the caller learns when the messenger fails.
-    for (; next < block.size() && m_roomLines.empty() && m_pace.mayGo(); ++next) {
+    for (; next < block.size() && m_roomLines.isEmpty() && m_pace.mayGo(); ++next) {
         const QString text = block.at(next)();
         room->SendChat(text);
         m_pace.take(linesOf(text));
         ++m_counters.linesSent;
-        ++m_roomLinesInARow;
+        m_roomLines.sentAtOnce();
     }
     for (; next < block.size(); ++next)
-        m_roomLines.push_back({room, block.at(next)});
+        m_roomLines.append(room, block.at(next));
     sendDue();
 }
 
@@ -292,11 +268,10 @@ bool SendScheduler::sendOne(qint64 at)
     const qsizetype turn = readyTurn(at);
     // The rooms' lines go first, but after a few in a row a member who waits
     // gets one: many rooms' announcements never shut the members' replies out.
-    if (!m_roomLines.empty() && (turn < 0 || m_roomLinesInARow < RoomLinesInARow)) {
+    if (m_roomLines.goesNext(turn >= 0)) {
         if (!mayGo)
             return false;
-        const RoomLine line = std::move(m_roomLines.front());
-        m_roomLines.pop_front();
+        const RoomLines::Line line = m_roomLines.take();
         QString text;
         try {
             if (!line.room)
@@ -310,12 +285,11 @@ bool SendScheduler::sendOne(qint64 at)
                 m_label, u"A line in the room was not sent: %1"_s.arg(QString::fromUtf8(error.what())));
         }
         m_pace.take(std::max(1, linesOf(text)));
-        ++m_roomLinesInARow;
         return true;
     }
     if (turn < 0 || !mayGo)
         return false;
-    m_roomLinesInARow = 0;
+    m_roomLines.memberServed();
     const QString name = m_turns.at(turn);
     m_turn = int(turn + 1);
     sendPart(name);
@@ -459,8 +433,8 @@ void SendScheduler::armTimer(qint64 at)
         return;
     qint64 due = std::numeric_limits<qint64>::max();
     const bool workWaiting =
-        !m_roomLines.empty() || std::any_of(m_members.cbegin(), m_members.cend(),
-                                            [&](const Member &m) { return m.ready(true, at) || m.ready(false, at); });
+        !m_roomLines.isEmpty() || std::any_of(m_members.cbegin(), m_members.cend(),
+                                              [&](const Member &m) { return m.ready(true, at) || m.ready(false, at); });
     if (workWaiting && !m_pace.mayGo())
         due = at + m_pace.untilNextLine();
     for (const QString &name : m_lists.running()) {

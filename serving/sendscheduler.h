@@ -4,6 +4,7 @@
 #include "serving/listadmission.h"
 #include "serving/listpages.h"
 #include "serving/memberqueue.h"
+#include "serving/roomlines.h"
 #include "serving/tokenbucket.h"
 
 #include <QElapsedTimer>
@@ -40,9 +41,7 @@ public:
     static constexpr int MembersWaitingAtMost = 1024;
     static constexpr qint64 BusyNoticeEveryMs = 60000;
     static constexpr qint64 BacklogReportEveryMs = 60000;
-    // The rooms' lines go ahead of the replies, but at most this many in a row
-    // while a member waits: the rooms take at most this share of the pace then.
-    static constexpr int RoomLinesInARow = 3;
+    static constexpr int RoomLinesInARow = RoomLines::InARow;
     // A backlog this long (in time to send it) is worth a line in the log.
     static constexpr qint64 LongBacklogMs = 10000;
 
@@ -61,7 +60,7 @@ public:
         int listsWaiting = 0;
     };
 
-    // For one room: the messenger's room and members, at its network's rate.
+    // For the room of one messenger, at its network's rate.
     explicit SendScheduler(MorvexAIMOCX::AIM *messenger, QObject *parent = nullptr);
     // For the rooms of one connection, which share its rate: every call names
     // its room. A member is who the room says he is on the connection (see
@@ -80,37 +79,32 @@ public:
     // The clock in milliseconds; with it no timer runs, and tests call sendDue().
     void setClockForTesting(std::function<qint64()> now);
 
-    // Below, room is the messenger of the room concerned; none: the scheduler's own.
+    // Below, room is the messenger of the room concerned, always named: a room
+    // that is gone gets nothing.
 
-    // A line of the room's: made as it leaves, so a line that names the
-    // program's nick names it as it is then, not as it was when queued.
-    using RoomText = std::function<QString()>;
-    // What a room's new block does to its block still waiting.
-    enum class Waiting {
-        Keep,   // the waiting one goes out whole, and the new one is not sent (the next announcement)
-        Replace // the new one goes instead of what is left of the waiting one (serving switched on or off)
-    };
+    using RoomText = RoomLines::Text;
+    using Waiting = RoomLines::Waiting;
     // The room's lines (an announcement), as one block: they go ahead of every
     // reply, back to back in the order given, never a part of the block alone.
     // What can go at once does, and a failing messenger call is thrown to the caller.
     void postInRoom(const QList<RoomText> &block, MorvexAIMOCX::AIM *room, Waiting waiting);
     // An item reply to a member, sent whole.
-    Outcome sendItem(const QString &member, const QString &text, MorvexAIMOCX::AIM *room = nullptr);
+    Outcome sendItem(const QString &member, const QString &text, MorvexAIMOCX::AIM *room);
     // A search's matches to a member, as an item reply is sent; what is left
     // of his previous search's (waiting, or the lines not yet sent) goes.
-    Outcome sendSearch(const QString &member, const QString &text, MorvexAIMOCX::AIM *room = nullptr);
+    Outcome sendSearch(const QString &member, const QString &text, MorvexAIMOCX::AIM *room);
     // About how long a list of these pages takes to send at this pace, alone.
     [[nodiscard]] qint64 listDurationMs(const ListPageSet &pages) const;
     // The list pages to a member, one at a time; one list per member.
-    Outcome sendList(const QString &member, const ListPageSet &pages, MorvexAIMOCX::AIM *room = nullptr);
+    Outcome sendList(const QString &member, const ListPageSet &pages, MorvexAIMOCX::AIM *room);
 
     // True while a list is being sent to the member, or waits for its turn.
-    [[nodiscard]] bool hasList(const QString &member, MorvexAIMOCX::AIM *room = nullptr) const;
+    [[nodiscard]] bool hasList(const QString &member, MorvexAIMOCX::AIM *room) const;
 
     // The member left or is ignored: what waits for him goes, and his list ends.
-    void dropMember(const QString &member, const QString &why, MorvexAIMOCX::AIM *room = nullptr);
+    void dropMember(const QString &member, const QString &why, MorvexAIMOCX::AIM *room);
     // The member is known by another name now: his replies follow him.
-    void renameMember(const QString &oldName, const QString &newName, MorvexAIMOCX::AIM *room = nullptr);
+    void renameMember(const QString &oldName, const QString &newName, MorvexAIMOCX::AIM *room);
     // The room is no longer served: its waiting lines go, and a reply being sent
     // there ends after the message (a list page) on its way. roomFinished tells
     // when nothing more is sent through the room's messenger.
@@ -158,7 +152,6 @@ private:
     // The place in the turns of the member whose line goes next, or -1.
     [[nodiscard]] qsizetype readyTurn(qint64 at) const;
 
-    [[nodiscard]] MorvexAIMOCX::AIM *target(MorvexAIMOCX::AIM *room) const;
     [[nodiscard]] Recipient recipient(const QString &member, MorvexAIMOCX::AIM *room) const;
     void dropKey(const QString &key, const QString &why);
     void finishRoomsLeft();
@@ -180,18 +173,11 @@ private:
     void armTimer(qint64 at);
     void reportBacklog(qint64 at);
 
-    QPointer<MorvexAIMOCX::AIM> m_messenger;
     bool m_lineByLine = false;
     TokenBucket m_pace;
     qint64 m_pageIntervalMs = 1000;
 
-    struct RoomLine
-    {
-        QPointer<MorvexAIMOCX::AIM> room;
-        RoomText text;
-    };
-    std::deque<RoomLine> m_roomLines;
-    int m_roomLinesInARow = 0;
+    RoomLines m_roomLines;
     QList<QPointer<MorvexAIMOCX::AIM>> m_roomsLeft; // given up, with a message still on its way
     QHash<QString, Member> m_members;
     QStringList m_turns; // members with something to send, in turn

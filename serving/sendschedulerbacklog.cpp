@@ -38,7 +38,7 @@ void SendScheduler::queueItem(const Recipient &recipient, const QString &text, b
 SendScheduler::Counters SendScheduler::counters() const
 {
     Counters counters = m_counters;
-    counters.linesWaiting = int(m_roomLines.size()) + itemLinesWaiting();
+    counters.linesWaiting = m_roomLines.size() + itemLinesWaiting();
     for (const QString &name : m_lists.running()) {
         const Member &entry = m_members[name];
         if (entry.list)

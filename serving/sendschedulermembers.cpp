@@ -96,7 +96,7 @@ void SendScheduler::dropRoom(MorvexAIMOCX::AIM *room)
 {
     if (!room)
         return;
-    std::erase_if(m_roomLines, [room](const RoomLine &line) { return line.room == room; });
+    m_roomLines.dropRoom(room);
     m_lists.dropWaitingVia(room);
     qint64 dropped = 0;
     QStringList idle;

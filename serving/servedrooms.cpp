@@ -3,6 +3,7 @@
 #include "serving/chatresponder.h"
 #include "serving/floodguard.h"
 #include "serving/linkserver.h"
+#include "serving/roomlines.h"
 #include "serving/roomserver.h"
 #include "serving/sendscheduler.h"
 #include "serving/servingswitch.h"
@@ -36,12 +37,6 @@ namespace {
 
 // The lines of one announcement: title, size, and the two commands.
 constexpr int AnnouncementLines = 4;
-// The share of a connection's pace its rooms' announcements take on average.
-// The rest is the members', and headroom: a server passes its figure in lines
-// only for short lines (ngircd also counts bytes, about 256 a second), so a
-// connection sent at its full pace for long fills the server's own queue,
-// where nothing is fair and every reply waits.
-constexpr double AnnouncementShare = 0.6;
 
 } // namespace
 
@@ -194,19 +189,16 @@ void ServedRooms::removeRoom(MorvexAIMOCX::AIM *messenger)
     network->scheduler->dropRoom(messenger);
 }
 
-// Every room of a connection is announced once a minute, unless the rooms'
-// lines would take more than their share of the connection's pace: then less
-// often, so the announcements never pile up ahead of the members' replies.
+// Every room of a connection is announced once a minute, or less often when
+// its pace is short (see RoomLines).
 void ServedRooms::paceAnnouncements()
 {
     for (auto found = m_connections.cbegin(); found != m_connections.cend(); ++found) {
         Connection &network = **found;
         const double rate = network.scheduler->linesPerSecond();
-        const double linesPerMinute = rate * AnnouncementShare * 60;
-        const int needed = network.rooms * (AnnouncementLines + (network.search ? 1 : 0));
-        network.announceEveryMs = ServingSwitch::AdvertisementIntervalMs;
-        if (rate > 0 && needed > linesPerMinute)
-            network.announceEveryMs = int(std::ceil(needed * 60000.0 / linesPerMinute / 1000.0)) * 1000;
+        const int linesPerRoom = AnnouncementLines + (network.search ? 1 : 0);
+        network.announceEveryMs =
+            RoomLines::announceEveryMs(ServingSwitch::AdvertisementIntervalMs, rate, network.rooms, linesPerRoom);
         for (const std::shared_ptr<Room> &room : std::as_const(m_rooms)) {
             if (room->connection == found.key() && !room->server->timer()->isActive())
                 room->server->timer()->setInterval(network.announceEveryMs);
@@ -225,47 +217,32 @@ void ServedRooms::paceAnnouncements()
                u"instead of every minute. Serve fewer rooms on this connection, or raise send-rate if the server "
                u"allows it."_s.arg(found.key())
                    .arg(network.rooms)
-                   .arg(needed)
-                   .arg(int(linesPerMinute))
+                   .arg(network.rooms * linesPerRoom)
+                   .arg(int(rate * RoomLines::AnnouncementShare * 60))
                    .arg(rate)
                    .arg(network.announceEveryMs / 1000);
     }
 }
 
 // A room that starts serving is announced in the widest gap between the
-// announcements of its connection's other rooms, not at once with them:
-// fifty rooms joined together would otherwise all announce in one burst. Its
-// first announcement comes within a round of its opening lines (identical
-// lines still waiting are not sent twice).
+// announcements of its connection's other rooms: fifty rooms joined together
+// would otherwise all announce in one burst. Its first announcement comes
+// within a round of its opening lines (identical lines still waiting are not
+// sent twice).
 void ServedRooms::spreadAnnouncement(Room &room)
 {
     const std::shared_ptr<Connection> network = m_connections.value(room.connection);
     if (!network)
         return;
-    const int every = network->announceEveryMs;
-    std::vector<int> ticks{0, every};
-    bool alone = true;
+    std::vector<int> othersLeftMs;
     for (const std::shared_ptr<Room> &other : std::as_const(m_rooms)) {
         const QTimer *timer = other->server->timer();
-        if (other.get() == &room || other->connection != room.connection || !timer->isActive())
-            continue;
-        alone = false;
-        // A coarse timer may say a little more than its interval.
-        ticks.push_back(std::clamp(timer->remainingTime(), 0, every));
+        if (other.get() != &room && other->connection == room.connection && timer->isActive())
+            othersLeftMs.push_back(timer->remainingTime());
     }
     // Alone, a room is announced a round after its opening lines.
-    if (alone)
-        return;
-    std::sort(ticks.begin(), ticks.end());
-    int widest = 0;
-    int first = every;
-    for (std::size_t i = 1; i < ticks.size(); ++i) {
-        if (ticks[i] - ticks[i - 1] > widest) {
-            widest = ticks[i] - ticks[i - 1];
-            first = ticks[i - 1] + widest / 2;
-        }
-    }
-    room.server->timer()->start(std::max(first, 1000));
+    if (const int first = RoomLines::announcementSlot(othersLeftMs, network->announceEveryMs); first >= 0)
+        room.server->timer()->start(first);
 }
 
 RoomServer *ServedRooms::roomServer(MorvexAIMOCX::AIM *room) const

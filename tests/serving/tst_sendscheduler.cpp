@@ -119,21 +119,21 @@ void TestSendScheduler::order()
     for (const QString &step : script.split(u"; "_s)) {
         const QStringList word = step.split(u' ');
         if (word[0] == u"item") {
-            scheduler.sendItem(word[1], QString(word[2]).replace(u'|', u'\r'));
+            scheduler.sendItem(word[1], QString(word[2]).replace(u'|', u'\r'), &messenger);
         } else if (word[0] == u"list") {
-            scheduler.sendList(word[1], pageSet(word[2].toInt()));
+            scheduler.sendList(word[1], pageSet(word[2].toInt()), &messenger);
         } else if (word[0] == u"room") {
             QList<SendScheduler::RoomText> block;
             for (const QString &line : word[1].split(u'|'))
                 block.append([line] { return line; });
-            scheduler.postInRoom(block, nullptr, SendScheduler::Waiting::Keep);
+            scheduler.postInRoom(block, &messenger, SendScheduler::Waiting::Keep);
         } else if (word[0] == u"at") {
             now = word[1].toLongLong();
             scheduler.sendDue();
         } else if (word[0] == u"join") {
             scheduler.spend(word[1].toDouble());
         } else if (word[0] == u"left") {
-            scheduler.dropMember(word[1], u"left the room"_s);
+            scheduler.dropMember(word[1], u"left the room"_s, &messenger);
         } else if (word[0] == u"drop") {
             scheduler.dropRoom(&messenger);
         } else if (word[0] == u"down") {
@@ -142,7 +142,7 @@ void TestSendScheduler::order()
             messenger.connected = true;
             Q_EMIT messenger.roomJoined();
         } else if (word[0] == u"rename") {
-            scheduler.renameMember(word[1], word[2]);
+            scheduler.renameMember(word[1], word[2], &messenger);
         }
         for (; seen < messenger.calls.size(); ++seen) {
             const QString &call = messenger.calls.at(seen);
@@ -169,9 +169,10 @@ void TestSendScheduler::listQueueIsBounded()
     scheduler.setClockForTesting([&now] { return now; });
     const ListPageSet pages = pageSet(1);
     for (int member = 0; member < SendScheduler::ListsAtOnce + SendScheduler::ListsWaitingAtMost; ++member)
-        QVERIFY(scheduler.sendList(u"M"_s + QString::number(member), pages) != SendScheduler::Outcome::ToldBusy);
-    QCOMPARE(scheduler.sendList(u"Late"_s, pages), SendScheduler::Outcome::ToldBusy);
-    QCOMPARE(scheduler.sendList(u"Late"_s, pages), SendScheduler::Outcome::ToldBusy);
+        QVERIFY(scheduler.sendList(u"M"_s + QString::number(member), pages, &messenger) !=
+                SendScheduler::Outcome::ToldBusy);
+    QCOMPARE(scheduler.sendList(u"Late"_s, pages, &messenger), SendScheduler::Outcome::ToldBusy);
+    QCOMPARE(scheduler.sendList(u"Late"_s, pages, &messenger), SendScheduler::Outcome::ToldBusy);
     QCOMPARE(messenger.callsNamed(u"SendIM"_s).filter(u"Late:busy: ask again in about "_s).size(), 1);
     QCOMPARE(scheduler.counters().toldBusy, 1);
     QCOMPARE(scheduler.counters().requestsRefused, 1);
@@ -185,7 +186,7 @@ void TestSendScheduler::listWhoseConnectionWentAfterItsLastPageEndsQuietly()
     qint64 now = 0;
     scheduler.setClockForTesting([&now] { return now; });
     const CapturedLog log(lcServing());
-    scheduler.sendList(u"Ann"_s, pageSet(1));
+    scheduler.sendList(u"Ann"_s, pageSet(1), &messenger);
     scheduler.sendDue();
     QCOMPARE(messenger.callsNamed(u"SendIM"_s).size(), 1);
     messenger.connected = false;
