@@ -186,7 +186,7 @@ void steady(bool scheduled, int steadySeconds)
     ticker.start(2000);
     QTest::qWait(steadySeconds * 1000);
     ticker.stop();
-    const SendScheduler::Counters counters = setup->room->server().scheduler().counters();
+    const SendScheduler::Counters counters = setup->room->scheduler().counters();
     int answered = 0;
     int toldBusy = 0;
     for (auto &one : members) {

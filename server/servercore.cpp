@@ -43,8 +43,7 @@ struct ServerCore::Faces
 };
 
 ServerCore::ServerCore(const DataFolder &folder, Serving serving, QObject *parent)
-    : QObject(parent), m_folder(folder),
-      m_links(std::make_unique<LinkServer>(nullptr, m_descriptions, m_addresses, folder)),
+    : QObject(parent), m_folder(folder), m_links(std::make_unique<LinkServer>(m_descriptions, m_addresses, folder)),
       m_rooms(std::make_unique<ServedRooms>(*m_links)), m_faces(std::make_unique<Faces>()), m_serving(serving)
 {
     m_rooms->setServeOnJoin(serving == Serving::OnJoin);

@@ -2,23 +2,15 @@
 
 #include "serving/cataloguechange.h"
 #include "serving/listpagebuilder.h"
-#include "serving/roomserver.h"
-#include "serving/sendscheduler.h"
 #include "serving/servingtexts.h"
 #include "serving/valdrinbas.h"
 
 using namespace Qt::StringLiterals;
 
-LinkServer::LinkServer(MorvexAIMOCX::AIM *messenger, RowList &descriptions, RowList &addresses, DataFolder folder,
-                       QObject *parent)
+LinkServer::LinkServer(RowList &descriptions, RowList &addresses, DataFolder folder, QObject *parent)
     : QObject(parent), m_descriptions(descriptions), m_addresses(addresses), m_values(std::make_shared<ValdrinBas>()),
-      m_catalogue(descriptions, addresses, folder), m_message(folder, m_values),
-      m_scheduler(new SendScheduler(messenger, this)),
-      m_room(new RoomServer(messenger, m_scheduler, nullptr, descriptions, addresses, *m_values, this))
-{
-    connect(m_room, &RoomServer::switchRefused, this, &LinkServer::switchRefused);
-    connect(m_room, &RoomServer::servingChanged, this, &LinkServer::servingChanged);
-}
+      m_catalogue(descriptions, addresses, folder), m_message(folder, m_values)
+{}
 
 LinkServer::~LinkServer() = default;
 
@@ -70,39 +62,4 @@ std::shared_ptr<const CatalogueSearch> LinkServer::search()
 void LinkServer::BuildList2()
 {
     ListPageBuilder::BuildList2(m_values->ListPages);
-}
-
-bool LinkServer::switchOn(OpeningLines lines)
-{
-    return m_room->switchOn(lines);
-}
-
-bool LinkServer::switchOff(StopLine line)
-{
-    return m_room->switchOff(line);
-}
-
-void LinkServer::advertise()
-{
-    m_room->advertise();
-}
-
-void LinkServer::stopReplies()
-{
-    m_room->stopReplies();
-}
-
-bool LinkServer::isServing() const
-{
-    return m_room->isServing();
-}
-
-ChatResponder &LinkServer::responder()
-{
-    return m_room->responder();
-}
-
-QTimer *LinkServer::timer() const
-{
-    return m_room->timer();
 }

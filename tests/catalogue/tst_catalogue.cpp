@@ -86,7 +86,7 @@ void TestCatalogue::firstStartWithoutFiles()
 {
     StringRowList descriptions;
     StringRowList addresses;
-    LinkServer server(nullptr, descriptions, addresses, folder());
+    LinkServer server(descriptions, addresses, folder());
     QVERIFY(server.load().isEmpty());
     Catalogue &catalogue = server.catalogue();
     QCOMPARE(catalogue.itemCount(), 0);
@@ -218,7 +218,7 @@ void TestCatalogue::serverMessageComesBackAsSaved()
     QVERIFY(addon::WriteTextFile(folder().messagePath(), message).ok());
     StringRowList descriptions;
     StringRowList addresses;
-    LinkServer server(nullptr, descriptions, addresses, folder());
+    LinkServer server(descriptions, addresses, folder());
     QVERIFY(server.load().isEmpty());
     QCOMPARE(server.values().ServerMessage, message);
 }
@@ -228,7 +228,7 @@ void TestCatalogue::listPagesStartAsOneEmptyPage()
     QVERIFY(writeBytes(m_dir->filePath(u"descriptions.dat"_s), "A\r\n"));
     StringRowList descriptions;
     StringRowList addresses;
-    LinkServer server(nullptr, descriptions, addresses, folder());
+    LinkServer server(descriptions, addresses, folder());
     server.values().ListPages = ListPageSet(StringRowList({u"stale"_s}));
     QVERIFY(server.load().isEmpty());
     QCOMPARE(server.values().ListPages, ListPageSet());
@@ -312,7 +312,7 @@ void TestCatalogue::changesApplyToTheFilesAsAnotherProgramLeftThem()
     QVERIFY(writeBytes(m_dir->filePath(u"urls.dat"_s), "a.htm\r\nb.htm\r\n"));
     StringRowList descriptions;
     StringRowList addresses;
-    LinkServer server(nullptr, descriptions, addresses, folder());
+    LinkServer server(descriptions, addresses, folder());
     QVERIFY(server.load().isEmpty());
     using namespace CatalogueChange;
 
@@ -352,7 +352,7 @@ void TestCatalogue::serverMessageLongerThanAReplyIsRefused()
 {
     StringRowList descriptions;
     StringRowList addresses;
-    LinkServer server(nullptr, descriptions, addresses, folder());
+    LinkServer server(descriptions, addresses, folder());
     QVERIFY(server.load().isEmpty());
     // The largest message an item reply carries whole is taken; one byte more, or
     // 16 KiB of message (which a reply cannot carry with its own text), is not.

@@ -159,10 +159,10 @@ void TestPurpleIrc::openingLinesReachTheRoom()
 void TestPurpleIrc::advertisementComesWithTheTimer()
 {
     m_ann->clear();
-    m_room.server().timer()->setInterval(1500);
-    m_room.server().timer()->start();
+    m_room.room().timer()->setInterval(1500);
+    m_room.room().timer()->start();
     QTRY_VERIFY_WITH_TIMEOUT(m_ann->channelMessages().size() >= 4, 10000);
-    m_room.server().timer()->stop();
+    m_room.room().timer()->stop();
     QVERIFY(m_ann->channelMessages()[1].text.endsWith(u"Serving 50 link(s)"_s));
 }
 
@@ -312,9 +312,9 @@ void TestPurpleIrc::listStopsForAMemberWhoQuitsAndFollowsARename()
     connect(
         eve.get(), &IrcMember::messageReceived, eve.get(), [&eve] { eve->sendRaw("NICK eve2"); },
         Qt::SingleShotConnection);
-    if (!m_room.server().isServing())
+    if (!m_room.room().isServing())
         QVERIFY(m_room.switchOn());
-    const SendScheduler::Counters before = m_room.server().scheduler().counters();
+    const SendScheduler::Counters before = m_room.scheduler().counters();
     dave->say(u"/linkdesk send list"_s);
     eve->say(u"/linkdesk send list"_s);
     // The pages after Eve's rename reach her new name (what was handed over
@@ -326,8 +326,8 @@ void TestPurpleIrc::listStopsForAMemberWhoQuitsAndFollowsARename()
     QVERIFY(rows.size() >= Items - ListPageSet::FirstPageRows);
     for (qsizetype i = 0; i < rows.size(); ++i)
         QCOMPARE(rows[i].text, u"%1) Item %1 about links"_s.arg(Items - rows.size() + i));
-    QTRY_COMPARE_WITH_TIMEOUT(m_room.server().scheduler().counters().listsRunning, 0, 5000);
-    QVERIFY(m_room.server().scheduler().counters().linesDropped > before.linesDropped);
+    QTRY_COMPARE_WITH_TIMEOUT(m_room.scheduler().counters().listsRunning, 0, 5000);
+    QVERIFY(m_room.scheduler().counters().linesDropped > before.linesDropped);
 }
 
 void TestPurpleIrc::noticeAndTabGetNothing()
@@ -500,7 +500,7 @@ void TestPurpleIrc::floodLeavesTheProgramConnectedAndPolite()
         for (auto &member : flooders)
             member->say(line % 10 == 0 ? u"/slowdesk send list"_s : u"/slowdesk send %1"_s.arg(line % Items));
     }
-    const SendScheduler::Counters before = m_throttledRoom->server().scheduler().counters();
+    const SendScheduler::Counters before = m_throttledRoom->scheduler().counters();
     const auto flooderLines = [&flooders] {
         qsizetype lines = 0;
         for (const auto &member : flooders)
@@ -520,7 +520,7 @@ void TestPurpleIrc::floodLeavesTheProgramConnectedAndPolite()
     // with every line of his.
     const qsizetype flooderLinesMeanwhile = flooderLines() - flooderLinesBefore;
     QVERIFY2(flooderLinesMeanwhile < qsizetype(flooders.size()), qPrintable(QString::number(flooderLinesMeanwhile)));
-    QVERIFY(m_throttledRoom->server().scheduler().counters().linesDropped > before.linesDropped);
+    QVERIFY(m_throttledRoom->scheduler().counters().linesDropped > before.linesDropped);
     QVERIFY(m_throttledRoom->messenger().IsRunning());
     QVERIFY(m_throttledRoom->messenger().ChatRoom() != 0);
     const qint64 grown = testprocesses::residentKilobytes() - memoryBefore;

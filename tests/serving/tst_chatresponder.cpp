@@ -494,7 +494,7 @@ void TestChatResponder::messengerOrResponderGoneMidListDoesNotCrash()
 void TestChatResponder::roomsOfAConnectionShareItsGuardAndGoApart()
 {
     QTemporaryDir folder;
-    LinkServer server(nullptr, m_descriptions, m_addresses, DataFolder(folder.path()));
+    LinkServer server(m_descriptions, m_addresses, DataFolder(folder.path()));
     ServedRooms rooms(server);
     RecordingMessenger one;
     RecordingMessenger two;
@@ -539,7 +539,7 @@ void TestChatResponder::roomsOfAConnectionShareItsGuardAndGoApart()
 void TestChatResponder::fiftyRoomsShareTheirConnectionsPace()
 {
     QTemporaryDir folder;
-    LinkServer server(nullptr, m_descriptions, m_addresses, DataFolder(folder.path()));
+    LinkServer server(m_descriptions, m_addresses, DataFolder(folder.path()));
     ServedRooms rooms(server);
     // Fifty rooms of a connection that passes three lines a second, joined together.
     std::vector<std::unique_ptr<RecordingMessenger>> joined;

@@ -3,6 +3,7 @@
 #include "platform/rowlist.h"
 #include "serving/chatresponder.h"
 #include "serving/linkserver.h"
+#include "serving/roomserver.h"
 #include "serving/sendscheduler.h"
 #include "serving/servingswitch.h"
 #include "serving/valdrinbas.h"
@@ -215,7 +216,8 @@ void TestServingSwitch::linkServerAnswersChatLinesAndTicks()
 {
     StringRowList addresses(QStringList(12, u"a.htm"_s));
     QTemporaryDir folder;
-    LinkServer server(m_messenger.get(), m_descriptions, addresses, DataFolder(folder.path()));
+    LinkServer links(m_descriptions, addresses, DataFolder(folder.path()));
+    RoomServer server(m_messenger.get(), m_scheduler.get(), nullptr, m_descriptions, addresses, links.values());
     Q_EMIT m_messenger->ChatLine(u"Ann"_s, u"/LinkDesk send 3"_s);
     QCOMPARE(m_messenger->callsNamed(u"FinishIM"_s), QStringList{u"Ann"_s});
 

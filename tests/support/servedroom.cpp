@@ -62,8 +62,10 @@ QString ServedRoom::start(const NetworkSettings &settings, int timeoutMs)
     if (const QString error = startPurple(); !error.isEmpty())
         return error;
     m_messenger = std::make_unique<PurpleMessenger>(settings);
-    m_server =
-        std::make_unique<LinkServer>(m_messenger.get(), m_descriptions, m_addresses, DataFolder(m_dataFolder.path()));
+    m_server = std::make_unique<LinkServer>(m_descriptions, m_addresses, DataFolder(m_dataFolder.path()));
+    m_scheduler = std::make_unique<SendScheduler>(m_messenger.get());
+    m_room = std::make_unique<RoomServer>(m_messenger.get(), m_scheduler.get(), nullptr, m_descriptions, m_addresses,
+                                          m_server->values());
     QSignalSpy joined(m_messenger.get(), &MorvexAIMOCX::AIM::roomJoined);
     if (const QString error = m_messenger->start(); !error.isEmpty())
         return error;
@@ -74,12 +76,12 @@ QString ServedRoom::start(const NetworkSettings &settings, int timeoutMs)
 
 bool ServedRoom::switchOn()
 {
-    m_server->switchOn(OpeningLines::Full);
-    return m_server->isServing();
+    m_room->switchOn(OpeningLines::Full);
+    return m_room->isServing();
 }
 
 void ServedRoom::setSearch(bool on)
 {
     m_server->BuildList();
-    m_server->room().setSearch(on ? std::optional(m_server->searcher()) : std::nullopt);
+    m_room->setSearch(on ? std::optional(m_server->searcher()) : std::nullopt);
 }

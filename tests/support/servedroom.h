@@ -4,6 +4,8 @@
 #include "networkconf/networksettings.h"
 #include "platform/rowlist.h"
 #include "serving/linkserver.h"
+#include "serving/roomserver.h"
+#include "serving/sendscheduler.h"
 #include "serving/servingswitch.h"
 
 #include <QTemporaryDir>
@@ -42,7 +44,10 @@ public:
     void setSearch(bool on);
 
     [[nodiscard]] PurpleMessenger &messenger() { return *m_messenger; }
+    // The catalogue and the values; the room's serving, and the scheduler it sends through.
     [[nodiscard]] LinkServer &server() { return *m_server; }
+    [[nodiscard]] RoomServer &room() { return *m_room; }
+    [[nodiscard]] SendScheduler &scheduler() { return *m_scheduler; }
     [[nodiscard]] StringRowList &descriptions() { return m_descriptions; }
     [[nodiscard]] StringRowList &addresses() { return m_addresses; }
 
@@ -52,4 +57,6 @@ private:
     StringRowList m_addresses;
     std::unique_ptr<PurpleMessenger> m_messenger;
     std::unique_ptr<LinkServer> m_server;
+    std::unique_ptr<SendScheduler> m_scheduler;
+    std::unique_ptr<RoomServer> m_room;
 };
