@@ -1,8 +1,10 @@
 #include "server/networkserver.h"
+
 #include "server/serverlog.h"
 
 #include "messengers/purple/chatconnection.h"
 #include "messengers/purple/purplemessenger.h"
+#include "networkconf/settingschange.h"
 #include "serving/servedrooms.h"
 
 #include <QLoggingCategory>
@@ -10,34 +12,6 @@
 #include <algorithm>
 
 using namespace Qt::StringLiterals;
-
-namespace {
-
-// Two settings of one connection that differ only in their rooms: the
-// connection stays, its rooms change.
-bool sameConnection(const NetworkSettings &one, const NetworkSettings &other)
-{
-    const auto sameOptions = [](const QList<NetworkSettings::Option> &a, const QList<NetworkSettings::Option> &b) {
-        return std::equal(a.cbegin(), a.cend(), b.cbegin(), b.cend(),
-                          [](const auto &x, const auto &y) { return x.name == y.name && x.value == y.value; });
-    };
-    return one.protocolId == other.protocolId && one.account == other.account && one.password == other.password &&
-           one.nickServPassword == other.nickServPassword && one.nick == other.nick &&
-           one.tlsFingerprint == other.tlsFingerprint && one.tlsAuthorityFile == other.tlsAuthorityFile &&
-           one.sendRate == other.sendRate && one.sendBurst == other.sendBurst &&
-           sameOptions(one.options, other.options);
-}
-
-const NetworkSettings::Room *findRoom(const NetworkSettings &settings, const QString &name)
-{
-    for (const NetworkSettings::Room &room : settings.rooms) {
-        if (settings.sameRoom(room.name, name))
-            return &room;
-    }
-    return nullptr;
-}
-
-} // namespace
 
 NetworkServer::NetworkServer(ServedRooms &rooms, QObject *parent) : QObject(parent), m_rooms(rooms)
 {
@@ -153,47 +127,37 @@ void NetworkServer::removeRoom(ChatConnection *connection, const QString &room)
 
 QStringList NetworkServer::apply(const NetworkConfig &config)
 {
-    // What changes, checked as a whole before anything is touched: a setting
-    // libpurple cannot take leaves every connection as it was.
-    std::vector<QString> gone;
+    QList<NetworkSettings> running;
     for (const auto &[name, connection] : m_connections) {
-        const NetworkSettings *wanted = config.connection(name);
-        if (!wanted || !sameConnection(connection->settings(), *wanted))
-            gone.push_back(name);
+        NetworkSettings now = connection->settings();
+        now.rooms.clear();
+        for (const PurpleMessenger *room : connection->rooms())
+            now.rooms.append(room->roomSettings());
+        running.append(now);
     }
-    for (const NetworkSettings &settings : config.connections) {
-        if (connection(settings.name) && std::find(gone.cbegin(), gone.cend(), settings.name) == gone.cend())
-            continue;
+    const SettingsChange change = SettingsChange::between(running, config);
+    // A setting libpurple cannot take leaves every connection as it was.
+    for (const NetworkSettings &settings : change.opened) {
         if (const QString wrong = ChatConnection::check(settings); !wrong.isEmpty()) {
             return {u"[%1] %2 The changed %3 was not applied; the rooms go on as they were."_s.arg(
                 settings.name, wrong, NetworkSettings::fileName())};
         }
     }
 
-    QStringList told;
-    for (const QString &name : gone)
+    for (const QString &name : change.closed)
         close(name);
-    for (const NetworkSettings &settings : config.connections) {
-        ChatConnection *running = connection(settings.name);
-        if (!running) {
-            if (const QString wrong = open(settings); !wrong.isEmpty())
-                told.append(wrong);
-            else
-                told.append(u"[%1] Signing on: the connection is new or changed in the settings"_s.arg(settings.name));
-            continue;
-        }
-        // The same connection: only its rooms change. A room whose key changed is joined again.
-        for (PurpleMessenger *room : running->rooms()) {
-            const NetworkSettings::Room *wanted = findRoom(settings, room->roomName());
-            if (!wanted || wanted->key != room->roomSettings().key)
-                removeRoom(running, room->roomName());
-        }
-        for (const NetworkSettings::Room &room : settings.rooms) {
-            if (!running->room(room.name))
-                addRoom(running, room);
-        }
-        // chat-search changes without signing on again.
-        m_rooms.setSearch(settings.name, settings.chatSearch);
+    for (const SettingsChange::RoomOf &room : change.left)
+        removeRoom(connection(room.connection), room.room.name);
+    for (const SettingsChange::RoomOf &room : change.joined)
+        addRoom(connection(room.connection), room.room);
+    for (const auto &[name, on] : change.search)
+        m_rooms.setSearch(name, on);
+    QStringList told;
+    for (const NetworkSettings &settings : change.opened) {
+        if (const QString wrong = open(settings); !wrong.isEmpty())
+            told.append(wrong);
+        else
+            told.append(u"[%1] Signing on: the connection is new or changed in the settings"_s.arg(settings.name));
     }
     checkRefused();
     return told;

@@ -2,6 +2,7 @@
 
 #include "messengers/purple/purplemessenger.h"
 #include "networkconf/networksettings.h"
+#include "networkconf/settingschange.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -20,6 +21,7 @@ private Q_SLOTS:
     void mistakesNameTheLine_data();
     void mistakesNameTheLine();
     void sectionsShareTheirDefaults();
+    void changedFileIsWorkedOutBeforeItIsApplied();
     void trustAndNickAreRead();
     void pacingFollowsTheFile_data();
     void pacingFollowsTheFile();
@@ -163,6 +165,32 @@ void TestNetworkSettings::mistakesNameTheLine_data()
         << u"http-listen = [::1]:8443\nhttp-tls-cert = %1\n"_s.arg(QStringLiteral(VALDRIN_SOURCE_DIR "/README.md")) +
                irc + u"room = #r"_s
         << u"network.conf: HTTPS needs both http-tls-cert and http-tls-key"_s;
+}
+
+void TestNetworkSettings::changedFileIsWorkedOutBeforeItIsApplied()
+{
+    const auto parse = [](const QString &text) { return *NetworkConfig::parse(text).value; };
+    const NetworkConfig before = parse(u"protocol = irc\n[a]\naccount = a@x\nroom = #one\nroom = #two\nroom-key = k1\n"
+                                       u"[b]\naccount = b@x\nroom = #b\n[c]\naccount = c@x\nroom = #c\n"_s);
+    // a: #one stays (another case is the same IRC room), #two's key changes, #three is new, search turns on;
+    // b: another account signs on again; c is gone; d is new.
+    const NetworkConfig after =
+        parse(u"protocol = irc\n[a]\naccount = a@x\nchat-search = on\nroom = #ONE\nroom = #two\nroom-key = k2\n"
+              u"room = #three\n[b]\naccount = bee@x\nroom = #b\n[d]\naccount = d@x\nroom = #d\n"_s);
+    const SettingsChange change = SettingsChange::between(before.connections, after);
+    QCOMPARE(change.closed, (QStringList{u"b"_s, u"c"_s}));
+    QCOMPARE(change.opened.size(), 2);
+    QCOMPARE(change.opened[0].name, u"b"_s);
+    QCOMPARE(change.opened[1].name, u"d"_s);
+    QCOMPARE(change.left.size(), 1);
+    QCOMPARE(change.left[0].room.key, u"k1"_s);
+    QCOMPARE(change.joined.size(), 2);
+    QCOMPARE(change.joined[0].room.key, u"k2"_s);
+    QCOMPARE(change.joined[1].room.name, u"#three"_s);
+    QCOMPARE(change.search, (QList<std::pair<QString, bool>>{{u"a"_s, true}}));
+    // Nothing changed: nothing to do but the search, which is set again as it was.
+    const SettingsChange none = SettingsChange::between(after.connections, after);
+    QVERIFY(none.closed.isEmpty() && none.opened.isEmpty() && none.left.isEmpty() && none.joined.isEmpty());
 }
 
 void TestNetworkSettings::sectionsShareTheirDefaults()
