@@ -191,7 +191,7 @@ SendScheduler::Member &SendScheduler::memberEntry(const Recipient &recipient)
     auto found = m_members.find(recipient.key);
     if (found == m_members.end()) {
         found = m_members.insert(recipient.key, Member{});
-        m_turns.append(recipient.key);
+        m_turns.add(recipient.key);
     }
     // Replies go through the room the member asked in last.
     found->to = recipient;
@@ -227,16 +227,7 @@ void SendScheduler::forgetIfIdle(const QString &member)
     if (found == m_members.cend() || !found->idle())
         return;
     m_members.erase(found);
-    removeTurn(member);
-}
-
-void SendScheduler::removeTurn(const QString &member)
-{
-    if (const qsizetype turn = m_turns.indexOf(member); turn >= 0) {
-        m_turns.removeAt(turn);
-        if (turn < m_turn)
-            --m_turn;
-    }
+    m_turns.remove(member);
 }
 
 void SendScheduler::spend(double lines)
@@ -247,28 +238,28 @@ void SendScheduler::spend(double lines)
     armTimer(now());
 }
 
-qsizetype SendScheduler::readyTurn(qint64 at) const
+std::optional<QString> SendScheduler::readyMember(qint64 at) const
 {
     // Item replies first, then list pages; within each, members in turn.
     for (const bool items : {true, false}) {
-        for (qsizetype k = 0; k < m_turns.size(); ++k) {
-            const qsizetype turn = (m_turn + k) % m_turns.size();
-            const auto member = m_members.constFind(m_turns.at(turn));
-            if (member != m_members.cend() && member->ready(items, at))
-                return turn;
-        }
+        const std::optional<QString> ready = m_turns.next([&](const QString &key) {
+            const auto member = m_members.constFind(key);
+            return member != m_members.cend() && member->ready(items, at);
+        });
+        if (ready)
+            return ready;
     }
-    return -1;
+    return std::nullopt;
 }
 
 bool SendScheduler::sendOne(qint64 at)
 {
     m_pace.refill(at);
     const bool mayGo = m_pace.mayGo();
-    const qsizetype turn = readyTurn(at);
+    const std::optional<QString> ready = readyMember(at);
     // The rooms' lines go first, but after a few in a row a member who waits
     // gets one: many rooms' announcements never shut the members' replies out.
-    if (m_roomLines.goesNext(turn >= 0)) {
+    if (m_roomLines.goesNext(ready.has_value())) {
         if (!mayGo)
             return false;
         const RoomLines::Line line = m_roomLines.take();
@@ -287,16 +278,12 @@ bool SendScheduler::sendOne(qint64 at)
         m_pace.take(std::max(1, linesOf(text)));
         return true;
     }
-    if (turn < 0 || !mayGo)
+    if (!ready || !mayGo)
         return false;
     m_roomLines.memberServed();
-    const QString name = m_turns.at(turn);
-    m_turn = int(turn + 1);
-    sendPart(name);
-    forgetIfIdle(name);
-    // The next turn is the member after this one, wherever the list ends.
-    if (m_turns.isEmpty())
-        m_turn = 0;
+    m_turns.served(*ready);
+    sendPart(*ready);
+    forgetIfIdle(*ready);
     return true;
 }
 

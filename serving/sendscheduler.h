@@ -4,6 +4,7 @@
 #include "serving/listadmission.h"
 #include "serving/listpages.h"
 #include "serving/memberqueue.h"
+#include "serving/memberturns.h"
 #include "serving/roomlines.h"
 #include "serving/tokenbucket.h"
 
@@ -149,8 +150,8 @@ private:
     [[nodiscard]] qint64 timeForLines(double lines) const { return m_pace.timeFor(lines); }
     [[nodiscard]] qint64 itemWaitMs(const QString &member) const;
     [[nodiscard]] qint64 listWaitMs(const ListPageSet &pages) const;
-    // The place in the turns of the member whose line goes next, or -1.
-    [[nodiscard]] qsizetype readyTurn(qint64 at) const;
+    // The member whose line goes next, if any.
+    [[nodiscard]] std::optional<QString> readyMember(qint64 at) const;
 
     [[nodiscard]] Recipient recipient(const QString &member, MorvexAIMOCX::AIM *room) const;
     void dropKey(const QString &key, const QString &why);
@@ -160,7 +161,6 @@ private:
     // An item reply (or a search's) queued, or the member told busy.
     Outcome offerReply(const Recipient &recipient, const QString &text, bool search);
     void queueItem(const Recipient &recipient, const QString &text, bool search);
-    void removeTurn(const QString &member);
     void tellBusy(const Recipient &recipient, qint64 waitMs);
     void startList(const Recipient &recipient, const ListPageSet &pages);
     void endList(const QString &name, Member &member);
@@ -180,8 +180,7 @@ private:
     RoomLines m_roomLines;
     QList<QPointer<MorvexAIMOCX::AIM>> m_roomsLeft; // given up, with a message still on its way
     QHash<QString, Member> m_members;
-    QStringList m_turns; // members with something to send, in turn
-    int m_turn = 0;
+    MemberTurns m_turns;
     ListAdmission m_lists;
     QHash<QString, qint64> m_toldBusyAtMs;
 

@@ -45,7 +45,7 @@ void SendScheduler::dropKey(const QString &member, const QString &why)
             m_lists.ended(member);
         }
         m_members.erase(found);
-        removeTurn(member);
+        m_turns.remove(member);
     }
     if (m_lists.dropWaiting(member))
         hadList = true;
@@ -78,10 +78,7 @@ void SendScheduler::renameMember(const QString &oldMember, const QString &newMem
         m_members.remove(oldName);
         m_members.insert(newName, std::move(moved));
     }
-    for (QString &name : m_turns) {
-        if (name == oldName)
-            name = newName;
-    }
+    m_turns.rename(oldName, newName);
     m_lists.rename(oldName, newName, newMember);
     if (const auto told = m_toldBusyAtMs.find(oldName); told != m_toldBusyAtMs.end()) {
         m_toldBusyAtMs.insert(newName, *told);
