@@ -211,6 +211,30 @@ CatalogueEdit Catalogue::add(const QString &description, const QString &address)
     return savedEdit();
 }
 
+CatalogueEdit Catalogue::addItems(const QStringList &descriptions, const QStringList &addresses, bool replace)
+{
+    if (descriptions.size() != addresses.size())
+        return {false, u"Nothing was added: the descriptions and the addresses differ in number."_s};
+    const qsizetype total = (replace ? 0 : m_descriptions.ListCount()) + descriptions.size();
+    if (total > MaximumItems) {
+        return {false,
+                u"Nothing was added: the catalogue would hold %1 items, more than the %2 it can hold."_s.arg(total).arg(
+                    MaximumItems)};
+    }
+    if (!replace && m_descriptions.ListCount() != m_addresses.ListCount()) {
+        return {false, u"Nothing was added, because descriptions and addresses would land in rows of different "
+                       u"items. %1"_s.arg(unmatchedRows())};
+    }
+    if (replace) {
+        m_descriptions.setRows(StringRowList(descriptions));
+        m_addresses.setRows(StringRowList(addresses));
+    } else {
+        m_descriptions.addItems(descriptions);
+        m_addresses.addItems(addresses);
+    }
+    return savedEdit();
+}
+
 CatalogueEdit Catalogue::remove(int descriptionRow, int addressRow)
 {
     const int before = m_descriptions.ListCount() + m_addresses.ListCount();

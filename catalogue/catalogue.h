@@ -62,6 +62,11 @@ public:
     // one that checkValue refuses, and a blank address.
     [[nodiscard]] CatalogueEdit add(const QString &description, const QString &address);
 
+    // Appends the items (or puts them in place of every item) and saves once.
+    // The caller has checked each value as add() does; refused past the
+    // largest catalogue, or while the lists are out of step and kept.
+    [[nodiscard]] CatalogueEdit addItems(const QStringList &descriptions, const QStringList &addresses, bool replace);
+
     // Removes the address row, then the description row, and saves.
     [[nodiscard]] CatalogueEdit remove(int descriptionRow, int addressRow);
     // Gives an item a new description and address, checked as add checks them, and saves.

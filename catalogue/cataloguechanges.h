@@ -1,5 +1,8 @@
 #pragma once
 
+#include "catalogue/cataloguetransfer.h"
+
+#include <QList>
 #include <QString>
 
 #include <optional>
@@ -51,6 +54,17 @@ struct SetMessage
     QString text;
 };
 
-using Change = std::variant<AddItem, EditItem, RemoveItem, SetMessage>;
+// Many items at once, from a file: appended, or in place of the whole
+// catalogue. Every item is checked as an add is before any is taken; one that
+// cannot be refuses them all.
+struct ImportItems
+{
+    QList<CatalogueTransfer::Item> items;
+    bool replace = false;
+    // Only say what would change.
+    bool dryRun = false;
+};
+
+using Change = std::variant<AddItem, EditItem, RemoveItem, SetMessage, ImportItems>;
 
 } // namespace CatalogueChange

@@ -90,6 +90,7 @@ NetworkConfig::Parsed NetworkConfig::parse(const QString &text)
 
     NetworkConfig config;
     config.web = blocks.front().web();
+    config.linkCheck = blocks.front().linkCheck();
     if (config.web.certificate.isEmpty() != config.web.key.isEmpty())
         return {std::nullopt,
                 u"%1: HTTPS needs both http-tls-cert and http-tls-key"_s.arg(NetworkSettings::fileName())};

@@ -132,6 +132,16 @@ struct NetworkConfig
         QString publicUrl;
         [[nodiscard]] bool isOn() const { return !host.isEmpty(); }
     } web;
+    // The background check of the catalogue's links, from the lines above the
+    // first section: link-check (an interval such as 24h; none: off) and
+    // link-check-private (on: addresses on loopback and private networks are
+    // checked too, otherwise skipped).
+    struct LinkCheck
+    {
+        qint64 everyMs = 0;
+        bool checkPrivate = false;
+        [[nodiscard]] bool isOn() const { return everyMs > 0; }
+    } linkCheck;
     // Set when the file can be read by other users of the machine.
     QString permissionWarning;
 

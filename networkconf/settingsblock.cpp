@@ -156,14 +156,17 @@ QString SettingsBlock::take(const QString &rawKey, const QString &value, int num
         settings.chatSearch = switched == u"on";
     } else if (key.startsWith(u"http-")) {
         return takeWeb(key, value, number);
+    } else if (key == u"link-check" || key == u"link-check-private") {
+        return takeLinkCheck(key, value, number);
     } else if (key.startsWith(u"option.") && key.size() > 7) {
         settings.options.append({rawKey.mid(7), value, number});
     } else {
-        return error(number, u"unknown key \"%1\"; the keys are protocol, account, password, password-env, "
-                             u"nickserv-password, nickserv-password-env, room, room-key, room-key-env, nick, "
-                             u"tls-fingerprint, tls-ca-file, send-rate, send-burst, chat-search, "
-                             u"option.NAME, and above any section http-listen, http-tls-cert, http-tls-key, "
-                             u"http-admin-password-hash and http-public-url"_s.arg(key));
+        return error(number,
+                     u"unknown key \"%1\"; the keys are protocol, account, password, password-env, "
+                     u"nickserv-password, nickserv-password-env, room, room-key, room-key-env, nick, "
+                     u"tls-fingerprint, tls-ca-file, send-rate, send-burst, chat-search, "
+                     u"option.NAME, and above any section http-listen, http-tls-cert, http-tls-key, "
+                     u"http-admin-password-hash, http-public-url, link-check and link-check-private"_s.arg(key));
     }
     return {};
 }
@@ -204,6 +207,34 @@ QString SettingsBlock::takeWeb(const QString &key, const QString &value, int num
         return error(number, u"unknown key \"%1\"; the web face's keys are http-listen, http-tls-cert, "
                              u"http-tls-key, http-admin-password-hash and http-public-url"_s.arg(key));
     }
+    return {};
+}
+
+// The link check holds for the whole catalogue: above the first section.
+QString SettingsBlock::takeLinkCheck(const QString &key, const QString &value, int number)
+{
+    if (isSection())
+        return error(number, u"\"%1\" is set for the whole server: write it above the first section"_s.arg(key));
+    const QString lower = value.toLower();
+    if (key == u"link-check-private") {
+        if (lower != u"on" && lower != u"off")
+            return error(number, u"link-check-private takes on or off"_s);
+        m_linkCheck.checkPrivate = lower == u"on";
+        return {};
+    }
+    if (lower == u"off") {
+        m_linkCheck.everyMs = 0;
+        return {};
+    }
+    // A number and its unit: minutes, hours or days; at least an hour, so
+    // nobody's server is asked too often.
+    static const QRegularExpression form(u"^(\\d{1,4})\\s*([mhd])$"_s);
+    const QRegularExpressionMatch match = form.match(lower);
+    const qint64 unit = match.captured(2) == u"m" ? 60000 : match.captured(2) == u"h" ? 3600000 : 86400000;
+    const qint64 every = match.hasMatch() ? match.captured(1).toLongLong() * unit : 0;
+    if (every < 3600000 || every > 365 * qint64(86400000))
+        return error(number, u"link-check takes an interval from 1h to 365d, such as 24h, 90m or 7d, or off"_s);
+    m_linkCheck.everyMs = every;
     return {};
 }
 

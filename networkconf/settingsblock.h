@@ -32,16 +32,19 @@ public:
     [[nodiscard]] NetworkSettings &settings() { return m_settings; }
     // The server-wide keys (http-…), for the block above the sections.
     [[nodiscard]] const NetworkConfig::Web &web() const { return m_web; }
+    [[nodiscard]] const NetworkConfig::LinkCheck &linkCheck() const { return m_linkCheck; }
 
 private:
     QString takeRoomKey(const QString &key, const QString &value, int line);
     QString takeWeb(const QString &key, const QString &value, int line);
+    QString takeLinkCheck(const QString &key, const QString &value, int line);
     QString secretFromEnvironment(const QString &variable, int line, const QString &what, QString &secret) const;
 
     QString m_section;
     int m_line = 0;
     NetworkSettings m_settings;
     NetworkConfig::Web m_web;
+    NetworkConfig::LinkCheck m_linkCheck;
     QHash<QString, int> m_seen;
     QString m_passwordVariable;
     int m_passwordVariableLine = 0;

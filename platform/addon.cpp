@@ -75,31 +75,13 @@ template <typename Take> void forEachLine(QByteArrayView bytes, Take take)
 
 constexpr char ByteOrderMark[] = "\xEF\xBB\xBF";
 
-// The text of bytes that are not valid UTF-8: Windows-1252, the code page old
-// Windows systems wrote; its five undefined bytes stand for the Latin-1 code
-// points of the same value.
-QString fromWindows1252(QByteArrayView bytes)
-{
-    static constexpr char16_t High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                          0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-                                          0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                          0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-    QString text(bytes.size(), Qt::Uninitialized);
-    char16_t *out = reinterpret_cast<char16_t *>(text.data());
-    for (const char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        *out++ = byte >= 0x80 && byte < 0xA0 ? High[byte - 0x80] : char16_t(byte);
-    }
-    return text;
-}
-
 // The text of one line: UTF-8 when it is valid UTF-8, otherwise Windows-1252.
 QString decodeLine(QByteArrayView line, bool *converted)
 {
     if (line.isValidUtf8())
         return textOfUtf8(line);
     *converted = true;
-    return fromWindows1252(line);
+    return addon::fromWindows1252(line);
 }
 
 // Rows go to a list in batches of this many, so loading a big catalogue never
@@ -120,7 +102,7 @@ int appendLines(QByteArrayView bytes, RowList &list)
                 compact->appendUtf8(line);
             } else {
                 ++converted;
-                compact->AddItem(fromWindows1252(line));
+                compact->AddItem(addon::fromWindows1252(line));
             }
         });
         return converted;
@@ -177,6 +159,21 @@ template <typename Write> FileResult replaceFile(const QString &path, Write writ
 } // namespace
 
 namespace addon {
+
+QString fromWindows1252(QByteArrayView bytes)
+{
+    static constexpr char16_t High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                          0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                          0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                          0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    QString text(bytes.size(), Qt::Uninitialized);
+    char16_t *out = reinterpret_cast<char16_t *>(text.data());
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        *out++ = byte >= 0x80 && byte < 0xA0 ? High[byte - 0x80] : char16_t(byte);
+    }
+    return text;
+}
 
 void Pause(double seconds)
 {

@@ -34,6 +34,11 @@ struct RowFileFormat
 // The window routines (FormDrag, StayOnTop, OpenDocument) are in windows/addonwindow.h.
 namespace addon {
 
+// The text of bytes that are not valid UTF-8: Windows-1252, the code page old
+// Windows systems wrote; its five undefined bytes stand for the Latin-1 code
+// points of the same value.
+[[nodiscard]] QString fromWindows1252(QByteArrayView bytes);
+
 // Waits the given number of seconds while the program goes on handling its events.
 // The wait sleeps on a timer, so it costs no CPU. Zero or less returns at once
 // without handling any event; once the program is quitting it returns at once too.

@@ -11,7 +11,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libbenchmark-dev
     libpurple-dev libsasl2-modules ngircd prosody openssl
-    libmicrohttpd-dev prometheus-cpp-dev libsodium-dev libsystemd-dev
+    libmicrohttpd-dev prometheus-cpp-dev libsodium-dev libsystemd-dev libcsv-dev nginx-light
     chromium chromium-driver python3-selenium
     fonts-dejavu-core fonts-liberation
     xvfb xauth

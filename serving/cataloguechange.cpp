@@ -126,6 +126,79 @@ Outcome setMessage(Target target, const SetMessage &change)
             cutReplies(target.catalogue, change.text, 0, target.catalogue.descriptions().ListCount())};
 }
 
+// What is wrong with one item of a file, as an add would refuse it; empty when nothing.
+QString badItem(const CatalogueTransfer::Item &item, qsizetype fixedReplyBytes)
+{
+    if (item.description.isEmpty())
+        return u"the description is empty"_s;
+    if (item.address.trimmed().isEmpty())
+        return u"the address is blank"_s;
+    for (const auto &[value, what] :
+         {std::pair{&item.description, u"description"_s}, std::pair{&item.address, u"address"_s}}) {
+        if (const QString wrong = Catalogue::checkValue(*value, what); !wrong.isEmpty())
+            return wrong;
+    }
+    const qsizetype reply =
+        fixedReplyBytes + ServingTexts::utf8Size(item.description) + ServingTexts::utf8Size(item.address);
+    if (reply > ServingTexts::LongestMessageBytes) {
+        return u"its reply would be %1 bytes, more than the %2 one message carries"_s.arg(reply).arg(
+            ServingTexts::LongestMessageBytes);
+    }
+    return {};
+}
+
+Outcome import(Target target, const ImportItems &change)
+{
+    // Every item is checked before any is taken: one bad row refuses the file.
+    constexpr int NamedAtMost = 20;
+    const qsizetype fixed = ServingTexts::utf8Size(ServingTexts::itemReply({}, {}, target.message.current()));
+    QStringList bad;
+    int badCount = 0;
+    QStringList descriptions;
+    QStringList addresses;
+    descriptions.reserve(change.items.size());
+    addresses.reserve(change.items.size());
+    for (const CatalogueTransfer::Item &item : change.items) {
+        if (const QString wrong = badItem(item, fixed); !wrong.isEmpty()) {
+            if (++badCount <= NamedAtMost)
+                bad.append(u"row %1: %2"_s.arg(item.row).arg(wrong));
+            continue;
+        }
+        descriptions.append(item.description);
+        addresses.append(item.address);
+    }
+    if (badCount > 0) {
+        if (badCount > NamedAtMost)
+            bad.append(u"and %1 more bad rows"_s.arg(badCount - NamedAtMost));
+        return refused(Result::Unstorable,
+                       u"Nothing was imported: %1 of the %2 rows cannot be items.\n%3"_s.arg(badCount)
+                           .arg(change.items.size())
+                           .arg(bad.join(u'\n')));
+    }
+    const int before = target.catalogue.itemCount();
+    const qsizetype after = (change.replace ? 0 : before) + descriptions.size();
+    const QString what = change.replace
+                             ? u"%1 items in place of the %2 there were"_s.arg(descriptions.size()).arg(before)
+                             : u"%1 items after the %2 there are"_s.arg(descriptions.size()).arg(before);
+    if (after > Catalogue::MaximumItems) {
+        return refused(Result::Refused, u"Nothing was imported: with %1 the catalogue would hold %2 items, more than "
+                                        u"the %3 it can hold."_s.arg(what)
+                                            .arg(after)
+                                            .arg(Catalogue::MaximumItems));
+    }
+    if (change.dryRun)
+        return {Result::Changed,
+                u"The import would put %1: the catalogue would hold %2 items. Nothing was changed (a "
+                u"check)."_s.arg(what)
+                    .arg(after),
+                {}};
+    const CatalogueEdit edit = target.catalogue.addItems(descriptions, addresses, change.replace);
+    if (!edit.done)
+        return refused(Result::Refused, edit.message);
+    return saved(target, edit, u"Imported %1: the catalogue holds %2 items."_s.arg(what).arg(after),
+                 u"Nothing was imported:"_s);
+}
+
 } // namespace
 
 QString cutReplies(const Catalogue &catalogue, const QString &serverMessage, int first, int end)
@@ -181,6 +254,8 @@ Outcome apply(Target target, const Change &change, int lockWaitMs)
                 return edit(target, what);
             else if constexpr (std::is_same_v<What, RemoveItem>)
                 return remove(target, what);
+            else if constexpr (std::is_same_v<What, ImportItems>)
+                return import(target, what);
             else
                 return setMessage(target, what);
         },

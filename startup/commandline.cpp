@@ -40,6 +40,20 @@ struct CommandLine
     QCommandLineOption messageOption{u"message"_s, u"Sets the server message that ends every item reply."_s, u"text"_s};
     QCommandLineOption messageFileOption{u"message-file"_s, u"Sets the server message to the text of <file> (UTF-8)."_s,
                                          u"file"_s};
+    QCommandLineOption importOption{
+        u"import"_s,
+        u"Adds the items of <file> (catalogue.json, CSV with description and url columns, or a plain list of "
+        u"addresses), all or none."_s,
+        u"file"_s};
+    QCommandLineOption replaceOption{u"replace"_s, u"With --import: the file's items replace the whole catalogue."_s};
+    QCommandLineOption checkOption{u"check"_s, u"With --import: checks the file and says what would change."_s};
+    QCommandLineOption exportOption{u"export"_s,
+                                    u"Writes the catalogue to <file> as JSON or CSV by its extension (- for JSON on "
+                                    u"standard output), in a form --import reads back."_s,
+                                    u"file"_s};
+    QCommandLineOption checkLinksOption{u"check-links"_s,
+                                        u"Checks every http and https address of the catalogue and lists the dead "
+                                        u"or doubtful ones; exits 0 when every link answered, 1 otherwise."_s};
     QCommandLineOption hashOption{u"hash-password"_s,
                                   u"Reads a password from the terminal (or standard input) and prints its hash for "
                                   u"http-admin-password-hash in network.conf."_s};
@@ -50,18 +64,22 @@ struct CommandLine
         parser.addOptions({helpOption, versionOption, dataOption});
         if (!windowless)
             parser.addOption(headlessOption);
-        parser.addOptions({listOption, addOption, removeOption, messageOption, messageFileOption, hashOption});
+        parser.addOptions({listOption, addOption, removeOption, messageOption, messageFileOption, importOption,
+                           replaceOption, checkOption, exportOption, checkLinksOption, hashOption});
         parser.addPositionalArgument(u"DESCRIPTION URL"_s, u"The item that --add adds."_s);
     }
 
     // The options that do something and end the program, and the command each is.
-    [[nodiscard]] std::array<std::pair<const QCommandLineOption *, StartupOptions::Command>, 6> commands() const
+    [[nodiscard]] std::array<std::pair<const QCommandLineOption *, StartupOptions::Command>, 9> commands() const
     {
         return {std::pair{&listOption, StartupOptions::Command::List},
                 std::pair{&addOption, StartupOptions::Command::Add},
                 std::pair{&removeOption, StartupOptions::Command::Remove},
                 std::pair{&messageOption, StartupOptions::Command::Message},
                 std::pair{&messageFileOption, StartupOptions::Command::MessageFile},
+                std::pair{&importOption, StartupOptions::Command::Import},
+                std::pair{&exportOption, StartupOptions::Command::Export},
+                std::pair{&checkLinksOption, StartupOptions::Command::CheckLinks},
                 std::pair{&hashOption, StartupOptions::Command::HashPassword}};
     }
 };
@@ -109,8 +127,13 @@ StartupDecision parseCommandLine(const QStringList &arguments, const QString &pr
     }
     if (commands > 1)
         return {std::nullopt,
-                u"Give one of --list, --add, --remove, --message, --message-file and --hash-password at a time."_s,
+                u"Give one of --list, --add, --remove, --message, --message-file, --import, --export, --check-links "
+                u"and --hash-password at a time."_s,
                 ExitCode::UsageError};
+    options.replace = parser.isSet(line.replaceOption);
+    options.check = parser.isSet(line.checkOption);
+    if ((options.replace || options.check) && options.command != StartupOptions::Command::Import)
+        return {std::nullopt, u"--replace and --check go with --import FILE.\nTry --help."_s, ExitCode::UsageError};
     QStringList positional = parser.positionalArguments();
     if (options.command == StartupOptions::Command::Add) {
         if (positional.size() != 2)

@@ -9,7 +9,7 @@
 struct StartupOptions
 {
     // What to do: serve, or one change or look at the catalogue, then end.
-    enum class Command { Serve, List, Add, Remove, Message, MessageFile, HashPassword };
+    enum class Command { Serve, List, Add, Remove, Message, MessageFile, HashPassword, Import, Export, CheckLinks };
 
     // The folder of the data files; the program's own folder unless one was named.
     QString dataFolder;
@@ -17,8 +17,11 @@ struct StartupOptions
     bool headless = false;
     Command command = Command::Serve;
     // The command's values: the description and the address, the item number,
-    // the message or the message's file.
+    // the message or the message's file, the file to import or export.
     QStringList commandValues;
+    // --import: in place of the whole catalogue (--replace), or only say what would change (--check).
+    bool replace = false;
+    bool check = false;
 };
 
 // The outcome of reading the command line: options to start with, or a text to

@@ -1,5 +1,7 @@
 #include "web/webpages.h"
 
+#include "catalogue/cataloguetransfer.h"
+
 #include "web/webroutes.h"
 
 #include <QCryptographicHash>
@@ -121,37 +123,9 @@ QString htmlPage(const WebSnapshot &snapshot, const QString &query, int page)
     return html;
 }
 
-// A JSON string: quotes, backslashes and control characters escaped.
-void appendJsonString(QByteArray &json, const QString &text)
-{
-    QString escaped;
-    escaped.reserve(text.size() + 8);
-    for (const QChar c : text) {
-        if (c == u'"' || c == u'\\')
-            escaped += u'\\';
-        if (c.unicode() < 0x20)
-            escaped += u"\\u%1"_s.arg(int(c.unicode()), 4, 16, QChar(u'0'));
-        else
-            escaped += c;
-    }
-    json += '"' + escaped.toUtf8() + '"';
-}
-
 QByteArray catalogueJson(const WebSnapshot &snapshot)
 {
-    QByteArray json;
-    json.reserve(qsizetype(snapshot.descriptions.ListCount()) * 160);
-    json += '[';
-    for (int item = 0; item < snapshot.descriptions.ListCount(); ++item) {
-        json += item == 0 ? "{\"number\":" : ",{\"number\":";
-        json += QByteArray::number(item) + ",\"description\":";
-        appendJsonString(json, snapshot.descriptions.List(item));
-        json += ",\"url\":";
-        appendJsonString(json, snapshot.addresses.List(item));
-        json += '}';
-    }
-    json += ']';
-    return json;
+    return CatalogueTransfer::write(snapshot.descriptions, snapshot.addresses, CatalogueTransfer::Format::Json);
 }
 
 // The list as members get it: "N) description", a line an item.
