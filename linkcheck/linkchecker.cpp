@@ -145,22 +145,29 @@ void LinkChecker::cancel()
 
 void LinkChecker::startMore()
 {
+    // A link that ends at once (skipped) asks for more from within: the
+    // outer call goes on instead.
+    if (m_starting)
+        return;
+    m_starting = true;
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     qint64 wakeAt = 0;
-    for (auto next = m_queue.begin(); next != m_queue.end() && m_running < m_limits.atOnce;) {
-        const std::shared_ptr<Pending> pending = *next;
-        const qint64 waitsUntil = m_hostWaitsUntil.value(pending->host);
-        if (m_perHost.value(pending->host) >= m_limits.perHost || waitsUntil > now) {
+    while (m_running < m_limits.atOnce) {
+        const auto startable = std::find_if(m_queue.begin(), m_queue.end(), [&](const auto &pending) {
+            const qint64 waitsUntil = m_hostWaitsUntil.value(pending->host);
             if (waitsUntil > now)
                 wakeAt = wakeAt == 0 ? waitsUntil : std::min(wakeAt, waitsUntil);
-            ++next;
-            continue;
-        }
-        next = m_queue.erase(next);
+            return m_perHost.value(pending->host) < m_limits.perHost && waitsUntil <= now;
+        });
+        if (startable == m_queue.end())
+            break;
+        const std::shared_ptr<Pending> pending = *startable;
+        m_queue.erase(startable);
         ++m_running;
-        ++m_perHost[pending->host];
+        m_mostOnAHost = std::max(m_mostOnAHost, ++m_perHost[pending->host]);
         start(pending);
     }
+    m_starting = false;
     if (wakeAt > 0)
         m_wake->start(int(std::max<qint64>(1, wakeAt - now)));
 }
@@ -225,7 +232,8 @@ void LinkChecker::request(const std::shared_ptr<Pending> &pending)
         if (pending->round != m_round || pending->attempt != attempt)
             return;
         ++pending->attempt; // its abort is no answer
-        reply->abort();
+        if (reply->isRunning())
+            reply->abort();
         finish(pending, Verdict::Doubtful, u"no answer within %1 s"_s.arg(m_limits.timeoutMs / 1000));
     });
     timeout->start(m_limits.timeoutMs);
@@ -235,7 +243,8 @@ void LinkChecker::request(const std::shared_ptr<Pending> &pending)
             return;
         ++pending->attempt;
         answered(pending, reply);
-        reply->abort();
+        if (reply->isRunning())
+            reply->abort();
     };
     connect(reply, &QNetworkReply::metaDataChanged, this, [reply, done] {
         if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())

@@ -72,6 +72,8 @@ public:
     void check(const QList<Link> &links);
     void cancel();
     [[nodiscard]] bool isRunning() const { return m_total > 0 && m_done < m_total; }
+    // The most requests that were on their way to one host at once.
+    [[nodiscard]] int mostAtOnceOnAHost() const { return m_mostOnAHost; }
 
 Q_SIGNALS:
     void progress(int done, int total);
@@ -93,6 +95,8 @@ private:
     // A host that asked to wait: not asked again before then (ms since the epoch).
     QHash<QString, qint64> m_hostWaitsUntil;
     int m_running = 0;
+    int m_mostOnAHost = 0;
+    bool m_starting = false;
     int m_total = 0;
     int m_done = 0;
     QList<Result> m_results;

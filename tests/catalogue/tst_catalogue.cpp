@@ -3,6 +3,7 @@
 
 #include "catalogue/catalogue.h"
 #include "catalogue/cataloguesearch.h"
+#include "catalogue/cataloguetransfer.h"
 #include "platform/rowlist.h"
 #include "serving/cataloguechange.h"
 #include "serving/linkserver.h"
@@ -55,6 +56,9 @@ private Q_SLOTS:
     void searchFindsItemsWithEveryWord_data();
     void searchFindsItemsWithEveryWord();
     void searchBoundsWhatAMemberTypes();
+    void exportReadsBackToTheSameBytes();
+    void hostileFilesAreReadSafely();
+    void importIsAllOrNothing();
 
 private:
     DataFolder folder() const { return DataFolder(m_dir->path()); }
@@ -565,6 +569,104 @@ void TestCatalogue::searchBoundsWhatAMemberTypes()
                        10)
                  .items,
              (QList<int>{5, 15, 25}));
+}
+
+void TestCatalogue::exportReadsBackToTheSameBytes()
+{
+    using namespace CatalogueTransfer;
+    // Commas, quotes, blanks at the ends, what a spreadsheet runs as a formula
+    // (and text that only looks like this program's guard against one), letters
+    // beyond ASCII.
+    const StringRowList descriptions(QStringList{u"Plain"_s, u"Alpha, \"the\" first"_s, u"=HYPERLINK(\"x\")"_s,
+                                                 u"'=not a formula"_s, u"-5 degrees"_s, u" padded "_s,
+                                                 u"Café guide to the Straße"_s, u"@home"_s});
+    const StringRowList addresses(QStringList(descriptions.ListCount(), u"https://a.example/?q=1,2"_s));
+    for (const Format format : {Format::Csv, Format::Json}) {
+        const QByteArray bytes = write(descriptions, addresses, format);
+        const Read read = CatalogueTransfer::read(bytes, format);
+        QVERIFY2(read.error.isEmpty(), qPrintable(read.error));
+        QCOMPARE(read.items.size(), descriptions.ListCount());
+        StringRowList readDescriptions;
+        StringRowList readAddresses;
+        for (const Item &item : read.items) {
+            readDescriptions.AddItem(item.description);
+            readAddresses.AddItem(item.address);
+        }
+        QCOMPARE(readDescriptions.allRows(), descriptions.allRows());
+        QCOMPARE(readAddresses.allRows(), addresses.allRows());
+        QCOMPARE(write(readDescriptions, readAddresses, format), bytes);
+    }
+    // A spreadsheet shows the formula-looking cells as text.
+    const QByteArray csv = write(descriptions, addresses, Format::Csv);
+    QVERIFY2(csv.contains("\"'=HYPERLINK(\"\"x\"\")\"") && csv.contains("\n'-5 degrees,") &&
+                 csv.contains("\n'@home,") && csv.contains("\n''=not a formula,"),
+             csv.constData());
+    // What the web page serves is the same JSON.
+    QVERIFY(write(descriptions, addresses, Format::Json).startsWith("[{\"number\":0,\"description\":\"Plain\""));
+}
+
+void TestCatalogue::hostileFilesAreReadSafely()
+{
+    using namespace CatalogueTransfer;
+    // Any column order, a byte-order mark, blank lines, Windows-1252.
+    const Read windows = read("\xEF\xBB\xBF URL ,x,Description\r\n\r\nhttps://a.example/;1,2,Caf\xE9\r\n", Format::Csv);
+    QVERIFY2(windows.error.isEmpty(), qPrintable(windows.error));
+    QCOMPARE(windows.items.size(), 1);
+    QCOMPARE(windows.items[0].description, u"Café"_s);
+    QCOMPARE(windows.items[0].address, u"https://a.example/;1"_s);
+    // Unbalanced quotes and a missing header say what is wrong; nothing is guessed.
+    for (const QByteArray &broken : {QByteArray("description,url\n\"open,https://a.example/\n"),
+                                     QByteArray("name,link\nA,https://a.example/\n"), QByteArray()}) {
+        QVERIFY(!read(broken, Format::Csv).error.isEmpty());
+    }
+    QVERIFY(!read("{\"description\":1}", Format::Json).error.isEmpty());
+    // NUL bytes are read as they are, for the check to refuse; a million empty rows are nothing.
+    const Read nul = read(QByteArray("description,url\na\0b,https://a.example/\n", 38), Format::Csv);
+    QCOMPARE(nul.items.size(), 1);
+    QVERIFY(nul.items[0].description.contains(QChar(0)));
+    QCOMPARE(read("description,url\n" + QByteArray(1000000, '\n'), Format::Csv).items.size(), 0);
+    // A plain list: an address a line, described by itself.
+    const Read plain = read("https://a.example/\r\n\r\n  https://b.example/  \n", Format::Plain);
+    QCOMPARE(plain.items.size(), 2);
+    QCOMPARE(plain.items[1].description, u"https://b.example/"_s);
+    QCOMPARE(plain.items[1].row, 3);
+}
+
+void TestCatalogue::importIsAllOrNothing()
+{
+    const std::unique_ptr<CatalogueFixture> loaded = loadedCatalogue("Kept\r\n", "kept.htm\r\n");
+    QVERIFY(loaded);
+    auto &[descriptions, addresses, catalogue] = *loaded;
+    const ServerMessageFile message(folder(), std::make_shared<ValdrinBas>());
+    using CatalogueChange::ImportItems;
+    const auto import = [&](ImportItems change) { return CatalogueChange::apply({catalogue, message}, change, 1000); };
+
+    // Every bad row is named, up to twenty, and nothing is taken.
+    QList<CatalogueTransfer::Item> items{{u"Good"_s, u"https://a.example/"_s, 1}};
+    for (int row = 2; row <= 30; ++row)
+        items.append({u"Bad\u0007"_s, u"https://b.example/"_s, row});
+    items.append({u"Long"_s, QString(20000, u'x'), 31});
+    const CatalogueChange::Outcome bad = import({items, false, false});
+    QCOMPARE(bad.result, CatalogueChange::Outcome::Result::Unstorable);
+    QVERIFY2(bad.told.contains(u"30 of the 31 rows"_s) && bad.told.contains(u"row 2: "_s) &&
+                 bad.told.contains(u"row 21: "_s) && !bad.told.contains(u"row 22: "_s) &&
+                 bad.told.contains(u"and 10 more"_s),
+             qPrintable(bad.told));
+    QCOMPARE(descriptions.allRows(), QStringList{u"Kept"_s});
+
+    // Past the largest catalogue: refused whole.
+    const QList<CatalogueTransfer::Item> many(Catalogue::MaximumItems, {u"D"_s, u"https://d.example/"_s, 1});
+    QCOMPARE(import({many, false, false}).result, CatalogueChange::Outcome::Result::Refused);
+    QCOMPARE(catalogue.itemCount(), 1);
+
+    // A check changes nothing; an append and a replacement are one save each.
+    QVERIFY(import({items.mid(0, 1), false, true}).told.contains(u"would hold 2 items"_s));
+    QCOMPARE(catalogue.itemCount(), 1);
+    QVERIFY(import({items.mid(0, 1), false, false}).changed());
+    QCOMPARE(readBytes(m_dir->filePath(u"urls.dat"_s)), QByteArray("kept.htm\r\nhttps://a.example/\r\n"));
+    QVERIFY(import({many, true, false}).changed());
+    QCOMPARE(catalogue.itemCount(), Catalogue::MaximumItems);
+    QCOMPARE(descriptions.List(0), u"D"_s);
 }
 
 QTEST_GUILESS_MAIN(TestCatalogue)

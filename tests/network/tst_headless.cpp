@@ -320,12 +320,40 @@ void TestHeadless::editsWhileServingAreServedAndKept()
              addresses.indexOf("4.htm") < addresses.indexOf("5.htm")); // each item's rows in step
     QVERIFY(itemReply(4).contains(u"<5.htm>"_s) || itemReply(4).contains(u"<4.htm>"_s));
 
+    // A spreadsheet's CSV in place of the whole catalogue, served with the next
+    // command; exported and imported again, it is the same bytes. A file with a
+    // bad row, or too large to be a catalogue, changes nothing.
+    QVERIFY(testfiles::writeBytes(folder.filePath(u"sheet.csv"_s),
+                                  "\xEF\xBB\xBFurl,Description\r\nhttps://a.example/,\"Imported, first\"\r\n"
+                                  "https://b.example/,\"=HYPERLINK(\"\"x\"\")\"\r\n"));
+    QVERIFY(testfiles::writeBytes(folder.filePath(u"bad.csv"_s), "description,url\nGood,g.htm\nNo address,\n"));
+    QFile huge(folder.filePath(u"huge.csv"_s));
+    QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(100 * 1024 * 1024));
+    huge.close();
+    const CommandRun badRow = runCommand(folder.path(), {u"--import"_s, folder.filePath(u"bad.csv"_s)});
+    QCOMPARE(badRow.exitCode, 2);
+    QVERIFY2(badRow.errors.contains(u"row 2: the address is blank"_s), qPrintable(badRow.errors));
+    QCOMPARE(runCommand(folder.path(), {u"--import"_s, folder.filePath(u"huge.csv"_s)}).exitCode, 1);
+    QCOMPARE(testfiles::readBytes(folder.filePath(u"urls.dat"_s)), addresses);
+    const CommandRun imported =
+        runCommand(folder.path(), {u"--import"_s, folder.filePath(u"sheet.csv"_s), u"--replace"_s});
+    QCOMPARE(imported.exitCode, 0);
+    QVERIFY2(imported.output.contains(u"2 items in place of the 5"_s), qPrintable(imported.output));
+    QTRY_VERIFY_WITH_TIMEOUT(itemReply(1).startsWith(u"=HYPERLINK(\"x\") <https://b.example/>"_s), 10000);
+    QCOMPARE(runCommand(folder.path(), {u"--export"_s, folder.filePath(u"out.csv"_s)}).exitCode, 0);
+    testfiles::DataFolder copy;
+    QCOMPARE(runCommand(copy.path(), {u"--import"_s, folder.filePath(u"out.csv"_s)}).exitCode, 0);
+    QCOMPARE(runCommand(copy.path(), {u"--export"_s, copy.filePath(u"again.csv"_s)}).exitCode, 0);
+    QCOMPARE(testfiles::readBytes(copy.filePath(u"again.csv"_s)), testfiles::readBytes(folder.filePath(u"out.csv"_s)));
+    const QByteArray descriptionsNow = testfiles::readBytes(folder.filePath(u"descriptions.dat"_s));
+    const QByteArray addressesNow = testfiles::readBytes(folder.filePath(u"urls.dat"_s));
+
     // At the stop the files hold the edits, byte for byte.
     ::kill(pid_t(process->processId()), SIGTERM);
     QVERIFY(process->waitForFinished(10000));
     QCOMPARE(process->exitCode(), 0);
-    QCOMPARE(testfiles::readBytes(folder.filePath(u"descriptions.dat"_s)), descriptions);
-    QCOMPARE(testfiles::readBytes(folder.filePath(u"urls.dat"_s)), addresses);
+    QCOMPARE(testfiles::readBytes(folder.filePath(u"descriptions.dat"_s)), descriptionsNow);
+    QCOMPARE(testfiles::readBytes(folder.filePath(u"urls.dat"_s)), addressesNow);
 }
 
 void TestHeadless::unreadableFileKeepsTheCatalogueServing()
