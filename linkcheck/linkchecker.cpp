@@ -243,8 +243,14 @@ void LinkChecker::request(const std::shared_ptr<Pending> &pending)
             return;
         ++pending->attempt;
         answered(pending, reply);
-        if (reply->isRunning())
-            reply->abort();
+        // The rest of the page is not read: once the answer so far is handled
+        // (a short page has ended by then), the request ends.
+        if (reply->operation() == QNetworkAccessManager::GetOperation) {
+            QTimer::singleShot(0, reply, [reply] {
+                if (reply->isRunning())
+                    reply->abort();
+            });
+        }
     };
     connect(reply, &QNetworkReply::metaDataChanged, this, [reply, done] {
         if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
