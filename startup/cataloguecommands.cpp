@@ -283,7 +283,9 @@ int runCatalogueCommand(const StartupOptions &options)
                 return FilesFailed;
             }
             // A folder nobody can write in needs no lock to be read.
-            if (options.command != Command::List) {
+            const bool readsOnly = options.command == Command::List || options.command == Command::Export ||
+                                   options.command == Command::CheckLinks;
+            if (!readsOnly) {
                 err() << u"Nothing was changed: the program cannot write in %1 (%2).\n"_s.arg(folder.path(), problem);
                 return FilesFailed;
             }

@@ -639,7 +639,9 @@ void TestCatalogue::importIsAllOrNothing()
     auto &[descriptions, addresses, catalogue] = *loaded;
     const ServerMessageFile message(folder(), std::make_shared<ValdrinBas>());
     using CatalogueChange::ImportItems;
-    const auto import = [&](ImportItems change) { return CatalogueChange::apply({catalogue, message}, change, 1000); };
+    const auto import = [&loaded, &message](ImportItems change) {
+        return CatalogueChange::apply({loaded->catalogue, message}, change, 1000);
+    };
 
     // Every bad row is named, up to twenty, and nothing is taken.
     QList<CatalogueTransfer::Item> items{{u"Good"_s, u"https://a.example/"_s, 1}};
