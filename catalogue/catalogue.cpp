@@ -213,8 +213,6 @@ CatalogueEdit Catalogue::add(const QString &description, const QString &address)
 
 CatalogueEdit Catalogue::addItems(const QStringList &descriptions, const QStringList &addresses, bool replace)
 {
-    if (descriptions.size() != addresses.size())
-        return {false, u"Nothing was added: the descriptions and the addresses differ in number."_s};
     const qsizetype total = (replace ? 0 : m_descriptions.ListCount()) + descriptions.size();
     if (total > MaximumItems) {
         return {false,

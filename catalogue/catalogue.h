@@ -62,7 +62,8 @@ public:
     // one that checkValue refuses, and a blank address.
     [[nodiscard]] CatalogueEdit add(const QString &description, const QString &address);
 
-    // Appends the items (or puts them in place of every item) and saves once.
+    // Appends the items, a description and an address each (or puts them in
+    // place of every item), and saves once.
     // The caller has checked each value as add() does; refused past the
     // largest catalogue, or while the lists are out of step and kept.
     [[nodiscard]] CatalogueEdit addItems(const QStringList &descriptions, const QStringList &addresses, bool replace);

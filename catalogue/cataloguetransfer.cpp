@@ -116,11 +116,6 @@ struct CsvReader
     }
 };
 
-QString csvText(QByteArrayView cell)
-{
-    return cell.isValidUtf8() ? textOfUtf8(cell) : addon::fromWindows1252(cell);
-}
-
 Read readCsv(const QByteArray &bytes)
 {
     const QByteArrayView text = withoutByteOrderMark(bytes);
@@ -145,7 +140,7 @@ Read readCsv(const QByteArray &bytes)
     qsizetype descriptionColumn = -1;
     qsizetype addressColumn = -1;
     for (qsizetype column = 0; column < header.size(); ++column) {
-        const QString name = csvText(header[column]).trimmed().toLower();
+        const QString name = addon::textOfBytes(header[column]).trimmed().toLower();
         if (name == u"description")
             descriptionColumn = column;
         else if (name == u"url")
@@ -157,8 +152,8 @@ Read readCsv(const QByteArray &bytes)
     read.items.reserve(reader.rows.size() - 1);
     for (qsizetype row = 1; row < reader.rows.size(); ++row) {
         const QList<QByteArray> &cells = reader.rows[row];
-        read.items.append({fromSpreadsheet(csvText(cells.value(descriptionColumn))),
-                           fromSpreadsheet(csvText(cells.value(addressColumn))), int(row)});
+        read.items.append({fromSpreadsheet(addon::textOfBytes(cells.value(descriptionColumn))),
+                           fromSpreadsheet(addon::textOfBytes(cells.value(addressColumn))), int(row)});
     }
     return read;
 }
@@ -177,7 +172,7 @@ Read readPlain(const QByteArray &bytes)
         ++row;
         if (line.endsWith('\r'))
             line.chop(1);
-        const QString address = csvText(line).trimmed();
+        const QString address = addon::textOfBytes(line).trimmed();
         if (!address.isEmpty())
             read.items.append({address, address, row});
     }

@@ -6,7 +6,6 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QPointer>
 #include <QTimer>
 
 #include <algorithm>
@@ -70,8 +69,7 @@ struct LinkChecker::Pending
     int retries = 0;
     bool get = false;
     QSet<QUrl> seen;
-    // The request on its way, and a number that tells its answer from a stale one's.
-    QPointer<QNetworkReply> reply;
+    // A number that tells the answer of the request on its way from a stale one's.
     int attempt = 0;
 };
 
@@ -224,7 +222,6 @@ void LinkChecker::request(const std::shared_ptr<Pending> &pending)
     request.setRawHeader("Accept", "*/*");
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     QNetworkReply *reply = pending->get ? m_network->get(request) : m_network->head(request);
-    pending->reply = reply;
     const int attempt = ++pending->attempt;
     auto *timeout = new QTimer(reply);
     timeout->setSingleShot(true);

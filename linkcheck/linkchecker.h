@@ -71,7 +71,6 @@ public:
     // once for none). A check already running is given up first.
     void check(const QList<Link> &links);
     void cancel();
-    [[nodiscard]] bool isRunning() const { return m_total > 0 && m_done < m_total; }
     // The most requests that were on their way to one host at once.
     [[nodiscard]] int mostAtOnceOnAHost() const { return m_mostOnAHost; }
 

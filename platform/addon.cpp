@@ -75,15 +75,6 @@ template <typename Take> void forEachLine(QByteArrayView bytes, Take take)
 
 constexpr char ByteOrderMark[] = "\xEF\xBB\xBF";
 
-// The text of one line: UTF-8 when it is valid UTF-8, otherwise Windows-1252.
-QString decodeLine(QByteArrayView line, bool *converted)
-{
-    if (line.isValidUtf8())
-        return textOfUtf8(line);
-    *converted = true;
-    return addon::fromWindows1252(line);
-}
-
 // Rows go to a list in batches of this many, so loading a big catalogue never
 // holds all of it as text twice.
 constexpr qsizetype LoadBatchRows = 1024;
@@ -111,7 +102,7 @@ int appendLines(QByteArrayView bytes, RowList &list)
     batch.reserve(LoadBatchRows);
     forEachLine(bytes, [&](QByteArrayView line) {
         bool lineConverted = false;
-        batch.append(allUtf8 ? textOfUtf8(line) : decodeLine(line, &lineConverted));
+        batch.append(allUtf8 ? textOfUtf8(line) : addon::textOfBytes(line, &lineConverted));
         converted += lineConverted ? 1 : 0;
         if (batch.size() == LoadBatchRows) {
             list.addItems(std::move(batch));
@@ -137,7 +128,7 @@ QString decodeText(QByteArrayView bytes)
     while (!bytes.isEmpty()) {
         const qsizetype end = bytes.indexOf('\n') + 1;
         const QByteArrayView line = end > 0 ? bytes.first(end) : bytes;
-        text += decodeLine(line, &converted);
+        text += addon::textOfBytes(line, &converted);
         bytes = bytes.sliced(line.size());
     }
     return text;
@@ -159,6 +150,15 @@ template <typename Write> FileResult replaceFile(const QString &path, Write writ
 } // namespace
 
 namespace addon {
+
+QString textOfBytes(QByteArrayView bytes, bool *converted)
+{
+    if (bytes.isValidUtf8())
+        return textOfUtf8(bytes);
+    if (converted)
+        *converted = true;
+    return fromWindows1252(bytes);
+}
 
 QString fromWindows1252(QByteArrayView bytes)
 {

@@ -38,6 +38,9 @@ namespace addon {
 // Windows systems wrote; its five undefined bytes stand for the Latin-1 code
 // points of the same value.
 [[nodiscard]] QString fromWindows1252(QByteArrayView bytes);
+// The text of a line or a cell: UTF-8 when it is valid UTF-8, otherwise
+// Windows-1252 (and converted, when given, is set).
+[[nodiscard]] QString textOfBytes(QByteArrayView bytes, bool *converted = nullptr);
 
 // Waits the given number of seconds while the program goes on handling its events.
 // The wait sleeps on a timer, so it costs no CPU. Zero or less returns at once
