@@ -1,5 +1,6 @@
 #include "server/servercore.h"
 
+#include "server/backgroundlinkcheck.h"
 #include "server/filewatcher.h"
 #include "server/serverlog.h"
 
@@ -44,7 +45,15 @@ struct ServerCore::Faces
 
 ServerCore::ServerCore(const DataFolder &folder, Serving serving, QObject *parent)
     : QObject(parent), m_folder(folder), m_links(std::make_unique<LinkServer>(m_descriptions, m_addresses, folder)),
-      m_rooms(std::make_unique<ServedRooms>(*m_links)), m_faces(std::make_unique<Faces>()), m_serving(serving)
+      m_rooms(std::make_unique<ServedRooms>(*m_links)),
+      m_linkCheck(std::make_unique<BackgroundLinkCheck>(folder.path(),
+                                                        [this] {
+                                                            QList<LinkChecker::Link> links;
+                                                            for (int item = 0; item < m_addresses.ListCount(); ++item)
+                                                                links.append({item, m_addresses.List(item)});
+                                                            return links;
+                                                        })),
+      m_faces(std::make_unique<Faces>()), m_serving(serving)
 {
     m_rooms->setServeOnJoin(serving == Serving::OnJoin);
     connect(m_rooms.get(), &ServedRooms::changed, this,
@@ -97,12 +106,13 @@ QString ServerCore::start(const NetworkConfig &config)
     // publishes a new one whenever the catalogue or a room changes.
     m_faces->web = std::make_unique<ServerWeb>(*m_links, *m_rooms,
 #ifdef VALDRIN_HAVE_PURPLE
-                                               m_faces->networks.get()
+                                               m_faces->networks.get(),
 #else
-                                               nullptr
+                                               nullptr,
 #endif
-    );
+                                               *m_linkCheck);
     connect(m_faces->web.get(), &ServerWeb::catalogueChanged, this, &ServerCore::catalogueChanged);
+    connect(m_linkCheck.get(), &BackgroundLinkCheck::checked, m_faces->web.get(), &ServerWeb::publish);
     if (config.web.isOn()) {
         if (const QString wrong = m_faces->web->start(config.web); !wrong.isEmpty())
             return wrong;
@@ -113,6 +123,7 @@ QString ServerCore::start(const NetworkConfig &config)
                u"build with libmicrohttpd-dev installed."_s.arg(NetworkSettings::fileName());
 #endif
     watchFiles(m_serving == Serving::ByOperator);
+    m_linkCheck->setSettings(config.linkCheck);
     return {};
 }
 
@@ -184,6 +195,7 @@ void ServerCore::reloadSettings()
         return;
     }
     m_links->values().CatalogueAddress = changed.value->web.publicUrl;
+    m_linkCheck->setSettings(changed.value->linkCheck);
     for (const QString &told : m_faces->networks->apply(*changed.value))
         qCInfo(lcServer).noquote() << told;
 #endif
@@ -191,6 +203,7 @@ void ServerCore::reloadSettings()
 
 void ServerCore::stop()
 {
+    m_linkCheck->stop();
     m_rooms->stopReplies();
 }
 

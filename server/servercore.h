@@ -11,6 +11,7 @@
 
 #include <memory>
 
+class BackgroundLinkCheck;
 class Catalogue;
 class FileWatcher;
 class LinkServer;
@@ -23,7 +24,7 @@ class AIM;
 // The link server as one object, under either face: the catalogue with its
 // list pages and server message, every room it serves (the chat networks of
 // network.conf, or one room of its own such as the local room), the web face,
-// and the catalogue files watched on disk. start() serves, reload() reads the
+// the catalogue files watched on disk, and its links checked now and then. start() serves, reload() reads the
 // files again, stop() ends every reply. The windowless server starts it and
 // runs the loop; the window starts it and maps its switch onto it.
 class ServerCore final : public QObject
@@ -74,6 +75,8 @@ public:
     [[nodiscard]] const RowList &addresses() const { return m_addresses; }
     [[nodiscard]] ServedRooms &rooms() { return *m_rooms; }
     [[nodiscard]] const DataFolder &folder() const { return m_folder; }
+    // The check of the catalogue's links every link-check of network.conf.
+    [[nodiscard]] const BackgroundLinkCheck &linkCheck() const { return *m_linkCheck; }
 
 Q_SIGNALS:
     // The catalogue or the server message changed: read from disk again, or
@@ -101,6 +104,7 @@ private:
     StringRowList m_addresses;
     std::unique_ptr<LinkServer> m_links;
     std::unique_ptr<ServedRooms> m_rooms;
+    std::unique_ptr<BackgroundLinkCheck> m_linkCheck;
     std::unique_ptr<Faces> m_faces;
     std::unique_ptr<FileWatcher> m_watcher;
     std::unique_ptr<FileWatcher> m_settingsWatcher;

@@ -1,4 +1,5 @@
 #include "server/serverweb.h"
+#include "server/backgroundlinkcheck.h"
 #include "server/serverlog.h"
 
 #include "web/webadmin.h"
@@ -6,6 +7,7 @@
 #include "web/webmetrics.h"
 
 #include "catalogue/catalogue.h"
+#include "catalogue/cataloguetransfer.h"
 #include "catalogue/datafolder.h"
 #include "platform/rowlist.h"
 #include "serving/cataloguechange.h"
@@ -34,8 +36,9 @@ constexpr int LockWaitMs = 2000;
 
 } // namespace
 
-ServerWeb::ServerWeb(LinkServer &server, ServedRooms &rooms, NetworkServer *networks, QObject *parent)
-    : QObject(parent), m_server(server), m_rooms(rooms), m_networks(networks),
+ServerWeb::ServerWeb(LinkServer &server, ServedRooms &rooms, NetworkServer *networks, const BackgroundLinkCheck &links,
+                     QObject *parent)
+    : QObject(parent), m_server(server), m_rooms(rooms), m_networks(networks), m_links(links),
       m_metrics(std::make_unique<WebMetrics>()), m_face(std::make_unique<WebFace>())
 {}
 
@@ -109,6 +112,7 @@ void ServerWeb::publish()
     snapshot.addresses = m_server.addresses().snapshot();
     snapshot.search = m_server.search();
     snapshot.serverMessage = m_server.values().ServerMessage;
+    snapshot.linkCheck = linkCheck();
     for (const ServedRooms::RoomState &state : m_rooms.states()) {
         snapshot.rooms.append({state.connection, state.room, state.nick, state.joined, state.serving, state.lastProblem,
                                lastDay(state.connection, state.room), isIrc(state.connection)});
@@ -158,6 +162,16 @@ AdminChange::Told ServerWeb::run(const AdminChange::Change &asked)
                     return {refused, -1, true};
                 return {u"%1 %2: serving switched %3."_s.arg(what.connection, what.room, what.on ? u"on"_s : u"off"_s),
                         -1};
+            } else if constexpr (std::is_same_v<What, AdminChange::ImportFile>) {
+                CatalogueTransfer::Read read =
+                    CatalogueTransfer::read(what.bytes, CatalogueTransfer::formatOf(what.fileName));
+                if (!read.error.isEmpty()) {
+                    const QString told =
+                        u"Nothing was imported: %1 cannot be read: %2."_s.arg(what.fileName, read.error);
+                    qCInfo(lcServer).noquote() << u"Admin page: %1"_s.arg(told);
+                    return {told, -1, true};
+                }
+                return change(ImportItems{std::move(read.items), what.replace, what.dryRun}, -1);
             } else if constexpr (std::is_same_v<What, AddItem>) {
                 // A new item lands at the end.
                 return change(what, m_server.descriptions().ListCount());
@@ -187,6 +201,35 @@ AdminChange::Told ServerWeb::change(const CatalogueChange::Change &change, int i
             outcome.result != CatalogueChange::Outcome::Result::Changed};
 }
 
+WebSnapshot::LinkCheck ServerWeb::linkCheck() const
+{
+    using Verdict = LinkChecker::Verdict;
+    const LinkHealth &health = m_links.health();
+    WebSnapshot::LinkCheck check;
+    check.on = m_links.isOn();
+    check.checking = m_links.isChecking();
+    check.finished = health.finished();
+    check.checked = health.checked();
+    check.dead = health.count(Verdict::Dead);
+    check.doubtful = health.count(Verdict::Doubtful);
+    check.skipped = health.count(Verdict::Skipped);
+    if (check.dead + check.doubtful == 0)
+        return check;
+    const RowList &descriptions = m_server.descriptions();
+    const RowList &addresses = m_server.addresses();
+    QList<WebSnapshot::LinkCheck::Problem> doubtful;
+    for (int item = 0; item < addresses.ListCount(); ++item) {
+        const QString address = addresses.List(item);
+        if (const LinkHealth::Problem *problem = health.problemOf(address)) {
+            const bool dead = problem->verdict == Verdict::Dead;
+            (dead ? check.problems : doubtful)
+                .append({item, descriptions.List(item), address, dead, problem->found, problem->since});
+        }
+    }
+    check.problems += doubtful;
+    return check;
+}
+
 void ServerWeb::refreshFigures()
 {
     // The admin page's chart follows the counts, a few seconds behind.
@@ -195,6 +238,10 @@ void ServerWeb::refreshFigures()
         return;
     }
     m_metrics->setCatalogueItems(m_server.descriptions().ListCount());
+    if (const LinkHealth &health = m_links.health(); health.isChecked()) {
+        m_metrics->setLinkCheck(health.checked(), health.count(LinkChecker::Verdict::Dead),
+                                health.count(LinkChecker::Verdict::Doubtful), health.finished().toSecsSinceEpoch());
+    }
     for (const ServedRooms::RoomState &state : m_rooms.states())
         m_metrics->setRoom(state.connection, state.room, state.joined, state.serving);
     for (const QString &connection : m_rooms.connections()) {

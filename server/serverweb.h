@@ -3,6 +3,7 @@
 #include "networkconf/networksettings.h"
 #include "serving/cataloguechange.h"
 #include "web/adminchange.h"
+#include "web/websnapshot.h"
 
 #include <QHash>
 #include <QList>
@@ -10,6 +11,7 @@
 
 #include <memory>
 
+class BackgroundLinkCheck;
 class LinkServer;
 class NetworkServer;
 class ServedRooms;
@@ -24,8 +26,9 @@ class ServerWeb final : public QObject
     Q_OBJECT
 
 public:
-    // The server, rooms and networks (none without libpurple) must outlive it.
-    ServerWeb(LinkServer &server, ServedRooms &rooms, NetworkServer *networks, QObject *parent = nullptr);
+    // The server, rooms, networks (none without libpurple) and link check must outlive it.
+    ServerWeb(LinkServer &server, ServedRooms &rooms, NetworkServer *networks, const BackgroundLinkCheck &links,
+              QObject *parent = nullptr);
     ~ServerWeb() override;
 
     // Listens as the settings say; what went wrong otherwise.
@@ -44,8 +47,10 @@ private:
     AdminChange::Told change(const CatalogueChange::Change &change, int item);
     // Members of the connection's rooms type on IRC clients.
     [[nodiscard]] bool isIrc(const QString &connection) const;
-    // The gauges: queues, muted members, connections and rooms.
+    // The gauges: queues, muted members, connections and rooms, the links.
     void refreshFigures();
+    // What the last link check found, item by item, as the admin page shows it.
+    [[nodiscard]] WebSnapshot::LinkCheck linkCheck() const;
 
     // Counts a command answered in a room, by the hour.
     void count(const QString &connection, const QString &room);
@@ -59,6 +64,7 @@ private:
     bool m_started = false;
     ServedRooms &m_rooms;
     NetworkServer *m_networks;
+    const BackgroundLinkCheck &m_links;
     std::unique_ptr<WebMetrics> m_metrics;
     std::unique_ptr<WebFace> m_face;
 };

@@ -2,6 +2,7 @@
 
 #include "catalogue/cataloguechanges.h"
 
+#include <QByteArray>
 #include <QString>
 
 #include <variant>
@@ -18,8 +19,18 @@ struct SwitchRoom
     bool on = false;
 };
 
+// A catalogue file sent from the browser, to read and import (as --import
+// does): its name tells its format.
+struct ImportFile
+{
+    QString fileName;
+    QByteArray bytes;
+    bool replace = false;
+    bool dryRun = false;
+};
+
 using Change = std::variant<CatalogueChange::AddItem, CatalogueChange::EditItem, CatalogueChange::RemoveItem,
-                            CatalogueChange::SetMessage, SwitchRoom>;
+                            CatalogueChange::SetMessage, SwitchRoom, ImportFile>;
 
 // What the chat thread answers: what to tell the operator, and the item the
 // change left in view (the one added or changed), so the page opens there.

@@ -40,7 +40,10 @@ const MicroHttpd *MicroHttpd::load(QString *error)
                          find(library, "MHD_queue_response", f.queue_response) &&
                          find(library, "MHD_destroy_response", f.destroy_response) &&
                          find(library, "MHD_suspend_connection", f.suspend_connection) &&
-                         find(library, "MHD_resume_connection", f.resume_connection);
+                         find(library, "MHD_resume_connection", f.resume_connection) &&
+                         find(library, "MHD_create_post_processor", f.create_post_processor) &&
+                         find(library, "MHD_post_process", f.post_process) &&
+                         find(library, "MHD_destroy_post_processor", f.destroy_post_processor);
         if (!all)
             problem = u"The libmicrohttpd of this machine is older than the web face needs (0.9.75 or later)"_s;
     });

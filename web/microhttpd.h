@@ -21,6 +21,9 @@ struct MicroHttpd
     decltype(&MHD_destroy_response) destroy_response;
     decltype(&MHD_suspend_connection) suspend_connection;
     decltype(&MHD_resume_connection) resume_connection;
+    decltype(&MHD_create_post_processor) create_post_processor;
+    decltype(&MHD_post_process) post_process;
+    decltype(&MHD_destroy_post_processor) destroy_post_processor;
 
     // The library, loaded once; nullptr and why when it cannot be.
     [[nodiscard]] static const MicroHttpd *load(QString *error);

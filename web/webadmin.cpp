@@ -127,6 +127,56 @@ QString hourlyChart(const QList<int> &perHour)
                .arg(Left + 12 * 10);
 }
 
+QString shownTime(const QDateTime &time)
+{
+    return time.toUTC().toString(u"yyyy-MM-dd HH:mm 'UTC'"_s);
+}
+
+// What the last check of the links found: dead and doubtful items, with what
+// was found and since when, each linked to its place in the list below.
+QString linkSection(const WebSnapshot::LinkCheck &check)
+{
+    // The table stays a page's length; --check-links names every one.
+    constexpr int RowsAtMost = 100;
+    QString section = u"<h2 id=\"links\">Links</h2>\n<p>"_s;
+    if (!check.finished.isValid()) {
+        section += check.on ? u"The links are being checked for the first time."_s
+                            : u"The links are not checked while the server runs: set <code>link-check = 24h</code> in "
+                              u"network.conf, or run <code>--check-links</code>."_s;
+        return section + u"</p>\n"_s;
+    }
+    section += u"Checked %1: %2 links, %3 dead, %4 doubtful"_s.arg(shownTime(check.finished))
+                   .arg(check.checked)
+                   .arg(check.dead)
+                   .arg(check.doubtful);
+    if (check.skipped > 0)
+        section += u", %1 on private addresses not checked"_s.arg(check.skipped);
+    section += check.checking ? u". A new check is under way."_s
+               : check.on     ? u"."_s
+                              : u". (<code>link-check</code> is off in network.conf: this was the last check.)"_s;
+    section += u"</p>\n"_s;
+    if (check.problems.isEmpty())
+        return section;
+    section += u"<table class=\"links\"><tr><th>Item</th><th>Description</th><th>Address</th><th>Found</th>"
+               u"<th>Since</th></tr>\n"_s;
+    for (const WebSnapshot::LinkCheck::Problem &problem : check.problems.mid(0, RowsAtMost)) {
+        section +=
+            u"<tr class=\"%1\"><td data-label=\"Item\"><a href=\"/admin?page=%2#item%3\">%3</a></td>"
+            u"<td data-label=\"Description\">%4</td><td data-label=\"Address\"><code>%5</code></td>"
+            u"<td data-label=\"Found\">%6: %7</td><td data-label=\"Since\">%8</td></tr>\n"_s
+                .arg(problem.dead ? u"dead"_s : u"doubtful"_s)
+                .arg(problem.item / WebPages::ItemsPerPage + 1)
+                .arg(problem.item)
+                .arg(escapeHtml(problem.description), escapeHtml(problem.address),
+                     problem.dead ? u"Dead"_s : u"Doubtful"_s, escapeHtml(problem.found), shownTime(problem.since));
+    }
+    section += u"</table>\n"_s;
+    if (check.problems.size() > RowsAtMost)
+        section += u"<p>And %1 more: <code>--check-links</code> names every one.</p>\n"_s.arg(check.problems.size() -
+                                                                                              RowsAtMost);
+    return section;
+}
+
 QString hidden(const QByteArray &csrf)
 {
     return u"<input type=\"hidden\" name=\"csrf\" value=\"%1\">"_s.arg(QString::fromLatin1(csrf));
@@ -203,10 +253,11 @@ WebAdmin::Outcome WebAdmin::login(const Request &request, const QHash<QString, Q
                               std::max<qint64>(1, left.count())),
                           429),
                 {},
+                {},
                 {}};
     }
     if (!sameToken(form.value(u"csrf"_s).toLatin1(), cookieValue(request.cookies, LoginCookie)))
-        return {loginPage(u"The form had expired: log in again."_s, 403), {}, {}};
+        return {loginPage(u"The form had expired: log in again."_s, 403), {}, {}, {}};
     const bool clean = failures.count == 0 && failures.checking == 0;
     std::deque<Clock::time_point> *lane = nullptr;
     if (hasRoom(m_logins, LoginsPerMinute, now))
@@ -223,11 +274,12 @@ WebAdmin::Outcome WebAdmin::login(const Request &request, const QHash<QString, Q
         return {
             loginPage(u"The server has checked as many logins as it checks in a minute: try again in a minute."_s, 429),
             {},
+            {},
             {}};
     }
     lane->push_back(now);
     ++failures.checking;
-    return {{}, {}, form.value(u"password"_s).toUtf8()};
+    return {{}, {}, form.value(u"password"_s).toUtf8(), {}};
 }
 
 WebPages::Response WebAdmin::loginChecked(const Request &request, std::optional<bool> matches)
@@ -275,6 +327,12 @@ WebPages::Response WebAdmin::loginChecked(const Request &request, std::optional<
     return response;
 }
 
+bool WebAdmin::isLoggedIn(const QByteArray &cookies) const
+{
+    const auto session = m_sessions.constFind(cookieValue(cookies, SessionCookie));
+    return session != m_sessions.cend() && session->expires >= Clock::now();
+}
+
 QHash<QByteArray, WebAdmin::Session>::iterator WebAdmin::session(const Request &request)
 {
     auto session = m_sessions.find(cookieValue(request.cookies, SessionCookie));
@@ -294,6 +352,7 @@ WebAdmin::Outcome WebAdmin::handle(const WebSnapshot &snapshot, const Request &r
                              u"<p>The admin page is off: set http-admin-password-hash in network.conf (see "
                              u"valdrin-aim-serverd --hash-password).</p>"_s),
                 {},
+                {},
                 {}};
     }
     // A password and a session cookie never cross a network in the clear.
@@ -303,26 +362,34 @@ WebAdmin::Outcome WebAdmin::handle(const WebSnapshot &snapshot, const Request &r
                              u"where the password and the session would travel in the clear. Serve HTTPS "
                              u"(http-tls-cert, http-tls-key) or listen on a loopback address.</p>"_s),
                 {},
+                {},
                 {}};
     }
-    const QHash<QString, QString> form =
-        request.method == "POST" ? formFields(request.body) : QHash<QString, QString>();
+    const QHash<QString, QString> form = request.method != "POST" ? QHash<QString, QString>()
+                                         : request.upload         ? request.upload->fields
+                                                                  : formFields(request.body);
     if (is(Target::AdminLogin) && request.method == "POST")
         return login(request, form);
 
     const auto session = this->session(request);
     if (session == m_sessions.end()) {
         if (request.method == "POST")
-            return {loginPage(u"Log in first."_s, 403), {}, {}};
-        return {loginPage({}), {}, {}};
+            return {loginPage(u"Log in first."_s, 403), {}, {}, {}};
+        return {loginPage({}), {}, {}, {}};
     }
     // HEAD is answered as GET is (libmicrohttpd leaves the body out), with a session or without.
-    if ((request.method == "GET" || request.method == "HEAD") && is(Target::AdminPage))
-        return {page(snapshot, *session, request), {}, {}};
+    if (request.method == "GET" || request.method == "HEAD") {
+        if (is(Target::AdminPage))
+            return {page(snapshot, *session, request), {}, {}, {}};
+        if (is(Target::AdminExportJson))
+            return {{}, {}, {}, CatalogueTransfer::Format::Json};
+        if (is(Target::AdminExportCsv))
+            return {{}, {}, {}, CatalogueTransfer::Format::Csv};
+    }
     if (request.method != "POST") {
         WebPages::Response refused = htmlResponse(405, u"Admin"_s, u"<p>Not a form of this page.</p>"_s);
         refused.headers.emplaceBack("Allow", "GET, HEAD, POST");
-        return {refused, {}, {}};
+        return {refused, {}, {}, {}};
     }
     // Every form carries the session's token: a page elsewhere cannot post here.
     if (!sameToken(form.value(u"csrf"_s).toLatin1(), session->csrf))
@@ -330,23 +397,40 @@ WebAdmin::Outcome WebAdmin::handle(const WebSnapshot &snapshot, const Request &r
                              u"<p>The form's token is missing or wrong: nothing was changed. "
                              u"<a href=\"/admin\">Back</a></p>"_s),
                 {},
+                {},
                 {}};
     if (is(Target::AdminLogout)) {
         m_sessions.erase(session);
         WebPages::Response response = seeOther("/admin");
         response.headers.emplaceBack("Set-Cookie", cookie(SessionCookie, {}, 0));
-        return {response, {}, {}};
+        return {response, {}, {}, {}};
     }
     const QString description = form.value(u"description"_s);
     const QString address = form.value(u"address"_s);
     if (is(Target::AdminAdd))
-        return {{}, CatalogueChange::AddItem{description, address}, {}};
+        return {{}, CatalogueChange::AddItem{description, address}, {}, {}};
     if (is(Target::AdminMessage))
-        return {{}, CatalogueChange::SetMessage{form.value(u"text"_s)}, {}};
+        return {{}, CatalogueChange::SetMessage{form.value(u"text"_s)}, {}, {}};
+    if (is(Target::AdminImport)) {
+        if (!request.upload || request.upload->file.isEmpty()) {
+            return {htmlResponse(400, u"Admin"_s,
+                                 u"<p>No file came with the form (or an empty one): nothing was imported. "
+                                 u"<a href=\"/admin#import\">Back</a></p>"_s),
+                    {},
+                    {},
+                    {}};
+        }
+        return {{},
+                AdminChange::ImportFile{request.upload->fileName, request.upload->file,
+                                        form.value(u"mode"_s) == u"replace", form.value(u"check"_s) == u"1"},
+                {},
+                {}};
+    }
     if (is(Target::AdminRoom)) {
         return {
             {},
             AdminChange::SwitchRoom{form.value(u"connection"_s), form.value(u"room"_s), form.value(u"on"_s) == u"1"},
+            {},
             {}};
     }
     if (is(Target::AdminEdit) || is(Target::AdminRemove)) {
@@ -360,15 +444,16 @@ WebAdmin::Outcome WebAdmin::handle(const WebSnapshot &snapshot, const Request &r
                                  u"<p>The form did not say which item it showed: nothing was changed. "
                                  u"<a href=\"/admin\">Load the page again</a></p>"_s),
                     {},
+                    {},
                     {}};
         }
         if (is(Target::AdminEdit))
-            return {{}, CatalogueChange::EditItem{seen, description, address}, {}};
+            return {{}, CatalogueChange::EditItem{seen, description, address}, {}, {}};
         if (form.value(u"confirm"_s) != u"1")
-            return {confirmRemove(*session, form), {}, {}};
-        return {{}, CatalogueChange::RemoveItem{seen}, {}};
+            return {confirmRemove(*session, form), {}, {}, {}};
+        return {{}, CatalogueChange::RemoveItem{seen}, {}, {}};
     }
-    return {htmlResponse(404, u"Admin"_s, u"<p>Not a form of this page.</p>"_s), {}, {}};
+    return {htmlResponse(404, u"Admin"_s, u"<p>Not a form of this page.</p>"_s), {}, {}, {}};
 }
 
 WebPages::Response WebAdmin::afterAction(const Request &request, const AdminChange::Told &told)
@@ -452,6 +537,7 @@ WebPages::Response WebAdmin::page(const WebSnapshot &snapshot, const Session &se
                                   hourlyChart(room.perHour));
     }
     body += u"</table>\n"_s;
+    body += linkSection(snapshot.linkCheck);
 
     body += u"<h2>Server message</h2>\n<form method=\"post\" action=\"/admin/message\">%1<textarea name=\"text\" "
             u"rows=\"3\" cols=\"60\" aria-label=\"Server message\">%2</textarea> <button type=\"submit\">Set the "
@@ -462,6 +548,18 @@ WebPages::Response WebAdmin::page(const WebSnapshot &snapshot, const Session &se
         u"placeholder=\"Description\" aria-label=\"Description\" required> <input name=\"address\" "
         u"placeholder=\"https://…\" aria-label=\"Address\" required> <button type=\"submit\">Add</button></form>\n"_s
             .arg(csrf);
+
+    body += u"<h2 id=\"import\">Import and export</h2>\n<form method=\"post\" action=\"/admin/import\" "
+            u"enctype=\"multipart/form-data\">%1<input type=\"file\" name=\"file\" accept=\".csv,.json,.txt\" "
+            u"aria-label=\"Catalogue file\" required> <label><input type=\"radio\" name=\"mode\" value=\"append\" "
+            u"checked> Add to the items</label> <label><input type=\"radio\" name=\"mode\" value=\"replace\"> "
+            u"Replace every item</label> <label><input type=\"checkbox\" name=\"check\" value=\"1\"> Only say what "
+            u"would change</label> <button type=\"submit\">Import</button></form>\n<p class=\"hint\">A CSV file with "
+            u"a header naming <code>description</code> and <code>url</code>, a <code>catalogue.json</code>, or a "
+            u"list of addresses, one a line (%2 MiB at most; a larger file with <code>--import</code>). One bad row "
+            u"imports nothing. Download the catalogue: <a href=\"/admin/catalogue.csv\" download>CSV</a>, "
+            u"<a href=\"/admin/catalogue.json\" download>JSON</a>.</p>\n"_s.arg(csrf)
+                .arg(WebAdmin::ImportBytesAtMost / 1024 / 1024);
 
     const QList<int> found = WebPages::findItems(snapshot, search);
     const int items = snapshot.descriptions.ListCount();

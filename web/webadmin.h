@@ -1,5 +1,6 @@
 #pragma once
 
+#include "catalogue/cataloguetransfer.h"
 #include "web/adminchange.h"
 #include "web/webpages.h"
 #include "web/webroutes.h"
@@ -39,6 +40,9 @@ public:
     static constexpr int CleanAddressLoginsPerMinute = 30;
     static constexpr std::chrono::days DeviceLifetime{90};
     static constexpr std::chrono::hours SessionLifetime{12};
+    // The largest catalogue file the import form takes; one upload at a
+    // time, and only from a browser that is logged in.
+    static constexpr qsizetype ImportBytesAtMost = 16 * 1024 * 1024;
 
     // How the page reaches the browser: by HTTPS; by plain HTTP on a loopback
     // address (the same machine, or a proxy there); or by plain HTTP over a
@@ -48,6 +52,13 @@ public:
     // passwordHash empty: no admin.
     WebAdmin(QByteArray passwordHash, Channel channel);
 
+    // A form sent as multipart/form-data (the import's): its fields, and the file.
+    struct Upload
+    {
+        QHash<QString, QString> fields;
+        QString fileName;
+        QByteArray file;
+    };
     struct Request
     {
         QByteArray method;
@@ -58,6 +69,7 @@ public:
         QByteArray cookies;
         QByteArray body;
         QString address; // the client's
+        std::optional<Upload> upload;
     };
     struct Outcome
     {
@@ -66,6 +78,9 @@ public:
         std::optional<AdminChange::Change> change;
         // A login's password, to check off the HTTP thread; then loginChecked answers.
         std::optional<QByteArray> password;
+        // The catalogue to download in this format, made off the HTTP thread
+        // (WebPages::download).
+        std::optional<CatalogueTransfer::Format> download;
     };
 
     // A request to an address under /admin (WebRoutes::isAdmin); route is its
@@ -79,6 +94,8 @@ public:
     [[nodiscard]] WebPages::Response afterAction(const Request &request, const AdminChange::Told &told);
 
     [[nodiscard]] const QByteArray &passwordHash() const { return m_hash; }
+    // A session of the cookies is logged in: only then is a large upload read.
+    [[nodiscard]] bool isLoggedIn(const QByteArray &cookies) const;
 
 private:
     using Clock = std::chrono::steady_clock;

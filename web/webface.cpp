@@ -10,6 +10,8 @@
 
 WebPages::Response WebFace::Private::PageToMake::make() const
 {
+    if (download)
+        return WebPages::download(*snapshot, *download);
     WebPages::Request plain = request;
     plain.method = "GET";
     plain.ifNoneMatch.clear();
@@ -18,6 +20,8 @@ WebPages::Response WebFace::Private::PageToMake::make() const
 
 WebPages::Response WebFace::Private::keep(const PageToMake &asked, WebPages::Response made)
 {
+    if (!asked.route->cached)
+        return made;
     const quint64 generation = asked.snapshot->generation;
     if (cache.generation < generation) {
         cache = PageCache{generation, {}, {}, 0};
@@ -60,6 +64,8 @@ WebFace::Private::Answer WebFace::Private::answer(const WebRoutes::Route *route,
             return std::move(*outcome.change);
         if (outcome.password)
             return PasswordCheck{std::move(*outcome.password)};
+        if (outcome.download)
+            return PageToMake{snapshot, request.page, route, outcome.download};
         return outcome.response;
     }
     if (route && route->target == WebRoutes::Target::Metrics && metrics &&
@@ -81,7 +87,7 @@ WebFace::Private::Answer WebFace::Private::answer(const WebRoutes::Route *route,
             return response;
         }
     }
-    return PageToMake{snapshot, request.page, route};
+    return PageToMake{snapshot, request.page, route, {}};
 }
 
 WebFace::WebFace() : d(std::make_unique<Private>()) {}

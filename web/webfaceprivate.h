@@ -38,6 +38,8 @@ struct WebFace::Private
     bool https = false;
     const WebMetrics *metrics = nullptr;
     std::unique_ptr<WebAdmin> admin;
+    // Import forms being read now (one at a time): the HTTP thread's alone.
+    int uploadsReading = 0;
     // Requests waiting for another thread: an admin change, a password check.
     std::shared_ptr<SuspendedRequests> suspended = std::make_shared<SuspendedRequests>();
     AdminHandoff handoff{suspended};
@@ -71,9 +73,10 @@ struct WebFace::Private
         QByteArray cookies;
         QByteArray body;
         QString address; // the client's
+        std::optional<WebAdmin::Upload> upload;
         [[nodiscard]] WebAdmin::Request admin() const
         {
-            return {page.method, page.path, said, page.query, page.page, cookies, body, address};
+            return {page.method, page.path, said, page.query, page.page, cookies, body, address, upload};
         }
     };
     // A login's password, to check off the HTTP thread.
@@ -82,12 +85,14 @@ struct WebFace::Private
         QByteArray password;
     };
     // A page of the cache's routes the cache does not hold, to make off the
-    // HTTP thread (make()) and keep (keep()).
+    // HTTP thread (make()) and keep (keep()); or an admin download, to make there too.
     struct PageToMake
     {
         std::shared_ptr<const WebSnapshot> snapshot;
         WebPages::Request request;
         const WebRoutes::Route *route = nullptr;
+        // The admin page's download of the catalogue, not kept.
+        std::optional<CatalogueTransfer::Format> download;
         [[nodiscard]] WebPages::Response make() const;
     };
     // The answer to a request: a response now, or first an admin change to

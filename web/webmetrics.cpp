@@ -60,6 +60,24 @@ struct WebMetrics::Private
                                             .Help("Items in the catalogue")
                                             .Register(*registry)
                                             .Add({});
+    // Shown once a check of the links finished (before, no figure rather than zero dead).
+    prometheus::Family<prometheus::Gauge> &linksChecked =
+        prometheus::BuildGauge()
+            .Name("valdrin_links_checked")
+            .Help("Links the last check asked (private addresses are not asked)")
+            .Register(*registry);
+    prometheus::Family<prometheus::Gauge> &linksDead =
+        prometheus::BuildGauge().Name("valdrin_links_dead").Help("Links the last check found gone").Register(*registry);
+    prometheus::Family<prometheus::Gauge> &linksDoubtful =
+        prometheus::BuildGauge()
+            .Name("valdrin_links_doubtful")
+            .Help("Links the last check found failing or moved to another host")
+            .Register(*registry);
+    prometheus::Family<prometheus::Gauge> &linkCheckFinished =
+        prometheus::BuildGauge()
+            .Name("valdrin_link_check_finished_timestamp_seconds")
+            .Help("When the last check of the links finished")
+            .Register(*registry);
     prometheus::Histogram &itemLatency =
         prometheus::BuildHistogram()
             .Name("valdrin_item_reply_seconds")
@@ -137,6 +155,14 @@ void WebMetrics::setQueues(const QString &connection, int listsRunning, int list
 void WebMetrics::setCatalogueItems(int items)
 {
     d->catalogueItems.Set(items);
+}
+
+void WebMetrics::setLinkCheck(int checked, int dead, int doubtful, qint64 finishedSecondsSinceEpoch)
+{
+    d->linksChecked.Add({}).Set(checked);
+    d->linksDead.Add({}).Set(dead);
+    d->linksDoubtful.Add({}).Set(doubtful);
+    d->linkCheckFinished.Add({}).Set(double(finishedSecondsSinceEpoch));
 }
 
 QByteArray WebMetrics::text() const

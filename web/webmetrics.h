@@ -29,6 +29,8 @@ public:
     void setRoom(const QString &connection, const QString &room, bool joined, bool serving);
     void setQueues(const QString &connection, int listsRunning, int listsWaiting, int linesWaiting, int membersMuted);
     void setCatalogueItems(int items);
+    // What the last check of the links found, and when it finished.
+    void setLinkCheck(int checked, int dead, int doubtful, qint64 finishedSecondsSinceEpoch);
 
     // Every figure, as Prometheus scrapes them.
     [[nodiscard]] QByteArray text() const;

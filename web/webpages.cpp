@@ -25,15 +25,17 @@ constexpr char StyleSheet[] =
     ".n{display:inline-block;min-width:3.5em;color:#555;font-variant-numeric:tabular-nums}"
     "code{background:#eee;padding:0 .2em}input{max-width:60%}.pages a{margin-right:1em}"
     "table{border-collapse:collapse}td,th{padding:.2em .6em;text-align:left;border-bottom:1px solid #ddd}"
-    "li form,td form{display:inline}.note{background:#eef6ee;padding:.4em .6em}"
+    "li form,td form{display:inline}.note{background:#eef6ee;padding:.4em .6em;white-space:pre-line}"
     // The admin page's boxes show a whole description and address where the page has room.
     "li form input[name=description]{width:24em}li form input[name=address]{width:18em}"
     ".refused{background:#fbe9e7;border-left:.3em solid #c62828;font-weight:bold}"
-    "textarea{max-width:100%;box-sizing:border-box}svg.chart{max-width:100%;height:auto}\n"
+    "textarea{max-width:100%;box-sizing:border-box}svg.chart{max-width:100%;height:auto}"
+    ".links td{overflow-wrap:anywhere}.links tr.dead td:nth-child(4){color:#c62828}.hint{color:#555}\n"
     // On a phone the rooms' table becomes one block a room, each value under its name.
-    "@media (max-width:40em){table.rooms,.rooms tbody,.rooms tr,.rooms td{display:block}"
-    ".rooms tr:first-child{display:none}.rooms tr{border-bottom:1px solid #ddd;padding:.4em 0}"
-    ".rooms td{border:0;padding:.1em 0}.rooms td[data-label]::before{content:attr(data-label) \": \";color:#555}"
+    "@media (max-width:40em){table.rooms,.rooms tbody,.rooms tr,.rooms td,table.links,.links tbody,.links tr,"
+    ".links td{display:block}.rooms tr:first-child,.links tr:first-child{display:none}"
+    ".rooms tr,.links tr{border-bottom:1px solid #ddd;padding:.4em 0}.rooms td,.links td{border:0;padding:.1em 0}"
+    ".rooms td[data-label]::before,.links td[data-label]::before{content:attr(data-label) \": \";color:#555}"
     "li form{display:block;margin:.2em 0}li form input[name]{max-width:100%;width:100%;box-sizing:border-box}"
     ".rooms td[data-label]{margin:.2em 0}"
     "textarea{width:100%}}\n";
@@ -265,6 +267,19 @@ QByteArray cacheKey(const Request &request, const WebRoutes::Route &route)
     if (route.target != WebRoutes::Target::CataloguePage)
         return route.path;
     return QByteArray::number(pageNumber(request.page)) + ' ' + request.query.toUtf8();
+}
+
+Response download(const WebSnapshot &snapshot, CatalogueTransfer::Format format)
+{
+    Response response;
+    response.headers = securityHeaders();
+    response.headers.emplaceBack("Cache-Control", "no-store");
+    const bool csv = format == CatalogueTransfer::Format::Csv;
+    response.contentType = csv ? "text/csv; charset=utf-8" : "application/json; charset=utf-8";
+    response.headers.emplaceBack("Content-Disposition", csv ? "attachment; filename=\"catalogue.csv\""
+                                                            : "attachment; filename=\"catalogue.json\"");
+    response.body = CatalogueTransfer::write(snapshot.descriptions, snapshot.addresses, format);
+    return response;
 }
 
 Response respond(const WebSnapshot &snapshot, const Request &request)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "catalogue/cataloguetransfer.h"
 #include "web/websnapshot.h"
 
 namespace WebRoutes {
@@ -66,6 +67,9 @@ void answerIfChanged(Response &response, const QByteArray &ifNoneMatch);
 
 // 405, for a method or a body no page takes.
 [[nodiscard]] Response methodNotAllowed();
+// The whole catalogue as a file to save (the admin page's downloads), in a
+// form --import and the admin page's import read back.
+[[nodiscard]] Response download(const WebSnapshot &snapshot, CatalogueTransfer::Format format);
 
 // Text made safe to stand in HTML, as element text and in a quoted attribute.
 [[nodiscard]] QString escapeHtml(const QString &text);

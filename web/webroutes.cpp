@@ -24,6 +24,10 @@ constexpr std::array Routes{
     Route{"/admin/remove", Target::AdminRemove, true, false, true},
     Route{"/admin/message", Target::AdminMessage, true, false, true},
     Route{"/admin/room", Target::AdminRoom, true, false, true},
+    // A catalogue file sent from the browser (multipart/form-data).
+    Route{"/admin/import", Target::AdminImport, true, false, true},
+    Route{"/admin/catalogue.json", Target::AdminExportJson, false, false, true},
+    Route{"/admin/catalogue.csv", Target::AdminExportCsv, false, false, true},
 };
 
 } // namespace

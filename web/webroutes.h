@@ -26,6 +26,9 @@ enum class Target {
     AdminRemove,
     AdminMessage,
     AdminRoom,
+    AdminImport,
+    AdminExportJson,
+    AdminExportCsv,
 };
 
 struct Route

@@ -3,6 +3,7 @@
 #include "catalogue/cataloguesearch.h"
 #include "platform/rowlist.h"
 
+#include <QDateTime>
 #include <QList>
 #include <QString>
 
@@ -36,6 +37,30 @@ struct WebSnapshot
     std::shared_ptr<const CatalogueSearch> search;
     QString serverMessage;
     QList<Room> rooms;
+
+    // What the server's check of the links found, for the admin page.
+    struct LinkCheck
+    {
+        bool on = false;       // link-check is set in network.conf
+        bool checking = false; // a check is under way
+        QDateTime finished;    // of the last check; none yet when not valid
+        int checked = 0;
+        int dead = 0;
+        int doubtful = 0;
+        int skipped = 0; // private addresses, left alone
+        struct Problem
+        {
+            int item = -1;
+            QString description;
+            QString address;
+            bool dead = true; // else doubtful
+            QString found;
+            QDateTime since;
+        };
+        // The catalogue's items whose link did not answer: dead ones first,
+        // each kind in the catalogue's order.
+        QList<Problem> problems;
+    } linkCheck;
     // Counts the snapshots published: the pages made from the one before are dropped.
     quint64 generation = 0;
 };

@@ -24,6 +24,13 @@ struct RequestState
 {
     QByteArray body;
     bool tooLarge = false;
+    // The import's form (multipart/form-data), parsed by libmicrohttpd as it
+    // comes in: the file, and the other fields (small).
+    MHD_PostProcessor *uploadParser = nullptr;
+    bool holdsUploadSlot = false;
+    bool uploadBroken = false;
+    QHash<QByteArray, QByteArray> uploadFields;
+    WebAdmin::Upload upload;
     AdminHandoff::Reply reply;
     // A login's password being checked, and the check's answer once made.
     bool checkingPassword = false;
@@ -50,6 +57,47 @@ QString clientAddress(const MicroHttpd &mhd, MHD_Connection *connection)
     else if (info->client_addr->sa_family == AF_INET6)
         inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6 *>(info->client_addr)->sin6_addr, text, sizeof(text));
     return QString::fromLatin1(text);
+}
+
+// A piece of the import's form: the file's bytes go to the upload, up to
+// what the form takes; any other field is small, and there are few.
+MHD_Result takeUploadPiece(void *context, MHD_ValueKind, const char *key, const char *fileName, const char *,
+                           const char *, const char *data, uint64_t offset, size_t size)
+{
+    auto *state = static_cast<RequestState *>(context);
+    const QByteArrayView name(key ? key : "");
+    if (name == "file") {
+        if (offset == 0 && fileName) {
+            // One file a form.
+            if (!state->upload.fileName.isEmpty() || !state->upload.file.isEmpty())
+                return MHD_NO;
+            state->upload.fileName = QString::fromUtf8(fileName).left(255);
+        }
+        if (state->upload.file.size() + qsizetype(size) > WebAdmin::ImportBytesAtMost) {
+            state->tooLarge = true;
+            return MHD_NO;
+        }
+        state->upload.file.append(data, qsizetype(size));
+        return MHD_YES;
+    }
+    QByteArray &field = state->uploadFields[name.toByteArray()];
+    if (state->uploadFields.size() > 8 || field.size() + qsizetype(size) > 1024)
+        return MHD_NO;
+    field.append(data, qsizetype(size));
+    return MHD_YES;
+}
+
+// The import's form stops being read: the parser goes, and another upload may come.
+void endUpload(WebFace::Private &face, RequestState &state)
+{
+    if (state.uploadParser) {
+        face.mhd->destroy_post_processor(state.uploadParser);
+        state.uploadParser = nullptr;
+    }
+    if (state.holdsUploadSlot) {
+        state.holdsUploadSlot = false;
+        --face.uploadsReading;
+    }
 }
 
 // The values of every Content-Length header of the request.
@@ -134,24 +182,53 @@ MHD_Result answer(void *context, MHD_Connection *connection, const char *url, co
         const QByteArray length = header(mhd, connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
         const bool hasBody = (!length.isEmpty() && length != "0") ||
                              !header(mhd, connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_TRANSFER_ENCODING).isEmpty();
-        if (!hasBody || form)
-            return MHD_YES; // answered once the request is complete
-        return refuse(WebPages::methodNotAllowed());
+        if (!hasBody || !form)
+            return hasBody ? refuse(WebPages::methodNotAllowed()) : MHD_YES;
+        if (route->target == WebRoutes::Target::AdminImport) {
+            // A file of megabytes is read only for a browser that is logged
+            // in, and one at a time.
+            if (!face->admin ||
+                !face->admin->isLoggedIn(header(mhd, connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_COOKIE)))
+                return refuse(refusal(403, "Log in to the admin page first: nothing was imported."));
+            if (face->uploadsReading > 0)
+                return refuse(refusal(503, "Another catalogue file is being sent: try again once it is in."));
+            RequestState &state = **static_cast<std::shared_ptr<RequestState> *>(*requestState);
+            state.uploadParser = mhd.create_post_processor(connection, 64 * 1024, &takeUploadPiece, &state);
+            if (!state.uploadParser)
+                return refuse(refusal(400, "The import form is sent as multipart/form-data: nothing was imported."));
+            state.holdsUploadSlot = true;
+            ++face->uploadsReading;
+        }
+        return MHD_YES; // answered once the request is complete
     }
     const std::shared_ptr<RequestState> state = *static_cast<std::shared_ptr<RequestState> *>(*requestState);
     if (*uploadSize > 0) {
-        if (form && state->body.size() + qsizetype(*uploadSize) <= WebFace::FormBytesAtMost)
+        if (state->uploadParser) {
+            if (!state->tooLarge && !state->uploadBroken &&
+                mhd.post_process(state->uploadParser, uploadData, *uploadSize) != MHD_YES)
+                state->uploadBroken = true;
+        } else if (form && state->body.size() + qsizetype(*uploadSize) <= WebFace::FormBytesAtMost) {
             state->body.append(uploadData, qsizetype(*uploadSize));
-        else
+        } else {
             state->tooLarge = true;
+        }
         *uploadSize = 0;
         return MHD_YES;
     }
     // The request is in: from here on it is answered, however long that takes.
     face->deadlines->requestIn(connection);
+    const bool upload = state->holdsUploadSlot;
+    endUpload(*face, *state);
     if (state->tooLarge) {
-        return queue(*face, connection, refusal(413, "The form is larger than the admin page takes."));
+        return queue(*face, connection,
+                     upload ? refusal(413, QByteArray("The file is larger than the ") +
+                                               QByteArray::number(WebAdmin::ImportBytesAtMost / 1024 / 1024) +
+                                               " MiB the admin page takes: nothing was imported. Import it with "
+                                               "--import on the server.")
+                            : refusal(413, "The form is larger than the admin page takes."));
     }
+    if (state->uploadBroken)
+        return queue(*face, connection, refusal(400, "The import form could not be read: nothing was imported."));
 
     WebFace::Private::Incoming request;
     request.page.method = method;
@@ -164,6 +241,13 @@ MHD_Result answer(void *context, MHD_Connection *connection, const char *url, co
         request.cookies = header(mhd, connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_COOKIE);
         request.body = state->body;
         request.address = clientAddress(mhd, connection);
+        if (upload) {
+            state->upload.fields.clear();
+            for (auto field = state->uploadFields.cbegin(); field != state->uploadFields.cend(); ++field)
+                state->upload.fields.insert(QString::fromUtf8(field.key()), QString::fromUtf8(field.value()));
+            request.upload = std::move(state->upload);
+            state->upload = {};
+        }
     }
     // Resumed: the chat thread made the change, or the password was checked (or the face stopped).
     if (state->reply.done)
@@ -213,6 +297,9 @@ MHD_Result answer(void *context, MHD_Connection *connection, const char *url, co
 
 void completed(void *context, MHD_Connection *connection, void **requestState, MHD_RequestTerminationCode)
 {
+    auto *face = static_cast<WebFace::Private *>(context);
+    if (auto *state = static_cast<std::shared_ptr<RequestState> *>(*requestState))
+        endUpload(*face, **state);
     delete static_cast<std::shared_ptr<RequestState> *>(*requestState);
     *requestState = nullptr;
     static_cast<WebFace::Private *>(context)->deadlines->requestDone(connection);

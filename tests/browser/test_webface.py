@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
 """The web face in a real browser (headless Chromium through Selenium), against
 the windowless server on a loopback IRC server: the catalogue page, search and
-paging, the admin's login, every change it offers, and its refusals. A member
+paging, the admin's login, every change it offers, and its refusals; the
+check of the links, and a catalogue file sent and taken back. A member
 in the IRC room checks that a change reaches the room.
 
     test_webface.py SERVER_BINARY
 """
 
+import http.server
 import os
 import shutil
 import socket
@@ -19,6 +21,7 @@ import unittest
 import urllib.request
 
 from selenium import webdriver
+from selenium.webdriver.remote.file_detector import UselessFileDetector
 from selenium.webdriver.remote.remote_connection import RemoteConnection
 from selenium.webdriver.common.by import By
 from selenium.common.exceptions import WebDriverException
@@ -117,19 +120,22 @@ class WebFaceInABrowser(unittest.TestCase):
         cls.addClassCleanup(cls.ann.sock.close)
         assert cls.ann.joined.wait(10), "Ann could not join #links"
 
+        # The catalogue's links, on a web server of the test's own: a few are gone or failing.
+        cls.links = cls.start_link_server()
         data = os.path.join(cls.work, "data")
         os.makedirs(data)
         with open(os.path.join(data, "descriptions.dat"), "w", newline="\r\n") as descriptions, \
                 open(os.path.join(data, "urls.dat"), "w", newline="\r\n") as urls:
             for item in range(450):
                 descriptions.write(f"Item {item} about links\n")
-                urls.write(f"https://example.org/page-{item}\n")
+                urls.write(f"{cls.links}/page-{item}\n")
         hashed = subprocess.run([SERVER, "--hash-password"], input=PASSWORD + "\n", capture_output=True, text=True,
                                 check=True).stdout.strip()
         settings = os.path.join(data, "network.conf")
         with open(settings, "w") as conf:
             conf.write(f"http-listen = 127.0.0.1:{cls.web_port}\n{hashed}\n"
-                       f"http-public-url = https://links.example.org/\nprotocol = irc\n"
+                       f"http-public-url = https://links.example.org/\nlink-check = 24h\nlink-check-private = on\n"
+                       f"protocol = irc\n"
                        f"account = linkdesk@127.0.0.1\nroom = #links\noption.port = {irc_port}\nsend-rate = 0\n")
         os.chmod(settings, 0o600)
         cls.log = open(os.path.join(cls.work, "server.log"), "w")
@@ -140,6 +146,28 @@ class WebFaceInABrowser(unittest.TestCase):
         cls.browser = cls.start_browser()
         cls.addClassCleanup(cls.browser.quit)
         cls.browser.implicitly_wait(5)
+
+    @classmethod
+    def start_link_server(cls):
+        class Pages(http.server.BaseHTTPRequestHandler):
+            ANSWERS = {"/page-7": 404, "/page-300": 410, "/page-11": 500}
+
+            def do_HEAD(self):
+                self.send_response(self.ANSWERS.get(self.path, 200))
+                self.send_header("Content-Length", "0")
+                self.end_headers()
+
+            def log_message(self, *arguments):
+                pass
+
+        # A port whose digits hold no "44": the catalogue's search looks in the addresses too.
+        port = free_port()
+        while "44" in str(port):
+            port = free_port()
+        server = http.server.ThreadingHTTPServer(("127.0.0.1", port), Pages)
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+        cls.addClassCleanup(server.shutdown)
+        return f"http://127.0.0.1:{port}"
 
     @classmethod
     def start(cls, command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL):
@@ -191,9 +219,12 @@ class WebFaceInABrowser(unittest.TestCase):
         executor = RemoteConnection(f"http://127.0.0.1:{port}")
         executor.set_timeout(cls.BROWSER_START_SECONDS)
         try:
-            return webdriver.Remote(command_executor=executor, options=options)
+            browser = webdriver.Remote(command_executor=executor, options=options)
         except WebDriverException as error:
             raise AssertionError(f"Chromium did not start: {error.msg}\nchromedriver said:\n{driver_said()}") from None
+        # chromedriver runs here: a file to upload is named by its path, not sent over first.
+        browser.file_detector = UselessFileDetector()
+        return browser
 
     @staticmethod
     def listening(port):
@@ -252,7 +283,7 @@ class WebFaceInABrowser(unittest.TestCase):
         self.submit("/", {"q": "ÍTEM 44"})
         self.assertIn("14 of 450 items match", self.browser.page_source)
         self.assertEqual(self.browser.find_elements(By.CSS_SELECTOR, "ol li a")[0].get_attribute("href"),
-                         "https://example.org/page-44")
+                         f"{self.links}/page-44")
 
     def test_2_admin(self):
         self.open("/admin")
@@ -349,6 +380,67 @@ class WebFaceInABrowser(unittest.TestCase):
         self.assertIn("Item 102 about links", self.browser.page_source)
         self.assertIn("Item 103 about links", self.browser.page_source)
         self.assertNotIn("Not this one", self.browser.page_source)
+
+    def test_5_links_import_and_export(self):
+        self.log_in()
+
+        # The server checked its links at start: the dead ones first, each with what was found.
+        def checked():
+            self.open("/admin")
+            return "Checked " in self.browser.page_source
+
+        wait_until(checked, what="the link check on the admin page")
+        self.assertIn(": 450 links, 2 dead, 1 doubtful", self.browser.page_source)
+        self.browser.save_screenshot(os.path.join(self.work, "links.png"))
+        rows = [row.text for row in self.browser.find_elements(By.CSS_SELECTOR, "table.links tr")[1:]]
+        self.assertEqual(len(rows), 3)
+        self.assertIn(f"{self.links}/page-7 Dead: 404", rows[0])
+        self.assertIn(f"{self.links}/page-300 Dead: 410", rows[1])
+        self.assertIn(f"{self.links}/page-11 Doubtful: 500", rows[2])
+        metrics = urllib.request.urlopen(self.base + "/metrics", timeout=5).read().decode()
+        self.assertIn("valdrin_links_dead 2", metrics)
+        self.assertIn("valdrin_links_checked 450", metrics)
+
+        # The catalogue out, as the admin page's download.
+        session = self.browser.get_cookie("valdrin_session")["value"]
+        request = urllib.request.Request(self.base + "/admin/catalogue.csv",
+                                         headers={"Cookie": f"valdrin_session={session}"})
+        exported = urllib.request.urlopen(request, timeout=5).read().decode()
+        self.assertTrue(exported.startswith("description,url\r\n"))
+        items = exported.count("\r\n") - 1
+        # Without the session, the login page and not the catalogue.
+        self.assertIn("Admin: log in", urllib.request.urlopen(self.base + "/admin/catalogue.csv", timeout=5).read()
+                      .decode())
+
+        def upload(name, content, replace=False, check=False):
+            path = os.path.join(self.work, name)
+            with open(path, "w", newline="") as file:
+                file.write(content)
+            self.open("/admin")
+            form = self.browser.find_element(By.CSS_SELECTOR, "form[action='/admin/import']")
+            form.find_element(By.NAME, "file").send_keys(path)
+            if replace:
+                form.find_element(By.CSS_SELECTOR, "input[value=replace]").click()
+            if check:
+                form.find_element(By.NAME, "check").click()
+            self.click(form.find_element(By.CSS_SELECTOR, "button[type=submit]"))
+            return self.said()
+
+        added = 'url,description\r\nhttps://example.org/imported,"Imported, from a sheet"\r\n' \
+                'https://example.org/formula,"=HYPERLINK(""https://evil.example"")"\r\n'
+        self.assertIn("would put 2 items", upload("new.csv", added, check=True))
+        self.assertIn(f"Imported 2 items after the {items} there are", upload("new.csv", added))
+        self.open("/?q=imported")
+        self.assertIn("Imported, from a sheet", self.browser.page_source)
+        self.ann.say(f"/linkdesk send {items + 1}")
+        wait_until(lambda: any("=HYPERLINK" in text for text in self.ann.private()), what="the imported item")
+        # One bad row imports nothing, and says which.
+        said = upload("bad.csv", 'description,url\r\n"unbalanced,https://x.example\r\n')
+        self.assertIn("Nothing was imported: bad.csv cannot be read", said)
+        # The catalogue as it was downloaded, back in place of the whole.
+        self.assertIn(f"{items} items in place of the {items + 2}", upload("back.csv", exported, replace=True))
+        again = urllib.request.urlopen(request, timeout=5).read().decode()
+        self.assertEqual(again, exported)
 
     def test_4_on_a_phone(self):
         self.log_in()

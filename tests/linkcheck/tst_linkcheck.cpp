@@ -2,6 +2,7 @@
 #include "support/testcertificates.h"
 
 #include "linkcheck/linkchecker.h"
+#include "linkcheck/linkhealth.h"
 
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -18,6 +19,7 @@ private Q_SLOTS:
     void eachKindOfAnswerIsNamed();
     void privateAddressesAndOtherSchemesAreLeftAlone();
     void limitsHoldUnderManyLinks();
+    void findingsAreKeptWithSinceWhen();
 };
 
 namespace {
@@ -146,6 +148,49 @@ void TestLinkCheck::limitsHoldUnderManyLinks()
     QCOMPARE(progress.size(), 200);
     // The check held to two requests at once on the one host.
     QVERIFY2(checker.mostAtOnceOnAHost() <= limits.perHost, qPrintable(QString::number(checker.mostAtOnceOnAHost())));
+}
+
+void TestLinkCheck::findingsAreKeptWithSinceWhen()
+{
+    using Verdict = LinkChecker::Verdict;
+    QTemporaryDir folder;
+    const QDateTime first = QDateTime::currentDateTimeUtc().addDays(-2);
+    const QDateTime second = first.addDays(1);
+    LinkHealth health;
+    health.record({{0, u"https://a.example/gone"_s, Verdict::Dead, u"404 Not Found"_s},
+                   {1, u"https://a.example/slow"_s, Verdict::Doubtful, u"timed out"_s},
+                   {2, u"https://a.example/"_s, Verdict::Alive, u"200 OK"_s}},
+                  first);
+    QVERIFY(health.save(folder.path()).isEmpty());
+    QString problem;
+    health = LinkHealth::load(folder.path(), &problem);
+    QVERIFY(problem.isEmpty());
+    // Still dead, even with another status: dead since the first check. Gone
+    // from the catalogue: forgotten. Doubtful and then dead: dead since now.
+    health.record({{0, u"https://a.example/gone"_s, Verdict::Dead, u"410 Gone"_s},
+                   {1, u"https://a.example/slow"_s, Verdict::Dead, u"host not found"_s},
+                   {5, u"http://10.0.0.1/"_s, Verdict::Skipped, u"a private address"_s}},
+                  second);
+    QVERIFY(health.save(folder.path()).isEmpty());
+    health = LinkHealth::load(folder.path(), &problem);
+    QVERIFY(problem.isEmpty());
+    QCOMPARE(health.finished().toSecsSinceEpoch(), second.toSecsSinceEpoch());
+    QCOMPARE(health.checked(), 2);
+    QCOMPARE(health.count(Verdict::Dead), 2);
+    QCOMPARE(health.count(Verdict::Skipped), 1);
+    QCOMPARE(health.problemOf(u"https://a.example/gone"_s)->found, u"410 Gone"_s);
+    QCOMPARE(health.problemOf(u"https://a.example/gone"_s)->since.toSecsSinceEpoch(), first.toSecsSinceEpoch());
+    QCOMPARE(health.problemOf(u"https://a.example/slow"_s)->since.toSecsSinceEpoch(), second.toSecsSinceEpoch());
+    QVERIFY(!health.problemOf(u"https://a.example/"_s));
+
+    // A file spoiled by hand: no check rather than a wrong one, and the operator is told.
+    QFile spoiled(QDir(folder.path()).filePath(LinkHealth::fileName()));
+    QVERIFY(spoiled.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    spoiled.write("{\"finished\": 12, \"problems\": [");
+    spoiled.close();
+    health = LinkHealth::load(folder.path(), &problem);
+    QVERIFY(!health.isChecked());
+    QVERIFY2(problem.contains(LinkHealth::fileName()), qPrintable(problem));
 }
 
 QTEST_GUILESS_MAIN(TestLinkCheck)

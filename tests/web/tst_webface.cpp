@@ -57,14 +57,25 @@ QByteArray exchangeLive(quint16 port, const QByteArray &request)
     return answer + socket.readAll();
 }
 
-QByteArray post(const QByteArray &path, const QByteArray &form, const QByteArray &cookies = {})
+QByteArray post(const QByteArray &path, const QByteArray &form, const QByteArray &cookies = {},
+                const QByteArray &type = "application/x-www-form-urlencoded")
 {
     return "POST " + path +
            " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n"
-           "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
-           QByteArray::number(form.size()) + "\r\n" +
+           "Content-Type: " +
+           type + "\r\nContent-Length: " + QByteArray::number(form.size()) + "\r\n" +
            (cookies.isEmpty() ? QByteArray() : "Cookie: " + cookies + "\r\n") + "\r\n" + form;
 }
+
+// The import form as a browser sends it: the token, the choices, and a file.
+QByteArray importForm(const QByteArray &token, const QByteArray &fileName, const QByteArray &file)
+{
+    return "--b0undary\r\nContent-Disposition: form-data; name=\"csrf\"\r\n\r\n" + token +
+           "\r\n--b0undary\r\nContent-Disposition: form-data; name=\"mode\"\r\n\r\nreplace\r\n"
+           "--b0undary\r\nContent-Disposition: form-data; name=\"file\"; filename=\"" +
+           fileName + "\"\r\nContent-Type: text/csv\r\n\r\n" + file + "\r\n--b0undary--\r\n";
+}
+constexpr char MultipartType[] = "multipart/form-data; boundary=b0undary";
 
 // The value of a Set-Cookie of the answer, "name=value".
 QByteArray setCookie(const QByteArray &answer, const QByteArray &name)
@@ -447,11 +458,30 @@ void TestWebFace::adminLogsInChangesAndLogsOut()
     QCOMPARE(edit->description, u"Five"_s);
     QCOMPARE(statusOf(exchange(port, post("/admin/add", QByteArray(WebFace::FormBytesAtMost + 1, 'x'), session))), 413);
 
+    // A catalogue file: parsed as it comes in, a file of megabytes taken from a
+    // session only, and no larger than the form takes.
+    QByteArray csv = "description,url\r\n\"With \"\"quotes\"\", and a comma\",https://example.org/q\r\n";
+    csv.append('\0');
+    QCOMPARE(
+        statusOf(exchangeLive(port, post("/admin/import", importForm(token, "list.csv", csv), session, MultipartType))),
+        303);
+    QCOMPARE(asked.size(), 4);
+    const auto *imported = std::get_if<AdminChange::ImportFile>(&asked[3]);
+    QVERIFY(imported);
+    QCOMPARE(imported->fileName, u"list.csv"_s);
+    QCOMPARE(imported->bytes, csv);
+    QVERIFY(imported->replace && !imported->dryRun);
+    const QByteArray huge = importForm(token, "huge.csv", QByteArray(WebAdmin::ImportBytesAtMost + 1, 'x'));
+    QVERIFY(bodyOf(exchange(port, post("/admin/import", huge, {}, MultipartType))).startsWith("Log in"));
+    QCOMPARE(statusOf(exchange(port, post("/admin/import", huge, session, MultipartType))), 413);
+    QCOMPARE(statusOf(exchange(port, post("/admin/import", "csrf=" + token, session))), 400);
+    QCOMPARE(asked.size(), 4);
+
     // After logout the cookie is worth nothing.
     QCOMPARE(statusOf(exchange(port, post("/admin/logout", "csrf=" + token, session))), 303);
     const QByteArray replayed = exchange(port, post("/admin/remove", seen + "&confirm=1&csrf=" + token, session));
     QCOMPARE(statusOf(replayed), 403);
-    QCOMPARE(asked.size(), 3);
+    QCOMPARE(asked.size(), 4);
 
     // Passwords are checked off the HTTP thread: others are answered meanwhile.
     std::vector<std::unique_ptr<QTcpSocket>> logins;
