@@ -74,6 +74,7 @@ void BackgroundLinkCheck::startCheck()
     m_checking = true;
     const QList<LinkChecker::Link> links = m_links();
     qCInfo(lcServer).noquote() << u"Checking the catalogue's links (%1 items)"_s.arg(links.size());
+    Q_EMIT changed();
     m_checker->check(links);
 }
 
@@ -91,7 +92,7 @@ void BackgroundLinkCheck::finished(const QList<LinkChecker::Result> &results)
     if (const QString problem = m_health.save(m_folder); !problem.isEmpty())
         qCWarning(lcServer).noquote() << u"%1. The link check's results are kept in memory only, until the next "
                                          u"check."_s.arg(problem);
-    Q_EMIT checked();
+    Q_EMIT changed();
     // The checker is done with: it goes once this signal is through.
     m_checker.release()->deleteLater();
     planNext();

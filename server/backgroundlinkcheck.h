@@ -35,8 +35,9 @@ public:
     [[nodiscard]] bool isChecking() const { return m_checking; }
 
 Q_SIGNALS:
-    // A check finished and its results are kept (or could not be: logged).
-    void checked();
+    // A check started, or finished and its results are kept (or could not
+    // be: logged).
+    void changed();
 
 private:
     void planNext();

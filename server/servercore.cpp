@@ -112,7 +112,7 @@ QString ServerCore::start(const NetworkConfig &config)
 #endif
                                                *m_linkCheck);
     connect(m_faces->web.get(), &ServerWeb::catalogueChanged, this, &ServerCore::catalogueChanged);
-    connect(m_linkCheck.get(), &BackgroundLinkCheck::checked, m_faces->web.get(), &ServerWeb::publish);
+    connect(m_linkCheck.get(), &BackgroundLinkCheck::changed, m_faces->web.get(), &ServerWeb::publish);
     if (config.web.isOn()) {
         if (const QString wrong = m_faces->web->start(config.web); !wrong.isEmpty())
             return wrong;

@@ -24,9 +24,10 @@ class AIM;
 // The link server as one object, under either face: the catalogue with its
 // list pages and server message, every room it serves (the chat networks of
 // network.conf, or one room of its own such as the local room), the web face,
-// the catalogue files watched on disk, and its links checked now and then. start() serves, reload() reads the
-// files again, stop() ends every reply. The windowless server starts it and
-// runs the loop; the window starts it and maps its switch onto it.
+// the catalogue files watched on disk, and its links checked now and then.
+// start() serves, reload() reads the files again, stop() ends every reply. The
+// windowless server starts it and runs the loop; the window starts it and maps
+// its switch onto it.
 class ServerCore final : public QObject
 {
     Q_OBJECT

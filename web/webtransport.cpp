@@ -67,11 +67,12 @@ MHD_Result takeUploadPiece(void *context, MHD_ValueKind, const char *key, const 
     auto *state = static_cast<RequestState *>(context);
     const QByteArrayView name(key ? key : "");
     if (name == "file") {
-        if (offset == 0 && fileName) {
+        if (offset == 0) {
             // One file a form.
-            if (!state->upload.fileName.isEmpty() || !state->upload.file.isEmpty())
+            if (!state->upload.file.isEmpty())
                 return MHD_NO;
-            state->upload.fileName = QString::fromUtf8(fileName).left(255);
+            if (fileName)
+                state->upload.fileName = QString::fromUtf8(fileName).left(255);
         }
         if (state->upload.file.size() + qsizetype(size) > WebAdmin::ImportBytesAtMost) {
             state->tooLarge = true;
