@@ -184,6 +184,11 @@ QString Catalogue::checkValue(const QString &text, const QString &what)
                    u"line of text."_s.arg(what, QString::number(code, 16).toUpper().rightJustified(4, u'0'));
         }
     }
+    // Half of a surrogate pair (JSON can spell one: "\ud800") is no character:
+    // the files would keep a "?" in its place.
+    if (!text.isValidUtf16())
+        return u"the %1 holds half of a UTF-16 surrogate pair, which is no character; a catalogue row is text."_s.arg(
+            what);
     return {};
 }
 
