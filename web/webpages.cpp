@@ -31,7 +31,7 @@ constexpr char StyleSheet[] =
     ".refused{background:#fbe9e7;border-left:.3em solid #c62828;font-weight:bold}"
     "textarea{max-width:100%;box-sizing:border-box}svg.chart{max-width:100%;height:auto}"
     ".links td{overflow-wrap:anywhere}.links tr.dead td:nth-child(4){color:#c62828}.hint{color:#555}\n"
-    // On a phone the rooms' table becomes one block a room, each value under its name.
+    // On a phone the rooms' and the links' tables become one block a row, each value under its name.
     "@media (max-width:40em){table.rooms,.rooms tbody,.rooms tr,.rooms td,table.links,.links tbody,.links tr,"
     ".links td{display:block}.rooms tr:first-child,.links tr:first-child{display:none}"
     ".rooms tr,.links tr{border-bottom:1px solid #ddd;padding:.4em 0}.rooms td,.links td{border:0;padding:.1em 0}"
