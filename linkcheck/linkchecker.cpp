@@ -1,5 +1,7 @@
 #include "linkcheck/linkchecker.h"
 
+#include "platform/rowlist.h"
+
 #include <QDateTime>
 #include <QHostAddress>
 #include <QHostInfo>
@@ -98,6 +100,15 @@ bool LinkChecker::isCheckable(const QString &address)
 QByteArray LinkChecker::userAgent()
 {
     return "Valdrin-AIM-Server/" VALDRIN_VERSION " (link check)";
+}
+
+QList<LinkChecker::Link> LinkChecker::linksOf(const RowList &addresses)
+{
+    QList<Link> links;
+    links.reserve(addresses.ListCount());
+    for (int item = 0; item < addresses.ListCount(); ++item)
+        links.append({item, addresses.List(item)});
+    return links;
 }
 
 void LinkChecker::check(const QList<Link> &links)

@@ -11,6 +11,7 @@
 #include <memory>
 
 class QNetworkAccessManager;
+class RowList;
 class QNetworkReply;
 class QTimer;
 
@@ -66,6 +67,8 @@ public:
     [[nodiscard]] static bool isCheckable(const QString &address);
     // The User-Agent every request names.
     [[nodiscard]] static QByteArray userAgent();
+    // The catalogue's addresses as links to check, each with its item's number.
+    [[nodiscard]] static QList<Link> linksOf(const RowList &addresses);
 
     // Starts checking; finished() comes once every link has a result (at
     // once for none). A check already running is given up first.

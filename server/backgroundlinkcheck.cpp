@@ -14,9 +14,8 @@ constexpr qint64 LongestWaitMs = 24LL * 3600 * 1000;
 
 } // namespace
 
-BackgroundLinkCheck::BackgroundLinkCheck(QString folder, std::function<QList<LinkChecker::Link>()> links,
-                                         QObject *parent)
-    : QObject(parent), m_folder(std::move(folder)), m_links(std::move(links)), m_due(new QTimer(this))
+BackgroundLinkCheck::BackgroundLinkCheck(QString folder, const RowList &addresses, QObject *parent)
+    : QObject(parent), m_folder(std::move(folder)), m_addresses(addresses), m_due(new QTimer(this))
 {
     m_due->setSingleShot(true);
     connect(m_due, &QTimer::timeout, this, &BackgroundLinkCheck::planNext);
@@ -72,7 +71,7 @@ void BackgroundLinkCheck::startCheck()
     m_checker = std::make_unique<LinkChecker>(limits);
     connect(m_checker.get(), &LinkChecker::finished, this, &BackgroundLinkCheck::finished);
     m_checking = true;
-    const QList<LinkChecker::Link> links = m_links();
+    const QList<LinkChecker::Link> links = LinkChecker::linksOf(m_addresses);
     qCInfo(lcServer).noquote() << u"Checking the catalogue's links (%1 items)"_s.arg(links.size());
     Q_EMIT changed();
     m_checker->check(links);

@@ -7,10 +7,10 @@
 #include <QObject>
 #include <QString>
 
-#include <functional>
 #include <memory>
 
 class QTimer;
+class RowList;
 
 // The running server's check of its links, every `link-check` of network.conf:
 // on the event loop, a few requests at a time, so no chat reply and no page
@@ -21,8 +21,9 @@ class BackgroundLinkCheck final : public QObject
     Q_OBJECT
 
 public:
-    // `links` gives the catalogue's links as they are when a check starts.
-    BackgroundLinkCheck(QString folder, std::function<QList<LinkChecker::Link>()> links, QObject *parent = nullptr);
+    // Each check takes the catalogue's addresses as they are when it starts;
+    // they must outlive this.
+    BackgroundLinkCheck(QString folder, const RowList &addresses, QObject *parent = nullptr);
     ~BackgroundLinkCheck() override;
 
     // The interval and what to check; off stops a check under way. The next
@@ -45,7 +46,7 @@ private:
     void finished(const QList<LinkChecker::Result> &results);
 
     QString m_folder;
-    std::function<QList<LinkChecker::Link>()> m_links;
+    const RowList &m_addresses;
     NetworkConfig::LinkCheck m_settings;
     LinkHealth m_health;
     std::unique_ptr<LinkChecker> m_checker;

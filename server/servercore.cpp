@@ -46,13 +46,7 @@ struct ServerCore::Faces
 ServerCore::ServerCore(const DataFolder &folder, Serving serving, QObject *parent)
     : QObject(parent), m_folder(folder), m_links(std::make_unique<LinkServer>(m_descriptions, m_addresses, folder)),
       m_rooms(std::make_unique<ServedRooms>(*m_links)),
-      m_linkCheck(std::make_unique<BackgroundLinkCheck>(folder.path(),
-                                                        [this] {
-                                                            QList<LinkChecker::Link> links;
-                                                            for (int item = 0; item < m_addresses.ListCount(); ++item)
-                                                                links.append({item, m_addresses.List(item)});
-                                                            return links;
-                                                        })),
+      m_linkCheck(std::make_unique<BackgroundLinkCheck>(folder.path(), m_addresses)),
       m_faces(std::make_unique<Faces>()), m_serving(serving)
 {
     m_rooms->setServeOnJoin(serving == Serving::OnJoin);

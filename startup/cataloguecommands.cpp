@@ -172,9 +172,7 @@ int checkLinks(const Catalogue &catalogue)
     }
     LinkChecker::Limits limits;
     limits.checkPrivate = settings.value && settings.value->linkCheck.checkPrivate;
-    QList<LinkChecker::Link> links;
-    for (int item = 0; item < catalogue.itemCount(); ++item)
-        links.append({item, catalogue.addresses().List(item)});
+    const QList<LinkChecker::Link> links = LinkChecker::linksOf(catalogue.addresses());
     LinkChecker checker(limits);
     QEventLoop loop;
     QList<LinkChecker::Result> results;
